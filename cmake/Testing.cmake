@@ -1,0 +1,38 @@
+# GoogleTest for both trees.
+# Native: the system package. Windows: built from the sources Debian ships in
+# /usr/src/googletest with the mingw compiler.
+if(WIN32)
+  set(GTEST_SRC_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
+  set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(${GTEST_SRC_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  # GoogleTest's own sources are not ours to warn about.
+  foreach(t gtest gtest_main gmock gmock_main)
+    if(TARGET ${t})
+      target_compile_options(${t} PRIVATE -w)
+      if(NOT TARGET GTest::${t})
+        add_library(GTest::${t} ALIAS ${t})
+      endif()
+    endif()
+  endforeach()
+else()
+  find_package(GTest REQUIRED)
+endif()
+include(GoogleTest)
+
+# Test discovery runs the test binary; under Wine that is slow, so Windows-side
+# tests are discovered when CTest runs, not at build time.
+set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
+
+# add_gtest(name SOURCES... [LIBS ...] [LABELS ...])
+function(add_gtest name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES} ${T_UNPARSED_ARGUMENTS})
+  target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main GTest::gmock ${T_LIBS})
+  if(WIN32)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 PROPERTIES LABELS "win;${T_LABELS}" TIMEOUT 300)
+  else()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "native;${T_LABELS}" TIMEOUT 300)
+  endif()
+endfunction()

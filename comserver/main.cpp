@@ -1,0 +1,7 @@
+// PELTRA44 entry point.
+#include <windows.h>
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    return 0;
+}

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on a Debian 12 machine.
+# Idempotent: packages already present are skipped; nothing is done when all are there.
+set -euo pipefail
+
+need_root() {
+    if [ "$(id -u)" -ne 0 ]; then
+        if command -v sudo >/dev/null 2>&1; then echo sudo; else
+            echo "setup: run as root (or install sudo) to install packages" >&2; exit 1
+        fi
+    fi
+}
+
+NATIVE_PKGS=(build-essential cmake pkg-config git zip unzip
+    libpoco-dev zlib1g-dev googletest libgtest-dev libgmock-dev
+    clang libclang-rt-14-dev iproute2 socat locales xvfb xauth)
+WIN_PKGS=(mingw-w64 mingw-w64-tools libwine-dev wine wine64 wine32:i386)
+
+missing=()
+for p in "${NATIVE_PKGS[@]}" "${WIN_PKGS[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+
+SUDO=""
+if [ ${#missing[@]} -gt 0 ]; then
+    SUDO=$(need_root)
+    echo "setup: installing ${missing[*]}"
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        $SUDO dpkg --add-architecture i386
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    $SUDO apt-get update -qq
+    $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Locales for the Windows code pages (1251 ANSI / 866 OEM under Wine).
+for loc in uk_UA ru_RU; do
+    if ! locale -a 2>/dev/null | grep -qi "^${loc}\.utf-\?8$"; then
+        [ -n "$SUDO" ] || SUDO=$( [ "$(id -u)" -eq 0 ] && echo "" || need_root )
+        echo "setup: generating locale ${loc}.UTF-8"
+        $SUDO localedef -i "$loc" -f UTF-8 "${loc}.UTF-8"
+    fi
+done
+echo "setup: all packages present"

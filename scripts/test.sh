@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test.
+#   scripts/test.sh            all stages: native, asan, win, fuzz
+#   scripts/test.sh native win only the named stages
+# Stages:
+#   native  Linux build (add-in, network client, serial protocol, simulators, tools) + tests
+#   asan    the same tests again under AddressSanitizer and UndefinedBehaviorSanitizer
+#   win     mingw-w64 i686 build of PELTRA44 and its tests, run under Wine with Xvfb
+#   fuzz    short libFuzzer runs of the protocol decoders (clang)
+# Environment: BUILD_ROOT (default ./build), JOBS (default 2), SKIP_SETUP=1.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+B=${BUILD_ROOT:-$root/build}
+J=${JOBS:-2}
+stages=("$@")
+[ ${#stages[@]} -gt 0 ] || stages=(native asan win fuzz)
+
+if [ "${SKIP_SETUP:-0}" != 1 ]; then
+    bash "$root/scripts/setup.sh" || exit 1
+fi
+
+total_pass=0; total_fail=0; failed_stages=()
+
+# run_ctest STAGE DIR [ctest args...]: runs ctest, adds its counts to the totals.
+run_ctest() {
+    local stage=$1 dir=$2; shift 2
+    local log="$B/$stage-ctest.log"
+    ctest --test-dir "$dir" -j"$J" --output-on-failure --timeout 600 "$@" 2>&1 | tee "$log"
+    local rc=${PIPESTATUS[0]}
+    local line; line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+    if [ -n "$line" ]; then
+        local failed all
+        failed=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
+        all=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$line")
+        total_pass=$((total_pass + all - failed)); total_fail=$((total_fail + failed))
+    elif grep -q 'No tests were found' "$log"; then
+        echo "$stage: no tests"
+    else
+        total_fail=$((total_fail + 1))
+    fi
+    [ "$rc" -eq 0 ] || failed_stages+=("$stage")
+}
+
+build() { # build STAGE DIR [cmake args...]
+    local stage=$1 dir=$2; shift 2
+    local log="$B/$stage-build.log"
+    if ! { cmake -S "$root" -B "$dir" "$@" && cmake --build "$dir" -j"$J"; } >"$log" 2>&1; then
+        grep -E -B2 -A12 'error|Error' "$log" | head -n 150
+        echo "$stage: build failed (full log: $log)"
+        failed_stages+=("$stage"); total_fail=$((total_fail + 1)); return 1
+    fi
+    grep -E 'warning:' "$log" | sort -u | head -n 40 || true
+}
+
+mkdir -p "$B"
+for stage in "${stages[@]}"; do
+    echo "=== $stage"
+    case $stage in
+    native)
+        build native "$B/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo && run_ctest native "$B/native" ;;
+    asan)
+        build asan "$B/asan" -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=ON &&
+            ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+            run_ctest asan "$B/asan" ;;
+    win)
+        if build win "$B/win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=RelWithDebInfo; then
+            # One display for the whole run; the prefix's wineserver is ended afterwards so
+            # nothing lingers.
+            log="$B/win-ctest.log"
+            xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+                ctest --test-dir "$1" -j"$2" --output-on-failure --timeout 600; rc=$?
+                WINEPREFIX="$1/wineprefix" wineserver -k 2>/dev/null
+                exit $rc' _ "$B/win" "$J" 2>&1 | tee "$log"
+            rc=${PIPESTATUS[0]}
+            line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+            if [ -n "$line" ]; then
+                failed=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
+                all=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$line")
+                total_pass=$((total_pass + all - failed)); total_fail=$((total_fail + failed))
+            else
+                total_fail=$((total_fail + 1))
+            fi
+            [ "$rc" -eq 0 ] || failed_stages+=(win)
+        fi ;;
+    fuzz)
+        if [ -x "$root/scripts/fuzz.sh" ]; then
+            BUILD_ROOT="$B" JOBS="$J" "$root/scripts/fuzz.sh" || { failed_stages+=(fuzz); total_fail=$((total_fail + 1)); }
+        else
+            echo "fuzz: no fuzz targets yet"
+        fi ;;
+    *) echo "unknown stage: $stage"; exit 2 ;;
+    esac
+done
+
+echo
+if [ ${#failed_stages[@]} -gt 0 ]; then
+    echo "failed stages: ${failed_stages[*]}"
+fi
+echo "all: $total_pass passed, $total_fail failed"
+[ ${#failed_stages[@]} -eq 0 ] && [ "$total_fail" -eq 0 ]
