@@ -1,0 +1,40 @@
+// Driver log of the add-in: one process-wide level, one UTF-8 file in the temporary
+// directory ("Oltra.log"), one line per event, opened and closed for every line.
+// Logging never throws and never fails a driver method.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+namespace oltra {
+
+enum LogLevel : int32_t { kLogDebug = 0, kLogInfo = 1, kLogError = 2 };
+
+void logDebug(const std::string& utf8);
+void logDebug(const std::u16string& utf16);
+void logInfo(const std::string& utf8);
+void logInfo(const std::u16string& utf16);
+void logError(const std::string& utf8);
+void logError(const std::u16string& utf16);
+
+// Writes "Set log level: <name>" at INFO whatever the current level, then stores it.
+void setLogLevel(int32_t level);
+int32_t logLevel();
+
+// At DEBUG: saves a response body as "Oltra-<ddmmYYYY-HHMMSS-mmm>.response" (with a
+// UTF-8 BOM) next to the log and logs its path. Does nothing above DEBUG.
+void dumpResponse(const std::string& body);
+
+// strftime of a local time; an empty string when the pattern or the time can't be formatted.
+std::string formatLocalTime(std::time_t t, const char* pattern = "%d-%m-%Y %H:%M:%S");
+
+// The temporary directory ($TMPDIR, else /tmp), always ending in a separator.
+const std::string& tempDirectory();
+// The log file: tempDirectory() + "Oltra.log", fixed when the library loads.
+const std::string& logFilePath();
+
+// Size at which the log is started again from empty.
+constexpr std::uintmax_t kLogSizeLimit = 0x500000;
+
+} // namespace oltra
