@@ -136,9 +136,11 @@ bool Oltranative::close()
     return true;
 }
 
+// Argument 0 receives the state text, so connecting first does not also put the device
+// ID there (the host could not free the block it would overwrite).
 bool Oltranative::deviceTest()
 {
-    if (!registerClient && !connectRegister(true)) {
+    if (!registerClient && !connectRegister(false)) {
         setBool(returnValue, false);
         return true;
     }
