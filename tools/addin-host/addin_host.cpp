@@ -217,6 +217,7 @@ bool MemoryManager::AllocMemory(void** memory, unsigned long countBytes)
     std::memset(p, 0xCD, countBytes);  // the add-in must fill what it asks for
     blocks_[p] = countBytes;
     ++allocations_;
+    bytes_ += countBytes;
     *memory = p;
     return true;
 }

@@ -58,6 +58,7 @@ public:
     void release(const void* p);
 
     std::size_t allocations() const { return allocations_; }
+    std::size_t bytesAllocated() const { return bytes_; }
     std::size_t frees() const { return frees_; }
     std::size_t outstanding() const { return blocks_.size(); }
     std::size_t outstandingBytes() const;
@@ -66,7 +67,7 @@ public:
 
 private:
     std::map<const void*, std::size_t> blocks_;
-    std::size_t allocations_ = 0, frees_ = 0, badFrees_ = 0;
+    std::size_t allocations_ = 0, frees_ = 0, badFrees_ = 0, bytes_ = 0;
     bool refuse_ = false;
 };
 

@@ -164,7 +164,7 @@ void list(AddinHost& host, Component& comp)
 }
 
 // Runs one command; false when a call failed.
-bool run(AddinHost& host, Component& comp, const Command& c, bool quiet, int depth)
+bool run(AddinHost& host, Component& comp, const Command& c, bool quiet, bool keepGoing, int depth)
 {
     if (c.kind == "list") {
         list(host, comp);
@@ -172,9 +172,13 @@ bool run(AddinHost& host, Component& comp, const Command& c, bool quiet, int dep
     }
     if (c.kind == "script") {
         if (depth > 8) throw UsageError("scripts nested too deeply");
-        for (const Command& inner : readScript(c.name))
-            if (!run(host, comp, inner, quiet, depth + 1)) return false;
-        return true;
+        bool ok = true;
+        for (const Command& inner : readScript(c.name)) {
+            if (run(host, comp, inner, quiet, keepGoing, depth + 1)) continue;
+            ok = false;
+            if (!keepGoing) break;
+        }
+        return ok;
     }
     if (c.kind == "get") {
         const PropertyResult r = comp.get(c.name);
@@ -240,7 +244,7 @@ int main(int argc, char** argv)
             Component comp = host.create();
             if (!quiet) std::cout << "Library: " << library << "\n";
             for (const Command& c : commands) {
-                if (!run(host, comp, c, quiet, 0)) {
+                if (!run(host, comp, c, quiet, keepGoing, 0)) {
                     status = 1;
                     if (!keepGoing) break;
                 }
