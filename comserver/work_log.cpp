@@ -22,6 +22,7 @@ void Normalise(SYSTEMTIME& t)
     SYSTEMTIME back;
     if (SystemTimeToFileTime(&t, &ft) && FileTimeToSystemTime(&ft, &back))
         t.wDayOfWeek = back.wDayOfWeek;
+    t.wDayOfWeek %= 7;
 }
 
 SYSTEMTIME Now(const WorkLog& log)

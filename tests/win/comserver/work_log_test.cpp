@@ -233,33 +233,3 @@ TEST_F(WorkLogTest, LogLastErrorWritesThePendingErrorAndLeavesIt)
     LogLastError(*log);
     EXPECT_EQ(2, log->eventIndex);
 }
-
-namespace {
-int g_refreshes;
-
-LRESULT CALLBACK CountRefreshes(HWND w, UINT m, WPARAM wp, LPARAM lp)
-{
-    if (m == WM_USER && wp == 0 && lp == 0)
-        ++g_refreshes;
-    return DefWindowProcA(w, m, wp, lp);
-}
-} // namespace
-
-TEST_F(WorkLogTest, NotifiesTheStatusDialogAfterEachEvent)
-{
-    g_refreshes = 0;
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = &CountRefreshes;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "WorkLogTestWindow";
-    RegisterClassA(&wc);
-    HWND window = CreateWindowA("WorkLogTestWindow", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-    ASSERT_NE(nullptr, window);
-    Start();
-    log->notifyWindow = window;
-    WriteEvent(*log, "one");
-    WriteEvent(*log, "");
-    WriteEvent(*log, "two", "Connect");
-    EXPECT_EQ(2, g_refreshes);
-    DestroyWindow(window);
-}
