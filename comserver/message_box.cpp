@@ -64,15 +64,19 @@ std::wstring Widen(const char* s)
 int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT style)
 {
     KeepLastError keep;
-    wchar_t path[MAX_PATH + 1];
-    DWORD n = GetEnvironmentVariableW(kLogVariable, path, MAX_PATH + 1);
-    if (n == 0 || n > MAX_PATH)
+    DWORD n = GetEnvironmentVariableW(kLogVariable, nullptr, 0);
+    if (n <= 1)  // not set, or empty
         return MessageBoxW(owner, text ? text : L"", caption, style);
+    std::wstring path(n, L'\0');
+    DWORD got = GetEnvironmentVariableW(kLogVariable, &path[0], n);
+    if (got == 0 || got >= n)
+        return 0;
+    path.resize(got);
 
     wchar_t styleText[16];
     wsprintfW(styleText, L"0x%X", style);
     std::string line = ToUtf8(Escaped(caption) + L"\t" + Escaped(text) + L"\t" + styleText + L"\n");
-    HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
