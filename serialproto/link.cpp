@@ -1,0 +1,202 @@
+#include "link.h"
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace serialproto {
+
+using fpresult::Result;
+
+std::uint32_t SystemClock::NowMs() {
+    using namespace std::chrono;
+    return static_cast<std::uint32_t>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void SystemClock::SleepMs(std::uint32_t ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+void Link::Attach(SerialPort* port) {
+    port_ = port;
+    Sequence = 0;
+}
+
+Result Link::SystemFailure() {
+    ErrorValue = port_->SystemError();
+    return FPE_SYSTEM;
+}
+
+Result Link::SendCommand(const std::uint8_t* req, std::size_t len, const std::uint8_t* extra,
+                         std::size_t extraLen) {
+    if (!port_) return FPE_NOT_CONNECTED;
+    if (len == 0 || req == nullptr) return fpresult::kInvalidArg;
+    if (extra == nullptr) extraLen = 0;
+    const std::size_t frameLen = BuildFrame(Sequence, req, len, frame_);
+    if (frameLen == 0) return fpresult::kUnexpected;
+    Sequence = static_cast<std::uint8_t>(Sequence + 1);
+
+    Result r = fpresult::kOk;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        if (attempt > 0) clock_.SleepMs(kRetryPause);
+        r = ExchangeFrame(frame_, frameLen, extra, extraLen);
+        if (r == fpresult::kOk) break;
+    }
+    if (r != fpresult::kOk) return r;
+
+    EcrErrorNumber = AnswerBuffer[3];
+    EcrState = static_cast<std::uint32_t>(AnswerBuffer[2]) | (static_cast<std::uint32_t>(AnswerBuffer[4]) << 8);
+    if (OnAnswer) OnAnswer();
+    if (EcrErrorNumber != 0) {
+        ErrorValue = EcrErrorNumber;
+        return FPE_ECR;
+    }
+    const Result status = StatusResult(req[0], AnswerBuffer[2]);
+    if (status != fpresult::kOk) return status;
+
+    AnswerLength -= static_cast<std::int32_t>(kMinAnswer);
+    if (AnswerLength > 0) std::memmove(AnswerBuffer, AnswerBuffer + 5, static_cast<std::size_t>(AnswerLength));
+    Data("data", AnswerBuffer, static_cast<std::size_t>(AnswerLength));
+    return fpresult::kOk;
+}
+
+Result Link::ExchangeFrame(const std::uint8_t* frame, std::size_t len, const std::uint8_t* extra,
+                           std::size_t extraLen) {
+    if (!port_) return FPE_NOT_CONNECTED;
+    if (len < 7) return fpresult::kInvalidArg;
+    if (extra == nullptr) extraLen = 0;
+
+    if (!port_->SetReadTimeout(ReadTimeout)) return SystemFailure();
+    Data("->", frame, len);
+    port_->ClearErrors();
+    port_->PurgeInput();
+    if (!port_->Write(frame, len)) return SystemFailure();
+    std::uint32_t start = clock_.NowMs();
+
+    std::uint8_t b = 0;
+    SerialPort::Read rd = port_->ReadByte(b);
+    if (rd == SerialPort::Read::Failed) return SystemFailure();
+    if (rd == SerialPort::Read::Timeout) {
+        Raw("No answer");
+        return FPE_NO_ANSWER;
+    }
+    bool acknowledged = false;
+    switch (b) {
+    case NAK:
+        Raw("<- NAK");
+        return FPE_REJECTED;
+    case ACK:
+        acknowledged = true;
+        break;
+    case SYN:
+        Raw("<- SYN");
+        break;
+    default:
+        return DrainInput(&b, 1);
+    }
+
+    // Waiting for the answer frame.
+    std::size_t sent = 0;
+    for (;;) {
+        rd = port_->ReadByte(b);
+        if (rd == SerialPort::Read::Failed) return SystemFailure();
+        if (rd == SerialPort::Read::Timeout) {
+            Raw("No answer");
+            return FPE_NO_ANSWER;
+        }
+        if (b == DLE) break;
+        if (b == NAK) {
+            Raw("<- NAK");
+            return FPE_REJECTED;
+        }
+        // Every other byte, ACK included, counts against the busy limit, so that no
+        // stream of control bytes keeps the caller waiting for ever.
+        if (static_cast<std::uint32_t>(clock_.NowMs() - start) > kBusyLimit) {
+            Raw("Timeout");
+            return FPE_COMMAND_TIMEOUT;
+        }
+        if (b == ACK) {
+            Raw("<- ACK");
+        } else if (b == ENQ && sent < extraLen) {
+            Raw("<- ENQ");
+            std::uint8_t block[kExtraBlock + 1];
+            const std::size_t n = BuildExtraBlock(extra + sent, extraLen - sent, block);
+            Data("->", block, n);
+            if (!port_->Write(block, n)) return SystemFailure();
+            sent += n - 1;
+            start = clock_.NowMs();
+        } else if (b == SYN) {
+            Raw("<- SYN");
+        } else {
+            return DrainInput(&b, 1);
+        }
+    }
+
+    // The answer frame.
+    if (!port_->SetReadTimeout(kFrameByteTimeout)) return SystemFailure();
+    AnswerReceiver rx(AnswerBuffer, &AnswerLength);
+    rx.Begin();
+    for (bool done = false; !done;) {
+        rd = port_->ReadByte(b);
+        if (rd == SerialPort::Read::Failed) return SystemFailure();
+        if (rd == SerialPort::Read::Timeout) {
+            Data("<?", rx.Raw(), rx.RawLength());
+            return FPE_ANSWER_TIMEOUT;
+        }
+        switch (rx.Feed(b)) {
+        case AnswerReceiver::Step::More:
+            break;
+        case AnswerReceiver::Step::Done:
+            done = true;
+            break;
+        case AnswerReceiver::Step::TooLong:
+            Data("<<", rx.Raw(), rx.RawLength());
+            return FPE_PROTOCOL;
+        case AnswerReceiver::Step::Unexpected:
+        case AnswerReceiver::Step::RawFull:
+            return DrainInput(rx.Raw(), rx.RawLength());
+        }
+    }
+    // Up to two bytes follow the frame; they are logged only.
+    for (int i = 0; i < 2; ++i) {
+        rd = port_->ReadByte(b);
+        if (rd == SerialPort::Read::Failed) return SystemFailure();
+        if (rd == SerialPort::Read::Timeout || !rx.AddTrailer(b)) break;
+    }
+    Data("<-", rx.Raw(), rx.RawLength());
+
+    switch (CheckAnswer(acknowledged, rx.Sum(), AnswerBuffer, AnswerLength, frame[2],
+                        frame[CommandOffset(frame)])) {
+    case AnswerCheck::SynPacket:
+        Raw("SYN packet");
+        return FPE_PROTOCOL;
+    case AnswerCheck::CrcError:
+        Raw("CRC error");
+        return FPE_CHECKSUM;
+    case AnswerCheck::BadPacket:
+        Raw("Bad packet");
+        return FPE_PROTOCOL;
+    case AnswerCheck::Ok:
+        break;
+    }
+    return fpresult::kOk;
+}
+
+Result Link::DrainInput(const std::uint8_t* already, std::size_t n) {
+    if (n > kMaxFrame) n = kMaxFrame;
+    if (n > 0 && already != drain_) std::memmove(drain_, already, n);
+    if (port_) {
+        while (n < kMaxFrame) {
+            std::uint8_t b = 0;
+            const SerialPort::Read rd = port_->ReadByte(b);
+            if (rd == SerialPort::Read::Failed) return SystemFailure();
+            if (rd == SerialPort::Read::Timeout) break;
+            drain_[n++] = b;
+        }
+    }
+    Data("<!", drain_, n);
+    return FPE_PROTOCOL;
+}
+
+} // namespace serialproto

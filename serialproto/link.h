@@ -1,0 +1,82 @@
+// The link layer: one command at a time over a SerialPort, with the register's
+// ACK/NAK/SYN/ENQ handshake, three attempts, answer checks and the register status.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "framing.h"
+#include "port.h"
+#include "result_codes.h"
+
+namespace serialproto {
+
+// Receives the link layer's log lines. DataLine: a label ("->", "<-", "<!", "<?", "<<",
+// "data") and the bytes it concerns; RawLine: a fixed text ("No answer", "<- NAK", ...).
+// The work log formats and writes them (or drops them while logging is off).
+class LinkLog {
+public:
+    virtual ~LinkLog() = default;
+    virtual void DataLine(const char* label, const std::uint8_t* bytes, std::size_t count) = 0;
+    virtual void RawLine(const char* text) = 0;
+};
+
+class Link {
+public:
+    static constexpr std::uint32_t kDefaultReadTimeout = 300;
+    static constexpr std::uint32_t kFrameByteTimeout = 100;   // inside an answer frame
+    static constexpr std::uint32_t kBusyLimit = 10000;        // SYN/ENQ traffic without an answer
+    static constexpr std::uint32_t kRetryPause = 100;
+    static constexpr int kAttempts = 3;
+    static constexpr std::uint32_t kStateNotDefined = 0x80000000u;
+
+    explicit Link(Clock& clock, LinkLog* log = nullptr) : clock_(clock), log_(log) {}
+
+    // The open port, or none (disconnected). Attaching a port resets Sequence to 0.
+    void Attach(SerialPort* port);
+    SerialPort* Port() const { return port_; }
+    bool Connected() const { return port_ != nullptr; }
+    void SetLog(LinkLog* log) { log_ = log; }
+
+    // Called after every accepted answer, once EcrState is updated (the status window's
+    // refresh).
+    std::function<void()> OnAnswer;
+
+    // Frames `req` (command code first), sends it and receives the answer; up to three
+    // attempts 100 ms apart. Returns 0 with the answer data in AnswerBuffer/AnswerLength,
+    // or an error result. For FPE_SYSTEM and FPE_ECR, ErrorValue holds the number that
+    // goes to the thread's last-error value (the system error or the register's code).
+    fpresult::Result SendCommand(const std::uint8_t* req, std::size_t len,
+                                 const std::uint8_t* extra = nullptr, std::size_t extraLen = 0);
+    // One transmission of a built frame and the reception of its answer.
+    fpresult::Result ExchangeFrame(const std::uint8_t* frame, std::size_t len,
+                                   const std::uint8_t* extra, std::size_t extraLen);
+    // Reads the rest of unexpected input after `n` bytes already read, logs it as "<!".
+    fpresult::Result DrainInput(const std::uint8_t* already, std::size_t n);
+
+    std::uint8_t Sequence = 0;
+    std::uint8_t AnswerBuffer[kAnswerCapacity] = {};
+    std::int32_t AnswerLength = 0;
+    std::uint32_t ReadTimeout = kDefaultReadTimeout;
+    std::uint32_t EcrState = kStateNotDefined;
+    std::uint8_t EcrErrorNumber = 0;
+    std::uint32_t ErrorValue = 0;
+
+private:
+    fpresult::Result SystemFailure();
+    void Data(const char* label, const std::uint8_t* b, std::size_t n) {
+        if (log_) log_->DataLine(label, b, n);
+    }
+    void Raw(const char* text) {
+        if (log_) log_->RawLine(text);
+    }
+
+    Clock& clock_;
+    LinkLog* log_;
+    SerialPort* port_ = nullptr;
+    std::uint8_t frame_[kFrameBuffer] = {};
+    std::uint8_t drain_[kMaxFrame] = {};
+};
+
+} // namespace serialproto

@@ -1,0 +1,115 @@
+// The register's command table. Each entry: code, name, shortest request, busy time,
+// extra data to pull, and the handler that turns a request into an answer.
+#include <algorithm>
+#include <cstring>
+
+#include "simulator.h"
+
+namespace serialsim {
+
+namespace {
+
+constexpr std::uint8_t kErrLength = 20;  // wrong length of a field
+
+std::uint8_t Bcd(int v) { return static_cast<std::uint8_t>(((v / 10) % 10) << 4 | (v % 10)); }
+
+std::tm Fields(std::time_t t) {
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    return tm;
+}
+
+void PutText(Bytes& out, const std::string& text, std::size_t width) {
+    for (std::size_t i = 0; i < width; ++i)
+        out.push_back(i < text.size() ? static_cast<std::uint8_t>(text[i]) : 0);
+}
+
+Answer GetState(RegisterState& st, const Bytes&, const Bytes&) {
+    Answer a;
+    Bytes& d = a.data;
+    d.push_back(static_cast<std::uint8_t>(st.stateValue & 0xFF));
+    d.push_back(static_cast<std::uint8_t>(st.stateValue >> 8));
+    PutText(d, st.model, 19);
+    d.insert(d.end(), st.fiscalized, st.fiscalized + 5);
+    PutText(d, st.fiscalNumber, 10);
+    // Texts after the fixed part: three tax-payer lines (6-bit length), the tax number
+    // (8-bit length), then the firmware version; the list ends at the first empty one.
+    int texts = 0;
+    for (const auto& t : st.taxPayer) {
+        if (t.empty()) break;
+        const std::size_t n = std::min<std::size_t>(t.size(), 63);
+        d.push_back(static_cast<std::uint8_t>(n));
+        d.insert(d.end(), t.begin(), t.begin() + static_cast<long>(n));
+        ++texts;
+    }
+    if (texts == 3 && !st.taxNumber.empty()) {
+        const std::size_t n = std::min<std::size_t>(st.taxNumber.size(), 100);
+        d.push_back(static_cast<std::uint8_t>(n));
+        d.insert(d.end(), st.taxNumber.begin(), st.taxNumber.begin() + static_cast<long>(n));
+        d.insert(d.end(), st.version.begin(), st.version.end());
+    }
+    if (d.size() > 249) d.resize(249);
+    return a;
+}
+
+Answer GetDate(RegisterState& st, const Bytes&, const Bytes&) {
+    const std::tm tm = Fields(st.Now());
+    return Answer{0, 0, {Bcd(tm.tm_mday), Bcd(tm.tm_mon + 1), Bcd(tm.tm_year % 100)}};
+}
+
+Answer GetTime(RegisterState& st, const Bytes&, const Bytes&) {
+    const std::tm tm = Fields(st.Now());
+    return Answer{0, 0, {Bcd(tm.tm_hour), Bcd(tm.tm_min), Bcd(tm.tm_sec)}};
+}
+
+Answer NoData(RegisterState&, const Bytes&, const Bytes&) { return Answer{}; }
+
+// Logo: code, password (2), 1 = image follows / 0 = clear, width (2), height (2); the
+// image (width / 8 x height bytes) comes as extra data.
+std::size_t LogoBytes(const Bytes& r) {
+    if (r.size() < 8 || r[3] != 1) return 0;
+    const unsigned w = r[4] | r[5] << 8, h = r[6] | r[7] << 8;
+    if (w == 0 || w > 448 || w % 32 != 0 || h == 0 || h > 192) return 0;
+    return w / 8 * h;
+}
+
+Answer SetLogo(RegisterState& st, const Bytes& r, const Bytes& extra) {
+    const unsigned w = r[4] | r[5] << 8, h = r[6] | r[7] << 8;
+    if (r[3] == 0) {
+        st.logo.clear();
+        st.logoWidth = st.logoHeight = 0;
+        return Answer{};
+    }
+    if (LogoBytes(r) == 0) return Answer{0, 19, {}};  // logo programming error
+    st.logo = extra;
+    st.logoWidth = w;
+    st.logoHeight = h;
+    return Answer{};
+}
+
+const CommandSpec kCommands[] = {
+    {0x00, "GetState", 1, 0, nullptr, GetState},
+    {0x01, "GetDate", 1, 0, nullptr, GetDate},
+    {0x03, "GetTime", 1, 0, nullptr, GetTime},
+    {0x0E, "LineFeed", 1, 150, nullptr, NoData},
+    {0x2D, "SetLogo", 8, 300, LogoBytes, SetLogo},
+};
+
+} // namespace
+
+const CommandSpec* FindCommand(std::uint8_t code) {
+    for (const auto& c : kCommands)
+        if (c.code == code) return &c;
+    return nullptr;
+}
+
+std::time_t RegisterState::Now() const {
+    if (frozenClock) return clockBase;
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+    return clockBase + std::chrono::duration_cast<std::chrono::seconds>(elapsed).count();
+}
+
+// Used by the engine for a request shorter than its command needs.
+Answer LengthError() { return Answer{0, kErrLength, {}}; }
+
+} // namespace serialsim

@@ -1,0 +1,196 @@
+// peltra-serialsim: a fiscal register on a pseudo-terminal, for the serial driver's
+// tests and for trying the driver without a device.
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iconv.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "line.h"
+#include "simulator.h"
+
+using namespace serialsim;
+
+namespace {
+
+volatile bool g_stop = false;
+void OnSignal(int) { g_stop = true; }
+
+const char kUsage[] =
+    "Usage: peltra-serialsim [OPTIONS]\n"
+    "Plays a fiscal cash register on a pseudo-terminal. The first line on standard output\n"
+    "is \"PTY <path>\" once the terminal is ready; open that path (or the --link path)\n"
+    "as the serial port. Runs until SIGTERM or SIGINT.\n"
+    "\n"
+    "Options:\n"
+    "  --link PATH           also make PATH a symbolic link to the terminal (replaces an\n"
+    "                        existing link; removed at exit)\n"
+    "  --baud N|auto         line speed for pacing the output, 10 bits per byte; auto\n"
+    "                        (default) follows the speed the driver sets on the line\n"
+    "  --log FILE|-          log of what was received and answered (- = standard error)\n"
+    "  --clock \"YYYY-MM-DD HH:MM:SS\"\n"
+    "                        register time at start (default: the local time); it runs on\n"
+    "  --frozen-clock        the register time does not advance\n"
+    "  --ext-status N        extended status byte at start (default 0x20: shift open)\n"
+    "  --model TEXT          model text in the status answer (19 bytes)\n"
+    "  --fiscal-number TEXT  fiscal number in the status answer (10 bytes)\n"
+    "  --taxpayer TEXT       a tax-payer line (up to three; UTF-8, sent in code page 866)\n"
+    "  --tax-number TEXT     tax number text, sent after three tax-payer lines\n"
+    "  --sw-version TEXT     firmware version, sent after the tax number\n"
+    "  --fault SPEC          inject a fault; may be repeated. SPEC is\n"
+    "                        KIND[=VALUE][,cmd=HEX][,count=N]: only for command HEX,\n"
+    "                        only for the next N matching answers (default: all). Kinds:\n";
+
+std::string ToOem(const std::string& utf8) {
+    iconv_t cd = iconv_open("CP866", "UTF-8");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return utf8;
+    std::string out(utf8.size() + 1, '\0');
+    char* in = const_cast<char*>(utf8.data());
+    std::size_t inLeft = utf8.size(), outLeft = out.size();
+    char* o = &out[0];
+    while (inLeft > 0) {
+        if (iconv(cd, &in, &inLeft, &o, &outLeft) == static_cast<std::size_t>(-1)) {
+            if (outLeft == 0) break;
+            *o++ = '?';  // no place in the code page
+            --outLeft;
+            ++in;
+            --inLeft;
+        }
+    }
+    iconv_close(cd);
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
+bool ParseClock(const char* text, std::time_t& out) {
+    std::tm tm{};
+    int y, mo, d, h, mi, s;
+    char tail;
+    if (std::sscanf(text, "%d-%d-%d %d:%d:%d%c", &y, &mo, &d, &h, &mi, &s, &tail) != 6) return false;
+    if (y < 2000 || y > 2099 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59 || h < 0 ||
+        mi < 0 || s < 0)
+        return false;
+    tm.tm_year = y - 1900;
+    tm.tm_mon = mo - 1;
+    tm.tm_mday = d;
+    tm.tm_hour = h;
+    tm.tm_min = mi;
+    tm.tm_sec = s;
+    out = timegm(&tm);
+    return true;
+}
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "peltra-serialsim: %s\n", message.c_str());
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    RegisterState state;
+    std::vector<Fault> faults;
+    std::string linkPath, logPath;
+    long baud = 0;
+    bool clockSet = false;
+    int taxPayers = 0;
+
+    for (int i = 1; i < argc; ++i) {
+        const std::string opt = argv[i];
+        if (opt == "--help" || opt == "-h") {
+            std::fputs(kUsage, stdout);
+            std::fputs(FaultHelp().c_str(), stdout);
+            return 0;
+        }
+        if (opt == "--frozen-clock") {
+            state.frozenClock = true;
+            continue;
+        }
+        if (i + 1 >= argc) return Fail("option " + opt + " needs a value (see --help)");
+        const char* v = argv[++i];
+        if (opt == "--link") {
+            linkPath = v;
+        } else if (opt == "--baud") {
+            char* end = nullptr;
+            if (std::strcmp(v, "auto") == 0) {
+                baud = 0;
+            } else if ((baud = std::strtol(v, &end, 10)) < 50 || baud > 4000000 || *end) {
+                return Fail(std::string("bad line speed: ") + v);
+            }
+        } else if (opt == "--log") {
+            logPath = v;
+        } else if (opt == "--clock") {
+            if (!ParseClock(v, state.clockBase)) return Fail(std::string("bad --clock value: ") + v);
+            clockSet = true;
+        } else if (opt == "--ext-status") {
+            char* end = nullptr;
+            const long n = std::strtol(v, &end, 0);
+            if (*end || n < 0 || n > 255) return Fail(std::string("bad --ext-status value: ") + v);
+            state.extStatus = static_cast<std::uint8_t>(n);
+        } else if (opt == "--model") {
+            state.model = v;
+        } else if (opt == "--fiscal-number") {
+            state.fiscalNumber = v;
+        } else if (opt == "--taxpayer") {
+            if (taxPayers >= 3) return Fail("at most three --taxpayer lines");
+            state.taxPayer[taxPayers++] = ToOem(v);
+        } else if (opt == "--tax-number") {
+            state.taxNumber = ToOem(v);
+        } else if (opt == "--sw-version") {
+            state.version = v;
+        } else if (opt == "--fault") {
+            Fault f;
+            std::string error;
+            if (!ParseFault(v, f, error)) return Fail(error);
+            faults.push_back(f);
+        } else {
+            return Fail("unknown option " + opt + " (see --help)");
+        }
+    }
+    if (!clockSet) {
+        // The local wall-clock time, kept as naive fields.
+        const std::time_t now = std::time(nullptr);
+        std::tm tm{};
+        localtime_r(&now, &tm);
+        state.clockBase = timegm(&tm);
+    }
+
+    std::FILE* log = nullptr;
+    if (logPath == "-") {
+        log = stderr;
+    } else if (!logPath.empty()) {
+        log = std::fopen(logPath.c_str(), "w");
+        if (!log) return Fail(logPath + ": " + std::strerror(errno));
+    }
+
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    Line line;
+    std::string error;
+    if (!line.Open(error)) return Fail(error);
+    line.SetBaud(static_cast<std::uint32_t>(baud));
+    if (!linkPath.empty()) {
+        char existing[4096];
+        if (::readlink(linkPath.c_str(), existing, sizeof existing) >= 0) ::unlink(linkPath.c_str());
+        if (::symlink(line.SlavePath().c_str(), linkPath.c_str()) != 0)
+            return Fail(linkPath + ": " + std::strerror(errno));
+    }
+    std::printf("PTY %s\n", line.SlavePath().c_str());
+    std::fflush(stdout);
+
+    Simulator sim(line, state, faults, log);
+    sim.Run(g_stop);
+
+    if (!linkPath.empty()) ::unlink(linkPath.c_str());
+    if (log && log != stderr) std::fclose(log);
+    return 0;
+}

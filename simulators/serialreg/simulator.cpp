@@ -1,0 +1,317 @@
+#include "simulator.h"
+
+#include <cstdarg>
+#include <cstdlib>
+#include <thread>
+
+namespace serialsim {
+
+Answer LengthError();
+
+namespace {
+
+constexpr std::uint8_t STX = 0x02, ETX = 0x03, ENQ = 0x05, ACK = 0x06, DLE = 0x10, NAK = 0x15, SYN = 0x16;
+constexpr int kFrameByteMs = 500;  // silence that ends an incomplete frame
+constexpr std::size_t kMaxRaw = 600;
+constexpr std::uint32_t kSynEveryMs = 100;
+
+const struct {
+    const char* name;
+    Fault::Kind kind;
+    bool needsValue;
+    int defaultValue;
+    const char* help;
+} kFaultKinds[] = {
+    {"nak", Fault::Nak, false, 0, "answer NAK instead of ACK"},
+    {"syn-first", Fault::SynFirst, false, 0, "send SYN before the ACK"},
+    {"syn-storm", Fault::SynStorm, false, 12000, "=MS: send SYN every 100 ms for MS ms (default 12000) after the ACK"},
+    {"silence", Fault::Silence, false, 0, "send nothing at all"},
+    {"silence-after-ack", Fault::SilenceAfterAck, false, 0, "send the ACK, then nothing"},
+    {"garbage", Fault::Garbage, false, 0, "send garbage bytes instead of ACK"},
+    {"bad-checksum", Fault::BadChecksum, false, 0, "answer with a wrong checksum"},
+    {"wrong-seq", Fault::WrongSeq, false, 0, "echo a wrong sequence number"},
+    {"wrong-cmd", Fault::WrongCmd, false, 0, "echo a wrong command code"},
+    {"truncate", Fault::Truncate, false, 0, "send only the first half of the answer frame"},
+    {"stray-dle", Fault::StrayDle, false, 0, "put DLE and a stray byte inside the answer frame"},
+    {"oversize", Fault::Oversize, false, 0, "answer with more than 255 payload bytes"},
+    {"error", Fault::Error, true, 0, "=N: answer with register error code N"},
+    {"status", Fault::Status, true, 0, "=BITS: set these status bits in the answer"},
+    {"ext-status", Fault::ExtStatus, true, 0, "=BITS: set these extended status bits in the answer"},
+    {"no-trailer", Fault::NoTrailer, false, 0, "send no trailer bytes after DLE ETX"},
+    {"stray-enq", Fault::StrayEnq, false, 0, "ask for extra data with ENQ although the command has none"},
+};
+
+bool ParseNumber(const std::string& s, long& out) {
+    if (s.empty()) return false;
+    char* end = nullptr;
+    out = std::strtol(s.c_str(), &end, 0);
+    return *end == '\0';
+}
+
+std::string Hex(const Bytes& b) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string s;
+    for (std::size_t i = 0; i < b.size(); ++i) {
+        if (i) s += ' ';
+        s += digits[b[i] >> 4];
+        s += digits[b[i] & 15];
+    }
+    return s;
+}
+
+void Stuff(Bytes& out, std::uint8_t b) {
+    out.push_back(b);
+    if (b == DLE) out.push_back(DLE);
+}
+
+} // namespace
+
+bool ParseFault(const std::string& spec, Fault& fault, std::string& error) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = spec.find(',', start);
+        parts.push_back(spec.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    const std::string head = parts[0];
+    const std::size_t eq = head.find('=');
+    const std::string name = head.substr(0, eq);
+    bool found = false;
+    for (const auto& k : kFaultKinds) {
+        if (name != k.name) continue;
+        found = true;
+        fault = Fault{};
+        fault.kind = k.kind;
+        fault.value = k.defaultValue;
+        if (eq != std::string::npos) {
+            long v;
+            if (!ParseNumber(head.substr(eq + 1), v) || v < 0 || v > 600000) {
+                error = "bad value in fault '" + spec + "'";
+                return false;
+            }
+            fault.value = static_cast<int>(v);
+        } else if (k.needsValue) {
+            error = "fault '" + name + "' needs a value";
+            return false;
+        }
+    }
+    if (!found) {
+        error = "unknown fault '" + name + "'";
+        return false;
+    }
+    for (std::size_t i = 1; i < parts.size(); ++i) {
+        long v;
+        if (parts[i].rfind("cmd=", 0) == 0 && ParseNumber("0x" + parts[i].substr(4), v) && v >= 0 && v <= 255) {
+            fault.cmd = static_cast<int>(v);
+        } else if (parts[i].rfind("count=", 0) == 0 && ParseNumber(parts[i].substr(6), v) && v >= 1) {
+            fault.count = static_cast<int>(v);
+        } else {
+            error = "bad option '" + parts[i] + "' in fault '" + spec + "'";
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string FaultHelp() {
+    std::string s;
+    for (const auto& k : kFaultKinds) {
+        std::string n = std::string("  ") + k.name;
+        n.resize(24, ' ');
+        s += n + k.help + "\n";
+    }
+    return s;
+}
+
+void Simulator::Log(const char* fmt, ...) {
+    if (!log_) return;
+    va_list ap;
+    va_start(ap, fmt);
+    std::vfprintf(log_, fmt, ap);
+    va_end(ap);
+    std::fputc('\n', log_);
+    std::fflush(log_);
+}
+
+void Simulator::LogBytes(const char* label, const Bytes& bytes) { Log("%s %s", label, Hex(bytes).c_str()); }
+
+void Simulator::Send(const Bytes& bytes, const char* what) {
+    if (what)
+        Log("tx %s", what);
+    else
+        LogBytes("tx", bytes);
+    line_.Write(bytes);
+}
+
+void Simulator::Run(const volatile bool& stop) {
+    for (;;) {
+        std::uint8_t b = 0;
+        if (line_.ReadByte(b, -1, stop) != Line::Read::Byte) return;
+        if (b != DLE) {
+            Log("rx stray %02X", b);
+            continue;
+        }
+        const auto t0 = std::chrono::steady_clock::now();
+        Bytes raw{DLE}, payload;
+        enum { Start, Body, Escape } st = Start;
+        bool complete = false, bad = false;
+        while (!complete && !bad && raw.size() < kMaxRaw) {
+            const Line::Read r = line_.ReadByte(b, kFrameByteMs, stop);
+            if (r == Line::Read::Stopped) return;
+            if (r == Line::Read::Timeout) break;
+            raw.push_back(b);
+            switch (st) {
+            case Start:
+                if (b == STX) st = Body; else bad = true;
+                break;
+            case Body:
+                if (b == DLE) st = Escape; else payload.push_back(b);
+                break;
+            case Escape:
+                if (b == ETX) complete = true;
+                else if (b == DLE) { payload.push_back(b); st = Body; }
+                else bad = true;
+                break;
+            }
+        }
+        if (!complete) {
+            LogBytes(bad ? "rx bad frame" : "rx incomplete frame", raw);
+            continue;
+        }
+        line_.WaitWireTime(t0, raw.size());
+        LogBytes("rx", raw);
+        std::uint8_t sum = 0;
+        for (auto p : payload) sum = static_cast<std::uint8_t>(sum + p);
+        if (payload.size() < 3 || sum != 0) {
+            Log(payload.size() < 3 ? "frame too short" : "checksum error");
+            Send({NAK}, "NAK");
+            continue;
+        }
+        Handle(payload[0], Bytes(payload.begin() + 1, payload.end() - 1), stop);
+    }
+}
+
+bool Simulator::PullExtra(std::size_t count, Bytes& extra, const volatile bool& stop) {
+    while (extra.size() < count) {
+        const std::size_t n = std::min<std::size_t>(64, count - extra.size());
+        Send({ENQ}, "ENQ");
+        Bytes block;
+        std::uint8_t b;
+        while (block.size() < n + 1) {
+            const Line::Read r = line_.ReadByte(b, 1000, stop);
+            if (r != Line::Read::Byte) {
+                LogBytes("extra data cut short", block);
+                return false;
+            }
+            block.push_back(b);
+        }
+        std::uint8_t sum = 0;
+        for (auto x : block) sum = static_cast<std::uint8_t>(sum + x);
+        Log("rx extra block (%zu bytes)%s", n, sum ? ": checksum error" : "");
+        if (sum != 0) {
+            Send({NAK}, "NAK");
+            return false;
+        }
+        extra.insert(extra.end(), block.begin(), block.end() - 1);
+    }
+    return true;
+}
+
+void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bool& stop) {
+    const std::uint8_t cmd = request[0];
+    const CommandSpec* spec = FindCommand(cmd);
+    Log("cmd %02X %s seq %02X, %zu request bytes", cmd, spec ? spec->name : "(unknown)", seq, request.size());
+
+    // The faults for this answer; each one used counts against its limit.
+    bool has[32] = {};
+    int value[32] = {};
+    for (auto& f : faults_) {
+        if (f.count == 0 || (f.cmd >= 0 && f.cmd != cmd)) continue;
+        if (f.count > 0) --f.count;
+        has[f.kind] = true;
+        value[f.kind] |= f.value;
+        if (f.kind == Fault::SynStorm || f.kind == Fault::Error) value[f.kind] = f.value;
+    }
+
+    if (has[Fault::Nak]) {
+        Send({NAK}, "NAK");
+        return;
+    }
+    if (has[Fault::Silence]) {
+        Log("silent");
+        return;
+    }
+    if (has[Fault::Garbage]) {
+        Send({0x47, 0x61, 0x72, 0x62, 0xFF, 0x00});
+        return;
+    }
+    if (has[Fault::SynFirst]) Send({SYN}, "SYN");
+    Send({ACK}, "ACK");
+    if (has[Fault::SilenceAfterAck]) {
+        Log("silent");
+        return;
+    }
+
+    std::uint32_t busy = spec ? spec->busyMs : 0;
+    if (has[Fault::SynStorm]) busy += static_cast<std::uint32_t>(value[Fault::SynStorm]);
+    if (busy > 0) {
+        Log("tx SYN every %u ms for %u ms", kSynEveryMs, busy);
+        for (std::uint32_t t = 0; t < busy && !stop; t += kSynEveryMs) {
+            line_.Write({SYN});
+            std::this_thread::sleep_for(std::chrono::milliseconds(kSynEveryMs));
+        }
+    }
+    if (has[Fault::StrayEnq]) Send({ENQ}, "ENQ");
+
+    Answer answer;
+    const bool repeated = haveLast_ && seq == lastSeq_ && request == lastRequest_;
+    const std::size_t extraCount = spec && spec->extraBytes && request.size() >= spec->minLength
+                                       ? spec->extraBytes(request) : 0;
+    Bytes extra;
+    if (extraCount > 0 && !PullExtra(extraCount, extra, stop)) return;
+    if (repeated && extraCount == 0) {
+        Log("repeated frame: same answer, not executed again");
+        answer = lastAnswer_;
+    } else if (!spec) {
+        answer.status = 0x80;  // no such command
+    } else if (request.size() < spec->minLength) {
+        answer = LengthError();
+    } else {
+        answer = spec->run(state_, request, extra);
+    }
+    haveLast_ = true;
+    lastSeq_ = seq;
+    lastRequest_ = request;
+    lastAnswer_ = answer;
+
+    // Frame the answer, with the faults that concern it.
+    Bytes payload{static_cast<std::uint8_t>(has[Fault::WrongSeq] ? seq + 1 : seq),
+                  static_cast<std::uint8_t>(has[Fault::WrongCmd] ? cmd ^ 0x40 : cmd),
+                  static_cast<std::uint8_t>(answer.status | value[Fault::Status]),
+                  static_cast<std::uint8_t>(has[Fault::Error] ? value[Fault::Error] : answer.error),
+                  static_cast<std::uint8_t>(state_.extStatus | value[Fault::ExtStatus])};
+    payload.insert(payload.end(), answer.data.begin(), answer.data.end());
+    if (has[Fault::Oversize]) payload.resize(300, 0x4F);
+    std::uint8_t sum = 0;
+    for (auto p : payload) sum = static_cast<std::uint8_t>(sum + p);
+    payload.push_back(static_cast<std::uint8_t>(0u - sum + (has[Fault::BadChecksum] ? 1 : 0)));
+
+    Bytes frame{DLE, STX};
+    for (std::size_t i = 0; i < payload.size(); ++i) {
+        Stuff(frame, payload[i]);
+        if (i == 1 && has[Fault::StrayDle]) frame.insert(frame.end(), {DLE, 0x41});
+    }
+    frame.insert(frame.end(), {DLE, ETX});
+    if (has[Fault::Truncate]) {
+        frame.resize(frame.size() / 2);
+    } else if (!has[Fault::NoTrailer]) {
+        // Two bytes after the frame: the status and extended status again.
+        frame.push_back(payload[2]);
+        frame.push_back(payload[4]);
+    }
+    Send(frame);
+}
+
+} // namespace serialsim

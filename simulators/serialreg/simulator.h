@@ -1,0 +1,97 @@
+// The register side of the serial protocol: frame reception, the ACK/SYN/ENQ handshake,
+// answer frames, the register's state, the command table and fault injection.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "line.h"
+
+namespace serialsim {
+
+// What the register keeps between commands.
+struct RegisterState {
+    std::time_t clockBase = 0;  // register time when the simulator started (naive, UTC fields)
+    bool frozenClock = false;
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+
+    std::uint8_t extStatus = 0x20;  // extended status: shift open
+    std::uint16_t stateValue = 1;   // GetState answer bytes 0 to 1
+    std::string model = "PELTRA-SIM 44";
+    std::string fiscalNumber = "SIM0000044";
+    std::uint8_t fiscalized[5] = {0x01, 0x02, 0x16, 0x09, 0x30};  // BCD dd mm yy hh mm
+    std::string taxPayer[3];  // register (OEM) text
+    std::string taxNumber;    // register (OEM) text
+    std::string version = "1.0";
+
+    Bytes logo;
+    unsigned logoWidth = 0, logoHeight = 0;
+
+    std::time_t Now() const;
+};
+
+// An answer before framing.
+struct Answer {
+    std::uint8_t status = 0;
+    std::uint8_t error = 0;
+    Bytes data;
+};
+
+// One command the register knows. `minLength` counts the request bytes with the code.
+struct CommandSpec {
+    std::uint8_t code;
+    const char* name;
+    std::size_t minLength;
+    std::uint32_t busyMs;                              // time spent busy (SYN) before answering
+    std::size_t (*extraBytes)(const Bytes& request);   // extra data to pull with ENQ, or null
+    Answer (*run)(RegisterState& state, const Bytes& request, const Bytes& extra);
+};
+const CommandSpec* FindCommand(std::uint8_t code);
+
+// An injected fault, for matching commands (cmd < 0: all) and a number of answers
+// (count < 0: no limit).
+struct Fault {
+    enum Kind {
+        Nak, SynFirst, SynStorm, Silence, SilenceAfterAck, Garbage, BadChecksum, WrongSeq,
+        WrongCmd, Truncate, StrayDle, Oversize, Error, Status, ExtStatus, NoTrailer, StrayEnq,
+    };
+    Kind kind = Nak;
+    int value = 0;
+    int cmd = -1;
+    int count = -1;
+};
+// "KIND[=VALUE][,cmd=HEX][,count=N]"
+bool ParseFault(const std::string& spec, Fault& fault, std::string& error);
+std::string FaultHelp();
+
+class Simulator {
+public:
+    Simulator(Line& line, RegisterState& state, std::vector<Fault> faults, std::FILE* log)
+        : line_(line), state_(state), faults_(std::move(faults)), log_(log) {}
+    void Run(const volatile bool& stop);
+
+private:
+    void Handle(std::uint8_t seq, const Bytes& request, const volatile bool& stop);
+    bool PullExtra(std::size_t count, Bytes& extra, const volatile bool& stop);
+    void Send(const Bytes& bytes, const char* what = nullptr);
+    void Log(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+    void LogBytes(const char* label, const Bytes& bytes);
+
+    Line& line_;
+    RegisterState& state_;
+    std::vector<Fault> faults_;
+    std::FILE* log_;
+
+    // The last command executed and its answer frame, to answer a repeated frame (a
+    // retry by the driver) without executing it twice.
+    bool haveLast_ = false;
+    std::uint8_t lastSeq_ = 0;
+    Bytes lastRequest_;
+    Answer lastAnswer_;
+};
+
+} // namespace serialsim

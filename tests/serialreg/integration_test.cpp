@@ -1,0 +1,140 @@
+// The link layer through the POSIX port against the register simulator on a pty.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+#include "../serialproto/fake_port.h"
+#include "commands.h"
+#include "link.h"
+#include "port_posix.h"
+#include "sim_process.h"
+
+using namespace serialproto;
+
+namespace {
+
+class SimLink {
+public:
+    explicit SimLink(std::vector<std::string> args)
+        : sim_(WithLog(std::move(args))), link(clock_, &log) {
+        if (!sim_.Path().empty() && port_.Open(sim_.Path()) && port_.SetLine(19200)) link.Attach(&port_);
+    }
+    ~SimLink() { ::unlink(logPath_.c_str()); }
+
+    fpresult::Result Send(const std::vector<std::uint8_t>& req) { return link.SendCommand(req.data(), req.size()); }
+    std::string SimulatorLog() const {
+        std::ifstream f(logPath_);
+        std::stringstream s;
+        s << f.rdbuf();
+        return s.str();
+    }
+    int Count(const std::string& line) const { return static_cast<int>(std::count(log.lines.begin(), log.lines.end(), line)); }
+
+    fake::RecordingLog log;
+
+private:
+    std::vector<std::string> WithLog(std::vector<std::string> args) {
+        static int n = 0;
+        logPath_ = ::testing::TempDir() + "serialsim-" + std::to_string(::getpid()) + "-" + std::to_string(n++) + ".log";
+        args.insert(args.end(), {"--log", logPath_, "--clock", "2016-07-24 10:20:30", "--frozen-clock"});
+        return args;
+    }
+
+    std::string logPath_;
+    SimProcess sim_;
+    SystemClock clock_;
+    PosixPort port_;
+
+public:
+    Link link;
+};
+
+} // namespace
+
+TEST(SerialSim, WorkedGetDateExchangeByteForByte) {
+    SimLink s({});
+    ASSERT_TRUE(s.link.Connected());
+    s.link.Sequence = 0x07;
+    ASSERT_EQ(s.Send(EncodeGetDate()), fpresult::kOk);
+    std::string date;
+    ASSERT_EQ(DecodeDate(s.link.AnswerBuffer, s.link.AnswerLength, date), fpresult::kOk);
+    EXPECT_EQ(date, "24/07/16");
+    EXPECT_EQ(s.link.EcrState, 0x2000u);
+    ASSERT_GE(s.log.lines.size(), 3u);
+    EXPECT_EQ(s.log.lines[0], "-> (7) 10 02 07 01 F8 10 03");
+    EXPECT_EQ(s.log.lines[1].rfind("<- (15) 10 02 07 01 00 00 20 24 07 16 97 10 03", 0), 0u);
+    EXPECT_THAT(s.SimulatorLog(), testing::HasSubstr("rx 10 02 07 01 F8 10 03\ncmd 01 GetDate seq 07"));
+}
+
+TEST(SerialSim, StatusDateAndTimeLikeConnect) {
+    SimLink s({"--taxpayer", "ТОВ Ромашка", "--taxpayer", "Київ", "--taxpayer", "вул. Лісова, 1",
+               "--tax-number", "ПН 123456789012", "--sw-version", "2.07"});
+    ASSERT_TRUE(s.link.Connected());
+    RegisterState st;
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(s.Send(EncodeGetState()), fpresult::kOk);
+        ASSERT_EQ(DecodeGetState(s.link.AnswerBuffer, s.link.AnswerLength, st), fpresult::kOk);
+    }
+    EXPECT_EQ(st.PrinterInfo, "PELTRA-SIM 44 ver 2.07");
+    EXPECT_EQ(st.FiscalInfo.substr(0, 26), "SIM0000044 01/02/16 09:30 ");
+    EXPECT_EQ(st.TaxPayerInfo[0], "\x92\x8E\x82 \x90\xAE\xAC\xA0\xE8\xAA\xA0");  // code page 866
+    EXPECT_FALSE(st.TaxPayerInfo[2].empty());
+    ASSERT_EQ(s.Send(EncodeGetTime()), fpresult::kOk);
+    std::string time;
+    ASSERT_EQ(DecodeTime(s.link.AnswerBuffer, s.link.AnswerLength, time), fpresult::kOk);
+    EXPECT_EQ(time, "10:20:30");
+    EXPECT_EQ(s.link.Sequence, 3);
+}
+
+TEST(SerialSim, NakSynAndRegisterErrors) {
+    SimLink s({"--fault", "nak,cmd=01,count=2", "--fault", "syn-first,cmd=03,count=1",
+               "--fault", "error=5,cmd=0E", "--fault", "status=0x01,cmd=00"});
+    ASSERT_TRUE(s.link.Connected());
+    EXPECT_EQ(s.Send(EncodeGetDate()), fpresult::kOk);  // third attempt
+    EXPECT_EQ(s.Count("<- NAK"), 2);
+    EXPECT_EQ(s.Send(EncodeGetTime()), fpresult::kOk);  // SYN first, then the retry
+    EXPECT_EQ(s.Count("SYN packet"), 1);
+    EXPECT_THAT(s.SimulatorLog(), testing::HasSubstr("repeated frame"));
+    EXPECT_EQ(s.Send({0x0E}), FPE_ECR);  // line feed, with a SYN while busy
+    EXPECT_EQ(s.link.EcrErrorNumber, 5);
+    EXPECT_EQ(s.link.ErrorValue, 5u);
+    EXPECT_GE(s.Count("<- SYN"), 1);
+    EXPECT_EQ(s.Send(EncodeGetState()), fpresult::kOk);  // status query ignores status bits
+    EXPECT_EQ(s.link.EcrState, 0x2001u);
+}
+
+TEST(SerialSim, BrokenAnswers) {
+    SimLink s({"--fault", "bad-checksum,cmd=01", "--fault", "silence,cmd=03", "--fault", "wrong-seq,cmd=00,count=3",
+               "--fault", "stray-dle,cmd=0E,count=1", "--fault", "truncate,cmd=0E,count=1"});
+    ASSERT_TRUE(s.link.Connected());
+    EXPECT_EQ(s.Send(EncodeGetDate()), FPE_CHECKSUM);
+    EXPECT_EQ(s.Count("CRC error"), 3);
+    EXPECT_EQ(s.Send(EncodeGetTime()), FPE_NO_ANSWER);
+    EXPECT_EQ(s.Count("No answer"), 3);
+    EXPECT_EQ(s.Send(EncodeGetState()), FPE_PROTOCOL);
+    EXPECT_EQ(s.Count("Bad packet"), 3);
+    EXPECT_EQ(s.Send({0x0E}), fpresult::kOk);  // both faults spent on the first attempt
+    EXPECT_EQ(s.link.AnswerLength, 0);
+    EXPECT_EQ(s.Send(EncodeGetState()), fpresult::kOk);
+}
+
+TEST(SerialSim, ExtraDataPulledWithEnq) {
+    SimLink s({});
+    ASSERT_TRUE(s.link.Connected());
+    std::vector<std::uint8_t> image(32 / 8 * 40);
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i);
+    const std::uint8_t req[] = {0x2D, 0, 0, 1, 32, 0, 40, 0};
+    ASSERT_EQ(s.link.SendCommand(req, sizeof req, image.data(), image.size()), fpresult::kOk);
+    EXPECT_EQ(s.Count("<- ENQ"), 3);  // 160 bytes: 64, 64, 32
+    EXPECT_THAT(s.SimulatorLog(), testing::HasSubstr("rx extra block (32 bytes)\n"));
+}
+
+TEST(SerialSim, MissingDeviceIsASystemError) {
+    PosixPort port;
+    EXPECT_FALSE(port.Open("/nonexistent/tty"));
+    EXPECT_EQ(port.SystemError(), 2u);
+}
