@@ -304,6 +304,11 @@ AddinHost::~AddinHost()
     if (handle_) ::dlclose(handle_);
 }
 
+void* AddinHost::symbol(const char* name) const
+{
+    return ::dlsym(handle_, name);
+}
+
 std::u16string AddinHost::classNames() const
 {
     const WCHAR_T* names = getClassNames_();

@@ -198,6 +198,9 @@ public:
     DestroyObjectFn destroyObject() const { return destroyObject_; }
     SetPlatformCapabilitiesFn setPlatformCapabilities() const { return setPlatformCapabilities_; }
 
+    // Any other symbol of the library (null when it has none).
+    void* symbol(const char* name) const;
+
     MemoryManager& memory() { return memory_; }
     Connection& connection() { return connection_; }
 
