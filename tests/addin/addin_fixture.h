@@ -29,6 +29,7 @@ protected:
         }
         EXPECT_EQ(host->memory().outstanding(), 0u) << "strings handed to the host were not all freed";
         EXPECT_EQ(host->memory().badFrees(), 0u);
+        EXPECT_EQ(host->memory().foreignStrings(), 0u) << "a string did not come from AllocMemory";
         EXPECT_EQ(host->memory().allocations(), host->memory().frees());
         host.reset();
     }
