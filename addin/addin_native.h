@@ -5,6 +5,7 @@
 
 #include "native_api.h"
 
+#include <exception>
 #include <string>
 
 namespace oltra {

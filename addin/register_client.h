@@ -1,7 +1,9 @@
 // What the component needs from a connected network register. The network client
-// (FiscalPrinter) is adapted to this interface where it is created; every operation may
-// throw the network library's exceptions (Poco::Exception and its subclasses), which
-// the method dispatcher reports to the host.
+// (FiscalPrinter) is adapted to this interface in register_netclient.cpp, which also
+// defines discoverRegisters and createRegisterClient (register_unavailable.cpp stands in
+// while there is no network client). Every operation may throw the network library's
+// exceptions (Poco::Exception and its subclasses): the method dispatcher reports them,
+// a time-out as 1003 and code 1002 as the login failure.
 #pragma once
 
 #include <cstdint>

@@ -1,13 +1,9 @@
 // The add-in library driven the way the platform drives it: loaded with dlopen, every
 // call through the exported functions and the component's vtables, every string through
 // the host's memory manager.
-#include "addin_host.h"
-#include "private_tmpdir.h"
-
-#include <gtest/gtest.h>
+#include "addin_fixture.h"
 
 #include <cstring>
-#include <optional>
 #include <regex>
 
 using namespace addinhost;
@@ -20,38 +16,9 @@ const std::u16string kSource = u"Драйвер ФР Oltra";
 const std::u16string kNotConnectedError = u"Драйвер не подключен к фискальному регистратору";
 const std::u16string kNoAddressError = u"Не указан IP адрес, а авто поиск не нашел фискальный регистратор";
 
-int countOf(const std::string& text, const std::string& piece)
-{
-    int n = 0;
-    for (std::size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++n;
-    return n;
-}
-
-// One host and one component per test; afterwards every block the add-in took from the
-// host must have come back, and the process-wide log level is back at DEBUG.
-class Addin : public ::testing::Test {
+class Addin : public AddinFixture {
 protected:
-    void SetUp() override
-    {
-        removeFile(logPath());
-        host.emplace(ADDIN_LIBRARY);
-        comp.emplace(host->create());
-    }
-
-    void TearDown() override
-    {
-        if (comp) {
-            comp->set("LogLevel", Value::i4(0));
-            comp.reset();
-        }
-        EXPECT_EQ(host->memory().outstanding(), 0u) << "strings handed to the host were not all freed";
-        EXPECT_EQ(host->memory().badFrees(), 0u);
-        EXPECT_EQ(host->memory().allocations(), host->memory().frees());
-        host.reset();
-    }
-
-    std::optional<AddinHost> host;
-    std::optional<Component> comp;
+    Addin() : AddinFixture(ADDIN_LIBRARY) {}
 };
 
 // Raw vtable access, independent of our own interface declarations.

@@ -304,6 +304,11 @@ AddinHost::~AddinHost()
     if (handle_) ::dlclose(handle_);
 }
 
+void* AddinHost::symbol(const char* name) const
+{
+    return ::dlsym(handle_, name);
+}
+
 std::u16string AddinHost::classNames() const
 {
     const WCHAR_T* names = getClassNames_();
@@ -325,6 +330,7 @@ Component AddinHost::create(const CreateOptions& options)
         if (object->RegisterExtensionAs(&name) && name) {
             extensionName_ = name;
             if (memory_.owns(name)) memory_.release(name);
+            else memory_.noteForeign();
         }
     }
     return comp;
@@ -349,6 +355,7 @@ bool Component::methodName(long index, long alias, std::u16string& out)
     if (!n) return false;
     out = n;
     if (host_->memory_.owns(n)) host_->memory_.release(n);
+    else host_->memory_.noteForeign();
     return true;
 }
 
@@ -358,6 +365,7 @@ bool Component::propName(long index, long alias, std::u16string& out)
     if (!n) return false;
     out = n;
     if (host_->memory_.owns(n)) host_->memory_.release(n);
+    else host_->memory_.noteForeign();
     return true;
 }
 
@@ -449,7 +457,10 @@ Value Component::take(tVariant& v, const std::vector<const void*>& hostOwned)
             out.text.assign(v.pwstrVal, v.wstrLen);
             bool ours = false;
             for (const void* p : hostOwned) ours = ours || p == v.pwstrVal;
-            if (!ours && host_->memory_.owns(v.pwstrVal)) host_->memory_.release(v.pwstrVal);
+            if (!ours) {
+                if (host_->memory_.owns(v.pwstrVal)) host_->memory_.release(v.pwstrVal);
+                else host_->memory_.noteForeign();
+            }
         }
         break;
     default: break;

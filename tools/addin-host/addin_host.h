@@ -63,11 +63,14 @@ public:
     std::size_t outstanding() const { return blocks_.size(); }
     std::size_t outstandingBytes() const;
     std::size_t badFrees() const { return badFrees_; }  // FreeMemory of a block not ours
+    // Strings the add-in handed over in memory that did not come from AllocMemory.
+    std::size_t foreignStrings() const { return foreign_; }
+    void noteForeign() { ++foreign_; }
     void refuse(bool on) { refuse_ = on; }
 
 private:
     std::map<const void*, std::size_t> blocks_;
-    std::size_t allocations_ = 0, frees_ = 0, badFrees_ = 0, bytes_ = 0;
+    std::size_t allocations_ = 0, frees_ = 0, badFrees_ = 0, bytes_ = 0, foreign_ = 0;
     bool refuse_ = false;
 };
 
@@ -197,6 +200,9 @@ public:
     GetClassObjectFn getClassObject() const { return getClassObject_; }
     DestroyObjectFn destroyObject() const { return destroyObject_; }
     SetPlatformCapabilitiesFn setPlatformCapabilities() const { return setPlatformCapabilities_; }
+
+    // Any other symbol of the library (null when it has none).
+    void* symbol(const char* name) const;
 
     MemoryManager& memory() { return memory_; }
     Connection& connection() { return connection_; }

@@ -23,7 +23,7 @@ const char kUsage[] =
     "  --script FILE          commands from FILE, one per line, '#' starts a comment\n"
     "values: i4:5  r8:10.5  bool:true  str:text  empty\n"
     "exit status: 0 ok, 1 a call failed (CallAsFunc false), 2 usage or load error,\n"
-    "             3 memory handed to the host was not returned\n";
+    "             3 host memory not returned, or a string not in host memory\n";
 
 struct Command {
     std::string kind;  // list, get, set, call, script
@@ -254,8 +254,9 @@ int main(int argc, char** argv)
         std::cout << "Memory: allocated " << m.allocations() << ", freed " << m.frees() << ", outstanding "
                   << m.outstanding() << " (" << m.outstandingBytes() << " bytes)";
         if (m.badFrees()) std::cout << ", bad frees " << m.badFrees();
+        if (m.foreignStrings()) std::cout << ", strings not from AllocMemory " << m.foreignStrings();
         std::cout << "\n";
-        if ((m.outstanding() || m.badFrees()) && status == 0) status = 3;
+        if ((m.outstanding() || m.badFrees() || m.foreignStrings()) && status == 0) status = 3;
     } catch (const UsageError& e) {
         std::cerr << "addin-host: " << e.what() << "\n";
         return 2;
