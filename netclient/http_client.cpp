@@ -32,6 +32,8 @@ void readBounded(std::istream& in, std::string& out)
                                               std::to_string(kMaxResponseBytes) + " bytes");
         out.append(chunk, n);
     }
+    // A stream error (a corrupt deflate body, a broken connection) is not an answer.
+    if (in.bad()) throw Poco::Net::MessageException("Response body could not be read");
 }
 
 } // namespace
@@ -113,6 +115,9 @@ bool HttpClient::exchange(Poco::Net::HTTPRequest& request, const std::string& bo
             readBounded(inflater, response);
         } else {
             readBounded(*in, response);
+            if (head.hasContentLength() && head.getContentLength64() > static_cast<Poco::Int64>(response.size()))
+                throw Poco::Net::MessageException("Response body truncated: " + std::to_string(response.size()) +
+                                                  " of " + std::to_string(head.getContentLength64()) + " bytes");
         }
         if (response.size() > 2 && response.compare(0, 3, bom_) == 0) response.erase(0, 3);
         if (logLevel() <= kLogDebug) dumpResponse(response);
