@@ -1,0 +1,18 @@
+// FiscalPrinterFactory: the class object of FiscalPrinter. It never creates an object:
+// every CreateInstance hands out the one static FiscalPrinter (g_printer).
+#pragma once
+
+#include <windows.h>
+#include <ole2.h>
+
+class FiscalPrinterFactory final : public IClassFactory {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;  // frees the factory at 0
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override;
+    STDMETHODIMP LockServer(BOOL lock) override;
+
+private:
+    LONG refCount_ = 0;
+};

@@ -1,0 +1,204 @@
+#include "tray_window.h"
+
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "fiscal_printer.h"
+
+namespace {
+
+constexpr UINT kTimerId = 0;
+constexpr UINT kTrayIconId = 1;
+constexpr WORD kIconResource = 101;
+constexpr WORD kDialogResource = 102;
+constexpr int kCheckLog = 1000, kCheckTopMost = 1011, kFirstEventLine = 1001, kStatusLine = 1012;
+
+HINSTANCE g_instance = nullptr;
+
+UINT TickMilliseconds()
+{
+    const char* text = std::getenv("PELTRA44_TICK_MS");
+    if (text && *text) {
+        char* end = nullptr;
+        long v = std::strtol(text, &end, 10);
+        if (end && *end == '\0' && v >= 1 && v <= 60000) return static_cast<UINT>(v);
+    }
+    return 1000;
+}
+
+INT_PTR CALLBACK StatusDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    FiscalPrinter& fp = g_printer;
+    switch (message) {
+    case WM_INITDIALOG: {
+        fp.StatusDialog = dialog;
+        fp.Log.notifyWindow = dialog;
+        RECT desktop{}, own{};
+        GetWindowRect(GetDesktopWindow(), &desktop);
+        GetWindowRect(dialog, &own);
+        const int width = own.right - own.left, height = own.bottom - own.top;
+        MoveWindow(dialog, (desktop.right - width) / 2, (desktop.bottom - height) / 2, width, height, FALSE);
+        SendMessageA(dialog, kRefreshEvents, 0, 0);
+        SendMessageA(dialog, kRefreshStatus, 0, 0);
+        CheckDlgButton(dialog, kCheckLog, fp.Log.logEnabled ? BST_CHECKED : BST_UNCHECKED);
+        CheckDlgButton(dialog, kCheckTopMost, BST_UNCHECKED);
+        ShowWindow(dialog, SW_SHOW);
+        SendMessageA(dialog, WM_SETICON, ICON_BIG,
+                     reinterpret_cast<LPARAM>(LoadIconA(g_instance, MAKEINTRESOURCEA(kIconResource))));
+        break;
+    }
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDCANCEL:  // "Закрыть", the close box and Esc
+            DestroyWindow(dialog);
+            break;
+        case kCheckLog:
+            SetLogging(fp.Log, IsDlgButtonChecked(dialog, kCheckLog) == BST_CHECKED);
+            break;
+        case kCheckTopMost:
+            SetWindowPos(dialog, IsDlgButtonChecked(dialog, kCheckTopMost) == BST_CHECKED ? HWND_TOPMOST : HWND_NOTOPMOST,
+                         0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+            break;
+        }
+        break;
+    case kRefreshEvents:
+        for (int i = 0; i < kEventSlots; ++i) SetDlgItemTextA(dialog, kFirstEventLine + i, RecentEvent(fp.Log, i));
+        break;
+    case kRefreshStatus: {
+        char text[16];
+        std::snprintf(text, sizeof text, "0x%04lX", static_cast<unsigned long>(fp.EcrState));
+        SetDlgItemTextA(dialog, kStatusLine, text);
+        break;
+    }
+    case WM_DESTROY:
+        if (dialog == fp.StatusDialog) {
+            fp.StatusDialog = nullptr;
+            fp.Log.notifyWindow = nullptr;
+        }
+        if (!fp.EmbeddedMode) fp.ShutdownCountdown = 1;
+        break;
+    }
+    return 0;
+}
+
+void ShowStatusDialog()
+{
+    FiscalPrinter& fp = g_printer;
+    if (fp.StatusDialog) {
+        SetForegroundWindow(fp.StatusDialog);
+        return;
+    }
+    CreateDialogParamA(g_instance, MAKEINTRESOURCEA(kDialogResource), nullptr, StatusDialogProc, 0);
+}
+
+LRESULT CALLBACK ServerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    FiscalPrinter& fp = g_printer;
+    switch (message) {
+    case WM_CREATE:
+        SetTimer(window, kTimerId, TickMilliseconds(), nullptr);
+        break;
+    case WM_TIMER:
+        // Idle shutdown: nothing while the dialog is open or a client holds the server.
+        if (fp.StatusDialog || fp.ServerLockCount > 0) return 0;
+        if (fp.ShutdownCountdown > 0)
+            --fp.ShutdownCountdown;
+        else
+            DestroyWindow(window);
+        return 0;
+    case WM_DESTROY:
+        KillTimer(window, kTimerId);
+        PostQuitMessage(0);
+        return 0;
+    case kTrayMessage:
+        switch (lParam) {
+        case WM_LBUTTONDOWN:
+        case WM_LBUTTONUP:
+        case WM_RBUTTONDOWN:
+        case WM_RBUTTONUP:
+            ShowStatusDialog();
+            break;
+        }
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+NOTIFYICONDATAA TrayIcon(HWND window)
+{
+    NOTIFYICONDATAA data{};
+    data.cbSize = NOTIFYICONDATAA_V2_SIZE;
+    data.hWnd = window;
+    data.uID = kTrayIconId;
+    return data;
+}
+
+} // namespace
+
+HRESULT RunServerWindow(HINSTANCE instance)
+{
+    FiscalPrinter& fp = g_printer;
+    g_instance = instance;
+
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = ServerWindowProc;
+    wc.hInstance = instance;
+    wc.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(kIconResource));
+    wc.hIconSm = wc.hIcon;
+    wc.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
+    wc.lpszClassName = kWindowClass;
+    if (!RegisterClassExA(&wc)) return FPE_FILE_SYSTEM;  // the last error holds the cause
+
+    fp.ServerWindow = CreateWindowExA(0, kWindowClass, ClassIdString(), WS_POPUP | WS_BORDER, 0, 0, 100, 100,
+                                      nullptr, nullptr, instance, nullptr);
+    if (!fp.ServerWindow) return FPE_FILE_SYSTEM;
+
+    // Tip: the class description from the type library.
+    ITypeInfo* classInfo = nullptr;
+    BSTR doc = nullptr;
+    HRESULT hr = fp.ServerTypeLib ? fp.ServerTypeLib->GetTypeInfoOfGuid(CLSID_FiscalPrinter, &classInfo) : E_UNEXPECTED;
+    if (SUCCEEDED(hr)) hr = classInfo->GetDocumentation(MEMBERID_NIL, nullptr, &doc, nullptr, nullptr);
+    if (classInfo) classInfo->Release();
+    if (FAILED(hr)) {
+        DestroyWindow(fp.ServerWindow);
+        fp.ServerWindow = nullptr;
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {}
+        return hr;
+    }
+    NOTIFYICONDATAA icon = TrayIcon(fp.ServerWindow);
+    icon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    icon.uCallbackMessage = kTrayMessage;
+    icon.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(kIconResource));
+    char tip[256] = {};
+    if (doc && *doc) WideCharToMultiByte(CP_ACP, 0, doc, -1, tip, sizeof tip - 1, nullptr, nullptr);
+    if (tip[0]) {
+        lstrcpynA(icon.szTip, tip, 61);  // at most 60 characters
+    } else {
+        lstrcpynA(icon.szTip, kWindowClass, sizeof icon.szTip);
+    }
+    SysFreeString(doc);
+    Shell_NotifyIconA(NIM_ADD, &icon);
+
+    fp.ShutdownCountdown = 10;
+    if (!fp.EmbeddedMode) PostMessageA(fp.ServerWindow, kTrayMessage, 0, WM_LBUTTONDOWN);
+
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        if (fp.StatusDialog && IsDialogMessageA(fp.StatusDialog, &msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+
+    NOTIFYICONDATAA remove = TrayIcon(fp.ServerWindow);
+    Shell_NotifyIconA(NIM_DELETE, &remove);
+    if (fp.StatusDialog) DestroyWindow(fp.StatusDialog);
+    if (fp.ServerWindow && IsWindow(fp.ServerWindow)) DestroyWindow(fp.ServerWindow);
+    fp.StatusDialog = nullptr;
+    fp.ServerWindow = nullptr;
+    return S_OK;
+}
