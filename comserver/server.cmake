@@ -1,20 +1,30 @@
 # PELTRA44.exe: the COM local server (process, class factory, automation object, tray
 # window and status dialog), with the type library and the resources of comserver_core.
+#   peltra44_server  everything but the entry point (also linked by the server's tests)
+#   PELTRA44         the program
 set(_dir ${CMAKE_CURRENT_LIST_DIR})
-set(PELTRA44_SOURCES
-  ${_dir}/main.cpp
+add_library(peltra44_server STATIC
   ${_dir}/class_factory.cpp
   ${_dir}/fiscal_printer.cpp
   ${_dir}/fiscal_printer_commands.cpp
   ${_dir}/registration.cpp
   ${_dir}/tray_window.cpp)
-add_executable(PELTRA44 WIN32 ${PELTRA44_SOURCES})
+target_include_directories(peltra44_server PUBLIC ${_dir})
 # Russian event and box texts are written in UTF-8 and compiled to the ANSI page.
 set_source_files_properties(${_dir}/main.cpp ${_dir}/fiscal_printer.cpp
   ${_dir}/fiscal_printer_commands.cpp ${_dir}/registration.cpp
   PROPERTIES COMPILE_OPTIONS "-finput-charset=UTF-8;-fexec-charset=CP1251")
-target_link_libraries(PELTRA44 PRIVATE peltra44_typelib)
+# The type library's objects (GUIDs and the TYPELIB resource) are linked into each
+# program directly: a resource in a static library would not be pulled in.
+target_include_directories(peltra44_server SYSTEM PUBLIC $<TARGET_PROPERTY:peltra44_typelib,INTERFACE_INCLUDE_DIRECTORIES>)
+add_dependencies(peltra44_server peltra44_typelib)
 if(TARGET comserver_core)
-  target_link_libraries(PELTRA44 PRIVATE comserver_core comserver_resources comserver_ui_resources)
+  target_link_libraries(peltra44_server PUBLIC comserver_core)
 endif()
-target_link_libraries(PELTRA44 PRIVATE ole32 oleaut32 uuid user32 advapi32 shell32 gdi32)
+target_link_libraries(peltra44_server PUBLIC ole32 oleaut32 uuid user32 advapi32 shell32 gdi32)
+
+add_executable(PELTRA44 WIN32 ${_dir}/main.cpp)
+target_link_libraries(PELTRA44 PRIVATE peltra44_server peltra44_typelib)
+if(TARGET comserver_resources)
+  target_link_libraries(PELTRA44 PRIVATE comserver_resources comserver_ui_resources)
+endif()

@@ -1,0 +1,282 @@
+// The FiscalPrinter object and its class factory in process: interfaces, the server
+// locks with the connect/disconnect transitions, properties, the error record, the
+// members without support, and a late-bound call through the type information.
+// (Compiled with the ANSI page 1251 as execution character set, like the server.)
+#include <windows.h>
+#include <ole2.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "class_factory.h"
+#include "fiscal_printer.h"
+
+namespace {
+
+class ObjectTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        CoInitialize(nullptr);
+        wchar_t path[MAX_PATH];
+        GetModuleFileNameW(nullptr, path, MAX_PATH);  // this program carries TYPELIB 1 too
+        ASSERT_EQ(S_OK, LoadTypeLibEx(path, REGKIND_NONE, &g_printer.ServerTypeLib));
+        ASSERT_EQ(S_OK, g_printer.ServerTypeLib->GetTypeInfoOfGuid(IID_IFiscalPrinter, &g_printer.PrinterTypeInfo));
+    }
+    static void TearDownTestSuite()
+    {
+        g_printer.PrinterTypeInfo->Release();
+        g_printer.ServerTypeLib->Release();
+        g_printer.PrinterTypeInfo = nullptr;
+        g_printer.ServerTypeLib = nullptr;
+        CoUninitialize();
+    }
+    void TearDown() override
+    {
+        // Every test gives back what it took.
+        EXPECT_EQ(0, g_printer.RefCount);
+        EXPECT_EQ(0, g_printer.ServerLockCount);
+    }
+
+    static std::string Newest() { return RecentEvent(g_printer.Log, 0); }
+};
+
+TEST_F(ObjectTest, QueryInterfaceGivesTheThreeTablesOfOneObject)
+{
+    FiscalPrinter& fp = g_printer;
+    IUnknown* unk = nullptr;
+    IDispatch* disp = nullptr;
+    IFiscalPrinter* printer = nullptr;
+    ASSERT_EQ(S_OK, fp.QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unk)));
+    ASSERT_EQ(S_OK, unk->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&disp)));
+    ASSERT_EQ(S_OK, disp->QueryInterface(IID_IFiscalPrinter, reinterpret_cast<void**>(&printer)));
+    EXPECT_EQ(static_cast<void*>(unk), static_cast<void*>(printer));
+    EXPECT_EQ(static_cast<void*>(disp), static_cast<void*>(printer));
+
+    ISupportErrorInfo* sei = nullptr;
+    IProvideClassInfo* pci = nullptr;
+    ASSERT_EQ(S_OK, printer->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&sei)));
+    ASSERT_EQ(S_OK, sei->QueryInterface(IID_IProvideClassInfo, reinterpret_cast<void**>(&pci)));
+    IUnknown* back = nullptr;
+    ASSERT_EQ(S_OK, pci->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&back)));
+    EXPECT_EQ(static_cast<void*>(unk), static_cast<void*>(back));
+    EXPECT_EQ(6, fp.RefCount);
+
+    EXPECT_EQ(S_OK, sei->InterfaceSupportsErrorInfo(IID_IFiscalPrinter));
+    EXPECT_EQ(S_FALSE, sei->InterfaceSupportsErrorInfo(IID_IDispatch));
+
+    ITypeInfo* cls = nullptr;
+    ASSERT_EQ(S_OK, pci->GetClassInfo(&cls));
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(S_OK, cls->GetTypeAttr(&attr));
+    EXPECT_TRUE(IsEqualGUID(CLSID_FiscalPrinter, attr->guid));
+    cls->ReleaseTypeAttr(attr);
+    cls->Release();
+    EXPECT_EQ(E_POINTER, pci->GetClassInfo(nullptr));
+
+    void* none = &fp;
+    EXPECT_EQ(E_NOINTERFACE, unk->QueryInterface(IID_IClassFactory, &none));
+    EXPECT_EQ(nullptr, none);
+    EXPECT_EQ(E_POINTER, unk->QueryInterface(IID_IUnknown, nullptr));
+
+    UINT count = 0;
+    EXPECT_EQ(S_OK, disp->GetTypeInfoCount(&count));
+    EXPECT_EQ(1u, count);
+    ITypeInfo* ti = nullptr;
+    ASSERT_EQ(S_OK, disp->GetTypeInfo(0, 0, &ti));
+    EXPECT_EQ(fp.PrinterTypeInfo, ti);
+    ti->Release();
+
+    for (IUnknown* p : {static_cast<IUnknown*>(unk), static_cast<IUnknown*>(disp), static_cast<IUnknown*>(printer),
+                        static_cast<IUnknown*>(sei), static_cast<IUnknown*>(pci), back})
+        p->Release();
+    EXPECT_EQ(0, fp.RefCount);
+}
+
+TEST_F(ObjectTest, FirstReferenceConnectsAndLastDisconnects)
+{
+    FiscalPrinter& fp = g_printer;
+    fp.EcrState = 0x20;
+    fp.TotalSum = 77;
+    fp.PrinterInfo.Assign("ЭККР 1");
+    RaiseNewError(fp.Error, E_INVALIDARG);
+
+    EXPECT_EQ(1u, fp.AddRef());
+    EXPECT_EQ(1, fp.ServerLockCount);
+    EXPECT_EQ(static_cast<LONG>(0x80000000), fp.EcrState);
+    EXPECT_EQ(0, fp.TotalSum);
+    EXPECT_EQ(0, fp.Error.number);
+    EXPECT_EQ(nullptr, fp.Error.description);
+    EXPECT_STREQ("ЭККР 1", fp.PrinterInfo.Text());  // kept across the connect
+    EXPECT_EQ("Объект подключён", Newest());
+
+    EXPECT_EQ(2u, fp.AddRef());
+    EXPECT_EQ(1, fp.ServerLockCount);
+    EXPECT_EQ(1u, fp.Release());
+    fp.ShutdownCountdown = 7;
+    RaiseNewError(fp.Error, E_INVALIDARG);
+    EXPECT_EQ(0u, fp.Release());
+    EXPECT_EQ(0, fp.ServerLockCount);
+    EXPECT_EQ(100, fp.ShutdownCountdown);
+    EXPECT_EQ(nullptr, fp.Error.description);
+    EXPECT_EQ("Объект отключён", Newest());
+
+    // A surplus Release changes nothing.
+    EXPECT_EQ(0u, fp.Release());
+    EXPECT_EQ(0, fp.ServerLockCount);
+    fp.PrinterInfo.Clear();
+    ResetLastError(fp.Error);
+}
+
+TEST_F(ObjectTest, FactoryHandsOutTheOneObjectAndCountsLocks)
+{
+    FiscalPrinter& fp = g_printer;
+    auto* factory = new FiscalPrinterFactory;
+    factory->AddRef();
+
+    void* obj = &fp;
+    EXPECT_EQ(E_NOINTERFACE, factory->CreateInstance(nullptr, IID_IClassFactory, &obj));
+    EXPECT_EQ(nullptr, obj);
+    EXPECT_EQ(0, fp.RefCount);
+    EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(reinterpret_cast<IUnknown*>(&fp), IID_IUnknown, &obj));
+    EXPECT_EQ(0, fp.RefCount);
+
+    void* a = nullptr;
+    void* b = nullptr;
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IDispatch, &a));
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IFiscalPrinter, &b));
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(static_cast<void*>(static_cast<IFiscalPrinter*>(&fp)), a);
+    EXPECT_EQ(2, fp.RefCount);
+    EXPECT_EQ(1, fp.ServerLockCount);
+
+    EXPECT_EQ(S_OK, factory->LockServer(TRUE));
+    EXPECT_EQ(2, fp.ServerLockCount);
+    static_cast<IUnknown*>(a)->Release();
+    static_cast<IUnknown*>(b)->Release();
+    EXPECT_EQ(1, fp.ServerLockCount);  // the LockServer lock keeps the server
+    EXPECT_EQ("Объект подключён", Newest());
+    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+    EXPECT_EQ(0, fp.ServerLockCount);
+    EXPECT_EQ(S_OK, factory->LockServer(FALSE));  // no lock to give back
+    EXPECT_EQ(0, fp.ServerLockCount);
+
+    IUnknown* unk = nullptr;
+    ASSERT_EQ(S_OK, factory->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unk)));
+    EXPECT_EQ(1u, unk->Release());
+    EXPECT_EQ(0u, factory->Release());  // frees it
+}
+
+TEST_F(ObjectTest, PropertiesAndTheErrorRecord)
+{
+    FiscalPrinter& fp = g_printer;
+    IFiscalPrinter* p = &fp;
+    BSTR s = nullptr;
+    ASSERT_EQ(S_OK, p->get_Version(&s));
+    EXPECT_STREQ(L"1.00.2999.2999", s);
+    SysFreeString(s);
+    ASSERT_EQ(S_OK, p->get_Name(&s));
+    EXPECT_STREQ(L"PELTRA44", s);
+    SysFreeString(s);
+    FPState state{};
+    ASSERT_EQ(S_OK, p->get_EcrState(&state));
+    EXPECT_EQ(fpNotDefined, state);
+
+    ResetLastError(fp.Error);
+    ASSERT_EQ(S_OK, p->get_ErrorDescription(&s));
+    ASSERT_NE(nullptr, s);
+    EXPECT_STREQ(L"", s);
+    SysFreeString(s);
+
+    fp.TaxPayerInfo2.Assign("ТОВ Ромашка");
+    BSTR first = nullptr, second = nullptr;
+    ASSERT_EQ(S_OK, p->get_TaxPayerInfo(2, &first));
+    ASSERT_EQ(S_OK, p->get_TaxPayerInfo(2, &second));
+    EXPECT_STREQ(L"ТОВ Ромашка", first);
+    EXPECT_NE(first, second);  // a new BSTR for each read
+    SysFreeString(first);
+    SysFreeString(second);
+    ASSERT_EQ(S_OK, p->get_TaxPayerInfo(3, &s));
+    EXPECT_EQ(nullptr, s);  // empty member: null BSTR
+    fp.TaxPayerInfo2.Clear();
+
+    for (LONG id : {0L, 4L}) {
+        BSTR untouched = reinterpret_cast<BSTR>(&fp);
+        EXPECT_EQ(E_INVALIDARG, p->get_TaxPayerInfo(id, &untouched));
+        EXPECT_EQ(reinterpret_cast<BSTR>(&fp), untouched);
+        LONG number = 0;
+        ASSERT_EQ(S_OK, p->get_ErrorNumber(&number));
+        EXPECT_EQ(-2147024809, number);
+        ASSERT_EQ(S_OK, p->get_ErrorDescription(&s));
+        EXPECT_STREQ(L"Неверный аргумент.", s);
+        SysFreeString(s);
+        IErrorInfo* info = nullptr;
+        ASSERT_EQ(S_OK, GetErrorInfo(0, &info));
+        BSTR source = nullptr;
+        info->GetSource(&source);
+        EXPECT_STREQ(L"VAdazi", source);
+        SysFreeString(source);
+        info->Release();
+    }
+    EXPECT_EQ(E_POINTER, p->get_TaxPayerInfo(1, nullptr));
+    EXPECT_EQ(E_POINTER, p->get_TotalSum(nullptr));
+    ResetLastError(fp.Error);
+}
+
+TEST_F(ObjectTest, MembersWithoutSupportFailWithENotImpl)
+{
+    FiscalPrinter& fp = g_printer;
+    short paper = 55;
+    IZReport* report = reinterpret_cast<IZReport*>(&fp);
+    EXPECT_EQ(E_NOTIMPL, fp.GetPaperState(&paper));
+    EXPECT_EQ(55, paper);
+    EXPECT_EQ(E_NOTIMPL, fp.GetZReport(1, &report));
+    EXPECT_EQ(reinterpret_cast<IZReport*>(&fp), report);
+    EXPECT_EQ(E_NOTIMPL, fp.SetLineSpacing(1));
+    EXPECT_EQ(E_NOTIMPL, fp.SetContrast(1));
+    EXPECT_EQ(static_cast<LONG>(E_NOTIMPL), fp.Error.number);
+    EXPECT_STREQ(L"Не поддерживается.", fp.Error.description);
+    ResetLastError(fp.Error);
+}
+
+// A late-bound call with every argument left out: the type information supplies the
+// recorded defaults, the member runs its frame, and the failure reaches the caller as
+// DISP_E_EXCEPTION with the member's name as source.
+TEST_F(ObjectTest, LateBoundPayCheckGetsTheDefaults)
+{
+    FiscalPrinter& fp = g_printer;
+    IDispatch* disp = &fp;
+    disp->AddRef();
+    OLECHAR name[] = L"PayCheck";
+    LPOLESTR names[] = {name};
+    DISPID id = 0;
+    ASSERT_EQ(S_OK, disp->GetIDsOfNames(IID_NULL, names, 1, 0, &id));
+    EXPECT_EQ(17, id);
+
+    DISPPARAMS none{};
+    VARIANT result;
+    VariantInit(&result);
+    EXCEPINFO ex{};
+    UINT argErr = 0;
+    EXPECT_EQ(DISP_E_EXCEPTION, disp->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &none, &result, &ex, &argErr));
+    EXPECT_STREQ(L"PayCheck", ex.bstrSource);
+    EXPECT_STREQ(L"Не поддерживается.", ex.bstrDescription);
+    EXPECT_EQ(E_NOTIMPL, ex.scode);
+    SysFreeString(ex.bstrSource);
+    SysFreeString(ex.bstrDescription);
+    SysFreeString(ex.bstrHelpFile);
+    EXPECT_EQ("PayCheck - Не поддерживается.", Newest());
+    EXPECT_STREQ("PayCheck - 03, -1, ''", RecentEvent(fp.Log, 1));
+
+    // Through IDispatch, properties too: EcrState as a property get.
+    VariantClear(&result);
+    EXPECT_EQ(S_OK, disp->Invoke(101, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr));
+    EXPECT_EQ(VT_I4, V_VT(&result));
+    EXPECT_EQ(static_cast<LONG>(0x80000000), V_I4(&result));
+    disp->Release();
+    ResetLastError(fp.Error);
+}
+
+} // namespace
