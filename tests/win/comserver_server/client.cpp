@@ -1,5 +1,6 @@
 // C++ client of the PELTRA44 server for the Wine tests, and helpers for its windows.
 //   peltra44_client errnum        creates FiscalPrinter and prints "ErrorNumber=<n>"
+//   peltra44_client hold FILE     holds the object until FILE exists (see Hold)
 //   peltra44_client calls         late-bound calls through IDispatch; prints one line per
 //                                 check ("ok ..." / "FAIL ..."), exit code 1 on a failure
 //   peltra44_client dialog FILE   waits for the status dialog, prints its control texts
@@ -92,6 +93,34 @@ int ErrNum()
     return SUCCEEDED(hr) ? 0 : 1;
 }
 
+// Holds the object: leaves an error in its properties (TaxPayerInfo(4)), prints READY,
+// waits for the file (at most 60 s), then prints ErrorNumber and DONE.
+int Hold(const char* file)
+{
+    IDispatch* disp = Create();
+    if (!disp) return 1;
+    VARIANT r;
+    VariantInit(&r);
+    EXCEPINFO ex{};
+    Call(disp, L"TaxPayerInfo", DISPATCH_PROPERTYGET, &r, &ex, {I4(4)});
+    SysFreeString(ex.bstrSource);
+    SysFreeString(ex.bstrDescription);
+    SysFreeString(ex.bstrHelpFile);
+    std::printf("READY\n");
+    std::fflush(stdout);
+    for (int i = 0; i < 600 && GetFileAttributesA(file) == INVALID_FILE_ATTRIBUTES; ++i) {
+        // Keep the apartment's messages flowing while waiting.
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        Sleep(100);
+    }
+    HRESULT hr = Call(disp, L"ErrorNumber", DISPATCH_PROPERTYGET, &r, nullptr);
+    std::printf("ErrorNumber=%ld\n", SUCCEEDED(hr) ? static_cast<long>(V_I4(&r)) : 0L);
+    disp->Release();
+    std::printf("DONE\n");
+    return SUCCEEDED(hr) ? 0 : 1;
+}
+
 int Calls()
 {
     IDispatch* disp = Create();
@@ -156,6 +185,7 @@ int Calls()
     hr = disp->QueryInterface(IID_IFiscalPrinter, reinterpret_cast<void**>(&printer));
     BSTR name = nullptr;
     if (SUCCEEDED(hr)) hr = printer->get_Name(&name);
+    if (FAILED(hr)) std::printf("early-bound: 0x%08lX\n", static_cast<unsigned long>(hr));
     Check(SUCCEEDED(hr) && name && std::wcscmp(name, L"PELTRA44") == 0, "early-bound Name");
     SysFreeString(name);
     IZReport* report = nullptr;
@@ -250,6 +280,7 @@ int main(int argc, char** argv)
     int rc = 2;
     if (mode == "errnum") rc = ErrNum();
     if (mode == "calls") rc = Calls();
+    if (mode == "hold" && argc > 2) rc = Hold(argv[2]);
     CoUninitialize();
     return rc;
 }
