@@ -75,17 +75,15 @@ TEST(SerialSim, StatusDateAndTimeLikeConnect) {
                "--tax-number", "ПН 123456789012", "--sw-version", "2.07"});
     ASSERT_TRUE(s.link.Connected());
     RegisterState st;
-    for (int i = 0; i < 2; ++i) {
-        ASSERT_EQ(s.Send(EncodeGetState()), fpresult::kOk);
-        ASSERT_EQ(DecodeGetState(s.link.AnswerBuffer, s.link.AnswerLength, st), fpresult::kOk);
-    }
+    s.link.Sequence = 0x33;
+    ASSERT_EQ(CheckRegister(s.link, st), fpresult::kOk);
+    EXPECT_EQ(s.link.Sequence, 2);
     EXPECT_EQ(st.PrinterInfo, "PELTRA-SIM 44 ver 2.07");
     EXPECT_EQ(st.FiscalInfo.substr(0, 26), "SIM0000044 01/02/16 09:30 ");
     EXPECT_EQ(st.TaxPayerInfo[0], "\x92\x8E\x82 \x90\xAE\xAC\xA0\xE8\xAA\xA0");  // code page 866
     EXPECT_FALSE(st.TaxPayerInfo[2].empty());
-    ASSERT_EQ(s.Send(EncodeGetTime()), fpresult::kOk);
     std::string time;
-    ASSERT_EQ(DecodeTime(s.link.AnswerBuffer, s.link.AnswerLength, time), fpresult::kOk);
+    ASSERT_EQ(QueryTime(s.link, time), fpresult::kOk);
     EXPECT_EQ(time, "10:20:30");
     EXPECT_EQ(s.link.Sequence, 3);
 }
@@ -133,8 +131,22 @@ TEST(SerialSim, ExtraDataPulledWithEnq) {
     EXPECT_THAT(s.SimulatorLog(), testing::HasSubstr("rx extra block (32 bytes)\n"));
 }
 
-TEST(SerialSim, MissingDeviceIsASystemError) {
+TEST(SerialSim, PortOpensAgainAfterCloseAndReportsSystemErrors) {
     PosixPort port;
     EXPECT_FALSE(port.Open("/nonexistent/tty"));
     EXPECT_EQ(port.SystemError(), 2u);
+    SimProcess sim({});
+    ASSERT_FALSE(sim.Path().empty());
+    ASSERT_TRUE(port.Open(sim.Path()));
+    EXPECT_FALSE(port.SetLine(12345));  // no such line speed
+    EXPECT_EQ(port.SystemError(), 22u);
+    port.Close();
+    ASSERT_TRUE(port.Open(sim.Path()));
+    ASSERT_TRUE(port.SetLine(9600));
+    SystemClock clock;
+    Link link(clock);
+    link.Attach(&port);
+    std::string date;
+    EXPECT_EQ(QueryDate(link, date), fpresult::kOk);
+    EXPECT_EQ(date.size(), 8u);
 }
