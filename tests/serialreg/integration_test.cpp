@@ -33,6 +33,10 @@ public:
         return s.str();
     }
     int Count(const std::string& line) const { return static_cast<int>(std::count(log.lines.begin(), log.lines.end(), line)); }
+    int CountPrefix(const std::string& prefix) const {
+        return static_cast<int>(std::count_if(log.lines.begin(), log.lines.end(),
+                                              [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
+    }
 
     fake::RecordingLog log;
 
@@ -149,4 +153,24 @@ TEST(SerialSim, PortOpensAgainAfterCloseAndReportsSystemErrors) {
     std::string date;
     EXPECT_EQ(QueryDate(link, date), fpresult::kOk);
     EXPECT_EQ(date.size(), 8u);
+}
+
+TEST(SerialSim, MoreInjectedFaults) {
+    SimLink s({"--fault", "garbage,cmd=01,count=1", "--fault", "oversize,cmd=03,count=1", "--fault",
+               "wrong-cmd,cmd=00,count=1", "--fault", "stray-enq,cmd=0E,count=1", "--fault", "no-trailer,cmd=01",
+               "--fault", "ext-status=0x40,cmd=01"});
+    ASSERT_TRUE(s.link.Connected());
+    std::string text;
+    EXPECT_EQ(QueryDate(s.link, text), fpresult::kOk);  // garbage once, then a frame without trailer
+    EXPECT_EQ(s.Count("<! (6) 47 61 72 62 FF 00"), 1);
+    EXPECT_EQ(s.link.EcrState, 0x6000u);
+    EXPECT_EQ(QueryTime(s.link, text), fpresult::kOk);  // oversize once
+    EXPECT_EQ(s.CountPrefix("<< ("), 1);
+    RegisterState st;
+    EXPECT_EQ(QueryState(s.link, st), fpresult::kOk);  // wrong command echo once
+    EXPECT_EQ(s.Count("Bad packet"), 1);
+    const std::uint8_t lineFeed = 0x0E;
+    EXPECT_EQ(s.link.SendCommand(&lineFeed, 1), fpresult::kOk);  // ENQ without extra data once
+    EXPECT_EQ(s.CountPrefix("<! ("), 2);  // the ENQ and the answer behind it
+    EXPECT_EQ(s.CountPrefix("<! (") - s.CountPrefix("<! (6) 47"), 1);
 }
