@@ -174,3 +174,21 @@ TEST(SerialSim, MoreInjectedFaults) {
     EXPECT_EQ(s.CountPrefix("<! ("), 2);  // the ENQ and the answer behind it
     EXPECT_EQ(s.CountPrefix("<! (") - s.CountPrefix("<! (6) 47"), 1);
 }
+
+TEST(SerialSim, ControlPipeChangesFaultsBetweenCommands) {
+    const std::string control = ::testing::TempDir() + "serialsim-control-" + std::to_string(::getpid());
+    SimLink s({"--control", control});
+    ASSERT_TRUE(s.link.Connected());
+    const auto say = [&](const std::string& line) {
+        std::ofstream f(control);
+        f << line << "\n";
+    };
+    std::string text;
+    say("fault silence");
+    EXPECT_EQ(QueryDate(s.link, text), FPE_NO_ANSWER);
+    say("clear\nclock 2030-01-02 03:04:05\next-status 0x30");
+    EXPECT_EQ(QueryDate(s.link, text), fpresult::kOk);
+    EXPECT_EQ(text, "02/01/30");
+    EXPECT_EQ(s.link.EcrState, 0x3000u);
+    EXPECT_THAT(s.SimulatorLog(), testing::HasSubstr("control: ext-status 0x30\n"));
+}
