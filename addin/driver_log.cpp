@@ -63,8 +63,9 @@ const std::string& logFilePath()
 // Fix the file name when the library loads.
 static const bool g_pathFixed = !logFilePath().empty();
 
-void logDebug(const std::string& m) { if (g_level <= kLogDebug) writeLogLine("DEBUG", m); }
-void logDebug(const std::u16string& m) { if (g_level <= kLogDebug) writeLogLine("DEBUG", toUtf8(m)); }
+// DEBUG only at level 0 exactly: a negative level lets INFO and ERROR through, not DEBUG.
+void logDebug(const std::string& m) { if (g_level == kLogDebug) writeLogLine("DEBUG", m); }
+void logDebug(const std::u16string& m) { if (g_level == kLogDebug) writeLogLine("DEBUG", toUtf8(m)); }
 void logInfo(const std::string& m) { if (g_level <= kLogInfo) writeLogLine("INFO", m); }
 void logInfo(const std::u16string& m) { if (g_level <= kLogInfo) writeLogLine("INFO", toUtf8(m)); }
 void logError(const std::string& m) { writeLogLine("ERROR", m); }

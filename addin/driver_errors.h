@@ -1,0 +1,41 @@
+// The driver's own error codes and the two ways a failure reaches the host: AddError
+// on the host connection and an ERROR line in the log ("<text> code:<code>").
+#pragma once
+
+#include "native_api.h"
+
+#include <cstdint>
+#include <string>
+
+namespace Poco {
+class Exception;
+}
+
+namespace oltra {
+
+enum DriverError : int32_t {
+    kErrorNotConnected = 1001,   // a method needs the register client and there is none
+    kErrorAuthentication = 1002, // the register refused the login (also the exception code)
+    kErrorTimeout = 1003,        // a time-out of the network library
+    kErrorNoAddress = 1004,      // no IP and discovery found no register
+};
+
+// Source name passed with every AddError.
+extern const char16_t kErrorSource[];
+
+// The table's text for a code, or null for a code it does not hold.
+const char16_t* driverErrorText(int32_t code);
+
+// Reports one of the table's codes. connection may be null (only the log line then).
+void reportError(IAddInDefBase* connection, int32_t code);
+
+// Reports a failure of the network library by its code and display text (UTF-8); a
+// code that the table holds is reported with the table's text.
+void reportException(IAddInDefBase* connection, int32_t code, const std::string& displayText);
+void reportException(IAddInDefBase* connection, const Poco::Exception& e);
+
+// How a network-library exception that reaches a driver method is reported: a time-out
+// gives 1003, code 1002 gives 1002, anything else goes to reportException.
+void reportNetworkFailure(IAddInDefBase* connection, const Poco::Exception& e);
+
+} // namespace oltra

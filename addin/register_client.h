@@ -1,0 +1,62 @@
+// What the component needs from a connected network register. The network client
+// (FiscalPrinter) is adapted to this interface in register_netclient.cpp, which also
+// defines discoverRegisters and createRegisterClient (register_unavailable.cpp stands in
+// while there is no network client). Every operation may throw the network library's
+// exceptions (Poco::Exception and its subclasses): the method dispatcher reports them,
+// a time-out as 1003 and code 1002 as the login failure.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace oltra {
+
+class RegisterClient {
+public:
+    virtual ~RegisterClient() = default;
+
+    // Identification and the last register error.
+    virtual std::string serial() const = 0;             // UTF-8, the device identifier
+    virtual std::u16string lastErrorText() const = 0;   // empty when the last answer held none
+    virtual int32_t lastErrorCode() const = 0;          // getLastErrorCode
+    // GET of the state document; returns the raw body (UTF-8), whatever the status.
+    virtual std::string requestState() = 0;
+
+    // Receipt.
+    virtual bool openCheck(bool fiscal, bool isReturn, bool cancelOpen, int32_t& number) = 0;
+    virtual bool printFiscalString(const std::u16string& name, double quantity, double price,
+                                   double amount, int32_t department, double taxRate) = 0;
+    virtual bool printNonFiscalString(const std::u16string& text) = 0;
+    virtual bool printBarCode(const std::u16string& type, const std::u16string& barcode) = 0;
+    virtual bool closeCheck(double sum1, double sum2, double sum3, double sum4) = 0;
+    virtual bool cancelCheck() = 0;
+    virtual bool cashInOutcome(double amount) = 0;
+
+    // Reports and service.
+    virtual bool printReport(const std::string& path) = 0;
+    virtual bool openCashDrawer() = 0;
+    virtual bool printFullFiscalReportByDates(const std::u16string& start, const std::u16string& end) = 0;
+    virtual bool printFullFiscalReportByZNumbers(int32_t first, int32_t last) = 0;
+    virtual bool printShortFiscalReportByDates(const std::u16string& start, const std::u16string& end) = 0;
+    virtual bool printShortFiscalReportByZNumbers(int32_t first, int32_t last) = 0;
+    virtual bool printReceiptCopy() = 0;
+    virtual bool printNullReceipt() = 0;
+    virtual int32_t getCurrentReceiptNumber() = 0;
+
+    // Display.
+    virtual bool getLineLength(int32_t& width) = 0;
+    virtual bool clearDisplay() = 0;
+    virtual bool showLines(const std::u16string& text, int32_t line, const std::string& align) = 0;
+};
+
+// Registers that answer a discovery, in the order found (IPv4 addresses, UTF-8).
+std::vector<std::string> discoverRegisters();
+
+// Connects to the register at address; throws the network library's exceptions when
+// the register cannot be reached or refuses the login.
+std::unique_ptr<RegisterClient> createRegisterClient(const std::string& address, const std::string& login,
+                                                     const std::string& secret, int32_t defaultTaxGroup);
+
+} // namespace oltra

@@ -1,0 +1,318 @@
+// This file is compiled with the ANSI code page (1251) as its execution character set,
+// so its Russian literals are the bytes the log files hold.
+#include "work_log.h"
+#include "driver_string.h"
+#include "keep_last_error.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr char kSection[] = "VAdazi";
+constexpr char kKey[] = "DoLog";
+constexpr int kLineBuffer = kEventLineMax + 2;  // a line and its CR LF
+
+// Fills the day of the week from the date, so that any clock source gives a
+// consistent date.
+void Normalise(SYSTEMTIME& t)
+{
+    FILETIME ft;
+    SYSTEMTIME back;
+    if (SystemTimeToFileTime(&t, &ft) && FileTimeToSystemTime(&ft, &back))
+        t.wDayOfWeek = back.wDayOfWeek;
+    t.wDayOfWeek %= 7;
+}
+
+SYSTEMTIME Now(const WorkLog& log)
+{
+    SYSTEMTIME t = {};
+    (log.localTime ? log.localTime : &SystemLocalTime)(&t);
+    Normalise(t);
+    if (t.wYear < 2000)
+        t.wYear = 2000;
+    return t;
+}
+
+int TimePrefix(char* buffer, int size, const SYSTEMTIME& t)
+{
+    int n = std::snprintf(buffer, static_cast<std::size_t>(size), "%02i:%02i:%02i.%03i ", t.wHour, t.wMinute,
+                          t.wSecond, t.wMilliseconds);
+    return n < 0 ? 0 : (n >= size ? size - 1 : n);
+}
+
+void WriteBytes(HANDLE file, const char* data, int length)
+{
+    DWORD written = 0;
+    if (length > 0)
+        WriteFile(file, data, static_cast<DWORD>(length), &written, nullptr);
+}
+
+// Writes text cut to the line length (text already holds its time prefix), then CR LF.
+void WriteLine(HANDLE file, char* line, int length)
+{
+    if (length > kEventLineMax)
+        length = kEventLineMax;
+    line[length++] = '\r';
+    line[length++] = '\n';
+    WriteBytes(file, line, length);
+}
+
+// Appends src to line[length], keeping the line within kEventLineMax characters.
+int AppendToLine(char* line, int length, const char* src)
+{
+    while (*src && length < kEventLineMax)
+        line[length++] = *src++;
+    line[length] = '\0';
+    return length;
+}
+
+bool SameDate(const SYSTEMTIME& a, const SYSTEMTIME& b)
+{
+    return a.wDay == b.wDay && a.wMonth == b.wMonth && a.wYear == b.wYear;
+}
+
+// Local date of the file's last write, if the file exists.
+bool LastWriteDate(const char* path, SYSTEMTIME& date)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    FILETIME local;
+    return GetFileAttributesExA(path, GetFileExInfoStandard, &data) &&
+           !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) && FileTimeToSystemTime(&local, &date);
+}
+
+// Opens the file of today's weekday: appends when it was written today, starts it
+// afresh otherwise; then writes the date line.
+bool OpenLogFile(WorkLog& log, const SYSTEMTIME& now)
+{
+    const char* slash = std::strrchr(log.modulePath, '\\');
+    if (!slash || slash == log.modulePath)
+        return false;
+    char path[MAX_PATH];
+    int n = std::snprintf(path, sizeof path, "%.*s\\logday%i.txt", static_cast<int>(slash - log.modulePath),
+                          log.modulePath, now.wDayOfWeek);
+    if (n <= 0 || n >= static_cast<int>(sizeof path))
+        return false;
+
+    HANDLE file = INVALID_HANDLE_VALUE;
+    SYSTEMTIME written;
+    if (LastWriteDate(path, written) && SameDate(written, now)) {
+        file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+        if (file != INVALID_HANDLE_VALUE)
+            SetFilePointer(file, 0, nullptr, FILE_END);
+    }
+    if (file == INVALID_HANDLE_VALUE)
+        file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    log.logFile = file;
+
+    char line[16];
+    n = std::snprintf(line, sizeof line, "%02i/%02i/%02i\r\n", now.wDay, now.wMonth, now.wYear - 2000);
+    if (n > 0 && n < static_cast<int>(sizeof line))
+        WriteBytes(file, line, n);
+    return true;
+}
+
+void StoreSetting(const WorkLog& log, const char* value)
+{
+    if (log.settingsPath[0])
+        WritePrivateProfileStringA(kSection, kKey, value, log.settingsPath);
+}
+
+} // namespace
+
+void SystemLocalTime(SYSTEMTIME* localTime)
+{
+    GetLocalTime(localTime);
+}
+
+void ClearEvents(WorkLog& log)
+{
+    std::memset(log.eventRing, 0, sizeof log.eventRing);
+    log.eventIndex = 0;
+}
+
+const char* RecentEvent(const WorkLog& log, int i)
+{
+    int slot = ((log.eventIndex - 1 - i) % kEventSlots + kEventSlots) % kEventSlots;
+    return log.eventRing[slot];
+}
+
+bool LoadSettings(WorkLog& log, const char* modulePath)
+{
+    KeepLastError keep;
+    std::size_t n = modulePath ? std::strlen(modulePath) : 0;
+    if (n == 0 || n >= sizeof log.modulePath)
+        return false;
+    std::memcpy(log.modulePath, modulePath, n + 1);
+
+    // The extension of the file name (a '.' after the last '\', not at the start) is
+    // replaced; a name without one gets ".ini" appended.
+    const char* dot = std::strrchr(modulePath, '.');
+    const char* slash = std::strrchr(modulePath, '\\');
+    std::size_t stem = (dot && dot > modulePath && (!slash || dot > slash)) ? static_cast<std::size_t>(dot - modulePath) : n;
+    if (stem + 5 > sizeof log.settingsPath)
+        return false;
+    std::memcpy(log.settingsPath, modulePath, stem);
+    std::memcpy(log.settingsPath + stem, ".ini", 5);
+
+    int value = static_cast<int>(GetPrivateProfileIntA(kSection, kKey, -1, log.settingsPath));
+    if (value < 0) {
+        log.logEnabled = 0;
+        StoreSetting(log, "0");
+    } else {
+        log.logEnabled = value;
+    }
+    return true;
+}
+
+void WriteEvent(WorkLog& log, const char* message, const char* source)
+{
+    if (!message || !*message)
+        return;
+    KeepLastError keep;
+
+    if (log.eventIndex < 0 || log.eventIndex >= kEventSlots)
+        log.eventIndex = 0;
+    char* slot = log.eventRing[log.eventIndex];
+    log.eventIndex = (log.eventIndex + 1) % kEventSlots;
+    int length = 0;
+    if (source && *source) {
+        while (source[length] && length < kEventSourceMax) {
+            slot[length] = source[length];
+            ++length;
+        }
+        slot[length] = '\0';
+        length = AppendToLine(slot, length, " - ");
+    }
+    slot[length] = '\0';
+    AppendToLine(slot, length, message);
+
+    if (log.notifyWindow)
+        SendMessageA(log.notifyWindow, WM_USER, 0, 0);
+
+    SYSTEMTIME now = Now(log);
+    if (!log.logEnabled) {
+        CloseLog(log);
+        return;
+    }
+    if (now.wDayOfWeek != static_cast<WORD>(log.logFileDay) && log.logFile != INVALID_HANDLE_VALUE)
+        CloseLog(log);
+    log.logFileDay = static_cast<short>(now.wDayOfWeek);
+    if (log.logFile == INVALID_HANDLE_VALUE && !OpenLogFile(log, now))
+        return;
+
+    char line[kLineBuffer + 1];
+    int n = TimePrefix(line, sizeof line, now);
+    n = AppendToLine(line, n, slot);
+    WriteLine(log.logFile, line, n);
+}
+
+void WriteEventF(WorkLog& log, const char* source, const char* format, ...)
+{
+    if (!format)
+        return;
+    KeepLastError keep;
+    char message[kEventLineMax + 1];
+    va_list args;
+    va_start(args, format);
+    int n = std::vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    if (n < 0)
+        return;
+    keep.Restore();
+    WriteEvent(log, message, source);
+}
+
+void WriteDataLine(WorkLog& log, const char* label, const void* bytes, std::size_t count)
+{
+    if (log.logFile == INVALID_HANDLE_VALUE)
+        return;
+    KeepLastError keep;
+    SYSTEMTIME now = Now(log);
+    char line[kLineBuffer + 1];
+    int n = TimePrefix(line, sizeof line, now);
+    int m = std::snprintf(line + n, sizeof line - static_cast<std::size_t>(n), "%s (%u)", label ? label : "",
+                          static_cast<unsigned>(count));
+    n = m < 0 ? n : n + m;
+    if (n > kEventLineMax)
+        n = kEventLineMax;
+    std::size_t shown = static_cast<std::size_t>((kEventLineMax - n) / 3);
+    if (shown > count || !bytes)
+        shown = bytes ? count : 0;
+    const unsigned char* p = static_cast<const unsigned char*>(bytes);
+    static const char hex[] = "0123456789ABCDEF";
+    for (std::size_t i = 0; i < shown; ++i) {
+        line[n++] = ' ';
+        line[n++] = hex[p[i] >> 4];
+        line[n++] = hex[p[i] & 0x0F];
+    }
+    WriteLine(log.logFile, line, n);
+}
+
+void WriteRawLine(WorkLog& log, const char* text)
+{
+    if (log.logFile == INVALID_HANDLE_VALUE)
+        return;
+    KeepLastError keep;
+    SYSTEMTIME now = Now(log);
+    char line[kLineBuffer + 1];
+    int n = TimePrefix(line, sizeof line, now);
+    n = AppendToLine(line, n, text ? text : "");
+    WriteLine(log.logFile, line, n);
+}
+
+void SetLogging(WorkLog& log, bool on)
+{
+    KeepLastError keep;
+    if (on && !log.logEnabled) {
+        log.logEnabled = 1;
+        WriteEvent(log, "Запись включена");
+        StoreSetting(log, "1");
+    } else if (!on && log.logEnabled) {
+        WriteEvent(log, "Запись отключена");
+        log.logEnabled = 0;
+        CloseLog(log);
+        StoreSetting(log, "0");
+    }
+}
+
+void LogLastError(WorkLog& log, IErrorInfo* info)
+{
+    KeepLastError keep;
+    bool pending = false;
+    if (!info) {
+        if (GetErrorInfo(0, &info) != S_OK || !info)
+            return;
+        pending = true;
+    }
+    BSTR description = nullptr, source = nullptr;
+    info->GetDescription(&description);
+    info->GetSource(&source);
+    if (description && *description) {
+        DriverString text, from;
+        text.AssignWide(description);
+        from.AssignWide(source);
+        WriteEvent(log, text.Text(), from.Text());
+    }
+    SysFreeString(description);
+    SysFreeString(source);
+    if (pending) {
+        SetErrorInfo(0, info);
+        info->Release();
+    }
+}
+
+void CloseLog(WorkLog& log)
+{
+    if (log.logFile != INVALID_HANDLE_VALUE) {
+        KeepLastError keep;
+        CloseHandle(log.logFile);
+        log.logFile = INVALID_HANDLE_VALUE;
+    }
+}

@@ -1,0 +1,143 @@
+#include "netclient/http_client.h"
+
+#include "driver_log.h"
+#include "utf.h"
+
+#include <Poco/Exception.h>
+#include <Poco/InflatingStream.h>
+#include <Poco/Net/HTTPRequest.h>
+#include <Poco/Net/HTTPResponse.h>
+#include <Poco/Net/NetException.h>
+#include <Poco/URI.h>
+
+#include <istream>
+
+namespace oltra {
+
+namespace {
+
+const std::string kSeparator(54, '-');
+
+// Copies the stream into `out`; more than kMaxResponseBytes fails the exchange.
+void readBounded(std::istream& in, std::string& out)
+{
+    out.clear();
+    char chunk[8192];
+    while (in) {
+        in.read(chunk, sizeof chunk);
+        const std::size_t n = static_cast<std::size_t>(in.gcount());
+        if (n == 0) break;
+        if (out.size() + n > kMaxResponseBytes)
+            throw Poco::Net::MessageException("Response body exceeds the limit of " +
+                                              std::to_string(kMaxResponseBytes) + " bytes");
+        out.append(chunk, n);
+    }
+    // A stream error (a corrupt deflate body, a broken connection) is not an answer.
+    if (in.bad()) throw Poco::Net::MessageException("Response body could not be read");
+}
+
+} // namespace
+
+HttpClient::HttpClient(const std::string& address, const std::string& user, const std::string& password,
+                       const HttpTimeouts& timeouts)
+    : bom_("\xEF\xBB\xBF"), timeouts_(timeouts)
+{
+    const std::string url = address.compare(0, 4, "http") == 0 ? address : "http://" + address;
+    const Poco::URI uri(url);
+    host_ = uri.getHost();
+    port_ = uri.getPort() ? uri.getPort() : 80;
+    credentials_ = std::make_unique<Poco::Net::HTTPCredentials>(user, password);
+    session_ = std::make_unique<Poco::Net::HTTPClientSession>(host_, port_);
+    logDebug("Create HTTP object host: " + host_);
+}
+
+HttpClient::~HttpClient()
+{
+    logDebug(std::string("Destroy HTTP object"));
+}
+
+bool HttpClient::get(const std::string& path, std::string& response)
+{
+    logDebug(kSeparator);
+    logDebug("GET request: " + path);
+    Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET, path, Poco::Net::HTTPMessage::HTTP_1_1);
+    return exchange(request, std::string(), response);
+}
+
+bool HttpClient::post(const std::string& path, const std::u16string& body, std::string& response)
+{
+    return postUtf8(path, toUtf8(body), response);
+}
+
+bool HttpClient::postUtf8(const std::string& path, const std::string& body, std::string& response)
+{
+    logDebug(kSeparator);
+    logDebug("POST request: " + path);
+    if (!body.empty()) logDebug("Content:" + body);
+    Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_POST, path, Poco::Net::HTTPMessage::HTTP_1_1);
+    request.setContentLength(static_cast<std::streamsize>(body.size()));
+    request.setContentType("application/json");
+    return exchange(request, body, response);
+}
+
+bool HttpClient::exchange(Poco::Net::HTTPRequest& request, const std::string& body, std::string& response)
+{
+    try {
+        session_->setTimeout(timeouts_.normal, timeouts_.normal, timeouts_.normal);
+        const bool isPost = request.getMethod() == Poco::Net::HTTPRequest::HTTP_POST;
+
+        std::ostream& out = session_->sendRequest(request);
+        if (isPost) out << body;
+        Poco::Net::HTTPResponse head;
+        std::istream* in = &session_->receiveResponse(head);
+
+        if (head.getStatus() == Poco::Net::HTTPResponse::HTTP_UNAUTHORIZED) {
+            // Let the connection be reused: drop the refusal's body, or the connection
+            // when the body is too long to skip.
+            std::string skipped;
+            try {
+                readBounded(*in, skipped);
+            } catch (const Poco::Net::MessageException&) {
+                session_->reset();
+            }
+            session_->setTimeout(timeouts_.challenged, timeouts_.challenged, timeouts_.challenged);
+            credentials_->authenticate(request, head);
+            std::ostream& again = session_->sendRequest(request);
+            if (isPost) again << body;
+            head = Poco::Net::HTTPResponse();
+            in = &session_->receiveResponse(head);
+            if (head.getStatus() == Poco::Net::HTTPResponse::HTTP_UNAUTHORIZED)
+                throw Poco::Exception("Authentication error: Wrong username or password.", kAuthenticationErrorCode);
+        }
+
+        if (head.has("Content-Encoding") && head.get("Content-Encoding") == "deflate") {
+            Poco::InflatingInputStream inflater(*in, Poco::InflatingStreamBuf::STREAM_ZLIB);
+            readBounded(inflater, response);
+        } else {
+            readBounded(*in, response);
+            if (head.hasContentLength() && head.getContentLength64() > static_cast<Poco::Int64>(response.size()))
+                throw Poco::Net::MessageException("Response body truncated: " + std::to_string(response.size()) +
+                                                  " of " + std::to_string(head.getContentLength64()) + " bytes");
+        }
+        if (response.size() > 2 && response.compare(0, 3, bom_) == 0) response.erase(0, 3);
+        if (logLevel() <= kLogDebug) dumpResponse(response);
+        logDebug("Response status: " + head.getReason());
+        return head.getStatus() == Poco::Net::HTTPResponse::HTTP_OK;
+    } catch (const Poco::TimeoutException& e) {
+        logError(e.displayText());
+        // The late answer must not be taken for the next request's.
+        session_->reset();
+        throw;
+    } catch (const Poco::Exception& e) {
+        logError(e.displayText());
+        // A half-read answer must not be taken for the next one.
+        session_->reset();
+        throw;
+    } catch (const std::exception& e) {
+        logError(std::string(e.what()));
+        session_->reset();
+        return false;
+    }
+}
+
+} // namespace oltra

@@ -1,0 +1,66 @@
+// HTTP session with one network register: GET and POST of CGI paths with JSON bodies,
+// the register's Basic or Digest challenge, "deflate" bodies and a UTF-8 BOM.
+#pragma once
+
+#include <Poco/Net/HTTPClientSession.h>
+#include <Poco/Net/HTTPCredentials.h>
+#include <Poco/Timespan.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace Poco { namespace Net { class HTTPRequest; } }
+
+namespace oltra {
+
+// Code of the exception raised when the register refuses the user name or password.
+constexpr int kAuthenticationErrorCode = 1002;
+
+// Largest response body accepted (after inflating); a longer one fails the call.
+constexpr std::size_t kMaxResponseBytes = 16u * 1024u * 1024u;
+
+// Time-outs of one exchange: `normal` for every request, `challenged` once the register
+// has answered 401 (until the next exchange).
+struct HttpTimeouts {
+    Poco::Timespan normal{5, 0};
+    Poco::Timespan challenged{300, 0};
+};
+
+class HttpClient {
+public:
+    // address: "192.168.0.10", "192.168.0.10:8080" or "http://host:port/ignored-path"
+    // (UTF-8). Sends nothing. Throws Poco::SyntaxException for an address the URI
+    // parser rejects.
+    HttpClient(const std::string& address, const std::string& user, const std::string& password,
+               const HttpTimeouts& timeouts = HttpTimeouts());
+    ~HttpClient();
+    HttpClient(const HttpClient&) = delete;
+    HttpClient& operator=(const HttpClient&) = delete;
+
+    // Both return true only for a final status 200; the body is handed out whenever the
+    // exchange completed. Time-outs (Poco::TimeoutException), the authentication failure
+    // (Poco::Exception, code kAuthenticationErrorCode), an oversized body
+    // (Poco::Net::MessageException) and other POCO exceptions are logged and thrown on;
+    // other standard exceptions are logged and give false.
+    bool get(const std::string& path, std::string& response);
+    bool post(const std::string& path, const std::u16string& body, std::string& response);
+    // The same with a body that is already UTF-8.
+    bool postUtf8(const std::string& path, const std::string& body, std::string& response);
+
+    const std::string& host() const { return host_; }
+    std::uint16_t port() const { return port_; }
+
+private:
+    bool exchange(Poco::Net::HTTPRequest& request, const std::string& body, std::string& response);
+
+    const std::string bom_;
+    std::string host_;
+    std::uint16_t port_ = 80;
+    HttpTimeouts timeouts_;
+    std::unique_ptr<Poco::Net::HTTPClientSession> session_;
+    std::unique_ptr<Poco::Net::HTTPCredentials> credentials_;
+};
+
+} // namespace oltra

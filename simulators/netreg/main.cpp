@@ -1,0 +1,185 @@
+// oltra-netsim: command line of the simulated network register.
+#include "netsim.h"
+
+#include <Poco/Exception.h>
+#include <Poco/File.h>
+#include <Poco/NumberParser.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+namespace {
+
+const char kUsage[] =
+    "Usage: oltra-netsim [options]\n"
+    "Simulated network fiscal register (Oltra series): HTTP/JSON resources, fiscal state,\n"
+    "receipt tape, SSDP answers and fault injection.\n"
+    "\n"
+    "Connection:\n"
+    "  --bind ADDR            address to listen on (default 127.0.0.1)\n"
+    "  --port N               HTTP port; 0 picks a free one (default 0)\n"
+    "  --ready-file FILE      write the port to FILE once listening\n"
+    "  --auth basic|digest|none  authentication scheme (default digest)\n"
+    "  --user NAME            user name (default service)\n"
+    "  --password TEXT        password (default 384190)\n"
+    "  --ssdp                 answer SSDP M-SEARCH for " "urn:veltor.ua:device:fp:1" " on UDP 1900\n"
+    "\n"
+    "Register:\n"
+    "  --model TEXT           model (default \"Oltra-T 600\"; a model with 707 numbers payments\n"
+    "                         the 707 way)\n"
+    "  --name TEXT            name (default Oltra)\n"
+    "  --serial TEXT          serial number (default ON40001234)\n"
+    "  --clock \"YYYY-MM-DD HH:MM:SS\"  fixed register clock (UTC); default the real clock\n"
+    "  --display-width N      display width in characters (default 32)\n"
+    "  --state-dir DIR        keep the fiscal state in DIR/register.json (default: in memory)\n"
+    "  --tape FILE|-          print the receipt tape and display to FILE or standard output\n"
+    "\n"
+    "Faults (PATH is a request path without query, such as /cgi/state.php; * means all):\n"
+    "  --delay PATH=MS        answer PATH only after MS milliseconds\n"
+    "  --status PATH=CODE     answer PATH with HTTP status CODE (404, 500, ...)\n"
+    "  --malformed PATH       answer PATH with broken JSON\n"
+    "  --err PATH=CODE        answer PATH with {\"err\":\"CODE\"}\n"
+    "  --err-array PATH=C1[,C2...]  answer PATH with {\"err\":[{\"e\":\"C1\"},...]}\n"
+    "  --oversize PATH=BYTES  pad the answer of PATH with blanks to BYTES bytes\n"
+    "  --always-401           refuse every login\n"
+    "  --deflate              send bodies with Content-Encoding: deflate\n"
+    "  --bom                  start bodies with a UTF-8 byte-order mark\n"
+    "\n"
+    "  --help                 this text\n"
+    "Runs until SIGINT or SIGTERM.\n";
+
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+std::pair<std::string, std::string> split(const std::string& arg, const std::string& option)
+{
+    const auto eq = arg.rfind('=');
+    if (eq == std::string::npos || eq == 0 || eq + 1 == arg.size())
+        throw UsageError(option + " expects PATH=VALUE, got \"" + arg + "\"");
+    return {arg.substr(0, eq), arg.substr(eq + 1)};
+}
+
+int number(const std::string& text, const std::string& option, int low, int high)
+{
+    int v = 0;
+    if (!Poco::NumberParser::tryParse(text, v) || v < low || v > high)
+        throw UsageError(option + ": \"" + text + "\" is not a number from " + std::to_string(low) + " to " +
+                         std::to_string(high));
+    return v;
+}
+
+netsim::Config parse(int argc, char** argv, std::string& readyFile, bool& help)
+{
+    netsim::Config c;
+    for (int i = 1; i < argc; ++i) {
+        const std::string opt = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) throw UsageError(opt + " needs a value");
+            return argv[++i];
+        };
+        if (opt == "--help" || opt == "-h") help = true;
+        else if (opt == "--bind") c.bind = value();
+        else if (opt == "--port") c.port = static_cast<uint16_t>(number(value(), opt, 0, 65535));
+        else if (opt == "--ready-file") readyFile = value();
+        else if (opt == "--user") c.user = value();
+        else if (opt == "--password") c.password = value();
+        else if (opt == "--auth") {
+            const std::string a = value();
+            if (a == "basic") c.auth = netsim::Auth::Basic;
+            else if (a == "digest") c.auth = netsim::Auth::Digest;
+            else if (a == "none") c.auth = netsim::Auth::None;
+            else throw UsageError("--auth expects basic, digest or none");
+        }
+        else if (opt == "--ssdp") c.ssdp = true;
+        else if (opt == "--model") c.model = value();
+        else if (opt == "--name") c.name = value();
+        else if (opt == "--serial") c.serial = value();
+        else if (opt == "--clock") {
+            c.clock = value();
+            if (netsim::Register::parseClock(c.clock) < 0) throw UsageError("--clock expects \"YYYY-MM-DD HH:MM:SS\"");
+        }
+        else if (opt == "--display-width") c.displayWidth = number(value(), opt, 1, 200);
+        else if (opt == "--state-dir") c.stateDir = value();
+        else if (opt == "--tape") c.tape = value();
+        else if (opt == "--delay") { auto kv = split(value(), opt); c.faults.delayMs[kv.first] = number(kv.second, opt, 0, 3600000); }
+        else if (opt == "--status") { auto kv = split(value(), opt); c.faults.status[kv.first] = number(kv.second, opt, 100, 599); }
+        else if (opt == "--malformed") c.faults.malformed.insert(value());
+        else if (opt == "--err") { auto kv = split(value(), opt); c.faults.err[kv.first] = kv.second; }
+        else if (opt == "--err-array") {
+            auto kv = split(value(), opt);
+            std::vector<std::string> codes;
+            std::size_t start = 0;
+            while (start <= kv.second.size()) {
+                const auto comma = kv.second.find(',', start);
+                const std::string code = kv.second.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+                if (!code.empty()) codes.push_back(code);
+                if (comma == std::string::npos) break;
+                start = comma + 1;
+            }
+            c.faults.errArray[kv.first] = codes;
+        }
+        else if (opt == "--oversize") { auto kv = split(value(), opt); c.faults.oversize[kv.first] = static_cast<std::size_t>(number(kv.second, opt, 0, 512 * 1024 * 1024)); }
+        else if (opt == "--always-401") c.faults.always401 = true;
+        else if (opt == "--deflate") c.faults.deflate = true;
+        else if (opt == "--bom") c.faults.bom = true;
+        else throw UsageError("unknown option " + opt);
+    }
+    return c;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::string readyFile;
+    bool help = false;
+    netsim::Config config;
+    try {
+        config = parse(argc, argv, readyFile, help);
+    } catch (const UsageError& e) {
+        std::cerr << "oltra-netsim: " << e.what() << "\nTry oltra-netsim --help.\n";
+        return 2;
+    }
+    if (help) {
+        std::cout << kUsage;
+        return 0;
+    }
+
+    // Signals are taken by sigwait below; block them before any thread starts.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    try {
+        netsim::Simulator sim(config);
+        sim.start();
+        std::cout << "oltra-netsim listening on http://" << sim.address() << "/ (port " << sim.port() << ")"
+                  << std::endl;
+        if (!readyFile.empty()) {
+            const std::string tmp = readyFile + ".tmp";
+            {
+                std::ofstream out(tmp);
+                out << sim.port() << "\n";
+            }
+            Poco::File(tmp).renameTo(readyFile);
+        }
+        int sig = 0;
+        sigwait(&signals, &sig);
+        sim.stop();
+    } catch (const Poco::Exception& e) {
+        std::cerr << "oltra-netsim: " << e.displayText() << "\n";
+        return 1;
+    } catch (const std::exception& e) {
+        std::cerr << "oltra-netsim: " << e.what() << "\n";
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,136 @@
+// oltra-netsim: a network fiscal register of the Oltra series, simulated. It serves the
+// register's CGI resources over HTTP (with Basic or Digest authentication), keeps a fiscal
+// state (journal, receipt and Z numbers, shift totals, cash in the drawer), prints a
+// readable tape, answers SSDP searches, and injects faults on request. It shares no code
+// with the driver: the wire format is implemented here on its own.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace netsim {
+
+// Device type answered to SSDP searches. The driver searches for the same literal: the
+// two sides agree on it by this text alone.
+constexpr const char* kDeviceType = "urn:veltor.ua:device:fp:1";
+
+enum class Auth { None, Basic, Digest };
+
+// Faults, by request path without query ("/cgi/state.php"); the path "*" means every path.
+struct Faults {
+    std::map<std::string, int> delayMs;                       // answer only after this long
+    std::map<std::string, int> status;                        // answer this HTTP status (404, 500, ...)
+    std::set<std::string> malformed;                          // answer broken JSON
+    std::map<std::string, std::string> err;                   // answer {"err":"CODE"}
+    std::map<std::string, std::vector<std::string>> errArray; // answer {"err":[{"e":"CODE"},...]}
+    std::map<std::string, std::size_t> oversize;              // pad the answer with blanks to this size
+    bool always401 = false;                                   // refuse every login
+    bool deflate = false;                                     // "Content-Encoding: deflate" bodies
+    bool bom = false;                                         // bodies start with a UTF-8 BOM
+};
+
+struct Config {
+    std::string bind = "127.0.0.1";
+    uint16_t port = 0;                       // 0: any free port
+    std::string user = "service";
+    std::string password = "384190";
+    Auth auth = Auth::Digest;
+    std::string stateDir;                    // empty: state kept in memory only
+    std::string tape;                        // empty: no tape; "-": standard output; else a file
+    bool ssdp = false;
+    std::string clock;                       // "YYYY-MM-DD HH:MM:SS" (UTC) fixes the register clock
+    std::string model = "Oltra-T 600";
+    std::string name = "Oltra";
+    std::string serial = "ON40001234";
+    int displayWidth = 32;
+    Faults faults;
+};
+
+// One request as received (after authentication).
+struct Request {
+    std::string method;
+    std::string uri;
+    std::string body;
+};
+
+// Answer of the register side before faults and encodings.
+struct Answer {
+    int status = 200;
+    std::string body;
+};
+
+class Tape;
+
+// The register's fiscal side: pure request -> answer, thread-safe.
+class Register {
+public:
+    Register(const Config& config, Tape& tape);
+    ~Register();
+    Answer handle(const std::string& method, const std::string& path, const std::string& query,
+                  const std::string& body);
+    // Parses "YYYY-MM-DD HH:MM:SS" as UTC seconds; -1 when malformed.
+    static int64_t parseClock(const std::string& text);
+
+    struct State;
+private:
+    Answer state();
+    Answer postDocument(const std::string& body);
+    Answer journal(const std::string& query);
+    Answer report(const std::string& query);
+    Answer fmReport(const std::string& query);
+    Answer drawer();
+    Answer screen(const std::string& method, const std::string& body);
+    int64_t now() const;
+    void load();
+    void save();
+
+    const Config config_;
+    Tape& tape_;
+    int64_t fixedClock_ = -1;
+    std::mutex mutex_;
+    std::unique_ptr<State> s_;
+};
+
+// Where the tape and the display go: a file, standard output, or nowhere.
+class Tape {
+public:
+    explicit Tape(const std::string& target);
+    ~Tape();
+    void print(const std::string& text);   // one or more lines
+private:
+    std::mutex mutex_;
+    std::FILE* file_ = nullptr;
+    bool own_ = false;
+};
+
+class Simulator {
+public:
+    explicit Simulator(const Config& config);
+    ~Simulator();
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    void start();          // listens (and answers SSDP when configured); throws on failure
+    void stop();           // idempotent; aborts open connections and delayed answers
+    uint16_t port() const;
+    std::string address() const;   // "host:port" to hand to a client
+
+    void setFaults(const Faults& faults);
+    Faults faults() const;
+    std::vector<Request> requests() const;   // last 1000 requests, oldest first
+    void clearRequests();
+
+    struct Impl;
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace netsim

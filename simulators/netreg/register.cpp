@@ -1,0 +1,632 @@
+// The simulated register's fiscal side: documents, journal, counters, totals, reports,
+// the display and the tape.
+#include "netsim.h"
+
+#include <Poco/Exception.h>
+#include <Poco/File.h>
+#include <Poco/FileStream.h>
+#include <Poco/JSON/Array.h>
+#include <Poco/JSON/Object.h>
+#include <Poco/JSON/Parser.h>
+#include <Poco/NumberParser.h>
+#include <Poco/StringTokenizer.h>
+
+#include <cmath>
+#include <ctime>
+#include <deque>
+#include <sstream>
+
+namespace netsim {
+
+using Poco::Dynamic::Var;
+using Poco::JSON::Array;
+using Poco::JSON::Object;
+
+namespace {
+
+constexpr std::size_t kJournalLimit = 5000;
+constexpr int kDisplayLines = 6;
+
+// Error codes (hex texts) and their descriptions as served by "/desc".
+const std::map<std::string, std::string>& errorTexts()
+{
+    static const std::map<std::string, std::string> texts = {
+        {"1", "Помилка формату запиту"},
+        {"2", "Невідомий документ або елемент документа"},
+        {"3", "Невідомий звіт"},
+        {"10", "Податкова група не запрограмована"},
+        {"11", "Сума оплати менша за суму чека"},
+        {"12", "Недостатньо готівки в скриньці"},
+        {"13", "Порожній чек"},
+        {"14", "Невірна кількість, ціна або сума"},
+        {"15", "Знижка більша за суму рядка"},
+        {"16", "Невірний вид оплати"},
+        {"18", "Невірні параметри звіту"},
+        {"19", "Немає чека для копії"},
+        {"1A", "Невірні дані для дисплея"},
+        {"3A", "Фіскальна пам'ять переповнена"},
+    };
+    return texts;
+}
+
+struct TaxGroup { int id; double rate; const char* letter; };
+const std::vector<TaxGroup> kTaxGroups = {{1, 20, "А"}, {2, 7, "Б"}, {3, 0, "В"}, {4, 5, "Г"}};
+
+const TaxGroup* findGroup(int id)
+{
+    for (const auto& g : kTaxGroups)
+        if (g.id == id) return &g;
+    return nullptr;
+}
+
+std::string json(const Var& v)
+{
+    std::ostringstream out;
+    Poco::JSON::Stringifier::stringify(v, out);
+    return out.str();
+}
+
+std::string errorAnswer(const std::string& code) { return "{\"err\":" + json(Var(code)) + "}"; }
+
+// {"err":[{"e":code, ...}, ...]}
+std::string errorList(const Array::Ptr& errors)
+{
+    Object::Ptr root = new Object;
+    root->set("err", errors);
+    return json(root);
+}
+
+Object::Ptr errorItem(const std::string& code, const std::string& key = "", const std::string& value = "")
+{
+    Object::Ptr e = new Object;
+    e->set("e", code);
+    if (!key.empty()) e->set(key, value);
+    return e;
+}
+
+std::string money(int64_t cents)
+{
+    char buf[48];
+    const int64_t a = cents < 0 ? -cents : cents;
+    std::snprintf(buf, sizeof buf, "%s%lld.%02lld", cents < 0 ? "-" : "", static_cast<long long>(a / 100),
+                  static_cast<long long>(a % 100));
+    return buf;
+}
+
+std::string timeText(int64_t t)
+{
+    std::time_t tt = static_cast<std::time_t>(t);
+    std::tm tm {};
+    gmtime_r(&tt, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%d.%m.%Y %H:%M:%S", &tm);
+    return buf;
+}
+
+// A number member of an element; throws when missing or not a number.
+double number(const Object& o, const std::string& key)
+{
+    const Var v = o.get(key);
+    if (v.isEmpty() || !v.isNumeric()) throw Poco::DataFormatException(key);
+    const double d = v.convert<double>();
+    if (!std::isfinite(d) || std::fabs(d) > 1e12) throw Poco::DataFormatException(key);
+    return d;
+}
+
+int64_t cents(double d) { return std::llround(d * 100); }
+
+std::string padRight(const std::string& s, std::size_t width)
+{
+    // Width in characters of UTF-8 text.
+    std::size_t chars = 0;
+    for (unsigned char c : s) chars += (c & 0xC0) != 0x80;
+    return chars >= width ? s : s + std::string(width - chars, ' ');
+}
+
+} // namespace
+
+struct Register::State {
+    int64_t nextId = 1;          // journal record ids; chkId is the last one given
+    int32_t nextNo = 1;          // number of the next receipt
+    int32_t nextZ = 1;           // number of the next Z report
+    int64_t shiftOpened = 0;     // 0: no shift open
+    int64_t cash = 0;            // cents in the drawer
+    std::map<int, int64_t> sales, returns;   // by tax group
+    std::map<int, int64_t> paid;             // by payment type, sales minus returns
+    int32_t receipts = 0;                    // receipts in the shift
+    std::deque<Object::Ptr> journal;
+    std::string lastReceiptTape;
+    std::vector<std::pair<std::string, std::string>> display =
+        std::vector<std::pair<std::string, std::string>>(kDisplayLines, {"l", ""});
+};
+
+Register::Register(const Config& config, Tape& tape) : config_(config), tape_(tape), s_(new State)
+{
+    if (!config_.clock.empty()) {
+        fixedClock_ = parseClock(config_.clock);
+        if (fixedClock_ < 0) throw Poco::InvalidArgumentException("clock", config_.clock);
+    }
+    load();
+}
+
+Register::~Register() = default;
+
+int64_t Register::parseClock(const std::string& text)
+{
+    std::tm tm {};
+    int y, mo, d, h, mi, se;
+    char tail;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &se, &tail) != 6) return -1;
+    if (y < 1970 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || se > 59 || h < 0 || mi < 0 || se < 0)
+        return -1;
+    tm.tm_year = y - 1900; tm.tm_mon = mo - 1; tm.tm_mday = d; tm.tm_hour = h; tm.tm_min = mi; tm.tm_sec = se;
+    return static_cast<int64_t>(timegm(&tm));
+}
+
+int64_t Register::now() const { return fixedClock_ >= 0 ? fixedClock_ : static_cast<int64_t>(std::time(nullptr)); }
+
+Answer Register::handle(const std::string& method, const std::string& path, const std::string& query,
+                        const std::string& body)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    Answer a;
+    if (path == "/cgi/state.php" && method == "GET") return state();
+    if (path == "/desc" && method == "GET") {
+        Object::Ptr err = new Object, uk = new Object, root = new Object;
+        for (const auto& e : errorTexts()) err->set(e.first, e.second);
+        uk->set("err", err);
+        root->set("uk", uk);
+        a.body = json(root);
+        return a;
+    }
+    if (path == "/cgi/tbl/Tax" && method == "GET") {
+        Array::Ptr table = new Array;
+        for (const auto& g : kTaxGroups) {
+            Object::Ptr o = new Object;
+            o->set("id", g.id);
+            o->set("Prc", g.rate);
+            o->set("Name", std::string(g.letter));
+            table->add(o);
+        }
+        a.body = json(table);
+        return a;
+    }
+    if (path == "/cgi/tbl/Fsk" && method == "GET") {
+        Object::Ptr o = new Object;
+        o->set("NumChk", s_->nextNo);
+        o->set("NumZ", s_->nextZ - 1);
+        a.body = json(o);
+        return a;
+    }
+    if (path == "/cgi/chk") {
+        if (method == "GET") return journal(query);
+        if (method == "POST") return postDocument(body);
+    }
+    if (path == "/cgi/proc/printreport" && method == "GET") return report(query);
+    if (path == "/cgi/proc/printfmreport" && method == "GET") return fmReport(query);
+    if (path == "/cgi/proc/openbox" && (method == "GET" || method == "POST")) return drawer();
+    if (path == "/cgi/scr" && (method == "GET" || method == "POST")) return screen(method, body);
+    a.status = 404;
+    a.body = "{\"err\":\"2\"}";
+    return a;
+}
+
+Answer Register::state()
+{
+    Object::Ptr o = new Object;
+    o->set("model", config_.model);
+    o->set("name", config_.name);
+    o->set("serial", config_.serial);
+    o->set("time", now());
+    o->set("JrnTime", s_->shiftOpened ? s_->shiftOpened : now());
+    o->set("chkId", s_->nextId - 1);
+    o->set("currZ", s_->nextZ);
+    o->set("IsWrk", s_->shiftOpened ? 1 : 0);
+    return Answer{200, json(o)};
+}
+
+Answer Register::journal(const std::string& query)
+{
+    // "id=N": the records from id N on (at most 200).
+    int64_t from = 1;
+    if (query.compare(0, 3, "id=") == 0) {
+        Poco::Int64 v = 0;
+        if (!Poco::NumberParser::tryParse64(query.substr(3), v)) return Answer{200, errorAnswer("1")};
+        from = v < 1 ? 1 : v;
+    }
+    Array::Ptr list = new Array;
+    for (const auto& record : s_->journal) {
+        if (record->getValue<Poco::Int64>("id") < from) continue;
+        list->add(record);
+        if (list->size() >= 200) break;
+    }
+    return Answer{200, json(list)};
+}
+
+Answer Register::postDocument(const std::string& body)
+{
+    Object::Ptr root;
+    try {
+        Poco::JSON::Parser parser;
+        const Var v = parser.parse(body);
+        if (v.type() != typeid(Object::Ptr)) return Answer{200, errorAnswer("1")};
+        root = v.extract<Object::Ptr>();
+    } catch (const Poco::Exception&) {
+        return Answer{200, errorAnswer("1")};
+    }
+    const int64_t t = now();
+    std::ostringstream tape;
+    auto record = [&](const std::string& key, const Var& content, int32_t no) {
+        Object::Ptr r = new Object;
+        r->set("id", s_->nextId++);
+        r->set("no", no);
+        r->set("time", t);
+        r->set(key, content);
+        s_->journal.push_back(r);
+        while (s_->journal.size() > kJournalLimit) s_->journal.pop_front();
+        if (!s_->shiftOpened) s_->shiftOpened = t;
+        return r;
+    };
+    const std::string header = "  " + config_.name + "  ЗН " + config_.serial + "\n";
+
+    if (root->size() == 0) {   // null receipt
+        const int32_t no = s_->nextNo++;
+        record("F", Array::Ptr(new Array), no);
+        ++s_->receipts;
+        tape << header << "  НУЛЬОВИЙ ЧЕК\n  СУМА                 0.00\n  ЧЕК №" << no << "  " << timeText(t) << "\n";
+        s_->lastReceiptTape = tape.str();
+        tape_.print(tape.str());
+        save();
+        return Answer{200, "{\"id\":" + std::to_string(s_->nextId - 1) + ",\"no\":" + std::to_string(no) + "}"};
+    }
+    if (root->size() != 1) return Answer{200, errorAnswer("2")};
+    const std::string kind = root->begin()->first;
+    if (!root->isArray(kind)) return Answer{200, errorAnswer("1")};
+    const Array::Ptr elements = root->getArray(kind);
+
+    if (kind == "L") {   // copy of the last receipt
+        if (s_->lastReceiptTape.empty()) return Answer{200, errorAnswer("19")};
+        tape_.print("  *** КОПІЯ ***\n" + s_->lastReceiptTape + "  *** КОПІЯ ***\n");
+        return Answer{200, "{}"};
+    }
+    if (kind == "IO") {   // cash in (positive) or out (negative)
+        int64_t total = 0;
+        for (std::size_t i = 0; i < elements->size(); ++i) {
+            const Object::Ptr e = elements->getObject(static_cast<unsigned>(i));
+            if (e.isNull() || !e->isObject("IO")) return Answer{200, errorAnswer("2")};
+            try {
+                total += cents(number(*e->getObject("IO"), "sum"));
+            } catch (const Poco::Exception&) {
+                return Answer{200, errorAnswer("14")};
+            }
+        }
+        if (s_->cash + total < 0) {
+            Array::Ptr errors = new Array;
+            errors->add(errorItem("12", "cash", money(s_->cash)));
+            return Answer{200, errorList(errors)};
+        }
+        s_->cash += total;
+        record("IO", elements, s_->nextNo);
+        tape << header << (total >= 0 ? "  СЛУЖБОВЕ ВНЕСЕННЯ" : "  СЛУЖБОВА ВИДАЧА") << "\n  СУМА  "
+             << money(total < 0 ? -total : total) << "\n  В СКРИНЬЦІ  " << money(s_->cash) << "\n  " << timeText(t)
+             << "\n";
+        tape_.print(tape.str());
+        save();
+        return Answer{200, "{\"id\":" + std::to_string(s_->nextId - 1) + "}"};
+    }
+    if (kind != "F" && kind != "R" && kind != "P") return Answer{200, errorAnswer("2")};
+
+    // A receipt: check every element, then book it.
+    Array::Ptr errors = new Array;
+    int64_t total = 0;
+    std::map<int, int64_t> byGroup;
+    std::map<int, int64_t> payments;
+    int lastGroup = 0;
+    int64_t lastLine = 0;
+    bool haveLine = false;
+    const bool family707 = config_.model.find("707") != std::string::npos;
+    const int cashType = family707 ? 1 : 4;
+    tape << header << (kind == "F" ? "  ПРОДАЖ\n" : kind == "R" ? "  ПОВЕРНЕННЯ\n" : "  НЕФІСКАЛЬНИЙ ЧЕК\n");
+    for (std::size_t i = 0; i < elements->size(); ++i) {
+        const Object::Ptr e = elements->getObject(static_cast<unsigned>(i));
+        if (e.isNull() || e->size() != 1 || !e->isObject(e->begin()->first)) {
+            errors->add(errorItem("2", "pos", std::to_string(i + 1)));
+            continue;
+        }
+        const std::string key = e->begin()->first;
+        const Object& f = *e->getObject(key);
+        try {
+            if (key == "S") {
+                const double qty = number(f, "qty"), price = number(f, "price");
+                const int group = static_cast<int>(number(f, "tax"));
+                const std::string name = f.has("name") ? f.get("name").convert<std::string>() : "";
+                // The line total is quantity x price; a D element that follows adjusts it.
+                const int64_t sum = std::llround(qty * price * 100);
+                if (qty <= 0 || price < 0 || sum < 0 || name.empty()) {
+                    errors->add(errorItem("14", "pos", std::to_string(i + 1)));
+                    continue;
+                }
+                const TaxGroup* g = findGroup(group);
+                if (!g) {
+                    errors->add(errorItem("10", "tax", std::to_string(group)));
+                    continue;
+                }
+                total += sum;
+                byGroup[group] += sum;
+                lastGroup = group;
+                lastLine = sum;
+                haveLine = true;
+                char qtyText[32];
+                std::snprintf(qtyText, sizeof qtyText, "%.3f", qty);
+                tape << "  " << padRight(name, 20) << "\n     " << qtyText << " x " << money(cents(price)) << " = "
+                     << money(sum) << " " << g->letter << "\n";
+            } else if (key == "D") {
+                const int64_t d = cents(number(f, "sum"));
+                if (!haveLine || lastLine + d < 0) {
+                    errors->add(errorItem("15", "sum", money(d)));
+                    continue;
+                }
+                total += d;
+                byGroup[lastGroup] += d;
+                lastLine += d;
+                tape << "     " << (d < 0 ? "ЗНИЖКА" : "НАДБАВКА") << "  " << money(d) << "\n";
+            } else if (key == "P") {
+                const int type = static_cast<int>(number(f, "no"));
+                const int64_t sum = cents(number(f, "sum"));
+                if (type < 1 || type > 4 || sum <= 0) {
+                    errors->add(errorItem("16", "no", std::to_string(type)));
+                    continue;
+                }
+                payments[type] += sum;
+                tape << "  ОПЛАТА " << type << (type == cashType ? " ГОТІВКА" : "") << "  " << money(sum) << "\n";
+            } else if (key == "N") {
+                tape << "  " << (f.has("cm") ? f.get("cm").convert<std::string>() : std::string()) << "\n";
+            } else if (key == "BC") {
+                tape << "  ||| " << (f.has("code") ? f.get("code").convert<std::string>() : std::string()) << " |||\n";
+            } else {
+                errors->add(errorItem("2", "pos", std::to_string(i + 1)));
+            }
+        } catch (const Poco::Exception&) {
+            errors->add(errorItem("14", "pos", std::to_string(i + 1)));
+        }
+    }
+    if (errors->size() == 0 && kind != "P") {
+        if (!haveLine) {
+            errors->add(errorItem("13"));
+        } else {
+            if (payments.empty()) payments[cashType] = total;   // no payment given: cash
+            int64_t paidTotal = 0;
+            for (const auto& p : payments) paidTotal += p.second;
+            const int64_t change = paidTotal - total;
+            const int64_t cashPaid = payments.count(cashType) ? payments[cashType] : 0;
+            if (change < 0 || change > cashPaid) errors->add(errorItem("11", "sum", money(total)));
+            else if (kind == "R" && s_->cash < cashPaid - change) errors->add(errorItem("12", "cash", money(s_->cash)));
+            if (errors->size() == 0) {
+                payments[cashType] = cashPaid - change;
+                if (payments[cashType] == 0) payments.erase(cashType);
+                const int sign = kind == "F" ? 1 : -1;
+                s_->cash += sign * (cashPaid - change);
+                for (const auto& g : byGroup) (kind == "F" ? s_->sales : s_->returns)[g.first] += g.second;
+                for (const auto& p : payments) s_->paid[p.first] += sign * p.second;
+                tape << "  СУМА  " << money(total) << "\n";
+                if (change > 0) tape << "  РЕШТА  " << money(change) << "\n";
+                for (const auto& g : byGroup) {
+                    const TaxGroup* tg = findGroup(g.first);
+                    const int64_t tax = std::llround(static_cast<double>(g.second) * tg->rate / (100 + tg->rate));
+                    tape << "  ПДВ " << tg->letter << " " << tg->rate << "%  " << money(tax) << "\n";
+                }
+            }
+        }
+    }
+    if (errors->size() != 0) return Answer{200, errorList(errors)};
+
+    int32_t no = s_->nextNo;
+    if (kind != "P") {
+        ++s_->nextNo;
+        ++s_->receipts;
+    }
+    record(kind, elements, no);
+    tape << "  " << (kind == "P" ? "" : "ЧЕК №" + std::to_string(no) + "  ") << timeText(t) << "\n";
+    if (kind != "P") s_->lastReceiptTape = tape.str();
+    tape_.print(tape.str());
+    save();
+    return Answer{200, "{\"id\":" + std::to_string(s_->nextId - 1) + ",\"no\":" + std::to_string(no) + "}"};
+}
+
+Answer Register::report(const std::string& query)
+{
+    std::ostringstream tape;
+    const std::string header = "  " + config_.name + "  ЗН " + config_.serial + "\n";
+    auto totals = [&]() {
+        for (const auto& g : kTaxGroups) {
+            const int64_t sale = s_->sales.count(g.id) ? s_->sales[g.id] : 0;
+            const int64_t ret = s_->returns.count(g.id) ? s_->returns[g.id] : 0;
+            tape << "  " << g.letter << " " << g.rate << "%  ПРОДАЖ " << money(sale) << "  ПОВЕРН " << money(ret) << "\n";
+        }
+        for (const auto& p : s_->paid) tape << "  ОПЛАТА " << p.first << "  " << money(p.second) << "\n";
+        tape << "  ЧЕКІВ " << s_->receipts << "  В СКРИНЬЦІ " << money(s_->cash) << "\n";
+    };
+    const int64_t t = now();
+    if (query == "10") {
+        tape << header << "  X-ЗВІТ\n";
+        totals();
+    } else if (query == "0") {
+        const int32_t z = s_->nextZ++;
+        tape << header << "  Z-ЗВІТ №" << z << "\n";
+        totals();
+        Object::Ptr content = new Object;
+        content->set("no", z);
+        content->set("receipts", s_->receipts);
+        Object::Ptr r = new Object;
+        r->set("id", s_->nextId++);
+        r->set("no", s_->nextNo);
+        r->set("time", t);
+        r->set("Z", content);
+        s_->journal.push_back(r);
+        while (s_->journal.size() > kJournalLimit) s_->journal.pop_front();
+        s_->sales.clear();
+        s_->returns.clear();
+        s_->paid.clear();
+        s_->receipts = 0;
+        s_->shiftOpened = 0;
+    } else if (query == "20" || query == "21") {
+        tape << header << (query == "20" ? "  X-ЗВІТ ПО ТОВАРАХ\n" : "  Z-ЗВІТ ПО ТОВАРАХ\n");
+    } else {
+        return Answer{200, errorAnswer("3")};
+    }
+    tape << "  " << timeText(t) << "\n";
+    tape_.print(tape.str());
+    save();
+    return Answer{200, "{}"};
+}
+
+Answer Register::fmReport(const std::string& query)
+{
+    Poco::StringTokenizer parts(query, "&");
+    if (parts.count() != 5) return Answer{200, errorAnswer("18")};
+    int kind = 0;
+    if (!Poco::NumberParser::tryParse(parts[0], kind) || kind < 1 || kind > 4) return Answer{200, errorAnswer("18")};
+    std::string from, to;
+    if (kind == 1 || kind == 3) {
+        from = parts[1];
+        to = parts[2];
+        if (from.empty() || to.empty()) return Answer{200, errorAnswer("18")};
+    } else {
+        int a = 0, b = 0;
+        if (!Poco::NumberParser::tryParse(parts[3], a) || !Poco::NumberParser::tryParse(parts[4], b) || a < 1 || a > b)
+            return Answer{200, errorAnswer("18")};
+        from = "Z" + std::to_string(a);
+        to = "Z" + std::to_string(b);
+    }
+    tape_.print("  " + config_.name + "  ЗН " + config_.serial + "\n  " + (kind <= 2 ? "ПОВНИЙ" : "СКОРОЧЕНИЙ") +
+                " ЗВІТ ФП " + from + " - " + to + "\n  " + timeText(now()) + "\n");
+    return Answer{200, "{}"};
+}
+
+Answer Register::drawer()
+{
+    tape_.print("  [скринька відкрита]\n");
+    return Answer{200, "{}"};
+}
+
+Answer Register::screen(const std::string& method, const std::string& body)
+{
+    if (method == "GET") {
+        Object::Ptr chars = new Object, root = new Object;
+        chars->set("w", config_.displayWidth);
+        chars->set("h", kDisplayLines);
+        root->set("chars", chars);
+        Array::Ptr lines = new Array;
+        for (const auto& l : s_->display) lines->add(l.second);
+        root->set("lines", lines);
+        return Answer{200, json(root)};
+    }
+    try {
+        Poco::JSON::Parser parser;
+        const Var v = parser.parse(body);
+        if (v.type() != typeid(Array::Ptr)) return Answer{200, errorAnswer("1A")};
+        const Array::Ptr list = v.extract<Array::Ptr>();
+        auto display = s_->display;
+        for (std::size_t i = 0; i < list->size(); ++i) {
+            const Object::Ptr line = list->getObject(static_cast<unsigned>(i));
+            if (line.isNull()) return Answer{200, errorAnswer("1A")};
+            const int id = line->getValue<int>("id");
+            if (id < 1 || id > kDisplayLines) return Answer{200, errorAnswer("1A")};
+            display[id - 1] = {line->has("align") ? line->getValue<std::string>("align") : "l",
+                               line->has("str") ? line->getValue<std::string>("str") : ""};
+        }
+        s_->display = display;
+    } catch (const Poco::Exception&) {
+        return Answer{200, errorAnswer("1A")};
+    }
+    std::string out = "  +" + std::string(config_.displayWidth, '-') + "+\n";
+    for (const auto& l : s_->display) out += "  |" + padRight(l.second, config_.displayWidth) + "|\n";
+    out += "  +" + std::string(config_.displayWidth, '-') + "+\n";
+    tape_.print(out);
+    return Answer{200, "{}"};
+}
+
+void Register::load()
+{
+    if (config_.stateDir.empty()) return;
+    Poco::File(config_.stateDir).createDirectories();
+    const std::string path = config_.stateDir + "/register.json";
+    if (!Poco::File(path).exists()) return;
+    Poco::FileInputStream in(path);
+    Poco::JSON::Parser parser;
+    const Object::Ptr o = parser.parse(in).extract<Object::Ptr>();
+    s_->nextId = o->getValue<Poco::Int64>("nextId");
+    s_->nextNo = o->getValue<int>("nextNo");
+    s_->nextZ = o->getValue<int>("nextZ");
+    s_->shiftOpened = o->getValue<Poco::Int64>("shiftOpened");
+    s_->cash = o->getValue<Poco::Int64>("cash");
+    s_->receipts = o->getValue<int>("receipts");
+    s_->lastReceiptTape = o->getValue<std::string>("lastReceiptTape");
+    auto readMap = [&](const char* key, std::map<int, int64_t>& m) {
+        const Object::Ptr src = o->getObject(key);
+        if (src)
+            for (const auto& kv : *src) m[std::stoi(kv.first)] = kv.second.convert<Poco::Int64>();
+    };
+    readMap("sales", s_->sales);
+    readMap("returns", s_->returns);
+    readMap("paid", s_->paid);
+    const Array::Ptr journal = o->getArray("journal");
+    if (journal)
+        for (std::size_t i = 0; i < journal->size(); ++i) s_->journal.push_back(journal->getObject(static_cast<unsigned>(i)));
+}
+
+void Register::save()
+{
+    if (config_.stateDir.empty()) return;
+    Object::Ptr o = new Object;
+    o->set("nextId", s_->nextId);
+    o->set("nextNo", s_->nextNo);
+    o->set("nextZ", s_->nextZ);
+    o->set("shiftOpened", s_->shiftOpened);
+    o->set("cash", s_->cash);
+    o->set("receipts", s_->receipts);
+    o->set("lastReceiptTape", s_->lastReceiptTape);
+    auto writeMap = [&](const char* key, const std::map<int, int64_t>& m) {
+        Object::Ptr dst = new Object;
+        for (const auto& kv : m) dst->set(std::to_string(kv.first), kv.second);
+        o->set(key, dst);
+    };
+    writeMap("sales", s_->sales);
+    writeMap("returns", s_->returns);
+    writeMap("paid", s_->paid);
+    Array::Ptr journal = new Array;
+    for (const auto& r : s_->journal) journal->add(r);
+    o->set("journal", journal);
+    const std::string path = config_.stateDir + "/register.json";
+    {
+        Poco::FileOutputStream out(path + ".tmp");
+        Poco::JSON::Stringifier::stringify(o, out);
+    }
+    Poco::File(path + ".tmp").renameTo(path);
+}
+
+Tape::Tape(const std::string& target)
+{
+    if (target == "-") {
+        file_ = stdout;
+    } else if (!target.empty()) {
+        file_ = std::fopen(target.c_str(), "ab");
+        if (!file_) throw Poco::OpenFileException(target);
+        own_ = true;
+    }
+}
+
+Tape::~Tape()
+{
+    if (own_ && file_) std::fclose(file_);
+}
+
+void Tape::print(const std::string& text)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!file_) return;
+    std::fwrite(text.data(), 1, text.size(), file_);
+    std::fflush(file_);
+}
+
+} // namespace netsim

@@ -1,0 +1,286 @@
+// The simulated register on its own: command line, authentication, fiscal rules, state
+// directory, tape, and fault switches. Talks plain HTTP through POCO.
+#include "netsim.h"
+#include "test_support.h"
+
+#include <Poco/File.h>
+#include <Poco/InflatingStream.h>
+#include <Poco/JSON/Parser.h>
+#include <Poco/Net/HTTPBasicCredentials.h>
+#include <Poco/Net/HTTPClientSession.h>
+#include <Poco/Net/HTTPCredentials.h>
+#include <Poco/Net/HTTPRequest.h>
+#include <Poco/Net/HTTPResponse.h>
+#include <Poco/NullStream.h>
+#include <Poco/StreamCopier.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using testsupport::readFile;
+
+struct Reply {
+    int status = 0;
+    std::string body;
+    std::string encoding;
+};
+
+// One request; answers a challenge with the given credentials (none when user is empty).
+Reply call(uint16_t port, const std::string& method, const std::string& target, const std::string& body = "",
+           const std::string& user = "", const std::string& password = "")
+{
+    Poco::Net::HTTPClientSession session("127.0.0.1", port);
+    session.setTimeout(Poco::Timespan(5, 0));
+    Poco::Net::HTTPRequest request(method, target, Poco::Net::HTTPMessage::HTTP_1_1);
+    request.setContentLength(static_cast<std::streamsize>(body.size()));
+    Poco::Net::HTTPResponse response;
+    session.sendRequest(request) << body;
+    std::istream* in = &session.receiveResponse(response);
+    if (response.getStatus() == Poco::Net::HTTPResponse::HTTP_UNAUTHORIZED && !user.empty()) {
+        Poco::NullOutputStream skip;
+        Poco::StreamCopier::copyStream(*in, skip);
+        Poco::Net::HTTPCredentials credentials(user, password);
+        credentials.authenticate(request, response);
+        session.sendRequest(request) << body;
+        response = Poco::Net::HTTPResponse();
+        in = &session.receiveResponse(response);
+    }
+    Reply r;
+    r.status = response.getStatus();
+    r.encoding = response.get("Content-Encoding", "");
+    Poco::StreamCopier::copyToString(*in, r.body);
+    return r;
+}
+
+std::string get(uint16_t port, const std::string& target) { return call(port, "GET", target).body; }
+std::string post(uint16_t port, const std::string& target, const std::string& body)
+{
+    return call(port, "POST", target, body).body;
+}
+
+netsim::Config plain()
+{
+    netsim::Config c;
+    c.auth = netsim::Auth::None;
+    c.clock = "2026-12-08 10:00:00";
+    return c;
+}
+
+// A sale of `qty` x `price` in group `tax`, paid with the given P elements.
+std::string sale(const std::string& kind, double qty, double price, int tax, const std::string& payments)
+{
+    char item[200];
+    std::snprintf(item, sizeof item, "{\"S\":{\"code\":1,\"name\":\"Товар\",\"qty\":%.3f,\"price\":%.2f,\"dep\":1,\"grp\":1,\"tax\":%d}}",
+                  qty, price, tax);
+    return "{\"" + kind + "\":[" + item + (payments.empty() ? "" : "," + payments) + "]}";
+}
+
+std::string payment(int no, double sum)
+{
+    char p[80];
+    std::snprintf(p, sizeof p, "{\"P\":{\"no\":%d, \"sum\" : %.2f}}", no, sum);
+    return p;
+}
+
+TEST(NetsimCommandLine, HelpErrorsAndALifeCycle)
+{
+    const std::string out = testsupport::tempPath("netsim-out");
+    {
+        testsupport::Child help({NETSIM_PATH, "--help"}, out);
+        EXPECT_EQ(help.wait(10000), 0);
+        const std::string text = readFile(out);
+        for (const char* option : {"--port", "--bind", "--ready-file", "--auth", "--ssdp", "--tape", "--state-dir",
+                                   "--clock", "--delay", "--status", "--malformed", "--err", "--err-array",
+                                   "--always-401", "--deflate", "--bom"})
+            EXPECT_NE(text.find(option), std::string::npos) << option;
+    }
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{NETSIM_PATH, "--frobnicate"}, {NETSIM_PATH, "--port", "70000"},
+          {NETSIM_PATH, "--clock", "yesterday"}, {NETSIM_PATH, "--auth", "ntlm"}, {NETSIM_PATH, "--delay", "/x"}}) {
+        testsupport::Child child(bad, out);
+        EXPECT_EQ(child.wait(10000), 2) << bad[1];
+        EXPECT_NE(readFile(out).find("oltra-netsim: "), std::string::npos);
+    }
+
+    const std::string ready = testsupport::tempPath("netsim-ready"), tape = testsupport::tempPath("netsim-tape");
+    testsupport::Child sim({NETSIM_PATH, "--port", "0", "--ready-file", ready, "--auth", "basic", "--user", "u",
+                            "--password", "p", "--tape", tape, "--clock", "2026-12-08 10:00:00"},
+                           out);
+    const std::string port = testsupport::waitForFile(ready, 5000);
+    ASSERT_FALSE(port.empty()) << readFile(out);
+    const uint16_t p = static_cast<uint16_t>(std::stoi(port));
+    EXPECT_EQ(call(p, "GET", "/cgi/state.php").status, 401);
+    const Reply state = call(p, "GET", "/cgi/state.php", "", "u", "p");
+    EXPECT_EQ(state.status, 200);
+    EXPECT_NE(state.body.find("\"time\":1796724000"), std::string::npos);
+    EXPECT_EQ(call(p, "POST", "/cgi/chk", sale("F", 2, 10.5, 1, payment(4, 50)), "u", "p").body, "{\"id\":1,\"no\":1}");
+    EXPECT_EQ(sim.stop(), 0);
+    const std::string printed = readFile(tape);
+    for (const char* piece : {"ПРОДАЖ", "Товар", "2.000 x 10.50 = 21.00 А", "РЕШТА  29.00", "ЧЕК №1  08.12.2026 10:00:00"})
+        EXPECT_NE(printed.find(piece), std::string::npos) << piece << "\n" << printed;
+    EXPECT_NE(readFile(out).find("listening on http://127.0.0.1:" + std::to_string(p)), std::string::npos);
+    for (const auto& f : {out, ready, tape}) std::remove(f.c_str());
+}
+
+TEST(NetsimAuth, DigestAcceptsOnlyTheRightAnswer)
+{
+    netsim::Config c = plain();
+    c.auth = netsim::Auth::Digest;
+    netsim::Simulator sim(c);
+    sim.start();
+    EXPECT_EQ(call(sim.port(), "GET", "/cgi/state.php", "", "service", "384190").status, 200);
+    EXPECT_EQ(call(sim.port(), "GET", "/cgi/state.php", "", "service", "wrong").status, 401);
+    EXPECT_EQ(call(sim.port(), "GET", "/cgi/state.php", "", "other", "384190").status, 401);
+    // A Basic answer, or a nonce the register never gave, is refused.
+    Poco::Net::HTTPClientSession session("127.0.0.1", sim.port());
+    Poco::Net::HTTPRequest request("GET", "/cgi/state.php", Poco::Net::HTTPMessage::HTTP_1_1);
+    Poco::Net::HTTPBasicCredentials("service", "384190").authenticate(request);
+    session.sendRequest(request);
+    Poco::Net::HTTPResponse response;
+    session.receiveResponse(response);
+    EXPECT_EQ(response.getStatus(), 401);
+    Poco::Net::HTTPRequest forged("GET", "/cgi/state.php", Poco::Net::HTTPMessage::HTTP_1_1);
+    forged.setCredentials("Digest", "username=\"service\", realm=\"Oltra\", nonce=\"abc\", uri=\"/cgi/state.php\", "
+                                    "response=\"0123456789abcdef0123456789abcdef\"");
+    Poco::Net::HTTPClientSession second("127.0.0.1", sim.port());
+    second.sendRequest(forged);
+    second.receiveResponse(response);
+    EXPECT_EQ(response.getStatus(), 401);
+}
+
+TEST(NetsimFiscal, ReceiptsCashAndReports)
+{
+    netsim::Simulator sim(plain());
+    sim.start();
+    const uint16_t p = sim.port();
+    // Refusals, in the list form with the offending value.
+    EXPECT_EQ(post(p, "/cgi/chk", sale("F", 1, 10, 9, "")), "{\"err\":[{\"e\":\"10\",\"tax\":\"9\"}]}");
+    EXPECT_EQ(post(p, "/cgi/chk", sale("F", 1, 10, 1, payment(1, 5))), "{\"err\":[{\"e\":\"11\",\"sum\":\"10.00\"}]}");
+    EXPECT_EQ(post(p, "/cgi/chk", sale("F", 1, 10, 1, payment(1, 15))), "{\"err\":[{\"e\":\"11\",\"sum\":\"10.00\"}]}")
+        << "change is given only from cash";
+    EXPECT_EQ(post(p, "/cgi/chk", "{\"F\":[{\"N\":{\"cm\":\"x\"}}]}"), "{\"err\":[{\"e\":\"13\"}]}");
+    EXPECT_EQ(post(p, "/cgi/chk", "{\"F\":[{\"Q\":{}}]}"), "{\"err\":[{\"e\":\"2\",\"pos\":\"1\"}]}");
+    EXPECT_EQ(post(p, "/cgi/chk", "{\"F\":["), "{\"err\":\"1\"}");
+    EXPECT_EQ(post(p, "/cgi/chk", "{\"L\":[]}"), "{\"err\":\"19\"}");
+    EXPECT_EQ(post(p, "/cgi/chk", "{\"IO\":[{\"IO\":{\"sum\":-1.00}}]}"), "{\"err\":[{\"cash\":\"0.00\",\"e\":\"12\"}]}");
+    EXPECT_EQ(post(p, "/cgi/chk", sale("R", 1, 10, 1, payment(4, 10))), "{\"err\":[{\"cash\":\"0.00\",\"e\":\"12\"}]}");
+    EXPECT_EQ(get(p, "/cgi/chk?id=0"), "[]");
+
+    // Accepted documents: numbers and the journal advance.
+    EXPECT_EQ(post(p, "/cgi/chk", sale("F", 2, 10.5, 1, "{\"D\":{\"sum\":-1.00,\"all\":0}}," + payment(4, 20))),
+              "{\"id\":1,\"no\":1}");
+    EXPECT_EQ(post(p, "/cgi/chk", "{\"IO\":[{\"IO\":{\"sum\":100.00}}]}"), "{\"id\":2}");
+    EXPECT_EQ(post(p, "/cgi/chk", sale("R", 1, 10, 2, payment(4, 10))), "{\"id\":3,\"no\":2}");
+    EXPECT_EQ(post(p, "/cgi/chk", "{}"), "{\"id\":4,\"no\":3}");
+    EXPECT_EQ(post(p, "/cgi/chk", "{\"P\":[{\"N\":{\"cm\":\"text\"}}]}"), "{\"id\":5,\"no\":4}");
+    EXPECT_EQ(post(p, "/cgi/chk", "{\"L\":[]}"), "{}");
+    EXPECT_EQ(get(p, "/cgi/tbl/Fsk"), "{\"NumChk\":4,\"NumZ\":0}");
+    EXPECT_NE(get(p, "/cgi/state.php").find("\"chkId\":5"), std::string::npos);
+    const std::string journal = get(p, "/cgi/chk?id=4");
+    EXPECT_EQ(journal.find("\"id\":3"), std::string::npos);
+    EXPECT_NE(journal.find("\"id\":4,\"no\":3"), std::string::npos);
+
+    EXPECT_EQ(get(p, "/cgi/proc/printreport?10"), "{}");
+    EXPECT_EQ(get(p, "/cgi/proc/printreport?0"), "{}");
+    EXPECT_EQ(get(p, "/cgi/proc/printreport?99"), "{\"err\":\"3\"}");
+    EXPECT_EQ(get(p, "/cgi/tbl/Fsk"), "{\"NumChk\":4,\"NumZ\":1}");
+    EXPECT_NE(get(p, "/cgi/chk?id=6").find("\"Z\":{\"no\":1,\"receipts\":3}"), std::string::npos);
+    EXPECT_EQ(get(p, "/cgi/proc/printfmreport?2&1&1&5&12"), "{}");
+    EXPECT_EQ(get(p, "/cgi/proc/printfmreport?3&01.02.2020&29.02.2020&1&1"), "{}");
+    EXPECT_EQ(get(p, "/cgi/proc/printfmreport?4&1&1&12&5"), "{\"err\":\"18\"}");
+    EXPECT_EQ(get(p, "/cgi/proc/printfmreport?9"), "{\"err\":\"18\"}");
+    EXPECT_EQ(get(p, "/cgi/proc/openbox"), "{}");
+    EXPECT_EQ(call(p, "GET", "/nowhere").status, 404);
+}
+
+TEST(NetsimFiscal, DisplayAndTables)
+{
+    netsim::Config c = plain();
+    c.displayWidth = 20;
+    netsim::Simulator sim(c);
+    sim.start();
+    const uint16_t p = sim.port();
+    EXPECT_NE(get(p, "/cgi/scr").find("\"chars\":{\"h\":6,\"w\":20}"), std::string::npos);
+    EXPECT_EQ(post(p, "/cgi/scr", "[{\"id\":1,\"align\":\"l\",\"str\":\"Кава\"}]"), "{}");
+    EXPECT_NE(get(p, "/cgi/scr").find("\"Кава\""), std::string::npos);
+    EXPECT_EQ(post(p, "/cgi/scr", "[{\"id\":7,\"align\":\"l\",\"str\":\"x\"}]"), "{\"err\":\"1A\"}");
+    EXPECT_EQ(post(p, "/cgi/scr", "{\"id\":1}"), "{\"err\":\"1A\"}");
+    EXPECT_NE(get(p, "/desc").find("\"3A\":\"Фіскальна пам'ять переповнена\""), std::string::npos);
+    EXPECT_EQ(get(p, "/cgi/tbl/Tax"),
+              "[{\"Name\":\"А\",\"Prc\":20,\"id\":1},{\"Name\":\"Б\",\"Prc\":7,\"id\":2},"
+              "{\"Name\":\"В\",\"Prc\":0,\"id\":3},{\"Name\":\"Г\",\"Prc\":5,\"id\":4}]");
+}
+
+TEST(NetsimState, KeptInTheStateDirectory)
+{
+    const std::string dir = testsupport::tempPath("netsim-state");
+    netsim::Config c = plain();
+    c.stateDir = dir;
+    {
+        netsim::Simulator sim(c);
+        sim.start();
+        ASSERT_EQ(post(sim.port(), "/cgi/chk", sale("F", 1, 5, 3, "")), "{\"id\":1,\"no\":1}");
+    }
+    {
+        netsim::Simulator sim(c);
+        sim.start();
+        EXPECT_EQ(get(sim.port(), "/cgi/tbl/Fsk"), "{\"NumChk\":2,\"NumZ\":0}");
+        EXPECT_NE(get(sim.port(), "/cgi/chk?id=1").find("\"no\":1"), std::string::npos);
+        EXPECT_EQ(post(sim.port(), "/cgi/chk", "{\"L\":[]}"), "{}");
+    }
+    Poco::File(dir).remove(true);
+}
+
+TEST(NetsimFaults, Switches)
+{
+    netsim::Simulator sim(plain());
+    sim.start();
+    const uint16_t p = sim.port();
+    const std::string state = get(p, "/cgi/state.php");
+    netsim::Faults f;
+    f.status["/desc"] = 500;
+    f.err["/cgi/tbl/Fsk"] = "3A";
+    f.errArray["/cgi/proc/openbox"] = {"11", "3A"};
+    f.malformed.insert("/cgi/tbl/Tax");
+    f.oversize["/cgi/scr"] = 4096;
+    sim.setFaults(f);
+    EXPECT_EQ(call(p, "GET", "/desc").status, 500);
+    EXPECT_EQ(get(p, "/cgi/state.php"), state);
+    EXPECT_EQ(get(p, "/cgi/tbl/Fsk"), "{\"err\":\"3A\"}");
+    EXPECT_EQ(get(p, "/cgi/proc/openbox"), "{\"err\":[{\"e\":\"11\"},{\"e\":\"3A\"}]}");
+    EXPECT_THROW(Poco::JSON::Parser().parse(get(p, "/cgi/tbl/Tax")), Poco::Exception);
+    EXPECT_EQ(get(p, "/cgi/scr").size(), 4096u);
+
+    f = netsim::Faults();
+    f.deflate = f.bom = true;
+    sim.setFaults(f);
+    const Reply packed = call(p, "GET", "/cgi/state.php");
+    EXPECT_EQ(packed.encoding, "deflate");
+    std::istringstream raw(packed.body);
+    Poco::InflatingInputStream inflater(raw, Poco::InflatingStreamBuf::STREAM_ZLIB);
+    std::string body;
+    Poco::StreamCopier::copyToString(inflater, body);
+    EXPECT_EQ(body, "\xEF\xBB\xBF" + state);
+
+    f = netsim::Faults();
+    f.always401 = true;
+    sim.setFaults(f);
+    EXPECT_EQ(call(p, "GET", "/cgi/state.php").status, 401);
+
+    // A delayed answer does not hold up the simulator's end.
+    f = netsim::Faults();
+    f.delayMs["*"] = 60000;
+    sim.setFaults(f);
+    std::thread waiting([p] {
+        try {
+            call(p, "GET", "/cgi/state.php");
+        } catch (const Poco::Exception&) {
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    sim.stop();
+    waiting.join();
+}
+
+} // namespace

@@ -1,0 +1,70 @@
+#include "driver_string.h"
+
+#include <gtest/gtest.h>
+#include <string>
+
+TEST(DriverString, ToRegisterReplacesUkrainianIAndConvertsToOem)
+{
+    DriverString s("Іі Привет Ёё №");
+    s.ToOem();
+    // І/і become Latin I/i (the OEM page has no such letters); the rest is cp866.
+    EXPECT_EQ(std::string("Ii \x8F\xE0\xA8\xA2\xA5\xE2 \xF0\xF1 \xFC"), s.Text());
+    s.FromOem();
+    EXPECT_EQ(std::string("Ii Привет Ёё №"), s.Text());
+}
+
+TEST(DriverString, AssignmentsAndWideCopies)
+{
+    DriverString s;
+    EXPECT_STREQ("", s.Text());
+    EXPECT_EQ(nullptr, s.DetachWide());
+
+    s.AssignWide(L"Касса №1");
+    EXPECT_EQ(std::string("Касса №1"), s.Text());
+    BSTR a = s.DetachWide();
+    BSTR b = s.DetachWide();
+    ASSERT_NE(nullptr, a);
+    ASSERT_NE(nullptr, b);
+    EXPECT_NE(a, b);  // every read hands out its own copy
+    EXPECT_STREQ(L"Касса №1", a);
+    EXPECT_STREQ(L"Касса №1", b);
+    SysFreeString(a);
+    SysFreeString(b);
+
+    // Appending drops the cached wide copy.
+    BSTR cached = s.Wide();
+    ASSERT_NE(nullptr, cached);
+    s.Append(" ок");
+    BSTR grown = s.DetachWide();
+    EXPECT_STREQ(L"Касса №1 ок", grown);
+    SysFreeString(grown);
+
+    const char raw[] = {'\x8A', '\xA0', '\xE1', '\xE1', '\xA0'};  // "Касса" in cp866
+    s.AssignBytes(raw, sizeof raw);
+    EXPECT_EQ(5u, s.Length());
+    s.FromOem();
+    EXPECT_EQ(std::string("Касса"), s.Text());
+
+    s.AssignUtf8(u8"Запуск");
+    EXPECT_EQ(std::string("Запуск"), s.Text());
+
+    DriverString copy = s;
+    s.Assign("");
+    EXPECT_TRUE(s.Empty());
+    EXPECT_EQ(std::string("Запуск"), copy.Text());
+}
+
+TEST(DriverString, KeepsTheThreadsLastError)
+{
+    SetLastError(1234);
+    {
+        DriverString s;
+        s.AssignWide(L"текст");
+        s.Append("!");
+        BSTR w = s.DetachWide();
+        s.ToOem();
+        s.FromOem();
+        SysFreeString(w);
+    }
+    EXPECT_EQ(1234u, GetLastError());
+}

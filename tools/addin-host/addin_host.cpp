@@ -1,0 +1,544 @@
+#include "addin_host.h"
+
+#include <dlfcn.h>
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace addinhost {
+
+// ---------------------------------------------------------------------------------------
+// Text
+
+std::string toUtf8(const std::u16string& s)
+{
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        char32_t c = s[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::u16string toUtf16(const std::string& s)
+{
+    std::u16string out;
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const std::size_t n = s.size();
+    std::size_t i = 0;
+    while (i < n) {
+        const unsigned char b = p[i];
+        std::size_t extra;
+        char32_t c, min;
+        if (b < 0x80) {
+            out += static_cast<char16_t>(b);
+            ++i;
+            continue;
+        } else if ((b & 0xE0) == 0xC0) {
+            extra = 1, c = b & 0x1F, min = 0x80;
+        } else if ((b & 0xF0) == 0xE0) {
+            extra = 2, c = b & 0x0F, min = 0x800;
+        } else if ((b & 0xF8) == 0xF0) {
+            extra = 3, c = b & 0x07, min = 0x10000;
+        } else {
+            out += u'\uFFFD';
+            ++i;
+            continue;
+        }
+        bool good = i + extra < n;
+        for (std::size_t j = 1; good && j <= extra; ++j) {
+            good = (p[i + j] & 0xC0) == 0x80;
+            c = (c << 6) | (p[i + j] & 0x3F);
+        }
+        if (!good || c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+            out += u'\uFFFD';
+            ++i;
+            continue;
+        }
+        i += extra + 1;
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (c >> 10));
+            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(c);
+        }
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------
+// Value
+
+Value Value::i4(int32_t v)
+{
+    Value r;
+    r.type = VTYPE_I4;
+    r.integer = v;
+    return r;
+}
+
+Value Value::r8(double v)
+{
+    Value r;
+    r.type = VTYPE_R8;
+    r.real = v;
+    return r;
+}
+
+Value Value::boolean(bool v)
+{
+    Value r;
+    r.type = VTYPE_BOOL;
+    r.flag = v;
+    return r;
+}
+
+Value Value::str(std::u16string v)
+{
+    Value r;
+    r.type = VTYPE_PWSTR;
+    r.text = std::move(v);
+    return r;
+}
+
+bool Value::operator==(const Value& o) const
+{
+    if (type != o.type) return false;
+    switch (type) {
+    case VTYPE_R4:
+    case VTYPE_R8: return real == o.real;
+    case VTYPE_BOOL: return flag == o.flag;
+    case VTYPE_PWSTR: return text == o.text;
+    case VTYPE_EMPTY:
+    case VTYPE_NULL: return true;
+    default: return integer == o.integer;
+    }
+}
+
+std::string Value::describe() const
+{
+    char buf[64];
+    switch (type) {
+    case VTYPE_EMPTY: return "EMPTY";
+    case VTYPE_NULL: return "NULL";
+    case VTYPE_BOOL: return flag ? "BOOL true" : "BOOL false";
+    case VTYPE_R4:
+    case VTYPE_R8:
+        std::snprintf(buf, sizeof buf, "%s %.17g", type == VTYPE_R4 ? "R4" : "R8", real);
+        return buf;
+    case VTYPE_PWSTR: return "PWSTR \"" + toUtf8(text) + "\"";
+    case VTYPE_I4: return "I4 " + std::to_string(integer);
+    default: return "type " + std::to_string(type) + " " + std::to_string(integer);
+    }
+}
+
+bool Value::parse(const std::string& token, Value& out)
+{
+    auto rest = [&](const char* prefix, std::string& tail) {
+        const std::size_t n = std::strlen(prefix);
+        if (token.compare(0, n, prefix) != 0) return false;
+        tail = token.substr(n);
+        return true;
+    };
+    std::string tail;
+    if (token == "empty") {
+        out = empty();
+        return true;
+    }
+    if (rest("str:", tail)) {
+        out = str(toUtf16(tail));
+        return true;
+    }
+    if (rest("i4:", tail)) {
+        if (tail.empty()) return false;
+        char* end = nullptr;
+        errno = 0;
+        const long long n = std::strtoll(tail.c_str(), &end, 10);
+        if (*end || errno || n < INT32_MIN || n > INT32_MAX) return false;
+        out = i4(static_cast<int32_t>(n));
+        return true;
+    }
+    if (rest("r8:", tail)) {
+        if (tail.empty()) return false;
+        char* end = nullptr;
+        const double d = std::strtod(tail.c_str(), &end);
+        if (*end || !std::isfinite(d)) return false;
+        out = r8(d);
+        return true;
+    }
+    if (rest("bool:", tail)) {
+        if (tail == "true" || tail == "1") out = boolean(true);
+        else if (tail == "false" || tail == "0") out = boolean(false);
+        else return false;
+        return true;
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------
+// Memory, connection, message box
+
+MemoryManager::~MemoryManager()
+{
+    for (auto& b : blocks_) std::free(const_cast<void*>(b.first));
+}
+
+bool MemoryManager::AllocMemory(void** memory, unsigned long countBytes)
+{
+    if (!memory) return false;
+    *memory = nullptr;
+    if (refuse_ || countBytes == 0) return false;
+    void* p = std::malloc(countBytes);
+    if (!p) return false;
+    std::memset(p, 0xCD, countBytes);  // the add-in must fill what it asks for
+    blocks_[p] = countBytes;
+    ++allocations_;
+    bytes_ += countBytes;
+    *memory = p;
+    return true;
+}
+
+void MemoryManager::FreeMemory(void** memory)
+{
+    if (!memory || !*memory) return;
+    release(*memory);
+    *memory = nullptr;
+}
+
+void MemoryManager::release(const void* p)
+{
+    auto it = blocks_.find(p);
+    if (it == blocks_.end()) {
+        ++badFrees_;
+        return;
+    }
+    std::free(const_cast<void*>(p));
+    blocks_.erase(it);
+    ++frees_;
+}
+
+std::size_t MemoryManager::outstandingBytes() const
+{
+    std::size_t n = 0;
+    for (auto& b : blocks_) n += b.second;
+    return n;
+}
+
+bool MessageRecorder::Confirm(const WCHAR_T* text, tVariant* ret)
+{
+    confirms.emplace_back(text ? text : u"");
+    if (ret) {
+        ret->ullVal = 0;
+        ret->bVal = true;
+        ret->vt = VTYPE_BOOL;
+    }
+    return true;
+}
+
+bool MessageRecorder::Alert(const WCHAR_T* text)
+{
+    alerts.emplace_back(text ? text : u"");
+    return true;
+}
+
+bool Connection::AddError(unsigned short wcode, const WCHAR_T* source, const WCHAR_T* descr, long scode)
+{
+    errors.push_back({wcode, source ? source : u"", descr ? descr : u"", scode});
+    return true;
+}
+
+IInterface* Connection::GetInterface(Interfaces iface)
+{
+    if (iface == eIMsgBox && offerMessageBox) return &messageBox;
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------------------
+// Library
+
+AddinHost::AddinHost(const std::string& libraryPath)
+{
+    handle_ = ::dlopen(libraryPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle_) {
+        const char* why = ::dlerror();
+        throw HostError("cannot load " + libraryPath + ": " + (why ? why : "unknown error"));
+    }
+    getClassNames_ = reinterpret_cast<GetClassNamesFn>(::dlsym(handle_, "GetClassNames"));
+    getClassObject_ = reinterpret_cast<GetClassObjectFn>(::dlsym(handle_, "GetClassObject"));
+    destroyObject_ = reinterpret_cast<DestroyObjectFn>(::dlsym(handle_, "DestroyObject"));
+    setPlatformCapabilities_ =
+        reinterpret_cast<SetPlatformCapabilitiesFn>(::dlsym(handle_, "SetPlatformCapabilities"));
+    if (!getClassNames_ || !getClassObject_ || !destroyObject_) {
+        ::dlclose(handle_);
+        throw HostError(libraryPath + " lacks GetClassNames, GetClassObject or DestroyObject");
+    }
+    if (setPlatformCapabilities_) setPlatformCapabilities_(eAppCapabilities1);
+}
+
+AddinHost::~AddinHost()
+{
+    if (handle_) ::dlclose(handle_);
+}
+
+void* AddinHost::symbol(const char* name) const
+{
+    return ::dlsym(handle_, name);
+}
+
+std::u16string AddinHost::classNames() const
+{
+    const WCHAR_T* names = getClassNames_();
+    return names ? std::u16string(names) : std::u16string();
+}
+
+Component AddinHost::create(const CreateOptions& options)
+{
+    std::u16string names = classNames();
+    const std::u16string first = names.substr(0, names.find(u'|'));
+    IComponentBase* object = nullptr;
+    if (getClassObject_(first.c_str(), &object) == 0 || !object)
+        throw HostError("GetClassObject created nothing");
+    Component comp(*this, object);
+    if (options.setMemManager) object->setMemManager(&memory_);
+    if (options.init) object->Init(static_cast<IAddInDefBase*>(&connection_));
+    if (options.registerExtension) {
+        WCHAR_T* name = nullptr;
+        if (object->RegisterExtensionAs(&name) && name) {
+            extensionName_ = name;
+            if (memory_.owns(name)) memory_.release(name);
+            else memory_.noteForeign();
+        }
+    }
+    return comp;
+}
+
+// ---------------------------------------------------------------------------------------
+// Component
+
+Component::Component(Component&& o) noexcept : host_(o.host_), object_(o.object_)
+{
+    o.object_ = nullptr;
+}
+
+Component::~Component()
+{
+    if (object_) host_->destroyObject_(&object_);
+}
+
+bool Component::methodName(long index, long alias, std::u16string& out)
+{
+    const WCHAR_T* n = ext()->GetMethodName(index, alias);
+    if (!n) return false;
+    out = n;
+    if (host_->memory_.owns(n)) host_->memory_.release(n);
+    else host_->memory_.noteForeign();
+    return true;
+}
+
+bool Component::propName(long index, long alias, std::u16string& out)
+{
+    const WCHAR_T* n = ext()->GetPropName(index, alias);
+    if (!n) return false;
+    out = n;
+    if (host_->memory_.owns(n)) host_->memory_.release(n);
+    else host_->memory_.noteForeign();
+    return true;
+}
+
+std::vector<MemberInfo> Component::methods()
+{
+    std::vector<MemberInfo> out;
+    const long n = ext()->GetNMethods();
+    for (long i = 0; i < n; ++i) {
+        MemberInfo m;
+        m.index = i;
+        methodName(i, 0, m.english);
+        methodName(i, 1, m.russian);
+        m.params = ext()->GetNParams(i);
+        m.hasRetVal = ext()->HasRetVal(i);
+        out.push_back(std::move(m));
+    }
+    return out;
+}
+
+std::vector<MemberInfo> Component::properties()
+{
+    std::vector<MemberInfo> out;
+    const long n = ext()->GetNProps();
+    for (long i = 0; i < n; ++i) {
+        MemberInfo p;
+        p.index = i;
+        propName(i, 0, p.english);
+        propName(i, 1, p.russian);
+        p.readable = ext()->IsPropReadable(i);
+        p.writable = ext()->IsPropWritable(i);
+        out.push_back(std::move(p));
+    }
+    return out;
+}
+
+long Component::findMethod(const std::u16string& name)
+{
+    return ext()->FindMethod(name.c_str());
+}
+
+long Component::findProp(const std::u16string& name)
+{
+    return ext()->FindProp(name.c_str());
+}
+
+namespace {
+
+void load(const Value& v, tVariant& out)
+{
+    std::memset(&out, 0, sizeof out);
+    out.vt = v.type;
+    switch (v.type) {
+    case VTYPE_I4: out.lVal = static_cast<int32_t>(v.integer); break;
+    case VTYPE_R8: out.dblVal = v.real; break;
+    case VTYPE_BOOL: out.bVal = v.flag; break;
+    case VTYPE_PWSTR:
+        // Points into the caller's Value, which outlives the call.
+        out.pwstrVal = const_cast<WCHAR_T*>(v.text.c_str());
+        out.wstrLen = static_cast<uint32_t>(v.text.size());
+        break;
+    default: break;
+    }
+}
+
+} // namespace
+
+// Reads a value the add-in left in v; a string in host memory is freed once copied.
+Value Component::take(tVariant& v, const std::vector<const void*>& hostOwned)
+{
+    Value out;
+    out.type = v.vt;
+    switch (v.vt) {
+    case VTYPE_I1: out.integer = v.i8Val; break;
+    case VTYPE_I2: out.integer = v.shortVal; break;
+    case VTYPE_I4:
+    case VTYPE_INT:
+    case VTYPE_ERROR: out.integer = v.lVal; break;
+    case VTYPE_UI1: out.integer = v.ui8Val; break;
+    case VTYPE_UI2: out.integer = v.ushortVal; break;
+    case VTYPE_UI4:
+    case VTYPE_UINT: out.integer = v.ulVal; break;
+    case VTYPE_I8:
+    case VTYPE_UI8: out.integer = v.llVal; break;
+    case VTYPE_R4: out.real = v.fltVal; break;
+    case VTYPE_R8: out.real = v.dblVal; break;
+    case VTYPE_BOOL: out.flag = v.bVal; break;
+    case VTYPE_PWSTR:
+        if (v.pwstrVal) {
+            out.text.assign(v.pwstrVal, v.wstrLen);
+            bool ours = false;
+            for (const void* p : hostOwned) ours = ours || p == v.pwstrVal;
+            if (!ours) {
+                if (host_->memory_.owns(v.pwstrVal)) host_->memory_.release(v.pwstrVal);
+                else host_->memory_.noteForeign();
+            }
+        }
+        break;
+    default: break;
+    }
+    return out;
+}
+
+CallResult Component::call(const std::string& name, std::vector<Value> args)
+{
+    const long method = findMethod(toUtf16(name));
+    if (method < 0) throw HostError("no method " + name);
+    return call(method, std::move(args));
+}
+
+CallResult Component::call(long method, std::vector<Value> args, long count)
+{
+    const long params = ext()->GetNParams(method);
+    if (args.size() < static_cast<std::size_t>(params)) args.resize(static_cast<std::size_t>(params));
+    if (count < 0) count = static_cast<long>(args.size());
+
+    std::vector<tVariant> array(args.size() + 1);  // never an empty array for data()
+    std::vector<const void*> hostOwned;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        load(args[i], array[i]);
+        if (args[i].type == VTYPE_PWSTR) hostOwned.push_back(array[i].pwstrVal);
+    }
+    tVariant ret;
+    std::memset(&ret, 0, sizeof ret);
+
+    Connection& conn = host_->connection_;
+    const std::size_t errorsBefore = conn.errors.size();
+    const std::size_t alertsBefore = conn.messageBox.alerts.size();
+
+    CallResult r;
+    r.ok = ext()->CallAsFunc(method, &ret, args.empty() ? nullptr : array.data(), count);
+    r.result = take(ret, hostOwned);
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        r.args.push_back(take(array[i], hostOwned));
+        r.changed.push_back(r.args.back() != args[i]);
+    }
+    r.errors.assign(conn.errors.begin() + static_cast<std::ptrdiff_t>(errorsBefore), conn.errors.end());
+    r.alerts.assign(conn.messageBox.alerts.begin() + static_cast<std::ptrdiff_t>(alertsBefore),
+                    conn.messageBox.alerts.end());
+    return r;
+}
+
+PropertyResult Component::get(const std::string& name)
+{
+    const long index = findProp(toUtf16(name));
+    if (index < 0) throw HostError("no property " + name);
+    return get(index);
+}
+
+PropertyResult Component::get(long index)
+{
+    tVariant v;
+    std::memset(&v, 0, sizeof v);
+    Connection& conn = host_->connection_;
+    const std::size_t errorsBefore = conn.errors.size();
+    PropertyResult r;
+    r.ok = ext()->GetPropVal(index, &v);
+    r.value = take(v, {});
+    r.errors.assign(conn.errors.begin() + static_cast<std::ptrdiff_t>(errorsBefore), conn.errors.end());
+    return r;
+}
+
+bool Component::set(const std::string& name, const Value& value)
+{
+    const long index = findProp(toUtf16(name));
+    if (index < 0) throw HostError("no property " + name);
+    return set(index, value);
+}
+
+bool Component::set(long index, const Value& value)
+{
+    tVariant v;
+    load(value, v);
+    return ext()->SetPropVal(index, &v);
+}
+
+} // namespace addinhost
