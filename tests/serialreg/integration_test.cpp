@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <unistd.h>
@@ -94,7 +95,7 @@ TEST(SerialSim, StatusDateAndTimeLikeConnect) {
 
 TEST(SerialSim, NakSynAndRegisterErrors) {
     SimLink s({"--fault", "nak,cmd=01,count=2", "--fault", "syn-first,cmd=03,count=1",
-               "--fault", "error=5,cmd=0E", "--fault", "status=0x01,cmd=00"});
+               "--fault", "error=5,cmd=0E", "--fault", "status=0x01,cmd=00", "--fault", "syn-storm=600,cmd=00"});
     ASSERT_TRUE(s.link.Connected());
     EXPECT_EQ(s.Send(EncodeGetDate()), fpresult::kOk);  // third attempt
     EXPECT_EQ(s.Count("<- NAK"), 2);
@@ -105,8 +106,10 @@ TEST(SerialSim, NakSynAndRegisterErrors) {
     EXPECT_EQ(s.link.EcrErrorNumber, 5);
     EXPECT_EQ(s.link.ErrorValue, 5u);
     EXPECT_GE(s.Count("<- SYN"), 1);
+    const int synBefore = s.Count("<- SYN");
     EXPECT_EQ(s.Send(EncodeGetState()), fpresult::kOk);  // status query ignores status bits
     EXPECT_EQ(s.link.EcrState, 0x2001u);
+    EXPECT_GE(s.Count("<- SYN") - synBefore, 5);  // busy for 600 ms, SYN every 100 ms
 }
 
 TEST(SerialSim, BrokenAnswers) {
@@ -191,4 +194,20 @@ TEST(SerialSim, ControlPipeChangesFaultsBetweenCommands) {
     EXPECT_EQ(text, "02/01/30");
     EXPECT_EQ(s.link.EcrState, 0x3000u);
     EXPECT_THAT(s.SimulatorLog(), testing::HasSubstr("control: ext-status 0x30\n"));
+}
+
+TEST(SerialSim, CommandLineErrors) {
+    const std::string sim = SERIALSIM_PATH;
+    const auto run = [&](const std::string& args) {
+        const int status = std::system((sim + " " + args + " >/dev/null 2>&1").c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    EXPECT_EQ(run("--help"), 0);
+    EXPECT_EQ(run("--bogus"), 2);
+    EXPECT_EQ(run("--fault"), 2);
+    EXPECT_EQ(run("--fault nope"), 2);
+    EXPECT_EQ(run("--fault error"), 2);
+    EXPECT_EQ(run("--fault nak,count=0"), 2);
+    EXPECT_EQ(run("--clock '2016-13-01 00:00:00'"), 2);
+    EXPECT_EQ(run("--baud fast"), 2);
 }
