@@ -104,8 +104,10 @@ TEST(NetsimCommandLine, HelpErrorsAndALifeCycle)
     }
 
     const std::string ready = testsupport::tempPath("netsim-ready"), tape = testsupport::tempPath("netsim-tape");
+    const std::string requests = testsupport::tempPath("netsim-requests");
     testsupport::Child sim({NETSIM_PATH, "--port", "0", "--ready-file", ready, "--auth", "basic", "--user", "u",
-                            "--password", "p", "--tape", tape, "--clock", "2026-12-08 10:00:00"},
+                            "--password", "p", "--tape", tape, "--clock", "2026-12-08 10:00:00", "--request-log",
+                            requests},
                            out);
     const std::string port = testsupport::waitForFile(ready, 5000);
     ASSERT_FALSE(port.empty()) << readFile(out);
@@ -120,7 +122,11 @@ TEST(NetsimCommandLine, HelpErrorsAndALifeCycle)
     for (const char* piece : {"ПРОДАЖ", "Товар", "2.000 x 10.50 = 21.00 А", "РЕШТА  29.00", "ЧЕК №1  08.12.2026 10:00:00"})
         EXPECT_NE(printed.find(piece), std::string::npos) << piece << "\n" << printed;
     EXPECT_NE(readFile(out).find("listening on http://127.0.0.1:" + std::to_string(p)), std::string::npos);
-    for (const auto& f : {out, ready, tape}) std::remove(f.c_str());
+    // Authenticated requests only, one JSON line each.
+    const std::string log = readFile(requests);
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2);
+    EXPECT_EQ(log.substr(0, log.find('\n')), "{\"body\":\"\",\"method\":\"GET\",\"uri\":\"/cgi/state.php\"}");
+    for (const auto& f : {out, ready, tape, requests}) std::remove(f.c_str());
 }
 
 TEST(NetsimAuth, DigestAcceptsOnlyTheRightAnswer)
