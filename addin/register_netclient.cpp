@@ -51,7 +51,7 @@ OLTRA_DETECT(printNullReceipt)
 OLTRA_DETECT(getCurrentReceiptNumber)
 OLTRA_DETECT(getLineLength, lvalue<int32_t>())
 OLTRA_DETECT(clearDisplay)
-OLTRA_DETECT(showLines, std::u16string(), int32_t(), std::string())
+OLTRA_DETECT(showLines, std::u16string(), int32_t(), std::u16string())
 #undef OLTRA_DETECT
 
 [[noreturn]] void unavailable(const char* operation)
@@ -135,7 +135,7 @@ public:
     bool clearDisplay() override { OLTRA_FORWARD(clearDisplay) }
     bool showLines(const std::u16string& text, int32_t line, const std::string& align) override
     {
-        OLTRA_FORWARD(showLines, text, line, align)
+        OLTRA_FORWARD(showLines, text, line, toUtf16(align))
     }
 
 private:
