@@ -45,6 +45,8 @@ const char kUsage[] =
     "  --err PATH=CODE        answer PATH with {\"err\":\"CODE\"}\n"
     "  --err-array PATH=C1[,C2...]  answer PATH with {\"err\":[{\"e\":\"C1\"},...]}\n"
     "  --oversize PATH=BYTES  pad the answer of PATH with blanks to BYTES bytes\n"
+    "  --drop-after PATH      carry out requests to PATH, then drop the connection unanswered\n"
+    "  --stall-after PATH=MS  carry out requests to PATH, then answer only after MS milliseconds\n"
     "  --always-401           refuse every login\n"
     "  --deflate              send bodies with Content-Encoding: deflate\n"
     "  --bom                  start bodies with a UTF-8 byte-order mark\n"
@@ -124,6 +126,8 @@ netsim::Config parse(int argc, char** argv, std::string& readyFile, bool& help)
             c.faults.errArray[kv.first] = codes;
         }
         else if (opt == "--oversize") { auto kv = split(value(), opt); c.faults.oversize[kv.first] = static_cast<std::size_t>(number(kv.second, opt, 0, 512 * 1024 * 1024)); }
+        else if (opt == "--drop-after") c.faults.dropAfter.insert(value());
+        else if (opt == "--stall-after") { auto kv = split(value(), opt); c.faults.stallAfterMs[kv.first] = number(kv.second, opt, 0, 3600000); }
         else if (opt == "--always-401") c.faults.always401 = true;
         else if (opt == "--deflate") c.faults.deflate = true;
         else if (opt == "--bom") c.faults.bom = true;

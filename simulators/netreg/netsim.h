@@ -32,6 +32,8 @@ struct Faults {
     std::map<std::string, std::string> err;                   // answer {"err":"CODE"}
     std::map<std::string, std::vector<std::string>> errArray; // answer {"err":[{"e":"CODE"},...]}
     std::map<std::string, std::size_t> oversize;              // pad the answer with blanks to this size
+    std::set<std::string> dropAfter;                          // carry the request out, then drop the connection
+    std::map<std::string, int> stallAfterMs;                  // carry the request out, then wait before answering
     bool always401 = false;                                   // refuse every login
     bool deflate = false;                                     // "Content-Encoding: deflate" bodies
     bool bom = false;                                         // bodies start with a UTF-8 BOM

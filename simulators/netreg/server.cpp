@@ -14,6 +14,7 @@
 #include <Poco/Net/HTTPServer.h>
 #include <Poco/Net/HTTPServerParams.h>
 #include <Poco/Net/HTTPServerRequest.h>
+#include <Poco/Net/HTTPServerRequestImpl.h>
 #include <Poco/Net/HTTPServerResponse.h>
 #include <Poco/Net/ServerSocket.h>
 #include <Poco/Random.h>
@@ -183,6 +184,13 @@ struct Simulator::Impl {
             a.body = "<html><body>" + std::to_string(*status) + "</body></html>";
         } else {
             a = reg.handle(request.getMethod(), path, query, body);
+            if (matches(f.dropAfter, path)) {
+                // The request was carried out; its answer is lost.
+                static_cast<Poco::Net::HTTPServerRequestImpl&>(request).socket().shutdown();
+                return;
+            }
+            if (const int* ms = lookup(f.stallAfterMs, path)) pause(*ms);
+            if (stopping) return;
             if (const std::string* code = lookup(f.err, path)) a.body = "{\"err\":\"" + *code + "\"}";
             if (const auto* codes = lookup(f.errArray, path)) {
                 a.body = "{\"err\":[";

@@ -263,6 +263,14 @@ TEST(NetsimFaults, Switches)
     Poco::StreamCopier::copyToString(inflater, body);
     EXPECT_EQ(body, "\xEF\xBB\xBF" + state);
 
+    // The document is recorded, its answer lost.
+    f = netsim::Faults();
+    f.dropAfter.insert("/cgi/chk");
+    sim.setFaults(f);
+    EXPECT_THROW(call(p, "POST", "/cgi/chk", "{}"), Poco::Exception);
+    sim.setFaults(netsim::Faults());
+    EXPECT_EQ(get(p, "/cgi/tbl/Fsk"), "{\"NumChk\":2,\"NumZ\":0}");
+
     f = netsim::Faults();
     f.always401 = true;
     sim.setFaults(f);
