@@ -229,3 +229,52 @@ TEST_F(NetFiscal, ReceiptWhoseAnswerIsLostIsRecordedOnce)
     EXPECT_EQ(r.args[4], Value::i4(2));
     sim.stop();
 }
+
+TEST_F(NetFiscal, ReportsDrawerAndDisplayRequests)
+{
+    netsim::Config config;
+    config.displayWidth = 20;
+    netsim::Simulator sim(config);
+    sim.start();
+    open(sim.address());
+    sim.clearRequests();
+    removeFile(logPath());
+
+    expectDone(comp->call("PrintFullFiscalReportByZNumbers", {Value::str(u""), Value::i4(5), Value::i4(12)}),
+               "full report by Z numbers");
+    expectDone(comp->call("PrintShortFiscalReportByDates",
+                          {Value::str(u""), Value::str(u"01.02.2020"), Value::str(u"29.02.2020")}),
+               "short report by dates");
+    expectDone(comp->call("PrintXReportByGoods", {Value::str(u"")}), "X report by goods");
+    expectDone(comp->call("OpenCashDrawer", {Value::str(u"")}), "drawer");
+    CallResult r = comp->call("GetLineLength", {Value::str(u""), Value::i4(0)});
+    expectDone(r, "GetLineLength");
+    EXPECT_EQ(r.args[1], Value::i4(20));
+    expectDone(comp->call("ShowMessage", {Value::str(u"Каса \"1\" вільна")}), "ShowMessage");
+
+    std::vector<std::string> seen;
+    for (const netsim::Request& q : sim.requests())
+        if (q.uri != "/cgi/state.php") seen.push_back(q.method + " " + q.uri + (q.body.empty() ? "" : " " + q.body));
+    const std::string blank(20, ' ');
+    std::string clear = "[";
+    for (int line = 1; line <= 5; ++line)
+        clear += std::string(line > 1 ? "," : "") + "{\"id\":" + std::to_string(line) + ",\"align\":\"l\",\"str\":\"" +
+                 blank + "\"}";
+    clear += "]";
+    const std::vector<std::string> expected = {
+        "GET /cgi/proc/printfmreport?2&1&1&5&12",
+        "GET /cgi/proc/printfmreport?3&01.02.2020&29.02.2020&1&1",
+        "GET /cgi/proc/printreport?20",
+        "GET /cgi/proc/openbox",
+        "POST /cgi/proc/openbox",
+        "GET /cgi/scr",  // GetLineLength: the host's question, not kept by the client
+        "GET /cgi/scr",  // the width for the display lines
+        "POST /cgi/scr " + clear,
+        "POST /cgi/scr [{\"id\":1,\"align\":\"l\",\"str\":\"Каса \\\"1\\\" вільна\"}]",
+    };
+    EXPECT_EQ(seen, expected);
+    const std::string log = logText();
+    EXPECT_NE(log.find("DEBUG: Long report, first Z:5\n"), std::string::npos);
+    EXPECT_NE(log.find("DEBUG: Long report, last Z:12\n"), std::string::npos);
+    sim.stop();
+}
