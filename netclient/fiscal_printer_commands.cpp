@@ -41,8 +41,9 @@ std::u16string displayNumber(double v, int decimals)
 // round(thousandths x cents / 1000), half away from zero, exactly: the register's line total in cents.
 long long lineCents(double quantity, double price)
 {
+    // Beyond these magnitudes the exact product would not fit in 64 bits.
+    if (std::fabs(quantity) > 1e6 || std::fabs(price) > 1e6) return std::llround(quantity * price * 100);
     const long long q = std::llround(quantity * 1000), p = std::llround(price * 100);
-    if (std::fabs(quantity) > 1e9 || std::fabs(price) > 1e9) return std::llround(quantity * price * 100);
     const long long product = q * p;
     const long long whole = product / 1000, rest = product % 1000;
     if (rest >= 500) return whole + 1;

@@ -37,6 +37,8 @@ const char kUsage[] =
     "  --display-width N      display width in characters (default 32)\n"
     "  --state-dir DIR        keep the fiscal state in DIR/register.json (default: in memory)\n"
     "  --tape FILE|-          print the receipt tape and display to FILE or standard output\n"
+    "  --request-log FILE     append each request received as a JSON line\n"
+    "                         {\"method\":...,\"uri\":...,\"body\":...} to FILE\n"
     "\n"
     "Faults (PATH is a request path without query, such as /cgi/state.php; * means all):\n"
     "  --delay PATH=MS        answer PATH only after MS milliseconds\n"
@@ -108,6 +110,7 @@ netsim::Config parse(int argc, char** argv, std::string& readyFile, bool& help)
         else if (opt == "--display-width") c.displayWidth = number(value(), opt, 1, 200);
         else if (opt == "--state-dir") c.stateDir = value();
         else if (opt == "--tape") c.tape = value();
+        else if (opt == "--request-log") c.requestLog = value();
         else if (opt == "--delay") { auto kv = split(value(), opt); c.faults.delayMs[kv.first] = number(kv.second, opt, 0, 3600000); }
         else if (opt == "--status") { auto kv = split(value(), opt); c.faults.status[kv.first] = number(kv.second, opt, 100, 599); }
         else if (opt == "--malformed") c.faults.malformed.insert(value());

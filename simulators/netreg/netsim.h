@@ -47,6 +47,7 @@ struct Config {
     Auth auth = Auth::Digest;
     std::string stateDir;                    // empty: state kept in memory only
     std::string tape;                        // empty: no tape; "-": standard output; else a file
+    std::string requestLog;                  // empty: none; else a file getting one JSON line per request
     bool ssdp = false;
     std::string clock;                       // "YYYY-MM-DD HH:MM:SS" (UTC) fixes the register clock
     std::string model = "Oltra-T 600";

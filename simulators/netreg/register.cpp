@@ -109,7 +109,7 @@ double number(const Object& o, const std::string& key)
     const Var v = o.get(key);
     if (v.isEmpty() || !v.isNumeric()) throw Poco::DataFormatException(key);
     const double d = v.convert<double>();
-    if (!std::isfinite(d) || std::fabs(d) > 1e7) throw Poco::DataFormatException(key);
+    if (!std::isfinite(d) || std::fabs(d) > 1e6) throw Poco::DataFormatException(key);
     return d;
 }
 

@@ -5,6 +5,7 @@
 #include <Poco/DeflatingStream.h>
 #include <Poco/DigestEngine.h>
 #include <Poco/Exception.h>
+#include <Poco/JSON/Object.h>
 #include <Poco/MD5Engine.h>
 #include <Poco/Net/DatagramSocket.h>
 #include <Poco/Net/HTTPAuthenticationParams.h>
@@ -60,10 +61,14 @@ bool matches(const std::set<std::string>& set, const std::string& path) { return
 } // namespace
 
 struct Simulator::Impl {
-    explicit Impl(const Config& c) : config(c), tape(c.tape), reg(c, tape) { faults = c.faults; }
+    explicit Impl(const Config& c) : config(c), tape(c.tape), requestLog(c.requestLog), reg(c, tape)
+    {
+        faults = c.faults;
+    }
 
     Config config;
     Tape tape;
+    Tape requestLog;
     Register reg;
     mutable std::mutex mutex;            // guards faults, requests, nonces
     Faults faults;
@@ -174,6 +179,15 @@ struct Simulator::Impl {
             std::lock_guard<std::mutex> lock(mutex);
             requests.push_back(Request{request.getMethod(), request.getURI(), body});
             if (requests.size() > kRequestLog) requests.pop_front();
+        }
+        if (!config.requestLog.empty()) {
+            Poco::JSON::Object line;
+            line.set("method", request.getMethod());
+            line.set("uri", request.getURI());
+            line.set("body", body);
+            std::ostringstream text;
+            line.stringify(text);
+            requestLog.print(text.str() + "\n");
         }
         if (const int* ms = lookup(f.delayMs, path)) pause(*ms);
         if (stopping) return;

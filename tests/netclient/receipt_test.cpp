@@ -297,6 +297,7 @@ TEST_F(PrinterCommandsTest, ReportsAndServiceCommands)
 
 TEST(PrinterDisplayWidth, AnUnusableWidthSendsNoText)
 {
+    oltra::setLogLevel(oltra::kLogInfo);
     testsupport::ScriptedServer server;
     server.set("/cgi/state.php", "{\"model\":\"m\",\"name\":\"n\",\"serial\":\"s\",\"time\":1,\"JrnTime\":1,\"chkId\":1}");
     server.set("/cgi/scr", "{\"chars\":{\"w\":2147483647}}");
