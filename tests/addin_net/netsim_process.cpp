@@ -7,15 +7,13 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <chrono>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace testsupport {
 
@@ -46,14 +44,19 @@ NetsimProcess::NetsimProcess(const std::vector<std::string>& options)
     for (std::string& a : argv) raw.push_back(&a[0]);
     raw.push_back(nullptr);
 
-    // The simulator's banner goes nowhere.
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int rc = ::posix_spawn(&pid, NETSIM_PATH, &actions, nullptr, raw.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) throw std::runtime_error("cannot start " + std::string(NETSIM_PATH));
+    // The child dies with the test process, even when that one is killed or crashes; the
+    // simulator's banner goes nowhere.
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error("cannot start " + std::string(NETSIM_PATH));
+    if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) ::_exit(127);
+        const int null = ::open("/dev/null", O_WRONLY);
+        if (null >= 0) ::dup2(null, 1);
+        ::execv(NETSIM_PATH, raw.data());
+        ::_exit(127);
+    }
     pid_ = pid;
 
     for (int waited = 0; waited < 10000; waited += 20) {
