@@ -246,6 +246,7 @@ TEST_F(NetFiscal, ReportsDrawerAndDisplayRequests)
                           {Value::str(u""), Value::str(u"01.02.2020"), Value::str(u"29.02.2020")}),
                "short report by dates");
     expectDone(comp->call("PrintXReportByGoods", {Value::str(u"")}), "X report by goods");
+    expectDone(comp->call("OpenShift", {Value::str(u"")}), "OpenShift sends nothing");
     expectDone(comp->call("OpenCashDrawer", {Value::str(u"")}), "drawer");
     CallResult r = comp->call("GetLineLength", {Value::str(u""), Value::i4(0)});
     expectDone(r, "GetLineLength");
@@ -277,4 +278,78 @@ TEST_F(NetFiscal, ReportsDrawerAndDisplayRequests)
     EXPECT_NE(log.find("DEBUG: Long report, first Z:5\n"), std::string::npos);
     EXPECT_NE(log.find("DEBUG: Long report, last Z:12\n"), std::string::npos);
     sim.stop();
+}
+
+TEST_F(NetFiscal, EachServiceMethodSendsItsOwnRequest)
+{
+    netsim::Simulator sim(netsim::Config{});
+    sim.start();
+    open(sim.address());
+    // A receipt first, so that the copy has something to copy.
+    expectDone(openCheck(), "OpenCheck");
+    expectDone(item(u"Чай", 1, 30.00, 30.00, 20), "item");
+    expectDone(closeCheck(30, 0), "CloseCheck");
+
+    struct Case {
+        const char* method;
+        std::vector<Value> args;
+        std::string request;  // method, target and body of the one request besides state reads
+    };
+    const Value id = Value::str(u"");
+    const std::vector<Case> cases = {
+        {"PrintNullReceipt", {id}, "POST /cgi/chk {}"},
+        {"PrintReceiptCopy", {id}, "POST /cgi/chk {\"L\":[]}"},
+        {"PrintZReportByGoods", {id}, "GET /cgi/proc/printreport?21"},
+        {"PrintFullFiscalReportByDates", {id, Value::str(u"01.02.2020"), Value::str(u"29.02.2020")},
+         "GET /cgi/proc/printfmreport?1&01.02.2020&29.02.2020&1&1"},
+        {"PrintShortFiscalReportByZNumbers", {id, Value::i4(1), Value::i4(3)}, "GET /cgi/proc/printfmreport?4&1&1&1&3"},
+        {"PrintXReport", {id}, "GET /cgi/proc/printreport?10"},
+        {"PrintZReport", {id}, "GET /cgi/proc/printreport?0"},
+    };
+    for (const Case& c : cases) {
+        sim.clearRequests();
+        expectDone(comp->call(c.method, c.args), c.method);
+        std::vector<std::string> seen;
+        for (const netsim::Request& q : sim.requests())
+            if (q.uri != "/cgi/state.php") seen.push_back(q.method + " " + q.uri + (q.body.empty() ? "" : " " + q.body));
+        EXPECT_EQ(seen, std::vector<std::string>{c.request}) << c.method;
+    }
+
+    // Abandoning a receipt is the driver's own business.
+    expectDone(openCheck(), "OpenCheck");
+    expectDone(item(u"Чай", 1, 30.00, 30.00, 20), "item");
+    sim.clearRequests();
+    expectDone(comp->call("CancelCheck", {id}), "CancelCheck");
+    for (const netsim::Request& q : sim.requests()) EXPECT_EQ(q.uri, "/cgi/state.php");
+    sim.stop();
+}
+
+TEST_F(NetFiscal, LoginRefusedOrRegisterGoneAfterOpen)
+{
+    netsim::Simulator sim(netsim::Config{});
+    sim.start();
+    open(sim.address());
+
+    netsim::Faults refuse;
+    refuse.always401 = true;
+    sim.setFaults(refuse);
+    removeFile(logPath());
+    CallResult r = comp->call("PrintXReport", {Value::str(u"")});
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.result, Value::boolean(false));
+    ASSERT_EQ(r.errors.size(), 1u);
+    EXPECT_EQ(r.errors[0].wcode, 1002);
+    EXPECT_TRUE(r.alerts.empty());
+    EXPECT_EQ(countOf(logText(), " code:1002\n"), 1);
+
+    sim.stop();
+    removeFile(logPath());
+    r = comp->call("PrintZReport", {Value::str(u"")});
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.result, Value::boolean(false));
+    ASSERT_EQ(r.errors.size(), 1u);
+    const std::string text = toUtf8(r.errors[0].description);
+    EXPECT_NE(text.find("Connection refused"), std::string::npos) << text;
+    EXPECT_EQ(countOf(logText(), text + " code:" + std::to_string(r.errors[0].scode) + "\n"), 1);
+    expectDone(comp->call("Close", {Value::str(u"")}), "Close without a register");
 }
