@@ -103,6 +103,6 @@ echo "== The register's tape ($demo/tape.txt; customer display frames left out h
 awk '/^  \+-+\+$/ { frame = !frame; if (!frame) shown++; next } !frame' "$demo/tape.txt"
 echo
 echo "== Driver log: $demo/tmp/Oltra.log (level INFO)"
-grep -v ' DEBUG: ' "$demo/tmp/Oltra.log" | tail -n 8 || true
+sed '1s/^\xEF\xBB\xBF//' "$demo/tmp/Oltra.log" | grep -v ' DEBUG: ' || true
 stop_simulator
 echo "demo finished"
