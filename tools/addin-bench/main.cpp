@@ -240,14 +240,21 @@ void openAt(Component& comp, const std::string& address)
     expectOk(comp.call("Open", {Value::str(u"")}), "Open");
 }
 
-void receipt(Component& comp)
+// Time spent in each step of the receipts, summed over all of them.
+struct StepTimes {
+    Clock::duration openCheck{}, items{}, closeCheck{};
+};
+
+void receipt(Component& comp, StepTimes* times = nullptr)
 {
     static const char16_t* names[] = {u"Хліб житній", u"Молоко 2,5%", u"Сир твердий", u"Яблука", u"Кава мелена",
                                       u"Цукор", u"Олія соняшникова", u"Гречка", u"Вода мінеральна", u"Пакет"};
     static const double rates[] = {20, 7, 20, 0, 20, 20, 20, 7, 20, 0};
+    const Clock::time_point t0 = Clock::now();
     expectOk(comp.call("OpenCheck", {Value::str(u""), Value::boolean(true), Value::boolean(false),
                                      Value::boolean(false), Value::i4(0), Value::i4(0)}),
              "OpenCheck");
+    const Clock::time_point t1 = Clock::now();
     double total = 0;
     for (int i = 0; i < 10; ++i) {
         const double qty = 1 + i % 3, price = 10.25 + 3 * i, sum = qty * price;
@@ -256,8 +263,14 @@ void receipt(Component& comp)
                                                  Value::r8(price), Value::r8(sum), Value::i4(1), Value::r8(rates[i])}),
                  "PrintFiscalString");
     }
+    const Clock::time_point t2 = Clock::now();
     expectOk(comp.call("CloseCheck", {Value::str(u""), Value::r8(0), Value::r8(total), Value::r8(0), Value::r8(0)}),
              "CloseCheck");
+    if (times) {
+        times->openCheck += t1 - t0;
+        times->items += t2 - t1;
+        times->closeCheck += Clock::now() - t2;
+    }
 }
 
 // The same requests as one receipt of the driver, sent by a plain POCO client over one
@@ -348,7 +361,8 @@ int main(int argc, char** argv)
         receipt(comp);  // warm-up
         sim.clearRequests();
         const Clock::time_point start = Clock::now();
-        for (int i = 0; i < o.receipts; ++i) receipt(comp);
+        StepTimes steps;
+        for (int i = 0; i < o.receipts; ++i) receipt(comp, &steps);
         const double elapsed = seconds(Clock::now() - start);
         comp.call("Close", {Value::str(u"")});
 
@@ -373,6 +387,9 @@ int main(int argc, char** argv)
         std::printf("  receipts                          %d in %.3f s\n", o.receipts, elapsed);
         std::printf("  receipts per second               %.1f\n", o.receipts / elapsed);
         std::printf("  time per receipt                  %.2f ms\n", perReceipt * 1e3);
+        std::printf("  time per step                     OpenCheck %.2f ms, PrintFiscalString %.2f ms, CloseCheck %.2f ms\n",
+                    seconds(steps.openCheck) / o.receipts * 1e3, seconds(steps.items) / o.receipts / 10 * 1e3,
+                    seconds(steps.closeCheck) / o.receipts * 1e3);
         std::printf("  HTTP requests per receipt         %.1f on the wire: %.1f register commands, %.1f answered 401\n",
                     wirePerReceipt, static_cast<double>(wireRequests - challenges) / counted,
                     static_cast<double>(challenges) / counted);
