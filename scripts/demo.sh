@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main job: builds the native tree, starts the simulated network register on a free
 # loopback port, loads the 1C add-in into a stand-in host and runs a shift through it,
-# then shows the register's tape and where the driver wrote its log.
+# then shows the register's tape and where the driver wrote its log. Then the serial
+# half (scripts/demo-serial.sh): PELTRA44 under Wine against the serial simulator.
 #
 #   scripts/demo.sh                  set-up, build, demo
 #   SKIP_SETUP=1 scripts/demo.sh     without the package set-up
@@ -93,11 +94,6 @@ echo
 echo "== The shift through the add-in ($library)"
 TMPDIR="$demo/tmp" "$host" "$library" --script "$demo/shift.txt"
 
-# ---------------------------------------------------------------------------------------
-# SERIAL REGISTER (to be added): PELTRA44.exe under Wine against the serial register
-# simulator, driven by a VBScript. This part of the demo is added here later.
-# ---------------------------------------------------------------------------------------
-
 echo
 echo "== The register's tape ($demo/tape.txt; customer display frames left out here)"
 awk '/^  \+-+\+$/ { frame = !frame; if (!frame) shown++; next } !frame' "$demo/tape.txt"
@@ -105,4 +101,8 @@ echo
 echo "== Driver log: $demo/tmp/Oltra.log (level INFO)"
 sed '1s/^\xEF\xBB\xBF//' "$demo/tmp/Oltra.log" | grep -v ' DEBUG: ' || true
 stop_simulator
+
+# The serial register: PELTRA44.exe under Wine, driven by a VBScript client.
+echo
+SKIP_SETUP=1 BUILD_ROOT="$B" bash "$root/scripts/demo-serial.sh"
 echo "demo finished"
