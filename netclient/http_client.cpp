@@ -36,6 +36,18 @@ void readBounded(std::istream& in, std::string& out)
     if (in.bad()) throw Poco::Net::MessageException("Response body could not be read");
 }
 
+// Sets the session's time-outs. The session keeps its connection between requests,
+// and a connected socket keeps the values it was opened with, so they are set on the
+// socket as well.
+void applyTimeouts(Poco::Net::HTTPClientSession& session, const Poco::Timespan& t)
+{
+    session.setTimeout(t, t, t);
+    if (session.connected()) {
+        session.socket().setReceiveTimeout(t);
+        session.socket().setSendTimeout(t);
+    }
+}
+
 } // namespace
 
 HttpClient::HttpClient(const std::string& address, const std::string& user, const std::string& password,
@@ -48,6 +60,9 @@ HttpClient::HttpClient(const std::string& address, const std::string& user, cons
     port_ = uri.getPort() ? uri.getPort() : 80;
     credentials_ = std::make_unique<Poco::Net::HTTPCredentials>(user, password);
     session_ = std::make_unique<Poco::Net::HTTPClientSession>(host_, port_);
+    // One connection for the whole session: without keep-alive every request (and every
+    // answer to an authentication challenge) would open a TCP connection of its own.
+    session_->setKeepAlive(true);
     logDebug("Create HTTP object host: " + host_);
 }
 
@@ -83,7 +98,7 @@ bool HttpClient::postUtf8(const std::string& path, const std::string& body, std:
 bool HttpClient::exchange(Poco::Net::HTTPRequest& request, const std::string& body, std::string& response)
 {
     try {
-        session_->setTimeout(timeouts_.normal, timeouts_.normal, timeouts_.normal);
+        applyTimeouts(*session_, timeouts_.normal);
         const bool isPost = request.getMethod() == Poco::Net::HTTPRequest::HTTP_POST;
 
         std::ostream& out = session_->sendRequest(request);
@@ -100,7 +115,7 @@ bool HttpClient::exchange(Poco::Net::HTTPRequest& request, const std::string& bo
             } catch (const Poco::Net::MessageException&) {
                 session_->reset();
             }
-            session_->setTimeout(timeouts_.challenged, timeouts_.challenged, timeouts_.challenged);
+            applyTimeouts(*session_, timeouts_.challenged);
             credentials_->authenticate(request, head);
             std::ostream& again = session_->sendRequest(request);
             if (isPost) again << body;
@@ -110,15 +125,17 @@ bool HttpClient::exchange(Poco::Net::HTTPRequest& request, const std::string& bo
                 throw Poco::Exception("Authentication error: Wrong username or password.", kAuthenticationErrorCode);
         }
 
+        std::string received;
         if (head.has("Content-Encoding") && head.get("Content-Encoding") == "deflate") {
             Poco::InflatingInputStream inflater(*in, Poco::InflatingStreamBuf::STREAM_ZLIB);
-            readBounded(inflater, response);
+            readBounded(inflater, received);
         } else {
-            readBounded(*in, response);
-            if (head.hasContentLength() && head.getContentLength64() > static_cast<Poco::Int64>(response.size()))
-                throw Poco::Net::MessageException("Response body truncated: " + std::to_string(response.size()) +
+            readBounded(*in, received);
+            if (head.hasContentLength() && head.getContentLength64() > static_cast<Poco::Int64>(received.size()))
+                throw Poco::Net::MessageException("Response body truncated: " + std::to_string(received.size()) +
                                                   " of " + std::to_string(head.getContentLength64()) + " bytes");
         }
+        response.swap(received);
         if (response.size() > 2 && response.compare(0, 3, bom_) == 0) response.erase(0, 3);
         if (logLevel() <= kLogDebug) dumpResponse(response);
         logDebug("Response status: " + head.getReason());

@@ -41,6 +41,11 @@ private:
     const char* library_;
 };
 
+namespace addinhost {
+// Readable values in test failures.
+inline void PrintTo(const Value& v, std::ostream* os) { *os << v.describe(); }
+} // namespace addinhost
+
 inline int countOf(const std::string& text, const std::string& piece)
 {
     int n = 0;

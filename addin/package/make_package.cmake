@@ -1,0 +1,32 @@
+# Builds the add-in package the platform loads: a ZIP with MANIFEST.XML at its root and
+# the libraries the manifest names, side by side.
+#   cmake -DSTAGE=dir -DOUTPUT=file.zip -DMANIFEST=MANIFEST.XML -DLIBRARIES="a;b" [-DZIP=zip] -P make_package.cmake
+foreach(v STAGE OUTPUT MANIFEST LIBRARIES)
+  if(NOT DEFINED ${v} OR "${${v}}" STREQUAL "")
+    message(FATAL_ERROR "make_package.cmake: ${v} is not set")
+  endif()
+endforeach()
+file(REMOVE_RECURSE "${STAGE}")
+file(MAKE_DIRECTORY "${STAGE}")
+file(COPY "${MANIFEST}" DESTINATION "${STAGE}")
+set(entries MANIFEST.XML)
+foreach(lib ${LIBRARIES})
+  if(NOT EXISTS "${lib}")
+    message(FATAL_ERROR "make_package.cmake: ${lib} does not exist")
+  endif()
+  file(COPY "${lib}" DESTINATION "${STAGE}")
+  get_filename_component(name "${lib}" NAME)
+  list(APPEND entries "${name}")
+endforeach()
+file(REMOVE "${OUTPUT}.tmp" "${OUTPUT}")
+if(ZIP)
+  execute_process(COMMAND "${ZIP}" -q -X "${OUTPUT}.tmp" ${entries}
+                  WORKING_DIRECTORY "${STAGE}" RESULT_VARIABLE rc)
+else()
+  execute_process(COMMAND "${CMAKE_COMMAND}" -E tar cf "${OUTPUT}.tmp" --format=zip ${entries}
+                  WORKING_DIRECTORY "${STAGE}" RESULT_VARIABLE rc)
+endif()
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "make_package.cmake: packing failed (${rc})")
+endif()
+file(RENAME "${OUTPUT}.tmp" "${OUTPUT}")
