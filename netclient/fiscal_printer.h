@@ -56,6 +56,41 @@ public:
     // transport succeeded and the register reported no error.
     bool complete(bool transportOk);
 
+    // Receipts. Items go into the receipt buffer; closeCheck sends the whole document.
+    bool openCheck(bool isFiscal, bool isReturn, bool cancelOpen, int32_t& number);
+    bool printFiscalString(const std::u16string& name, double quantity, double price, double amount,
+                           int32_t department, double taxRate);
+    bool printNonFiscalString(const std::u16string& text);
+    bool printBarCode(const std::u16string& type, const std::u16string& barcode);
+    // Sums in the host's order. A receipt whose sending failed with a network exception is
+    // never sent twice: the next closeCheck first asks the journal whether it was recorded.
+    bool closeCheck(double sum1, double sum2, double sum3, double sum4);
+    bool cancelCheck();
+    bool cashInOutcome(double amount);
+    // Whether a receipt whose sending failed is waiting to be settled.
+    bool hasUnsettledReceipt() const { return !pendingDocument_.empty(); }
+
+    // Reports and service commands.
+    bool printReport(const std::string& path);
+    bool printXReport() { return printReport("/cgi/proc/printreport?10"); }
+    bool printZReport() { return printReport("/cgi/proc/printreport?0"); }
+    bool printXReportByGoods() { return printReport("/cgi/proc/printreport?20"); }
+    bool printZReportByGoods() { return printReport("/cgi/proc/printreport?21"); }
+    bool printFullFiscalReportByDates(const std::u16string& start, const std::u16string& end);
+    bool printFullFiscalReportByZNumbers(int32_t first, int32_t last);
+    bool printShortFiscalReportByDates(const std::u16string& start, const std::u16string& end);
+    bool printShortFiscalReportByZNumbers(int32_t first, int32_t last);
+    bool printReceiptCopy();
+    bool printNullReceipt();
+    bool openCashDrawer();
+    int32_t getCurrentReceiptNumber();
+
+    // The register display ("/cgi/scr"), lines 1 to 6.
+    bool getLineLength(int32_t& width);
+    bool showLines(const std::u16string& text, int32_t firstLine, const std::u16string& align);
+    bool clearDisplay();
+    bool showMessage(const std::u16string& text);
+
     HttpClient& http() { return *http_; }
     ReceiptBuffer& receipt() { return *receipt_; }
     std::string& lastResponse() { return lastResponse_; }
@@ -91,6 +126,18 @@ private:
     std::string timeText_;
     std::string journalTimeText_;
     int32_t chkId_ = 0;
+
+    // A receipt whose POST ended in a network exception: the document, its type and the
+    // journal id known before it was sent.
+    std::u16string pendingDocument_;
+    std::u16string pendingType_;
+    int32_t pendingChkId_ = 0;
+
+    bool sendReceipt(const std::u16string& document, const std::u16string& type);
+    // 1: the journal holds a record of `type` after `afterId`; 0: it does not; -1: unknown.
+    int journalRecorded(const std::u16string& type, int32_t afterId);
+    // Settles an unsent receipt before the next one: true when it is settled.
+    bool settlePending(bool resend, bool& result);
 };
 
 } // namespace oltra

@@ -110,15 +110,17 @@ bool HttpClient::exchange(Poco::Net::HTTPRequest& request, const std::string& bo
                 throw Poco::Exception("Authentication error: Wrong username or password.", kAuthenticationErrorCode);
         }
 
+        std::string received;
         if (head.has("Content-Encoding") && head.get("Content-Encoding") == "deflate") {
             Poco::InflatingInputStream inflater(*in, Poco::InflatingStreamBuf::STREAM_ZLIB);
-            readBounded(inflater, response);
+            readBounded(inflater, received);
         } else {
-            readBounded(*in, response);
-            if (head.hasContentLength() && head.getContentLength64() > static_cast<Poco::Int64>(response.size()))
-                throw Poco::Net::MessageException("Response body truncated: " + std::to_string(response.size()) +
+            readBounded(*in, received);
+            if (head.hasContentLength() && head.getContentLength64() > static_cast<Poco::Int64>(received.size()))
+                throw Poco::Net::MessageException("Response body truncated: " + std::to_string(received.size()) +
                                                   " of " + std::to_string(head.getContentLength64()) + " bytes");
         }
+        response.swap(received);
         if (response.size() > 2 && response.compare(0, 3, bom_) == 0) response.erase(0, 3);
         if (logLevel() <= kLogDebug) dumpResponse(response);
         logDebug("Response status: " + head.getReason());

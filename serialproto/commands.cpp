@@ -1,5 +1,7 @@
 #include "commands.h"
 
+#include "link.h"
+
 namespace serialproto {
 
 using fpresult::Result;
@@ -68,6 +70,32 @@ Result DecodeGetState(const std::uint8_t* data, std::int32_t n, RegisterState& s
         state.PrinterInfo += " ver " +
             std::string(reinterpret_cast<const char*>(data + pos), static_cast<std::size_t>(n - pos));
     return fpresult::kOk;
+}
+
+static Result Send(Link& link, const std::vector<std::uint8_t>& req) {
+    return link.SendCommand(req.data(), req.size());
+}
+
+Result QueryState(Link& link, RegisterState& state, const TextConversion& fromRegister) {
+    const Result r = Send(link, EncodeGetState());
+    if (r != fpresult::kOk) return r;
+    return DecodeGetState(link.AnswerBuffer, link.AnswerLength, state, fromRegister);
+}
+
+Result QueryDate(Link& link, std::string& text) {
+    const Result r = Send(link, EncodeGetDate());
+    return r != fpresult::kOk ? r : DecodeDate(link.AnswerBuffer, link.AnswerLength, text);
+}
+
+Result QueryTime(Link& link, std::string& text) {
+    const Result r = Send(link, EncodeGetTime());
+    return r != fpresult::kOk ? r : DecodeTime(link.AnswerBuffer, link.AnswerLength, text);
+}
+
+Result CheckRegister(Link& link, RegisterState& state, const TextConversion& fromRegister) {
+    link.Sequence = 0;
+    QueryState(link, state, fromRegister);
+    return QueryState(link, state, fromRegister);
 }
 
 } // namespace serialproto

@@ -94,4 +94,16 @@ using TextConversion = std::function<std::string(const std::string&)>;
 fpresult::Result DecodeGetState(const std::uint8_t* data, std::int32_t n, RegisterState& state,
                                 const TextConversion& fromRegister = {});
 
+class Link;
+
+// The status, date and time queries over a link: send, then decode. The text outputs
+// are left alone on failure (RegisterState may be partly filled, as DecodeGetState says).
+fpresult::Result QueryState(Link& link, RegisterState& state, const TextConversion& fromRegister = {});
+fpresult::Result QueryDate(Link& link, std::string& text);
+fpresult::Result QueryTime(Link& link, std::string& text);
+
+// The register check after opening a port: Sequence back to 0, then two status
+// queries; the first one's result is ignored, the second one's returned.
+fpresult::Result CheckRegister(Link& link, RegisterState& state, const TextConversion& fromRegister = {});
+
 } // namespace serialproto

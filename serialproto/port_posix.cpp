@@ -30,7 +30,12 @@ bool PosixPort::Open(const std::string& path) {
 }
 
 void PosixPort::Close() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) {
+        // The exclusive mode stays with the terminal while anyone (a simulator holding
+        // its pty, say) keeps it open: give it up so that the port can be opened again.
+        ::ioctl(fd_, TIOCNXCL);
+        ::close(fd_);
+    }
     fd_ = -1;
 }
 

@@ -37,6 +37,8 @@ const char kUsage[] =
     "  --display-width N      display width in characters (default 32)\n"
     "  --state-dir DIR        keep the fiscal state in DIR/register.json (default: in memory)\n"
     "  --tape FILE|-          print the receipt tape and display to FILE or standard output\n"
+    "  --request-log FILE     append each request received as a JSON line\n"
+    "                         {\"method\":...,\"uri\":...,\"body\":...} to FILE\n"
     "\n"
     "Faults (PATH is a request path without query, such as /cgi/state.php; * means all):\n"
     "  --delay PATH=MS        answer PATH only after MS milliseconds\n"
@@ -45,6 +47,8 @@ const char kUsage[] =
     "  --err PATH=CODE        answer PATH with {\"err\":\"CODE\"}\n"
     "  --err-array PATH=C1[,C2...]  answer PATH with {\"err\":[{\"e\":\"C1\"},...]}\n"
     "  --oversize PATH=BYTES  pad the answer of PATH with blanks to BYTES bytes\n"
+    "  --drop-after PATH      carry out requests to PATH, then drop the connection unanswered\n"
+    "  --stall-after PATH=MS  carry out requests to PATH, then answer only after MS milliseconds\n"
     "  --always-401           refuse every login\n"
     "  --deflate              send bodies with Content-Encoding: deflate\n"
     "  --bom                  start bodies with a UTF-8 byte-order mark\n"
@@ -106,6 +110,7 @@ netsim::Config parse(int argc, char** argv, std::string& readyFile, bool& help)
         else if (opt == "--display-width") c.displayWidth = number(value(), opt, 1, 200);
         else if (opt == "--state-dir") c.stateDir = value();
         else if (opt == "--tape") c.tape = value();
+        else if (opt == "--request-log") c.requestLog = value();
         else if (opt == "--delay") { auto kv = split(value(), opt); c.faults.delayMs[kv.first] = number(kv.second, opt, 0, 3600000); }
         else if (opt == "--status") { auto kv = split(value(), opt); c.faults.status[kv.first] = number(kv.second, opt, 100, 599); }
         else if (opt == "--malformed") c.faults.malformed.insert(value());
@@ -124,6 +129,8 @@ netsim::Config parse(int argc, char** argv, std::string& readyFile, bool& help)
             c.faults.errArray[kv.first] = codes;
         }
         else if (opt == "--oversize") { auto kv = split(value(), opt); c.faults.oversize[kv.first] = static_cast<std::size_t>(number(kv.second, opt, 0, 512 * 1024 * 1024)); }
+        else if (opt == "--drop-after") c.faults.dropAfter.insert(value());
+        else if (opt == "--stall-after") { auto kv = split(value(), opt); c.faults.stallAfterMs[kv.first] = number(kv.second, opt, 0, 3600000); }
         else if (opt == "--always-401") c.faults.always401 = true;
         else if (opt == "--deflate") c.faults.deflate = true;
         else if (opt == "--bom") c.faults.bom = true;

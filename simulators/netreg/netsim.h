@@ -32,6 +32,8 @@ struct Faults {
     std::map<std::string, std::string> err;                   // answer {"err":"CODE"}
     std::map<std::string, std::vector<std::string>> errArray; // answer {"err":[{"e":"CODE"},...]}
     std::map<std::string, std::size_t> oversize;              // pad the answer with blanks to this size
+    std::set<std::string> dropAfter;                          // carry the request out, then drop the connection
+    std::map<std::string, int> stallAfterMs;                  // carry the request out, then wait before answering
     bool always401 = false;                                   // refuse every login
     bool deflate = false;                                     // "Content-Encoding: deflate" bodies
     bool bom = false;                                         // bodies start with a UTF-8 BOM
@@ -45,6 +47,7 @@ struct Config {
     Auth auth = Auth::Digest;
     std::string stateDir;                    // empty: state kept in memory only
     std::string tape;                        // empty: no tape; "-": standard output; else a file
+    std::string requestLog;                  // empty: none; else a file getting one JSON line per request
     bool ssdp = false;
     std::string clock;                       // "YYYY-MM-DD HH:MM:SS" (UTC) fixes the register clock
     std::string model = "Oltra-T 600";

@@ -109,7 +109,7 @@ double number(const Object& o, const std::string& key)
     const Var v = o.get(key);
     if (v.isEmpty() || !v.isNumeric()) throw Poco::DataFormatException(key);
     const double d = v.convert<double>();
-    if (!std::isfinite(d) || std::fabs(d) > 1e12) throw Poco::DataFormatException(key);
+    if (!std::isfinite(d) || std::fabs(d) > 1e6) throw Poco::DataFormatException(key);
     return d;
 }
 
@@ -340,8 +340,10 @@ Answer Register::postDocument(const std::string& body)
                 const double qty = number(f, "qty"), price = number(f, "price");
                 const int group = static_cast<int>(number(f, "tax"));
                 const std::string name = f.has("name") ? f.get("name").convert<std::string>() : "";
-                // The line total is quantity x price; a D element that follows adjusts it.
-                const int64_t sum = std::llround(qty * price * 100);
+                // The line total is quantity (thousandths) x price (cents), rounded to
+                // cents half away from zero; a D element that follows adjusts it.
+                const int64_t product = std::llround(qty * 1000) * std::llround(price * 100);
+                const int64_t sum = (product + (product >= 0 ? 500 : -500)) / 1000;
                 if (qty <= 0 || price < 0 || sum < 0 || name.empty()) {
                     errors->add(errorItem("14", "pos", std::to_string(i + 1)));
                     continue;

@@ -5,6 +5,7 @@
 #include <Poco/DeflatingStream.h>
 #include <Poco/DigestEngine.h>
 #include <Poco/Exception.h>
+#include <Poco/JSON/Object.h>
 #include <Poco/MD5Engine.h>
 #include <Poco/Net/DatagramSocket.h>
 #include <Poco/Net/HTTPAuthenticationParams.h>
@@ -14,6 +15,7 @@
 #include <Poco/Net/HTTPServer.h>
 #include <Poco/Net/HTTPServerParams.h>
 #include <Poco/Net/HTTPServerRequest.h>
+#include <Poco/Net/HTTPServerRequestImpl.h>
 #include <Poco/Net/HTTPServerResponse.h>
 #include <Poco/Net/ServerSocket.h>
 #include <Poco/Random.h>
@@ -59,10 +61,14 @@ bool matches(const std::set<std::string>& set, const std::string& path) { return
 } // namespace
 
 struct Simulator::Impl {
-    explicit Impl(const Config& c) : config(c), tape(c.tape), reg(c, tape) { faults = c.faults; }
+    explicit Impl(const Config& c) : config(c), tape(c.tape), requestLog(c.requestLog), reg(c, tape)
+    {
+        faults = c.faults;
+    }
 
     Config config;
     Tape tape;
+    Tape requestLog;
     Register reg;
     mutable std::mutex mutex;            // guards faults, requests, nonces
     Faults faults;
@@ -174,6 +180,15 @@ struct Simulator::Impl {
             requests.push_back(Request{request.getMethod(), request.getURI(), body});
             if (requests.size() > kRequestLog) requests.pop_front();
         }
+        if (!config.requestLog.empty()) {
+            Poco::JSON::Object line;
+            line.set("method", request.getMethod());
+            line.set("uri", request.getURI());
+            line.set("body", body);
+            std::ostringstream text;
+            line.stringify(text);
+            requestLog.print(text.str() + "\n");
+        }
         if (const int* ms = lookup(f.delayMs, path)) pause(*ms);
         if (stopping) return;
 
@@ -183,6 +198,13 @@ struct Simulator::Impl {
             a.body = "<html><body>" + std::to_string(*status) + "</body></html>";
         } else {
             a = reg.handle(request.getMethod(), path, query, body);
+            if (matches(f.dropAfter, path)) {
+                // The request was carried out; its answer is lost.
+                static_cast<Poco::Net::HTTPServerRequestImpl&>(request).socket().shutdown();
+                return;
+            }
+            if (const int* ms = lookup(f.stallAfterMs, path)) pause(*ms);
+            if (stopping) return;
             if (const std::string* code = lookup(f.err, path)) a.body = "{\"err\":\"" + *code + "\"}";
             if (const auto* codes = lookup(f.errArray, path)) {
                 a.body = "{\"err\":[";

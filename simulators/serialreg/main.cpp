@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <iconv.h>
+#include <sys/stat.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -41,6 +43,9 @@ const char kUsage[] =
     "  --taxpayer TEXT       a tax-payer line (up to three; UTF-8, sent in code page 866)\n"
     "  --tax-number TEXT     tax number text, sent after three tax-payer lines\n"
     "  --sw-version TEXT     firmware version, sent after the tax number\n"
+    "  --control PATH        make PATH a named pipe and read control lines from it; each\n"
+    "                        takes effect at the next command: \"fault SPEC\", \"clear\"\n"
+    "                        (all faults), \"ext-status N\", \"clock YYYY-MM-DD HH:MM:SS\"\n"
     "  --fault SPEC          inject a fault; may be repeated. SPEC is\n"
     "                        KIND[=VALUE][,cmd=HEX][,count=N]: only for command HEX,\n"
     "                        only for the next N matching answers (default: all). Kinds:\n";
@@ -66,24 +71,6 @@ std::string ToOem(const std::string& utf8) {
     return out;
 }
 
-bool ParseClock(const char* text, std::time_t& out) {
-    std::tm tm{};
-    int y, mo, d, h, mi, s;
-    char tail;
-    if (std::sscanf(text, "%d-%d-%d %d:%d:%d%c", &y, &mo, &d, &h, &mi, &s, &tail) != 6) return false;
-    if (y < 2000 || y > 2099 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59 || h < 0 ||
-        mi < 0 || s < 0)
-        return false;
-    tm.tm_year = y - 1900;
-    tm.tm_mon = mo - 1;
-    tm.tm_mday = d;
-    tm.tm_hour = h;
-    tm.tm_min = mi;
-    tm.tm_sec = s;
-    out = timegm(&tm);
-    return true;
-}
-
 int Fail(const std::string& message) {
     std::fprintf(stderr, "peltra-serialsim: %s\n", message.c_str());
     return 2;
@@ -94,7 +81,7 @@ int Fail(const std::string& message) {
 int main(int argc, char** argv) {
     RegisterState state;
     std::vector<Fault> faults;
-    std::string linkPath, logPath;
+    std::string linkPath, logPath, controlPath;
     long baud = 0;
     bool clockSet = false;
     int taxPayers = 0;
@@ -121,6 +108,8 @@ int main(int argc, char** argv) {
             } else if ((baud = std::strtol(v, &end, 10)) < 50 || baud > 4000000 || *end) {
                 return Fail(std::string("bad line speed: ") + v);
             }
+        } else if (opt == "--control") {
+            controlPath = v;
         } else if (opt == "--log") {
             logPath = v;
         } else if (opt == "--clock") {
@@ -184,12 +173,26 @@ int main(int argc, char** argv) {
         if (::symlink(line.SlavePath().c_str(), linkPath.c_str()) != 0)
             return Fail(linkPath + ": " + std::strerror(errno));
     }
-    std::printf("PTY %s\n", line.SlavePath().c_str());
-    std::fflush(stdout);
+    int control = -1;
+    if (!controlPath.empty()) {
+        struct stat st {};
+        if (::lstat(controlPath.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) ::unlink(controlPath.c_str());
+        if (::mkfifo(controlPath.c_str(), 0600) != 0) return Fail(controlPath + ": " + std::strerror(errno));
+        // Kept open for reading, so writers never block on opening it.
+        control = ::open(controlPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (control < 0) return Fail(controlPath + ": " + std::strerror(errno));
+    }
 
     Simulator sim(line, state, faults, log);
+    sim.SetControl(control);
+    std::printf("PTY %s\n", line.SlavePath().c_str());
+    std::fflush(stdout);
     sim.Run(g_stop);
 
+    if (control >= 0) {
+        ::close(control);
+        ::unlink(controlPath.c_str());
+    }
     if (!linkPath.empty()) ::unlink(linkPath.c_str());
     if (log && log != stderr) std::fclose(log);
     return 0;

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <thread>
+#include <unistd.h>
 
 namespace serialsim {
 
@@ -115,6 +116,70 @@ bool ParseFault(const std::string& spec, Fault& fault, std::string& error) {
     return true;
 }
 
+bool ParseClock(const char* text, std::time_t& out) {
+    std::tm tm{};
+    int y, mo, d, h, mi, s;
+    char tail;
+    if (std::sscanf(text, "%d-%d-%d %d:%d:%d%c", &y, &mo, &d, &h, &mi, &s, &tail) != 6) return false;
+    if (y < 2000 || y > 2099 || mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 ||
+        s < 0 || s > 59)
+        return false;
+    tm.tm_year = y - 1900;
+    tm.tm_mon = mo - 1;
+    tm.tm_mday = d;
+    tm.tm_hour = h;
+    tm.tm_min = mi;
+    tm.tm_sec = s;
+    out = timegm(&tm);
+    return true;
+}
+
+void Simulator::PollControl() {
+    if (control_ < 0) return;
+    char buf[512];
+    for (;;) {
+        const ssize_t n = ::read(control_, buf, sizeof buf);
+        if (n <= 0) break;
+        controlBuffer_.append(buf, static_cast<std::size_t>(n));
+        if (controlBuffer_.size() > 65536) controlBuffer_.clear();  // no line end in sight
+    }
+    std::size_t eol;
+    while ((eol = controlBuffer_.find('\n')) != std::string::npos) {
+        std::string line = controlBuffer_.substr(0, eol);
+        controlBuffer_.erase(0, eol + 1);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) ApplyControl(line);
+    }
+}
+
+void Simulator::ApplyControl(const std::string& line) {
+    const std::size_t space = line.find(' ');
+    const std::string word = line.substr(0, space);
+    const std::string arg = space == std::string::npos ? std::string() : line.substr(space + 1);
+    std::string error;
+    if (word == "fault") {
+        Fault f;
+        if (ParseFault(arg, f, error)) faults_.push_back(f);
+    } else if (word == "clear") {
+        faults_.clear();
+    } else if (word == "ext-status") {
+        long v;
+        if (ParseNumber(arg, v) && v >= 0 && v <= 255) state_.extStatus = static_cast<std::uint8_t>(v);
+        else error = "bad value";
+    } else if (word == "clock") {
+        std::time_t t;
+        if (ParseClock(arg.c_str(), t)) {
+            state_.clockBase = t;
+            state_.started = std::chrono::steady_clock::now();
+        } else {
+            error = "bad time";
+        }
+    } else {
+        error = "unknown control command";
+    }
+    Log("control: %s%s%s", line.c_str(), error.empty() ? "" : ": ", error.c_str());
+}
+
 std::string FaultHelp() {
     std::string s;
     for (const auto& k : kFaultKinds) {
@@ -220,6 +285,7 @@ bool Simulator::PullExtra(std::size_t count, Bytes& extra, const volatile bool& 
 }
 
 void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bool& stop) {
+    PollControl();
     const std::uint8_t cmd = request[0];
     const CommandSpec* spec = FindCommand(cmd);
     Log("cmd %02X %s seq %02X, %zu request bytes", cmd, spec ? spec->name : "(unknown)", seq, request.size());

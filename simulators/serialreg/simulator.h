@@ -67,14 +67,21 @@ struct Fault {
 // "KIND[=VALUE][,cmd=HEX][,count=N]"
 bool ParseFault(const std::string& spec, Fault& fault, std::string& error);
 std::string FaultHelp();
+// "YYYY-MM-DD HH:MM:SS" as naive time fields.
+bool ParseClock(const char* text, std::time_t& out);
 
 class Simulator {
 public:
     Simulator(Line& line, RegisterState& state, std::vector<Fault> faults, std::FILE* log)
         : line_(line), state_(state), faults_(std::move(faults)), log_(log) {}
+    // Control lines ("fault SPEC", "clear", "ext-status N", "clock YYYY-MM-DD HH:MM:SS")
+    // are read from `fd` (non-blocking) before each command is handled.
+    void SetControl(int fd) { control_ = fd; }
     void Run(const volatile bool& stop);
 
 private:
+    void PollControl();
+    void ApplyControl(const std::string& line);
     void Handle(std::uint8_t seq, const Bytes& request, const volatile bool& stop);
     bool PullExtra(std::size_t count, Bytes& extra, const volatile bool& stop);
     void Send(const Bytes& bytes, const char* what = nullptr);
@@ -85,6 +92,8 @@ private:
     RegisterState& state_;
     std::vector<Fault> faults_;
     std::FILE* log_;
+    int control_ = -1;
+    std::string controlBuffer_;
 
     // The last command executed and its answer frame, to answer a repeated frame (a
     // retry by the driver) without executing it twice.

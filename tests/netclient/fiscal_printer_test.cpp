@@ -276,10 +276,10 @@ TEST_F(PrinterOnSimulatorTest, NetworkFailuresLeaveTheConstructor)
         EXPECT_EQ(e.code(), 1002);
     }
     netsim::Faults f;
-    f.delayMs["/desc"] = 1000;
+    f.delayMs["/desc"] = 3000;
     sim->setFaults(f);
     oltra::HttpTimeouts t;
-    t.normal = t.challenged = Poco::Timespan(0, 300000);
+    t.normal = t.challenged = Poco::Timespan(1, 0);
     EXPECT_THROW(FiscalPrinter(sim->address(), "service", "384190", 1, t), Poco::TimeoutException);
 }
 

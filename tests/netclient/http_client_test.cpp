@@ -103,13 +103,13 @@ TEST_F(HttpClientTest, TimeOutsThrowAndTheLongTimeOutFollowsAChallenge)
     netsim::Simulator sim(simConfig(netsim::Auth::Digest));
     sim.start();
     netsim::Faults f;
-    f.delayMs[kState] = 1500;
+    f.delayMs[kState] = 3000;
     sim.setFaults(f);
     std::string body;
     {
         // The 401 comes at once; the authenticated request then waits under the
         // after-challenge time-out.
-        HttpClient client(sim.address(), "service", "384190", shortTimeouts(5000, 300));
+        HttpClient client(sim.address(), "service", "384190", shortTimeouts(5000, 1000));
         LogTail log(oltra::logFilePath());
         EXPECT_THROW(client.get(kState, body), Poco::TimeoutException);
         EXPECT_TRUE(log.contains("ERROR: Timeout"));
@@ -121,7 +121,7 @@ TEST_F(HttpClientTest, TimeOutsThrowAndTheLongTimeOutFollowsAChallenge)
     netsim::Simulator open(simConfig(netsim::Auth::None));
     open.start();
     open.setFaults(f);
-    HttpClient client(open.address(), "service", "384190", shortTimeouts(300, 5000));
+    HttpClient client(open.address(), "service", "384190", shortTimeouts(1000, 5000));
     EXPECT_THROW(client.get(kState, body), Poco::TimeoutException);
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <unistd.h>
@@ -33,6 +34,10 @@ public:
         return s.str();
     }
     int Count(const std::string& line) const { return static_cast<int>(std::count(log.lines.begin(), log.lines.end(), line)); }
+    int CountPrefix(const std::string& prefix) const {
+        return static_cast<int>(std::count_if(log.lines.begin(), log.lines.end(),
+                                              [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
+    }
 
     fake::RecordingLog log;
 
@@ -75,24 +80,22 @@ TEST(SerialSim, StatusDateAndTimeLikeConnect) {
                "--tax-number", "ПН 123456789012", "--sw-version", "2.07"});
     ASSERT_TRUE(s.link.Connected());
     RegisterState st;
-    for (int i = 0; i < 2; ++i) {
-        ASSERT_EQ(s.Send(EncodeGetState()), fpresult::kOk);
-        ASSERT_EQ(DecodeGetState(s.link.AnswerBuffer, s.link.AnswerLength, st), fpresult::kOk);
-    }
+    s.link.Sequence = 0x33;
+    ASSERT_EQ(CheckRegister(s.link, st), fpresult::kOk);
+    EXPECT_EQ(s.link.Sequence, 2);
     EXPECT_EQ(st.PrinterInfo, "PELTRA-SIM 44 ver 2.07");
     EXPECT_EQ(st.FiscalInfo.substr(0, 26), "SIM0000044 01/02/16 09:30 ");
     EXPECT_EQ(st.TaxPayerInfo[0], "\x92\x8E\x82 \x90\xAE\xAC\xA0\xE8\xAA\xA0");  // code page 866
     EXPECT_FALSE(st.TaxPayerInfo[2].empty());
-    ASSERT_EQ(s.Send(EncodeGetTime()), fpresult::kOk);
     std::string time;
-    ASSERT_EQ(DecodeTime(s.link.AnswerBuffer, s.link.AnswerLength, time), fpresult::kOk);
+    ASSERT_EQ(QueryTime(s.link, time), fpresult::kOk);
     EXPECT_EQ(time, "10:20:30");
     EXPECT_EQ(s.link.Sequence, 3);
 }
 
 TEST(SerialSim, NakSynAndRegisterErrors) {
     SimLink s({"--fault", "nak,cmd=01,count=2", "--fault", "syn-first,cmd=03,count=1",
-               "--fault", "error=5,cmd=0E", "--fault", "status=0x01,cmd=00"});
+               "--fault", "error=5,cmd=0E", "--fault", "status=0x01,cmd=00", "--fault", "syn-storm=600,cmd=00"});
     ASSERT_TRUE(s.link.Connected());
     EXPECT_EQ(s.Send(EncodeGetDate()), fpresult::kOk);  // third attempt
     EXPECT_EQ(s.Count("<- NAK"), 2);
@@ -103,8 +106,10 @@ TEST(SerialSim, NakSynAndRegisterErrors) {
     EXPECT_EQ(s.link.EcrErrorNumber, 5);
     EXPECT_EQ(s.link.ErrorValue, 5u);
     EXPECT_GE(s.Count("<- SYN"), 1);
+    const int synBefore = s.Count("<- SYN");
     EXPECT_EQ(s.Send(EncodeGetState()), fpresult::kOk);  // status query ignores status bits
     EXPECT_EQ(s.link.EcrState, 0x2001u);
+    EXPECT_GE(s.Count("<- SYN") - synBefore, 5);  // busy for 600 ms, SYN every 100 ms
 }
 
 TEST(SerialSim, BrokenAnswers) {
@@ -133,8 +138,76 @@ TEST(SerialSim, ExtraDataPulledWithEnq) {
     EXPECT_THAT(s.SimulatorLog(), testing::HasSubstr("rx extra block (32 bytes)\n"));
 }
 
-TEST(SerialSim, MissingDeviceIsASystemError) {
+TEST(SerialSim, PortOpensAgainAfterCloseAndReportsSystemErrors) {
     PosixPort port;
     EXPECT_FALSE(port.Open("/nonexistent/tty"));
     EXPECT_EQ(port.SystemError(), 2u);
+    SimProcess sim({});
+    ASSERT_FALSE(sim.Path().empty());
+    ASSERT_TRUE(port.Open(sim.Path()));
+    EXPECT_FALSE(port.SetLine(12345));  // no such line speed
+    EXPECT_EQ(port.SystemError(), 22u);
+    port.Close();
+    ASSERT_TRUE(port.Open(sim.Path()));
+    ASSERT_TRUE(port.SetLine(9600));
+    SystemClock clock;
+    Link link(clock);
+    link.Attach(&port);
+    std::string date;
+    EXPECT_EQ(QueryDate(link, date), fpresult::kOk);
+    EXPECT_EQ(date.size(), 8u);
+}
+
+TEST(SerialSim, MoreInjectedFaults) {
+    SimLink s({"--fault", "garbage,cmd=01,count=1", "--fault", "oversize,cmd=03,count=1", "--fault",
+               "wrong-cmd,cmd=00,count=1", "--fault", "stray-enq,cmd=0E,count=1", "--fault", "no-trailer,cmd=01",
+               "--fault", "ext-status=0x40,cmd=01"});
+    ASSERT_TRUE(s.link.Connected());
+    std::string text;
+    EXPECT_EQ(QueryDate(s.link, text), fpresult::kOk);  // garbage once, then a frame without trailer
+    EXPECT_EQ(s.Count("<! (6) 47 61 72 62 FF 00"), 1);
+    EXPECT_EQ(s.link.EcrState, 0x6000u);
+    EXPECT_EQ(QueryTime(s.link, text), fpresult::kOk);  // oversize once
+    EXPECT_EQ(s.CountPrefix("<< ("), 1);
+    RegisterState st;
+    EXPECT_EQ(QueryState(s.link, st), fpresult::kOk);  // wrong command echo once
+    EXPECT_EQ(s.Count("Bad packet"), 1);
+    const std::uint8_t lineFeed = 0x0E;
+    EXPECT_EQ(s.link.SendCommand(&lineFeed, 1), fpresult::kOk);  // ENQ without extra data once
+    EXPECT_EQ(s.CountPrefix("<! ("), 2);  // the ENQ and the answer behind it
+    EXPECT_EQ(s.CountPrefix("<! (") - s.CountPrefix("<! (6) 47"), 1);
+}
+
+TEST(SerialSim, ControlPipeChangesFaultsBetweenCommands) {
+    const std::string control = ::testing::TempDir() + "serialsim-control-" + std::to_string(::getpid());
+    SimLink s({"--control", control});
+    ASSERT_TRUE(s.link.Connected());
+    const auto say = [&](const std::string& line) {
+        std::ofstream f(control);
+        f << line << "\n";
+    };
+    std::string text;
+    say("fault silence");
+    EXPECT_EQ(QueryDate(s.link, text), FPE_NO_ANSWER);
+    say("clear\nclock 2030-01-02 03:04:05\next-status 0x30");
+    EXPECT_EQ(QueryDate(s.link, text), fpresult::kOk);
+    EXPECT_EQ(text, "02/01/30");
+    EXPECT_EQ(s.link.EcrState, 0x3000u);
+    EXPECT_THAT(s.SimulatorLog(), testing::HasSubstr("control: ext-status 0x30\n"));
+}
+
+TEST(SerialSim, CommandLineErrors) {
+    const std::string sim = SERIALSIM_PATH;
+    const auto run = [&](const std::string& args) {
+        const int status = std::system((sim + " " + args + " >/dev/null 2>&1").c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    EXPECT_EQ(run("--help"), 0);
+    EXPECT_EQ(run("--bogus"), 2);
+    EXPECT_EQ(run("--fault"), 2);
+    EXPECT_EQ(run("--fault nope"), 2);
+    EXPECT_EQ(run("--fault error"), 2);
+    EXPECT_EQ(run("--fault nak,count=0"), 2);
+    EXPECT_EQ(run("--clock '2016-13-01 00:00:00'"), 2);
+    EXPECT_EQ(run("--baud fast"), 2);
 }

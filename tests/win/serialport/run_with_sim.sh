@@ -20,4 +20,4 @@ if [ "$word" != PTY ] || [ -z "$pty" ]; then
 fi
 mkdir -p "$prefix/dosdevices"
 ln -sfn "$pty" "$prefix/dosdevices/$com"
-SERIALSIM_PORT=COM57 "$winerun" "$prefix" "$exe" --gtest_filter='SimulatorOverCom.*'
+SERIALSIM_PORT=COM57 "$winerun" "$prefix" "$exe"

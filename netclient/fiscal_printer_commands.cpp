@@ -1,0 +1,337 @@
+// FiscalPrinter: receipts, reports and service commands, and the register display.
+#include "netclient/fiscal_printer.h"
+#include "netclient/text_format.h"
+
+#include "driver_log.h"
+#include "utf.h"
+
+#include <Poco/Dynamic/Var.h>
+#include <Poco/Exception.h>
+#include <Poco/JSON/Array.h>
+#include <Poco/JSON/JSONException.h>
+#include <Poco/JSON/Object.h>
+#include <Poco/JSON/Parser.h>
+
+#include <cmath>
+
+namespace oltra {
+
+namespace {
+
+using Poco::Dynamic::Var;
+using Poco::JSON::Array;
+using Poco::JSON::Object;
+
+constexpr int32_t kDisplayLines = 6;
+constexpr int32_t kMaxDisplayWidth = 1024;
+const char kScreen[] = "/cgi/scr";
+const char kReceipts[] = "/cgi/chk";
+const char kDrawer[] = "/cgi/proc/openbox";
+
+std::u16string ascii(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+
+double finiteOrZero(double v) { return std::isfinite(v) ? v : 0; }
+
+// A display amount: with decimals only when it has a fractional part.
+std::u16string displayNumber(double v, int decimals)
+{
+    return fixedNumber16(v, v != std::floor(v) ? decimals : 0);
+}
+
+// round(thousandths x cents / 1000), half away from zero, exactly: the register's line total in cents.
+long long lineCents(double quantity, double price)
+{
+    // Beyond these magnitudes the exact product would not fit in 64 bits.
+    if (std::fabs(quantity) > 1e6 || std::fabs(price) > 1e6) return std::llround(quantity * price * 100);
+    const long long q = std::llround(quantity * 1000), p = std::llround(price * 100);
+    const long long product = q * p;
+    const long long whole = product / 1000, rest = product % 1000;
+    if (rest >= 500) return whole + 1;
+    if (rest <= -500) return whole - 1;
+    return whole;
+}
+
+} // namespace
+
+// ---- receipts
+
+bool FiscalPrinter::openCheck(bool isFiscal, bool isReturn, bool cancelOpen, int32_t& number)
+{
+    if (!cancelOpen && !receipt_->empty()) return false;
+    if (!pendingDocument_.empty()) {
+        bool ignored = false;
+        settlePending(false, ignored);
+    }
+    const std::u16string type = isReturn ? u"R" : isFiscal ? u"F" : u"P";
+    readState();
+    int32_t next = readNextReceiptNumber();
+    if (next <= 0) next = readReceiptCounter();
+    number = next;
+    receipt_ = std::make_unique<ReceiptBuffer>(type, model_);
+    return readState();
+}
+
+bool FiscalPrinter::printFiscalString(const std::u16string& name, double quantity, double price, double amount,
+                                      int32_t department, double taxRate)
+{
+    clearDisplay();
+    showLines(name, 1, u"l");
+    const double q = std::round(finiteOrZero(quantity) * 1000) / 1000;
+    const double p = std::round(finiteOrZero(price) * 100) / 100;
+    const double s = std::round(finiteOrZero(amount) * 100) / 100;
+    if (q != 1) showLines(displayNumber(q, 3) + u"x" + displayNumber(p, 2) + u"грн", 4, u"l");
+    showLines(displayNumber(s, 2) + u"грн", 5, u"r");
+    const int32_t tax = taxRate != 0 ? findTaxGroup(taxRate) : defaultTaxGroup_;
+    receipt_->addItem(name, q, p, s, department, tax);
+    // The register totals the line as quantity x price in whole cents; a discount or
+    // markup brings it to the host's amount to the cent.
+    const long long difference = std::llround(s * 100) - lineCents(q, p);
+    if (difference != 0) receipt_->addDiscount(static_cast<double>(difference) / 100);
+    return readState();
+}
+
+bool FiscalPrinter::printNonFiscalString(const std::u16string& text)
+{
+    receipt_->addText(text);
+    clearDisplay();
+    showLines(text, 1, u"l");
+    return readState();
+}
+
+bool FiscalPrinter::printBarCode(const std::u16string& type, const std::u16string& barcode)
+{
+    receipt_->addBarcode(type, barcode);
+    return readState();
+}
+
+bool FiscalPrinter::closeCheck(double sum1, double sum2, double sum3, double sum4)
+{
+    if (!pendingDocument_.empty()) {
+        bool result = false;
+        settlePending(true, result);
+        return result;
+    }
+    const std::u16string type = receipt_->type();
+    const std::u16string document = receipt_->finishReceipt(sum1, sum2, sum3, sum4);
+    return sendReceipt(document, type);
+}
+
+bool FiscalPrinter::sendReceipt(const std::u16string& document, const std::u16string& type)
+{
+    // Until the answer arrives the receipt may or may not be recorded.
+    pendingDocument_ = document;
+    pendingType_ = type;
+    pendingChkId_ = chkId_;
+    const bool sent = http_->post(kReceipts, document, lastResponse_);
+    pendingDocument_.clear();
+    pendingType_.clear();
+    receipt_ = std::make_unique<ReceiptBuffer>(u"F", model_);
+    const bool result = complete(sent);
+    if (type == u"F" && result) {
+        clearDisplay();
+        showLines(u"Дякуэмо", 3, u"c");
+        showLines(u"за покупку!", 4, u"c");
+    }
+    return result;
+}
+
+int FiscalPrinter::journalRecorded(const std::u16string& type, int32_t afterId)
+{
+    if (chkId_ <= afterId) return 0;
+    const std::string path = "/cgi/chk?id=" + std::to_string(static_cast<int64_t>(afterId) + 1);
+    std::string body;
+    http_->get(path, body);
+    try {
+        Poco::JSON::Parser parser;
+        const Var root = parser.parse(body);
+        if (root.type() != typeid(Array::Ptr)) throw Poco::JSON::JSONException("The answer is not a JSON array");
+        const Array::Ptr records = root.extract<Array::Ptr>();
+        const std::string key = toUtf8(type);
+        for (std::size_t i = 0; i < records->size(); ++i) {
+            const Object::Ptr record = records->getObject(static_cast<unsigned>(i));
+            if (record.isNull()) continue;
+            const int64_t id = record->has("id") ? record->get("id").convert<Poco::Int64>() : int64_t(afterId) + 1;
+            if (id > afterId && record->has(key)) return 1;
+        }
+        return 0;
+    } catch (const Poco::Exception& e) {
+        logError("Read " + path + " - JSON parsing error: " + e.displayText());
+    } catch (const std::exception& e) {
+        logError("Read " + path + " - standart exception: " + e.what());
+    }
+    return -1;
+}
+
+bool FiscalPrinter::settlePending(bool resend, bool& result)
+{
+    result = false;
+    // Without a fresh journal id the journal can't be judged.
+    const int recorded = readState() ? journalRecorded(pendingType_, pendingChkId_) : -1;
+    if (recorded == 1) {
+        logInfo(std::string("Unanswered receipt found in the register's journal: recorded, not sent again"));
+        pendingDocument_.clear();
+        pendingType_.clear();
+        receipt_ = std::make_unique<ReceiptBuffer>(u"F", model_);
+        lastErrorText_.clear();
+        lastErrorCode_.clear();
+        result = true;
+        return true;
+    }
+    if (!resend) {
+        logInfo(std::string(recorded == 0 ? "Unanswered receipt not recorded by the register: dropped, a new receipt is opened"
+                                          : "Unanswered receipt of unknown fate dropped, a new receipt is opened"));
+        pendingDocument_.clear();
+        pendingType_.clear();
+        return true;
+    }
+    if (recorded < 0) {
+        // Sending again might record it twice.
+        logError(std::string("Cannot tell whether the unanswered receipt was recorded: not sent again"));
+        return false;
+    }
+    logInfo(std::string("Unanswered receipt not recorded by the register: sent again"));
+    const std::u16string document = pendingDocument_, type = pendingType_;
+    result = sendReceipt(document, type);
+    return true;
+}
+
+bool FiscalPrinter::cancelCheck()
+{
+    if (!pendingDocument_.empty()) {
+        logInfo(std::string("Unanswered receipt left unsettled at the host's request"));
+        pendingDocument_.clear();
+        pendingType_.clear();
+    }
+    receipt_ = std::make_unique<ReceiptBuffer>(u"F", model_);
+    return readState();
+}
+
+bool FiscalPrinter::cashInOutcome(double amount)
+{
+    const std::u16string body = u"{\"IO\":[{\"IO\":{\"sum\":" + fixedNumber16(amount, 2) + u"}}]}";
+    const bool sent = http_->post(kReceipts, body, lastResponse_);
+    return complete(sent);
+}
+
+// ---- reports and service commands
+
+bool FiscalPrinter::printReport(const std::string& path)
+{
+    const bool sent = http_->get(path, lastResponse_);
+    return complete(sent);
+}
+
+bool FiscalPrinter::printFullFiscalReportByDates(const std::u16string& start, const std::u16string& end)
+{
+    return printReport("/cgi/proc/printfmreport?1&" + queryValue(toUtf8(start)) + "&" + queryValue(toUtf8(end)) + "&1&1");
+}
+
+bool FiscalPrinter::printFullFiscalReportByZNumbers(int32_t first, int32_t last)
+{
+    return printReport("/cgi/proc/printfmreport?2&1&1&" + std::to_string(first) + "&" + std::to_string(last));
+}
+
+bool FiscalPrinter::printShortFiscalReportByDates(const std::u16string& start, const std::u16string& end)
+{
+    return printReport("/cgi/proc/printfmreport?3&" + queryValue(toUtf8(start)) + "&" + queryValue(toUtf8(end)) + "&1&1");
+}
+
+bool FiscalPrinter::printShortFiscalReportByZNumbers(int32_t first, int32_t last)
+{
+    return printReport("/cgi/proc/printfmreport?4&1&1&" + std::to_string(first) + "&" + std::to_string(last));
+}
+
+bool FiscalPrinter::printReceiptCopy()
+{
+    const bool sent = http_->post(kReceipts, u"{\"L\":[]}", lastResponse_);
+    return complete(sent);
+}
+
+bool FiscalPrinter::printNullReceipt()
+{
+    const bool sent = http_->post(kReceipts, u"{}", lastResponse_);
+    return complete(sent);
+}
+
+bool FiscalPrinter::openCashDrawer()
+{
+    const bool asked = http_->get(kDrawer, lastResponse_);
+    parseResponseErrors();
+    std::string answer;
+    const bool opened = http_->post(kDrawer, u"", answer);
+    const bool stateOk = readState();
+    return stateOk && opened && asked && lastErrorText_.empty();
+}
+
+int32_t FiscalPrinter::getCurrentReceiptNumber()
+{
+    readState();
+    int32_t number = readNextReceiptNumber();
+    if (number < 1) number = readReceiptCounter();
+    return number;
+}
+
+// ---- display
+
+bool FiscalPrinter::getLineLength(int32_t& width)
+{
+    bool ok = http_->get(kScreen, lastResponse_);
+    parseResponseErrors();
+    try {
+        Poco::JSON::Parser parser;
+        const Var root = parser.parse(lastResponse_);
+        if (root.type() != typeid(Object::Ptr)) throw Poco::JSON::JSONException("The answer is not a JSON object");
+        const Object::Ptr chars = root.extract<Object::Ptr>()->getObject("chars");
+        if (chars.isNull()) throw Poco::JSON::JSONException("Member \"chars\" is not an object");
+        const int32_t w = chars->get("w").convert<Poco::Int32>();
+        // A width beyond any display would make every write huge.
+        if (w < 1 || w > kMaxDisplayWidth) throw Poco::RangeException("Display width " + std::to_string(w));
+        width = w;
+    } catch (const Poco::Exception& e) {
+        logError("Get line length, JSON parsing: " + e.displayText());
+        ok = false;
+    } catch (const std::exception& e) {
+        logError(std::string("Get line length, standart exception: ") + e.what());
+        ok = false;
+    }
+    const bool stateOk = readState();
+    return stateOk && ok && lastErrorText_.empty();
+}
+
+bool FiscalPrinter::showLines(const std::u16string& text, int32_t firstLine, const std::u16string& align)
+{
+    if (lineLength_ == 0) getLineLength(lineLength_);
+    std::vector<std::u16string> pieces = splitCharacters(text, lineLength_);
+    if (pieces.size() > static_cast<std::size_t>(kDisplayLines)) pieces.resize(kDisplayLines);
+    std::u16string body = u"[";
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        if (i) body += u",";
+        body += u"{\"id\":" + ascii(std::to_string(static_cast<int64_t>(firstLine) + static_cast<int64_t>(i))) +
+                u",\"align\":\"" + jsonEscape(align) + u"\",\"str\":\"" + jsonEscape(trimmed(pieces[i])) + u"\"}";
+    }
+    body += u"]";
+    std::string answer;
+    return http_->post(kScreen, body, answer);
+}
+
+bool FiscalPrinter::clearDisplay()
+{
+    if (lineLength_ == 0) getLineLength(lineLength_);
+    const std::u16string blanks(static_cast<std::size_t>(lineLength_), u' ');
+    std::u16string body = u"[";
+    for (int line = 1; line <= 5; ++line) {
+        if (line > 1) body += u",";
+        body += u"{\"id\":" + ascii(std::to_string(line)) + u",\"align\":\"l\",\"str\":\"" + blanks + u"\"}";
+    }
+    body += u"]";
+    std::string answer;
+    return http_->post(kScreen, body, answer);
+}
+
+bool FiscalPrinter::showMessage(const std::u16string& text)
+{
+    clearDisplay();
+    return showLines(text, 1, u"l");
+}
+
+} // namespace oltra
