@@ -11,6 +11,7 @@
 #include <string>
 
 #include "commands.h"
+#include "tray_window.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ void FiscalPrinter::AnswerReceived()
 {
     EcrState = static_cast<LONG>(Serial.Link.EcrState);
     EcrErrorNumber = Serial.Link.EcrErrorNumber;
-    if (StatusDialog) SendMessageA(StatusDialog, WM_USER + 1, 0, 0);
+    if (StatusDialog) SendMessageA(StatusDialog, kRefreshStatus, 0, 0);
 }
 
 HRESULT FiscalPrinter::LinkFailed(HRESULT result, const char* method)

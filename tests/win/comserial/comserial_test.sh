@@ -3,9 +3,9 @@
 # a pty that COM5 of the prefix points to; VBScript clients connect, query the status,
 # date and time, meet a register error, a silent register and a bad port name; the
 # work log must hold the bytes of the exchanges.
-# Usage: comserial_test.sh SIMULATOR PELTRA44.exe WINEPREFIX wine-run.sh SRC_DIR RUN_DIR
+# Usage: comserial_test.sh SIMULATOR PELTRA44.exe DIALOG_STATUS.exe WINEPREFIX wine-run.sh SRC_DIR RUN_DIR
 set -u
-sim=$1 exe=$2 prefix=$3 winerun=$4 src=$5 run=$6
+sim=$1 exe=$2 dialog=$3 prefix=$4 winerun=$5 src=$6 run=$7
 
 # One display for the whole run: the COM-started server lives on between clients.
 if [ -z "${DISPLAY:-}" ]; then
@@ -113,6 +113,18 @@ check "bad port: ErrorNumber" has "$run/bad-port.txt" "ErrorNumber=A0042800"
 check "bad port: 101 characters" has "$run/bad-port.txt" "ConnectLongName=80070057|Connect|Неверный аргумент."
 check "bad port: DONE" has "$run/bad-port.txt" "DONE"
 
+echo "== status dialog"
+# A start by hand opens the status dialog of the running server; each accepted answer
+# redraws its status line.
+w "$run/PELTRA44.exe" >/dev/null 2>&1 &
+hand_started=$!
+w "$dialog" | tr -d '\r' >"$run/dialog-before.txt"
+control clear "ext-status 0x30"
+vbs register-error COM5 >"$run/dialog-client.txt"
+w "$dialog" | tr -d '\r' >"$run/dialog-after.txt"
+check "dialog: status not known before" has "$run/dialog-before.txt" "status=0x80000000"
+check "dialog: status of the last answer after" has "$run/dialog-after.txt" "status=0x3000"
+
 echo "== work log"
 cat "$run"/logday*.txt 2>/dev/null | iconv -f CP1251 -t UTF-8 | tr -d '\r' | cut -c14- >"$run/log.txt"
 for line in "Connect - COM5 19200bps" "Connect - Ok" "GetState - Ok" "GetTime - 10:20:30" \
@@ -129,6 +141,7 @@ check "log: no entry for the long port name" bash -c "! grep -q '^Connect - CCCC
 
 check "one server ran all the clients (it idles now)" [ "$(servers)" -eq 1 ]
 kill_wine
+wait "$hand_started" 2>/dev/null
 check "no server left" [ "$(servers)" -eq 0 ]
 echo "failures: $failures"
 [ "$failures" -eq 0 ]
