@@ -23,6 +23,7 @@
 #include "driver_string.h"
 #include "errors.h"
 #include "peltra44_h.h"
+#include "serial_link.h"
 #include "work_log.h"
 
 class FiscalPrinter : public IFiscalPrinter, public IProvideClassInfo, public ISupportErrorInfo {
@@ -151,7 +152,22 @@ public:
     DriverString PrinterInfo, FiscalInfo;
     DriverString TaxPayerInfo1, TaxPayerInfo2, TaxPayerInfo3;
     LONG TotalSum = 0;
-    // The serial link (port, answer buffer, read time-out) joins here.
+
+    // ---- serial link (fiscal_printer_commands.cpp, serial_link.cpp) ---------------
+    // The port, the link layer (Sequence, AnswerBuffer, AnswerLength, ReadTimeout and
+    // its own copy of the register status) and its log lines, which go to Log. Every
+    // accepted answer copies the status to EcrState/EcrErrorNumber and refreshes the
+    // status dialog (AnswerReceived).
+    SerialLink Serial{&Log};
+    void AnswerReceived();
+    // The status query of GetState and Connect: sends it and fills PrinterInfo,
+    // FiscalInfo and TaxPayerInfo1-3 (the fields decoded before a failure stay set).
+    // value: answer bytes 0 to 1. check: the register check of Connect instead (two
+    // queries from sequence 0, the second one decides).
+    HRESULT QueryRegisterState(LONG* value, bool check = false);
+    // CallFailed, with the number of FPE_SYSTEM/FPE_ECR put in the last-error value.
+    HRESULT LinkFailed(HRESULT result, const char* method);
+    // ---- end of serial link --------------------------------------------------------
 
     int EmbeddedMode = 0;
     WorkLog Log;                         // LogEnabled, LogFile, EventRing, ModulePath, SettingsPath

@@ -1,11 +1,17 @@
 // FiscalPrinter: the members that talk to the register.
 //
 // Each follows the method frame (fiscal_printer.h): BeginCall, the entry event with
-// the arguments, the exchange, then CallSucceeded or CallFailed. The exchanges are not
-// part of this build yet: every member records its entry event and then fails with
-// E_NOTIMPL ("Не поддерживается.") through the frame, so clients, the error
-// properties and the work log already see the final shape of a failed call.
+// the arguments, the exchange, then CallSucceeded or CallFailed. Connect, Disconnect,
+// GetState, GetDate and GetTime run over the serial link (serial_link.h); the other
+// members record their entry event and then fail with E_NOTIMPL ("Не поддерживается.")
+// through the frame, so clients, the error properties and the work log already see
+// the final shape of a failed call.
 #include "fiscal_printer.h"
+
+#include <string>
+
+#include "commands.h"
+#include "tray_window.h"
 
 namespace {
 
@@ -19,12 +25,127 @@ DriverString Ansi(BSTR text)
 
 int Flag(VARIANT_BOOL v) { return v ? 1 : 0; }
 
+constexpr std::size_t kMaxPortName = 100;  // characters of a port name
+
+using Query = fpresult::Result (*)(serialproto::Link&, std::string&);
+
 } // namespace
 
 // ---- link state -------------------------------------------------------------------------
 
-void FiscalPrinter::ResetLink() {}
-void FiscalPrinter::CloseLink() {}
+void FiscalPrinter::ResetLink() { Serial.Reset(); }
+void FiscalPrinter::CloseLink() { Serial.ClosePort(); }
+
+void FiscalPrinter::AnswerReceived()
+{
+    EcrState = static_cast<LONG>(Serial.Link.EcrState);
+    EcrErrorNumber = Serial.Link.EcrErrorNumber;
+    if (StatusDialog) SendMessageA(StatusDialog, kRefreshStatus, 0, 0);
+}
+
+HRESULT FiscalPrinter::LinkFailed(HRESULT result, const char* method)
+{
+    SetResultNumber(result, Serial.Link.ErrorValue);
+    return CallFailed(result, method);
+}
+
+HRESULT FiscalPrinter::QueryRegisterState(LONG* value, bool check)
+{
+    serialproto::RegisterState state;
+    state.PrinterInfo = PrinterInfo.Text();
+    state.FiscalInfo = FiscalInfo.Text();
+    state.TaxPayerInfo[0] = TaxPayerInfo1.Text();
+    state.TaxPayerInfo[1] = TaxPayerInfo2.Text();
+    state.TaxPayerInfo[2] = TaxPayerInfo3.Text();
+    const HRESULT hr = check ? serialproto::CheckRegister(Serial.Link, state, OemPageToAnsi)
+                             : serialproto::QueryState(Serial.Link, state, OemPageToAnsi);
+    // A failed decode may have filled some fields; they stay, like the rest.
+    PrinterInfo.AssignBytes(state.PrinterInfo.data(), state.PrinterInfo.size());
+    FiscalInfo.AssignBytes(state.FiscalInfo.data(), state.FiscalInfo.size());
+    TaxPayerInfo1.AssignBytes(state.TaxPayerInfo[0].data(), state.TaxPayerInfo[0].size());
+    TaxPayerInfo2.AssignBytes(state.TaxPayerInfo[1].data(), state.TaxPayerInfo[1].size());
+    TaxPayerInfo3.AssignBytes(state.TaxPayerInfo[2].data(), state.TaxPayerInfo[2].size());
+    if (hr == S_OK && value) *value = state.Value;
+    return hr;
+}
+
+// ---- connection -------------------------------------------------------------------------
+
+STDMETHODIMP FiscalPrinter::Connect(BSTR Port, LONG Speed)
+{
+    BeginCall();
+    DriverString name = Ansi(Port);
+    HRESULT hr = E_INVALIDARG;
+    if (name.Length() <= kMaxPortName) {
+        WriteEventF(Log, "Connect", "%s %libps", name.Text(), Speed);
+        Serial.Link.OnAnswer = [this] { AnswerReceived(); };
+        if (!Serial.OpenPort(name.Text(), static_cast<std::uint32_t>(Speed))) {
+            hr = FPE_SYSTEM;
+        } else {
+            Serial.Link.Attach(&Serial.Port);
+            hr = QueryRegisterState(nullptr, true);
+        }
+    }
+    if (FAILED(hr)) {
+        hr = LinkFailed(hr, "Connect");
+        CloseLink();
+        return hr;
+    }
+    CallSucceeded("Connect");
+    return S_OK;
+}
+
+STDMETHODIMP FiscalPrinter::Disconnect()
+{
+    BeginCall();
+    CloseLink();
+    CallSucceeded("Disconnect");
+    return S_OK;
+}
+
+// ---- status, date and time ----------------------------------------------------------------
+
+STDMETHODIMP FiscalPrinter::GetState(LONG* pRet)
+{
+    BeginCall();
+    LONG value = 0;
+    const HRESULT hr = QueryRegisterState(&value);
+    // Without a result pointer this is the bare status query: no event, no error raised.
+    if (!pRet) return hr;
+    if (FAILED(hr)) return LinkFailed(hr, "GetState");
+    *pRet = value;
+    CallSucceeded("GetState");
+    return S_OK;
+}
+
+// GetDate and GetTime: the text is both the result and the success event.
+static HRESULT QueryText(FiscalPrinter& fp, Query query, const char* method, BSTR* pRet)
+{
+    std::string text;
+    const HRESULT hr = query(fp.Serial.Link, text);
+    if (FAILED(hr)) return fp.LinkFailed(hr, method);
+    DriverString value(text.c_str());
+    BSTR wide = value.DetachWide();
+    if (!wide) return fp.CallFailed(E_OUTOFMEMORY, method);
+    fp.CallSucceeded(method, value.Text());
+    if (pRet)
+        *pRet = wide;
+    else
+        SysFreeString(wide);
+    return S_OK;
+}
+
+STDMETHODIMP FiscalPrinter::GetDate(BSTR* pRet)
+{
+    BeginCall();
+    return QueryText(*this, serialproto::QueryDate, "GetDate", pRet);
+}
+
+STDMETHODIMP FiscalPrinter::GetTime(BSTR* pRet)
+{
+    BeginCall();
+    return QueryText(*this, serialproto::QueryTime, "GetTime", pRet);
+}
 
 // ---- members ----------------------------------------------------------------------------
 
@@ -33,12 +154,7 @@ void FiscalPrinter::CloseLink() {}
         return CallFailed(E_NOTIMPL, method);     \
     } while (0)
 
-STDMETHODIMP FiscalPrinter::Connect(BSTR, LONG) { BeginCall(); PENDING("Connect"); }
-STDMETHODIMP FiscalPrinter::Disconnect() { BeginCall(); PENDING("Disconnect"); }
-STDMETHODIMP FiscalPrinter::GetState(LONG*) { BeginCall(); PENDING("GetState"); }
-STDMETHODIMP FiscalPrinter::GetDate(BSTR*) { BeginCall(); PENDING("GetDate"); }
 STDMETHODIMP FiscalPrinter::SetDate(BSTR) { BeginCall(); PENDING("SetDate"); }
-STDMETHODIMP FiscalPrinter::GetTime(BSTR*) { BeginCall(); PENDING("GetTime"); }
 STDMETHODIMP FiscalPrinter::SetTime(BSTR) { BeginCall(); PENDING("SetTime"); }
 STDMETHODIMP FiscalPrinter::LineFeed() { BeginCall(); PENDING("LineFeed"); }
 STDMETHODIMP FiscalPrinter::PrintVersion() { BeginCall(); PENDING("PrintVersion"); }

@@ -8,6 +8,7 @@ add_library(peltra44_server STATIC
   ${_dir}/fiscal_printer.cpp
   ${_dir}/fiscal_printer_commands.cpp
   ${_dir}/registration.cpp
+  ${_dir}/serial_link.cpp
   ${_dir}/tray_window.cpp)
 target_include_directories(peltra44_server PUBLIC ${_dir})
 # Russian event and box texts are written in UTF-8 and compiled to the ANSI page.
@@ -21,6 +22,8 @@ add_dependencies(peltra44_server peltra44_typelib)
 if(TARGET comserver_core)
   target_link_libraries(peltra44_server PUBLIC comserver_core)
 endif()
+# The serial register protocol (link layer, Win32 port, status/date/time commands).
+target_link_libraries(peltra44_server PUBLIC serialproto)
 target_link_libraries(peltra44_server PUBLIC ole32 oleaut32 uuid user32 advapi32 shell32 gdi32)
 
 add_executable(PELTRA44 WIN32 ${_dir}/main.cpp)

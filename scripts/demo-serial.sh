@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# The serial half of the demo: PELTRA44.exe (mingw-w64 i686) under Wine, started by COM
+# for a VBScript client, drives the serial register simulator through COM5, which the
+# demo's private Wine prefix maps to the simulator's pseudo-terminal. Shows the client's
+# output, what the register received and answered, and the driver's work log.
+# Called by scripts/demo.sh; runs on its own too (after scripts/setup.sh).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+B=${BUILD_ROOT:-$root/build}
+demo="$B/demo/serial"
+prefix="$B/demo/wineprefix"
+
+# Windows need a display: everything runs under one private X server.
+if [ -z "${DISPLAY:-}" ]; then
+    exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
+fi
+
+echo "== Building PELTRA44 with mingw-w64 ($B/win) and the serial simulator ($B/native)"
+cmake -S "$root" -B "$B/win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$B/win" --target PELTRA44 -j"${JOBS:-2}" >/dev/null
+cmake -S "$root" -B "$B/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$B/native" --target peltra-serialsim -j"${JOBS:-2}" >/dev/null
+sim="$B/native/simulators/serialreg/peltra-serialsim"
+[ -x "$sim" ] || sim=$(find "$B/native/simulators" -name peltra-serialsim -type f -perm -u+x | head -n 1)
+
+rm -rf "$demo"
+mkdir -p "$demo"
+cp "$B/win/comserver/PELTRA44.exe" "$demo/" 2>/dev/null || cp "$(find "$B/win" -name PELTRA44.exe | head -n 1)" "$demo/"
+cp "$root/scripts/demo/serial.vbs" "$demo/"
+printf '[VAdazi]\r\nDoLog=1\r\n' >"$demo/PELTRA44.ini"
+# Message boxes (registration) go to a file instead of waiting for a click.
+export PELTRA44_MSGBOX_LOG="Z:$demo/boxes.txt"
+
+w() { "$root/scripts/wine-run.sh" "$prefix" "$@"; }
+sim_pid=
+cleanup() {
+    [ -n "$sim_pid" ] && { kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null; } || true
+    WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+"$sim" --clock "2026-12-08 09:00:00" --model "PELTRA-SIM" --fiscal-number "4000123456" \
+    --taxpayer "ТОВ Крамниця Демо" --taxpayer "вул. Хрещатик, 1" --taxpayer "м. Київ" \
+    --tax-number "123456789012" --sw-version "1.2" --log "$demo/register.log" >"$demo/sim.out" 2>&1 &
+sim_pid=$!
+pty=
+for _ in $(seq 100); do
+    pty=$(sed -n 's/^PTY //p' "$demo/sim.out" 2>/dev/null)
+    [ -n "$pty" ] && break
+    sleep 0.1
+done
+[ -n "$pty" ] || { cat "$demo/sim.out" >&2; echo "the serial simulator did not start" >&2; exit 1; }
+echo
+echo "== Serial register (simulated) on $pty, COM5 in the Wine prefix $prefix"
+w cmd /c exit >/dev/null 2>&1 || true
+mkdir -p "$prefix/dosdevices"
+ln -sfn "$pty" "$prefix/dosdevices/com5"
+
+echo
+echo "== Registering PELTRA44 (PELTRA44.exe /r)"
+w "$demo/PELTRA44.exe" /r
+echo
+echo "== A VBScript client: CreateObject(\"PELTRA44.FiscalPrinter\")"
+w cscript //nologo "Z:$demo/serial.vbs" COM5 | iconv -f CP866 -t UTF-8 | tr -d '\r' | tee "$demo/client.txt"
+grep -qx DONE "$demo/client.txt" || { echo "the client did not finish" >&2; exit 1; }
+
+echo
+echo "== What the register received and answered ($demo/register.log)"
+cat "$demo/register.log"
+echo
+echo "== PELTRA44 work log"
+for f in "$demo"/logday*.txt; do
+    [ -f "$f" ] || continue
+    echo "-- $f"
+    iconv -f CP1251 -t UTF-8 "$f" | tr -d '\r'
+done
+w "$demo/PELTRA44.exe" /u
+echo "serial demo finished"

@@ -1,0 +1,147 @@
+#!/usr/bin/env bash
+# PELTRA44 over a serial line under Wine: the register simulator plays the register on
+# a pty that COM5 of the prefix points to; VBScript clients connect, query the status,
+# date and time, meet a register error, a silent register and a bad port name; the
+# work log must hold the bytes of the exchanges.
+# Usage: comserial_test.sh SIMULATOR PELTRA44.exe DIALOG_STATUS.exe WINEPREFIX wine-run.sh SRC_DIR RUN_DIR
+set -u
+sim=$1 exe=$2 dialog=$3 prefix=$4 winerun=$5 src=$6 run=$7
+
+# One display for the whole run: the COM-started server lives on between clients.
+if [ -z "${DISPLAY:-}" ]; then
+    exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
+fi
+
+failures=0
+ok() { echo "ok $*"; }
+fail() { echo "FAIL $*"; failures=$((failures + 1)); }
+# check DESCRIPTION COMMAND...
+check() { local d=$1; shift; if "$@"; then ok "$d"; else fail "$d"; fi; }
+has() { grep -qxF -- "$2" "$1"; }          # a whole line
+contains() { grep -qF -- "$2" "$1"; }      # anywhere
+
+w() { "$winerun" "$prefix" "$@"; }
+kill_wine() { WINEPREFIX="$prefix" wineserver -k 2>/dev/null; WINEPREFIX="$prefix" wineserver -w 2>/dev/null; }
+# Servers started from the run directory (Wine shows them by their Windows or Unix path).
+servers() { ps -eo args= | cut -d' ' -f1 | grep -ciFx -e "$run/PELTRA44.exe" -e "Z:$(tr / '\\' <<<"$run")\\PELTRA44.exe" || true; }
+vbs() { w cscript //nologo "Z:$run/drive.vbs" "$@" | iconv -f CP866 -t UTF-8 | tr -d '\r'; }
+control() { printf '%s\n' "$@" >"$run/control"; }
+
+com=com5
+link="$prefix/dosdevices/$com"
+saved_link=
+sim_pid=
+cleanup() {
+    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+    kill_wine
+    rm -f "$link"
+    [ -n "$saved_link" ] && ln -sfn "$saved_link" "$link"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+kill_wine
+rm -rf "$run"
+mkdir -p "$run"
+cp "$exe" "$run/PELTRA44.exe"
+cp "$src/drive.vbs" "$run/"
+printf '[VAdazi]\r\nDoLog=1\r\n' >"$run/PELTRA44.ini"
+export PELTRA44_MSGBOX_LOG="Z:$run/boxes.txt"
+if [ ! -f "$prefix/system.reg" ]; then w cmd /c exit >/dev/null 2>&1 || true; fi
+
+# The register: a fixed clock (the date and time of the worked GetDate exchange), the
+# texts of the status answer (tax-payer lines in the register's code page), faults set
+# through the control pipe between the clients.
+"$sim" --clock "2016-07-24 10:20:30" --frozen-clock --model "PELTRA-SIM" --fiscal-number "1234567890" \
+    --taxpayer "ТОВ Тест" --taxpayer "вул. Хрещатик, 1" --taxpayer "м. Київ" \
+    --tax-number "123456789012" --sw-version "1.2" \
+    --control "$run/control" --log "$run/sim.log" >"$run/sim.out" 2>&1 &
+sim_pid=$!
+pty=
+for _ in $(seq 100); do
+    pty=$(sed -n 's/^PTY //p' "$run/sim.out" 2>/dev/null)
+    [ -n "$pty" ] && [ -p "$run/control" ] && break
+    sleep 0.1
+done
+if [ -z "$pty" ]; then echo "simulator did not start"; cat "$run/sim.out"; exit 1; fi
+mkdir -p "$prefix/dosdevices"
+[ -L "$link" ] && saved_link=$(readlink "$link")
+ln -sfn "$pty" "$link"
+
+echo "== registration"
+w "$run/PELTRA44.exe" /r
+check "/r exits with 0" [ $? -eq 0 ]
+
+echo "== status, time and date"
+vbs main COM5 >"$run/main.txt"
+cat "$run/main.txt"
+for line in "EcrStateBefore=-2147483648" "Connect=0||" "EcrState=8192" "EcrErrorNumber=0" \
+    "ErrorNumber=0" "PrinterInfo=PELTRA-SIM ver 1.2" "TaxPayerInfo1=ТОВ Тест" \
+    "TaxPayerInfo2=вул. Хрещатик, 1" "TaxPayerInfo3=м. Київ" \
+    "GetState=1|0||" "GetTime=10:20:30|0||" "GetStates=0||" "GetDate=24/07/16|0||" "Disconnect=0||" \
+    "GetDateDisconnected=A0042002|GetDate|Необходимо выполнить команду Connect." "DONE"; do
+    check "main: $line" has "$run/main.txt" "$line"
+done
+check "main: FiscalInfo: number, date and time of fiscalisation, tax number" \
+    grep -qE '^FiscalInfo=1234567890 [0-9]{2}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2} 123456789012$' "$run/main.txt"
+
+echo "== register error"
+control "fault error=21,cmd=01"
+vbs register-error COM5 >"$run/register-error.txt"
+cat "$run/register-error.txt"
+for line in "Connect=0||" "GetDate=A0042802|GetDate|Ошибка ЭККР 21: неправильный пароль." \
+    "EcrErrorNumber=21" "ErrorNumber=A0042802" "ErrorDescription=Ошибка ЭККР 21: неправильный пароль." \
+    "GetState=1|0||" "EcrErrorNumberAfter=0" "DONE"; do
+    check "register error: $line" has "$run/register-error.txt" "$line"
+done
+
+echo "== silent register"
+control clear "fault silence"
+vbs silent COM5 >"$run/silent.txt"
+cat "$run/silent.txt"
+for line in "Connect=A0042003|Connect|Нет ответа от принтера." "ErrorNumber=A0042003" \
+    "GetStateAfterFailedConnect=A0042002|GetState|Необходимо выполнить команду Connect." "DONE"; do
+    check "silent: $line" has "$run/silent.txt" "$line"
+done
+
+echo "== bad port"
+vbs bad-port COM98 >"$run/bad-port.txt"
+cat "$run/bad-port.txt"
+# The system's own text follows the number of the system error.
+check "bad port: system error with its text" grep -qE '^Connect=A0042800\|Connect\|Ошибка [0-9]+: .+' "$run/bad-port.txt"
+check "bad port: ErrorNumber" has "$run/bad-port.txt" "ErrorNumber=A0042800"
+check "bad port: 101 characters" has "$run/bad-port.txt" "ConnectLongName=80070057|Connect|Неверный аргумент."
+check "bad port: DONE" has "$run/bad-port.txt" "DONE"
+
+echo "== status dialog"
+# A start by hand opens the status dialog of the running server; each accepted answer
+# redraws its status line.
+w "$run/PELTRA44.exe" >/dev/null 2>&1 &
+hand_started=$!
+w "$dialog" | tr -d '\r' >"$run/dialog-before.txt"
+control clear "ext-status 0x30"
+vbs register-error COM5 >"$run/dialog-client.txt"
+w "$dialog" | tr -d '\r' >"$run/dialog-after.txt"
+check "dialog: status not known before" has "$run/dialog-before.txt" "status=0x80000000"
+check "dialog: status of the last answer after" has "$run/dialog-after.txt" "status=0x3000"
+
+echo "== work log"
+cat "$run"/logday*.txt 2>/dev/null | iconv -f CP1251 -t UTF-8 | tr -d '\r' | cut -c14- >"$run/log.txt"
+for line in "Connect - COM5 19200bps" "Connect - Ok" "GetState - Ok" "GetTime - 10:20:30" \
+    "-> (7) 10 02 07 01 F8 10 03" "data (3) 24 07 16" "GetDate - 24/07/16" "Disconnect - Ok" \
+    "GetDate - Ошибка ЭККР 21: неправильный пароль." "No answer" \
+    "Connect - Нет ответа от принтера." "GetState - Необходимо выполнить команду Connect." \
+    "Connect - Неверный аргумент."; do
+    check "log: $line" has "$run/log.txt" "$line"
+done
+# The worked exchange: the answer to GetDate with sequence 7, then the trailer bytes.
+check "log: answer of the worked exchange" grep -qE '^<- \(1[35]\) 10 02 07 01 00 00 20 24 07 16 97 10 03( [0-9A-F]{2}){0,2}$' "$run/log.txt"
+check "log: bad port event" grep -qE '^Connect - Ошибка [0-9]+: .+' "$run/log.txt"
+check "log: no entry for the long port name" bash -c "! grep -q '^Connect - CCCC' '$run/log.txt'"
+
+check "one server ran all the clients (it idles now)" [ "$(servers)" -eq 1 ]
+kill_wine
+wait "$hand_started" 2>/dev/null
+check "no server left" [ "$(servers)" -eq 0 ]
+echo "failures: $failures"
+[ "$failures" -eq 0 ]

@@ -1,0 +1,22 @@
+// Prints the status line of PELTRA44's status dialog ("status=0x2000"), waiting up to
+// ten seconds for the dialog to appear. Exit code 1 when it does not.
+#include <windows.h>
+
+#include <cstdio>
+
+int main()
+{
+    constexpr int kStatusLine = 1012;
+    for (int i = 0; i < 100; ++i) {
+        HWND dialog = FindWindowA("#32770", "VAdazi");
+        if (dialog) {
+            char text[64] = {};
+            GetDlgItemTextA(dialog, kStatusLine, text, sizeof text);
+            std::printf("status=%s\n", text);
+            return 0;
+        }
+        Sleep(100);
+    }
+    std::printf("no status dialog\n");
+    return 1;
+}
