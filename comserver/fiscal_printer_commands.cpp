@@ -1,9 +1,11 @@
 // FiscalPrinter: the members that talk to the register.
 //
 // Each follows the method frame (fiscal_printer.h): BeginCall, the entry event with
-// the arguments, the exchange, then CallSucceeded or CallFailed. Connect, Disconnect,
-// GetState, GetDate and GetTime run over the serial link (serial_link.h); the other
-// members record their entry event and then fail with E_NOTIMPL ("Не поддерживается.")
+// the arguments, the argument checks and the request (serialproto's encoders; a failed
+// check is E_INVALIDARG and sends nothing), the exchange over the serial link
+// (serial_link.h), then CallSucceeded or CallFailed. The connection, status, date and
+// time, display, safe, receipt and printing members run over the link; the others
+// record their entry event and then fail with E_NOTIMPL ("Не поддерживается.")
 // through the frame, so clients, the error properties and the work log already see
 // the final shape of a failed call.
 #include "fiscal_printer.h"
@@ -11,6 +13,7 @@
 #include <string>
 
 #include "commands.h"
+#include "receipt.h"
 #include "tray_window.h"
 
 namespace {
@@ -23,7 +26,35 @@ DriverString Ansi(BSTR text)
     return s;
 }
 
+// Text for the register: the register's code page, as bytes (the encoders cut it to
+// the field and replace control bytes).
+std::string ForRegister(DriverString text)
+{
+    text.ToOem();
+    return text.Text();
+}
+
 int Flag(VARIANT_BOOL v) { return v ? 1 : 0; }
+
+// The exchange of a member: a failed encoding (argument check) or link failure ends the
+// call with CallFailed; the caller decodes the answer and calls CallSucceeded.
+HRESULT Exchange(FiscalPrinter& fp, fpresult::Result encoded, const serialproto::Request& request,
+                 const char* method)
+{
+    if (FAILED(encoded)) return fp.CallFailed(encoded, method);
+    const HRESULT hr = fp.Serial.Link.SendCommand(request.data(), request.size());
+    if (FAILED(hr)) return fp.LinkFailed(hr, method);
+    return S_OK;
+}
+
+// A member whose answer carries nothing.
+HRESULT Simple(FiscalPrinter& fp, fpresult::Result encoded, const serialproto::Request& request,
+               const char* method)
+{
+    const HRESULT hr = Exchange(fp, encoded, request, method);
+    if (SUCCEEDED(hr)) fp.CallSucceeded(method);
+    return hr;
+}
 
 constexpr std::size_t kMaxPortName = 100;  // characters of a port name
 
@@ -147,6 +178,190 @@ STDMETHODIMP FiscalPrinter::GetTime(BSTR* pRet)
     return QueryText(*this, serialproto::QueryTime, "GetTime", pRet);
 }
 
+// ---- display, drawer and safe -------------------------------------------------------------
+
+STDMETHODIMP FiscalPrinter::LineFeed()
+{
+    BeginCall();
+    serialproto::Request req;
+    return Simple(*this, serialproto::EncodeLineFeed(req), req, "LineFeed");
+}
+
+STDMETHODIMP FiscalPrinter::DisplayString(LONG Row, BSTR String)
+{
+    BeginCall();
+    const DriverString text = Ansi(String);
+    WriteEventF(Log, "DisplayString", "%li, '%s'", Row, text.Text());
+    serialproto::Request req;
+    return Simple(*this, serialproto::EncodeDisplayString(Row, ForRegister(text), req), req, "DisplayString");
+}
+
+STDMETHODIMP FiscalPrinter::OpenSafe()
+{
+    BeginCall();
+    serialproto::Request req;
+    return Simple(*this, serialproto::EncodeOpenSafe(req), req, "OpenSafe");
+}
+
+STDMETHODIMP FiscalPrinter::ChangeSafeSum(LONG Sum, LONG* pRet)
+{
+    BeginCall();
+    WriteEventF(Log, "ChangeSafeSum", "%li", Sum);
+    serialproto::Request req;
+    const HRESULT hr = Exchange(*this, serialproto::EncodeChangeSafeSum(Sum, req), req, "ChangeSafeSum");
+    if (FAILED(hr)) return hr;
+    if (pRet) *pRet = serialproto::DecodeSafeSum(Serial.Link.AnswerBuffer, Serial.Link.AnswerLength);
+    CallSucceeded("ChangeSafeSum");
+    return S_OK;
+}
+
+// ---- receipt ------------------------------------------------------------------------------
+
+STDMETHODIMP FiscalPrinter::CommentCheck(BSTR Text, VARIANT_BOOL Refund)
+{
+    BeginCall();
+    const DriverString text = Ansi(Text);
+    WriteEventF(Log, "CommentCheck", Refund ? "'%s', refund" : "'%s'", text.Text());
+    serialproto::Request req;
+    return Simple(*this, serialproto::EncodeCommentCheck(ForRegister(text), Refund != 0, req), req,
+                  "CommentCheck");
+}
+
+// SaleArticle and RefundArticle: the result is the line's sum, TotalSum the receipt's.
+static HRESULT Article(FiscalPrinter& fp, bool refund, LONG Code, LONG Count, LONG Price, FPTaxType TaxType,
+                       BSTR Name, short CountFormat, LONG CodeEx, LONG* pRet)
+{
+    const char* method = refund ? "RefundArticle" : "SaleArticle";
+    const DriverString name = Ansi(Name);
+    WriteEventF(fp.Log, method, "%li, %li, %02X, %02X, %li, '%s'", Code, Count, static_cast<unsigned>(TaxType),
+                static_cast<unsigned>(CountFormat) & 0xFFFFu, CodeEx, name.Text());
+    serialproto::Article a;
+    a.Code = Code;
+    a.Count = Count;
+    a.Price = Price;
+    a.TaxType = static_cast<std::int32_t>(TaxType);
+    a.Name = ForRegister(name);
+    a.CountFormat = CountFormat;
+    a.CodeEx = CodeEx;
+    serialproto::Request req;
+    const HRESULT hr = Exchange(fp, serialproto::EncodeArticle(a, refund, req), req, method);
+    if (FAILED(hr)) return hr;
+    const auto answer = serialproto::DecodeArticleAnswer(fp.Serial.Link.AnswerBuffer, fp.Serial.Link.AnswerLength);
+    fp.TotalSum = answer.TotalSum;
+    if (pRet) *pRet = answer.Result;
+    fp.CallSucceeded(method);
+    return S_OK;
+}
+
+STDMETHODIMP FiscalPrinter::SaleArticle(LONG Code, LONG Count, LONG Price, FPTaxType TaxType, BSTR Name,
+                                        short CountFormat, LONG CodeEx, LONG* pRet)
+{
+    BeginCall();
+    return Article(*this, false, Code, Count, Price, TaxType, Name, CountFormat, CodeEx, pRet);
+}
+
+STDMETHODIMP FiscalPrinter::RefundArticle(LONG Code, LONG Count, LONG Price, FPTaxType TaxType, BSTR Name,
+                                          short CountFormat, LONG CodeEx, LONG* pRet)
+{
+    BeginCall();
+    return Article(*this, true, Code, Count, Price, TaxType, Name, CountFormat, CodeEx, pRet);
+}
+
+STDMETHODIMP FiscalPrinter::GiveDiscount(LONG Value, VARIANT_BOOL OnTotal, VARIANT_BOOL SumMode, BSTR Text,
+                                         short PercentFormat, LONG* pRet)
+{
+    BeginCall();
+    const DriverString text = Ansi(Text);
+    WriteEventF(Log, "GiveDiscount", "%li, %i, %i, %i, '%s'", Value, Flag(OnTotal), Flag(SumMode),
+                PercentFormat, text.Text());
+    serialproto::Request req;
+    const HRESULT hr = Exchange(*this,
+                                serialproto::EncodeGiveDiscount(Value, OnTotal != 0, SumMode != 0, ForRegister(text),
+                                                                PercentFormat, req),
+                                req, "GiveDiscount");
+    if (FAILED(hr)) return hr;
+    const auto answer = serialproto::DecodeDiscountAnswer(Serial.Link.AnswerBuffer, Serial.Link.AnswerLength);
+    TotalSum = answer.TotalSum;
+    if (pRet) *pRet = answer.Result;
+    CallSucceeded("GiveDiscount");
+    return S_OK;
+}
+
+STDMETHODIMP FiscalPrinter::PayCheck(FPPayType Type, LONG Sum, BSTR Text, LONG* pRet)
+{
+    BeginCall();
+    const DriverString text = Ansi(Text);
+    WriteEventF(Log, "PayCheck", "%02X, %li, '%s'", static_cast<unsigned>(Type), Sum, text.Text());
+    serialproto::Request req;
+    const HRESULT hr = Exchange(
+        *this, serialproto::EncodePayCheck(static_cast<std::int32_t>(Type), Sum, ForRegister(text), req), req,
+        "PayCheck");
+    if (FAILED(hr)) return hr;
+    const auto answer = serialproto::DecodePayAnswer(Serial.Link.AnswerBuffer, Serial.Link.AnswerLength);
+    TotalSum = answer.TotalSum;
+    if (pRet) *pRet = answer.Result;
+    CallSucceeded("PayCheck");
+    return S_OK;
+}
+
+STDMETHODIMP FiscalPrinter::CancelCheck()
+{
+    BeginCall();
+    serialproto::Request req;
+    return Simple(*this, serialproto::EncodeCancelCheck(req), req, "CancelCheck");
+}
+
+// ---- printing -----------------------------------------------------------------------------
+
+STDMETHODIMP FiscalPrinter::PrintCopy(LONG RecordId)
+{
+    BeginCall();
+    WriteEventF(Log, "PrintCopy", "%li", RecordId);
+    serialproto::Request req;
+    return Simple(*this, serialproto::EncodePrintCopy(RecordId, req), req, "PrintCopy");
+}
+
+// The members that print one text: entry event with the text as given, then the request.
+using TextEncoder = fpresult::Result (*)(const std::string&, serialproto::Request&);
+
+static HRESULT PrintText(FiscalPrinter& fp, BSTR Text, TextEncoder encode, const char* method)
+{
+    const DriverString text = Ansi(Text);
+    WriteEventF(fp.Log, method, "'%s'", text.Text());
+    serialproto::Request req;
+    return Simple(fp, encode(ForRegister(text), req), req, method);
+}
+
+STDMETHODIMP FiscalPrinter::SetCheckBarcode(BSTR Text)
+{
+    BeginCall();
+    return PrintText(*this, Text, serialproto::EncodeSetCheckBarcode, "SetCheckBarcode");
+}
+
+STDMETHODIMP FiscalPrinter::PrintBarcode(BSTR Text)
+{
+    BeginCall();
+    return PrintText(*this, Text, serialproto::EncodePrintBarcode, "PrintBarcode");
+}
+
+STDMETHODIMP FiscalPrinter::PrintQR(BSTR Text)
+{
+    BeginCall();
+    return PrintText(*this, Text, serialproto::EncodePrintQR, "PrintQR");
+}
+
+STDMETHODIMP FiscalPrinter::PrintComment(BSTR Text)
+{
+    BeginCall();
+    return PrintText(*this, Text, serialproto::EncodePrintComment, "PrintComment");
+}
+
+STDMETHODIMP FiscalPrinter::PrintCommentBarcode(BSTR Text)
+{
+    BeginCall();
+    return PrintText(*this, Text, serialproto::EncodePrintCommentBarcode, "PrintCommentBarcode");
+}
+
 // ---- members ----------------------------------------------------------------------------
 
 #define PENDING(method)                           \
@@ -156,65 +371,8 @@ STDMETHODIMP FiscalPrinter::GetTime(BSTR* pRet)
 
 STDMETHODIMP FiscalPrinter::SetDate(BSTR) { BeginCall(); PENDING("SetDate"); }
 STDMETHODIMP FiscalPrinter::SetTime(BSTR) { BeginCall(); PENDING("SetTime"); }
-STDMETHODIMP FiscalPrinter::LineFeed() { BeginCall(); PENDING("LineFeed"); }
 STDMETHODIMP FiscalPrinter::PrintVersion() { BeginCall(); PENDING("PrintVersion"); }
 
-STDMETHODIMP FiscalPrinter::DisplayString(LONG Row, BSTR String)
-{
-    BeginCall();
-    WriteEventF(Log, "DisplayString", "%li, '%s'", Row, Ansi(String).Text());
-    PENDING("DisplayString");
-}
-
-STDMETHODIMP FiscalPrinter::ChangeSafeSum(LONG Sum, LONG*)
-{
-    BeginCall();
-    WriteEventF(Log, "ChangeSafeSum", "%li", Sum);
-    PENDING("ChangeSafeSum");
-}
-
-STDMETHODIMP FiscalPrinter::CommentCheck(BSTR Text, VARIANT_BOOL Refund)
-{
-    BeginCall();
-    WriteEventF(Log, "CommentCheck", Refund ? "'%s', refund" : "'%s'", Ansi(Text).Text());
-    PENDING("CommentCheck");
-}
-
-STDMETHODIMP FiscalPrinter::CancelCheck() { BeginCall(); PENDING("CancelCheck"); }
-
-STDMETHODIMP FiscalPrinter::PayCheck(FPPayType Type, LONG Sum, BSTR Text, LONG*)
-{
-    BeginCall();
-    WriteEventF(Log, "PayCheck", "%02X, %li, '%s'", static_cast<unsigned>(Type), Sum, Ansi(Text).Text());
-    PENDING("PayCheck");
-}
-
-STDMETHODIMP FiscalPrinter::SaleArticle(LONG Code, LONG Count, LONG, FPTaxType TaxType, BSTR Name,
-                                        short CountFormat, LONG CodeEx, LONG*)
-{
-    BeginCall();
-    WriteEventF(Log, "SaleArticle", "%li, %li, %02X, %02X, %li, '%s'", Code, Count,
-                static_cast<unsigned>(TaxType), static_cast<unsigned>(CountFormat) & 0xFFFFu, CodeEx,
-                Ansi(Name).Text());
-    PENDING("SaleArticle");
-}
-
-STDMETHODIMP FiscalPrinter::RefundArticle(LONG Code, LONG Count, LONG, FPTaxType TaxType, BSTR Name,
-                                          short CountFormat, LONG CodeEx, LONG*)
-{
-    BeginCall();
-    WriteEventF(Log, "RefundArticle", "%li, %li, %02X, %02X, %li, '%s'", Code, Count,
-                static_cast<unsigned>(TaxType), static_cast<unsigned>(CountFormat) & 0xFFFFu, CodeEx,
-                Ansi(Name).Text());
-    PENDING("RefundArticle");
-}
-
-STDMETHODIMP FiscalPrinter::PrintCopy(LONG RecordId)
-{
-    BeginCall();
-    WriteEventF(Log, "PrintCopy", "%li", RecordId);
-    PENDING("PrintCopy");
-}
 
 STDMETHODIMP FiscalPrinter::SetCheckCaption(LONG, BSTR, VARIANT_BOOL, VARIANT_BOOL)
 {
@@ -222,45 +380,14 @@ STDMETHODIMP FiscalPrinter::SetCheckCaption(LONG, BSTR, VARIANT_BOOL, VARIANT_BO
     PENDING("SetCheckCaption");
 }
 
-STDMETHODIMP FiscalPrinter::GiveDiscount(LONG Value, VARIANT_BOOL OnTotal, VARIANT_BOOL SumMode, BSTR Text,
-                                         short PercentFormat, LONG*)
-{
-    BeginCall();
-    WriteEventF(Log, "GiveDiscount", "%li, %i, %i, %i, '%s'", Value, Flag(OnTotal), Flag(SumMode),
-                PercentFormat, Ansi(Text).Text());
-    PENDING("GiveDiscount");
-}
-
 STDMETHODIMP FiscalPrinter::PrintArtReport(short, LONG, LONG, LONG, LONG) { BeginCall(); PENDING("PrintArtReport"); }
 STDMETHODIMP FiscalPrinter::PrintXReport(short) { BeginCall(); PENDING("PrintXReport"); }
 STDMETHODIMP FiscalPrinter::PrintZReport(short, LONG*) { BeginCall(); PENDING("PrintZReport"); }
 
-STDMETHODIMP FiscalPrinter::SetCheckBarcode(BSTR Text)
-{
-    BeginCall();
-    WriteEventF(Log, "SetCheckBarcode", "'%s'", Ansi(Text).Text());
-    PENDING("SetCheckBarcode");
-}
-
-STDMETHODIMP FiscalPrinter::PrintBarcode(BSTR Text)
-{
-    BeginCall();
-    WriteEventF(Log, "PrintBarcode", "'%s'", Ansi(Text).Text());
-    PENDING("PrintBarcode");
-}
-
 STDMETHODIMP FiscalPrinter::AlterOnlineMode() { BeginCall(); PENDING("AlterOnlineMode"); }
 STDMETHODIMP FiscalPrinter::AlterCutterMode() { BeginCall(); PENDING("AlterCutterMode"); }
 STDMETHODIMP FiscalPrinter::ChangeBitrate(LONG) { BeginCall(); PENDING("ChangeBitrate"); }
-STDMETHODIMP FiscalPrinter::OpenSafe() { BeginCall(); PENDING("OpenSafe"); }
 STDMETHODIMP FiscalPrinter::GetSafeSum(double*) { BeginCall(); PENDING("GetSafeSum"); }
-
-STDMETHODIMP FiscalPrinter::PrintComment(BSTR Text)
-{
-    BeginCall();
-    WriteEventF(Log, "PrintComment", "'%s'", Ansi(Text).Text());
-    PENDING("PrintComment");
-}
 
 STDMETHODIMP FiscalPrinter::ChangePassword(short, short, short, BSTR) { BeginCall(); PENDING("SetPassword"); }
 STDMETHODIMP FiscalPrinter::Login(short, short, BSTR) { BeginCall(); PENDING("Login"); }
@@ -280,18 +407,4 @@ STDMETHODIMP FiscalPrinter::PrintReportById(short, LONG, LONG, VARIANT_BOOL) { B
 STDMETHODIMP FiscalPrinter::SetLogo(short, BSTR, LONG, LONG) { BeginCall(); PENDING("SetLogo"); }
 STDMETHODIMP FiscalPrinter::SetPayTypeName(short, FPPayType, BSTR) { BeginCall(); PENDING("SetPayTypeName"); }
 
-STDMETHODIMP FiscalPrinter::PrintQR(BSTR Text)
-{
-    BeginCall();
-    WriteEventF(Log, "PrintQR", "'%s'", Ansi(Text).Text());
-    PENDING("PrintQR");
-}
-
 STDMETHODIMP FiscalPrinter::GetTimeToBlock(short, int*) { BeginCall(); PENDING("GetTimeToBlock"); }
-
-STDMETHODIMP FiscalPrinter::PrintCommentBarcode(BSTR Text)
-{
-    BeginCall();
-    WriteEventF(Log, "PrintCommentBarcode", "'%s'", Ansi(Text).Text());
-    PENDING("PrintCommentBarcode");
-}

@@ -2,7 +2,8 @@
 # The serial half of the demo: PELTRA44.exe (mingw-w64 i686) under Wine, started by COM
 # for a VBScript client, drives the serial register simulator through COM5, which the
 # demo's private Wine prefix maps to the simulator's pseudo-terminal. Shows the client's
-# output, what the register received and answered, and the driver's work log.
+# output, the receipt tape the register printed, what it received and answered, and the
+# driver's work log.
 # Called by scripts/demo.sh; runs on its own too (after scripts/setup.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -27,7 +28,8 @@ sim="$B/native/simulators/serialreg/peltra-serialsim"
 rm -rf "$demo"
 mkdir -p "$demo"
 cp "$B/win/comserver/PELTRA44.exe" "$demo/" 2>/dev/null || cp "$(find "$B/win" -name PELTRA44.exe | head -n 1)" "$demo/"
-cp "$root/scripts/demo/serial.vbs" "$demo/"
+# The script host reads scripts in the ANSI code page.
+iconv -f UTF-8 -t CP1251 "$root/scripts/demo/serial.vbs" >"$demo/serial.vbs"
 printf '[VAdazi]\r\nDoLog=1\r\n' >"$demo/PELTRA44.ini"
 # Message boxes (registration) go to a file instead of waiting for a click.
 export PELTRA44_MSGBOX_LOG="Z:$demo/boxes.txt"
@@ -43,7 +45,7 @@ trap 'exit 130' INT TERM
 
 "$sim" --clock "2026-12-08 09:00:00" --model "PELTRA-SIM" --fiscal-number "4000123456" \
     --taxpayer "ТОВ Крамниця Демо" --taxpayer "вул. Хрещатик, 1" --taxpayer "м. Київ" \
-    --tax-number "123456789012" --sw-version "1.2" --log "$demo/register.log" >"$demo/sim.out" 2>&1 &
+    --tax-number "123456789012" --sw-version "1.2" --log "$demo/register.log" --tape "$demo/tape.txt" >"$demo/sim.out" 2>&1 &
 sim_pid=$!
 pty=
 for _ in $(seq 100); do
@@ -66,6 +68,9 @@ echo "== A VBScript client: CreateObject(\"PELTRA44.FiscalPrinter\")"
 w cscript //nologo "Z:$demo/serial.vbs" COM5 | iconv -f CP866 -t UTF-8 | tr -d '\r' | tee "$demo/client.txt"
 grep -qx DONE "$demo/client.txt" || { echo "the client did not finish" >&2; exit 1; }
 
+echo
+echo "== The register's receipt tape ($demo/tape.txt)"
+cat "$demo/tape.txt"
 echo
 echo "== What the register received and answered ($demo/register.log)"
 cat "$demo/register.log"

@@ -1,5 +1,7 @@
-' Demo client of PELTRA44: what a point-of-sale program does first with the serial
-' register. Late-bound, as scripting clients are. Usage: serial.vbs PORT
+' Demo client of PELTRA44: what a point-of-sale program does with the serial register:
+' connect, read its state, date and time, then sell a receipt of two articles paid in
+' cash with change. Late-bound, as scripting clients are. Usage: serial.vbs PORT
+' (The file is kept in UTF-8; the demo hands it to the script host in the ANSI page.)
 Option Explicit
 Dim fp, port, v
 port = WScript.Arguments(0)
@@ -40,6 +42,23 @@ Show "register date", v
 v = fp.GetTime()
 Outcome "GetTime"
 Show "register time", v
+
+' A sale receipt. Money in kopiykas; counts with three decimals (1000 = one unit).
+fp.DisplayString 0, "Кава 250г, Молоко"
+Outcome "DisplayString"
+v = fp.SaleArticle(1001, 1000, 18950, 128, "Кава мелена 250 г", 3)
+Outcome "SaleArticle 1 x 189.50, group А"
+Show "line sum / receipt total", v & " / " & fp.TotalSum
+v = fp.SaleArticle(2002, 2000, 3475, 129, "Молоко 2,5% 0,9 л", 3)
+Outcome "SaleArticle 2 x 34.75, group Б"
+Show "line sum / receipt total", v & " / " & fp.TotalSum
+v = fp.PayCheck(3, 30000, "Готівка")
+Outcome "PayCheck cash 300.00"
+Show "change", v
+Show "TotalSum (due after the payment; negative: change)", fp.TotalSum
+Show "register state", "0x" & Hex(fp.EcrState) & " (receipt closed)"
+fp.PayCheck 3, 100
+Outcome "PayCheck with no receipt open"
 fp.Disconnect
 Outcome "Disconnect"
 v = fp.GetDate()

@@ -62,8 +62,6 @@ Answer GetTime(RegisterState& st, const Bytes&, const Bytes&) {
     return Answer{0, 0, {Bcd(tm.tm_hour), Bcd(tm.tm_min), Bcd(tm.tm_sec)}};
 }
 
-Answer NoData(RegisterState&, const Bytes&, const Bytes&) { return Answer{}; }
-
 // Logo: code, password (2), 1 = image follows / 0 = clear, width (2), height (2); the
 // image (width / 8 x height bytes) comes as extra data.
 std::size_t LogoBytes(const Bytes& r) {
@@ -91,7 +89,6 @@ const CommandSpec kCommands[] = {
     {0x00, "GetState", 1, 0, nullptr, GetState},
     {0x01, "GetDate", 1, 0, nullptr, GetDate},
     {0x03, "GetTime", 1, 0, nullptr, GetTime},
-    {0x0E, "LineFeed", 1, 150, nullptr, NoData},
     {0x2D, "SetLogo", 8, 300, LogoBytes, SetLogo},
 };
 
@@ -100,7 +97,7 @@ const CommandSpec kCommands[] = {
 const CommandSpec* FindCommand(std::uint8_t code) {
     for (const auto& c : kCommands)
         if (c.code == code) return &c;
-    return nullptr;
+    return FindReceiptCommand(code);
 }
 
 std::time_t RegisterState::Now() const {

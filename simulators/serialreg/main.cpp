@@ -34,6 +34,8 @@ const char kUsage[] =
     "  --baud N|auto         line speed for pacing the output, 10 bits per byte; auto\n"
     "                        (default) follows the speed the driver sets on the line\n"
     "  --log FILE|-          log of what was received and answered (- = standard error)\n"
+    "  --tape FILE|-         the printed tape: receipts, comments, safe operations (UTF-8;\n"
+    "                        - = standard output, after the PTY line)\n"
     "  --clock \"YYYY-MM-DD HH:MM:SS\"\n"
     "                        register time at start (default: the local time); it runs on\n"
     "  --frozen-clock        the register time does not advance\n"
@@ -81,7 +83,7 @@ int Fail(const std::string& message) {
 int main(int argc, char** argv) {
     RegisterState state;
     std::vector<Fault> faults;
-    std::string linkPath, logPath, controlPath;
+    std::string linkPath, logPath, controlPath, tapePath;
     long baud = 0;
     bool clockSet = false;
     int taxPayers = 0;
@@ -110,6 +112,8 @@ int main(int argc, char** argv) {
             }
         } else if (opt == "--control") {
             controlPath = v;
+        } else if (opt == "--tape") {
+            tapePath = v;
         } else if (opt == "--log") {
             logPath = v;
         } else if (opt == "--clock") {
@@ -156,6 +160,13 @@ int main(int argc, char** argv) {
         if (!log) return Fail(logPath + ": " + std::strerror(errno));
     }
 
+    if (tapePath == "-") {
+        state.tape = stdout;
+    } else if (!tapePath.empty()) {
+        state.tape = std::fopen(tapePath.c_str(), "w");
+        if (!state.tape) return Fail(tapePath + ": " + std::strerror(errno));
+    }
+
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigaction(SIGTERM, &sa, nullptr);
@@ -195,5 +206,6 @@ int main(int argc, char** argv) {
     }
     if (!linkPath.empty()) ::unlink(linkPath.c_str());
     if (log && log != stderr) std::fclose(log);
+    if (state.tape && state.tape != stdout) std::fclose(state.tape);
     return 0;
 }

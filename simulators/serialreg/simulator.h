@@ -31,6 +31,23 @@ struct RegisterState {
     Bytes logo;
     unsigned logoWidth = 0, logoHeight = 0;
 
+    // The receipt being printed (receipt.cpp) and the printed tape.
+    struct Receipt {
+        bool open = false;
+        bool payout = false;         // refund (payout) receipt: fpsCheckType
+        bool paying = false;         // payments began: no more lines
+        bool hasSales = false;
+        std::int64_t total = 0;      // smallest currency unit
+        std::int64_t paid = 0;
+        std::int64_t lastLine = 0;   // sum of the last line, base of a line discount
+        std::vector<std::string> lines;  // the receipt as printed so far (UTF-8)
+    } receipt;
+    int receiptNumber = 0;           // receipts closed since start
+    std::vector<std::string> lastReceipt;  // for a copy
+    std::int64_t safe = 0;           // cash in the drawer
+    std::string display[2];          // customer display rows (UTF-8)
+    std::FILE* tape = nullptr;       // printed lines go here when set
+
     std::time_t Now() const;
 };
 
@@ -51,6 +68,8 @@ struct CommandSpec {
     Answer (*run)(RegisterState& state, const Bytes& request, const Bytes& extra);
 };
 const CommandSpec* FindCommand(std::uint8_t code);
+// The receipt, safe, display and printing commands (receipt.cpp), or null.
+const CommandSpec* FindReceiptCommand(std::uint8_t code);
 
 // An injected fault, for matching commands (cmd < 0: all) and a number of answers
 // (count < 0: no limit).

@@ -44,7 +44,8 @@ kill_wine
 rm -rf "$run"
 mkdir -p "$run"
 cp "$exe" "$run/PELTRA44.exe"
-cp "$src/drive.vbs" "$run/"
+# The script is kept in UTF-8; the script host reads it in the ANSI code page.
+iconv -f UTF-8 -t CP1251 "$src/drive.vbs" >"$run/drive.vbs"
 printf '[VAdazi]\r\nDoLog=1\r\n' >"$run/PELTRA44.ini"
 export PELTRA44_MSGBOX_LOG="Z:$run/boxes.txt"
 if [ ! -f "$prefix/system.reg" ]; then w cmd /c exit >/dev/null 2>&1 || true; fi
@@ -55,7 +56,7 @@ if [ ! -f "$prefix/system.reg" ]; then w cmd /c exit >/dev/null 2>&1 || true; fi
 "$sim" --clock "2016-07-24 10:20:30" --frozen-clock --model "PELTRA-SIM" --fiscal-number "1234567890" \
     --taxpayer "ТОВ Тест" --taxpayer "вул. Хрещатик, 1" --taxpayer "м. Київ" \
     --tax-number "123456789012" --sw-version "1.2" \
-    --control "$run/control" --log "$run/sim.log" >"$run/sim.out" 2>&1 &
+    --control "$run/control" --log "$run/sim.log" --tape "$run/tape.txt" >"$run/sim.out" 2>&1 &
 sim_pid=$!
 pty=
 for _ in $(seq 100); do
@@ -95,6 +96,33 @@ for line in "Connect=0||" "GetDate=A0042802|GetDate|Ошибка ЭККР 21: н
     check "register error: $line" has "$run/register-error.txt" "$line"
 done
 
+echo "== receipt"
+control clear
+vbs receipt COM5 >"$run/receipt.txt"
+cat "$run/receipt.txt"
+e39="A0042802|PayCheck|Ошибка ЭККР 39: команда запрещена, чек не открыт."
+for line in "Connect=0||" "PayCheckNotOpen=$e39" "ErrorNumber=A0042802" "EcrErrorNumber=39" \
+    "Sale1=3100|0||" "TotalSum1=3100" "EcrState1=6000" "Sale2=2990|0||" "TotalSum2=6090" \
+    "SaleGroupE=A0042802|SaleArticle|Ошибка ЭККР 23: налоговая группа не существует или не установлена, налоги не вводились." \
+    "SaleZero=80070057|SaleArticle|Неверный аргумент." \
+    "Discount=-305|0||" "TotalSum3=5785" "Comment=0||" "Pay=4215|0||" "TotalSum4=-4215" "EcrState4=2000" \
+    "Withdraw=A0042802|ChangeSafeSum|Ошибка ЭККР 35: сумма \"выдано\" больше, чем в денежном ящике." \
+    "Deposit=8285|0||" "BarcodeShort=80070057|PrintBarcode|Неверный аргумент." "Display=0||" \
+    "Refund=1550|0||" "Cancel=0||" "EcrState5=2000" \
+    "CancelAgain=A0042802|CancelCheck|Ошибка ЭККР 39: команда запрещена, чек не открыт." \
+    "OpenSafe=0||" "LineFeed=0||" "DONE"; do
+    check "receipt: $line" has "$run/receipt.txt" "$line"
+done
+cat "$run/tape.txt"
+# The register has no Ukrainian І/і: the driver sends Latin I/i instead.
+for line in "ФІСКАЛЬНИЙ ЧЕК No 1" "2.000 x 15.50" 'Молоко                    31.00 А' \
+    'Хлiб житнiй               29.90 Б' "ЗНИЖКА 5.00% НА ЧЕК" 'Знижка                    -3.05' \
+    "Дякуємо!" 'СУМА                      57.85' "Готiвка" 'ГОТІВКА                  100.00' \
+    'РЕШТА                     42.15' "ДЯКУЄМО ЗА ПОКУПКУ" 'СЛУЖБОВЕ ВНЕСЕННЯ         25.00' \
+    "[display 0: Сума 59.62]" "ЧЕК ВИПЛАТИ No 2" "ЧЕК АНУЛЬОВАНО" "[drawer opened]"; do
+    check "tape: $line" has "$run/tape.txt" "$line"
+done
+
 echo "== silent register"
 control clear "fault silence"
 vbs silent COM5 >"$run/silent.txt"
@@ -131,11 +159,17 @@ for line in "Connect - COM5 19200bps" "Connect - Ok" "GetState - Ok" "GetTime - 
     "-> (7) 10 02 07 01 F8 10 03" "data (3) 24 07 16" "GetDate - 24/07/16" "Disconnect - Ok" \
     "GetDate - Ошибка ЭККР 21: неправильный пароль." "No answer" \
     "Connect - Нет ответа от принтера." "GetState - Необходимо выполнить команду Connect." \
-    "Connect - Неверный аргумент."; do
+    "Connect - Неверный аргумент." "PayCheck - Ошибка ЭККР 39: команда запрещена, чек не открыт." \
+    "SaleArticle - 123, 2000, 80, 03, 0, 'Молоко'" "SaleArticle - Ok" "SaleArticle - 1, 0, 80, 83, 0, ''" \
+    "SaleArticle - Неверный аргумент." "GiveDiscount - 500, 1, 0, 2, 'Знижка'" "GiveDiscount - Ok" \
+    "CommentCheck - 'Дякуємо!'" "PayCheck - 03, 10000, 'Готівка'" "PayCheck - Ok" "ChangeSafeSum - 2500" \
+    "PrintBarcode - '12345'" "DisplayString - 0, 'Сума 59.62'" "RefundArticle - Ok" "CancelCheck - Ok"; do
     check "log: $line" has "$run/log.txt" "$line"
 done
 # The worked exchange: the answer to GetDate with sequence 7, then the trailer bytes.
 check "log: answer of the worked exchange" grep -qE '^<- \(1[35]\) 10 02 07 01 00 00 20 24 07 16 97 10 03( [0-9A-F]{2}){0,2}$' "$run/log.txt"
+# The first sale with sequence 3, the name in the register's code page.
+check "log: the sale's request frame" grep -qE '^-> \([0-9]+\) 10 02 03 14 D0 07 00 03 0E 06 00 00 80 06 8C AE AB AE AA AE 7B 00 00 00 00 00 [0-9A-F]{2} 10 03$' "$run/log.txt"
 check "log: bad port event" grep -qE '^Connect - Ошибка [0-9]+: .+' "$run/log.txt"
 check "log: no entry for the long port name" bash -c "! grep -q '^Connect - CCCC' '$run/log.txt'"
 

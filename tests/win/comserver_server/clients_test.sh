@@ -93,7 +93,7 @@ check "C++ client checks" bash -c "grep -q '^ok' '$run/calls.txt' && ! grep -q F
 vbs "$run/basic.vbs" >"$run/basic.txt"
 for line in "Version=1.00.2999.2999" "Name=PELTRA44" "EcrState=-2147483648" \
     "TaxPayerInfo0=80070057|VAdazi|Неверный аргумент." "ErrorNumber=-2147024809" \
-    "ErrorDescription=Неверный аргумент." "PayCheck=80004001|PayCheck|Не поддерживается." \
+    "ErrorDescription=Неверный аргумент." "PayCheck=A0042002|PayCheck|Необходимо выполнить команду Connect." \
     "GetZReport=80004001|VAdazi|Не поддерживается." "DONE"; do
     check "VBScript $line" has "$run/basic.txt" "$line"
 done
@@ -105,7 +105,7 @@ check "first client sees the last client's error (E_NOTIMPL) and ends" \
 check "idle server exits after its last client" wait_servers 0 40
 log >"$run/log.txt"
 check "log: PayCheck entry with type 3 and sum -1" has "$run/log.txt" "PayCheck - 03, -1, ''"
-check "log: PayCheck failure" has "$run/log.txt" "PayCheck - Не поддерживается."
+check "log: PayCheck failure" has "$run/log.txt" "PayCheck - Необходимо выполнить команду Connect."
 check "log: connected, disconnected, stopped" \
     bash -c "grep -o 'Объект подключён\|Объект отключён\|Остановка' '$run/log.txt' | tr '\n' ' ' | grep -q 'Объект подключён Объект отключён Остановка'"
 

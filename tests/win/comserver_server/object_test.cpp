@@ -252,12 +252,12 @@ TEST_F(ObjectTest, LateBoundPayCheckGetsTheDefaults)
     UINT argErr = 0;
     EXPECT_EQ(DISP_E_EXCEPTION, disp->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &none, &result, &ex, &argErr));
     EXPECT_STREQ(L"PayCheck", ex.bstrSource);
-    EXPECT_STREQ(L"Не поддерживается.", ex.bstrDescription);
-    EXPECT_EQ(E_NOTIMPL, ex.scode);
+    EXPECT_STREQ(L"Необходимо выполнить команду Connect.", ex.bstrDescription);
+    EXPECT_EQ(static_cast<HRESULT>(0xA0042002), ex.scode);
     SysFreeString(ex.bstrSource);
     SysFreeString(ex.bstrDescription);
     SysFreeString(ex.bstrHelpFile);
-    EXPECT_EQ("PayCheck - Не поддерживается.", Newest());
+    EXPECT_EQ("PayCheck - Необходимо выполнить команду Connect.", Newest());
     EXPECT_STREQ("PayCheck - 03, -1, ''", RecentEvent(fp.Log, 1));
 
     // Through IDispatch, properties too: EcrState as a property get.
