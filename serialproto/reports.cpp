@@ -1,0 +1,171 @@
+#include "reports.h"
+
+#include "commands.h"
+
+namespace serialproto {
+namespace {
+
+void Put(Request& out, std::uint32_t v, int width) {
+    for (int i = 0; i < width; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+std::uint32_t Get32(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+           std::uint32_t(p[3]) << 24;
+}
+
+std::int32_t GetS32(const std::uint8_t* p) { return static_cast<std::int32_t>(Get32(p)); }
+
+int Bcd(std::uint8_t b) { return (b >> 4) * 10 + (b & 0x0F); }
+
+std::int32_t BcdCounter(const std::uint8_t* p) { return Bcd(p[1]) * 100 + Bcd(p[0]); }
+
+void GetTax(const std::uint8_t* p, SumsByTax& s) {
+    for (int i = 0; i < 6; ++i) s.Sum[i] = GetS32(p + 4 * i);
+}
+void GetPay(const std::uint8_t* p, SumsByPay& s) {
+    for (int i = 0; i < 10; ++i) s.Sum[i] = GetS32(p + 4 * i);
+}
+
+fpresult::Result WithPassword(Command code, std::int16_t password, Request& out) {
+    out.clear();
+    out.push_back(code);
+    Put(out, static_cast<std::uint16_t>(password), 2);
+    return fpresult::kOk;
+}
+
+fpresult::Result Bare(Command code, Request& out) {
+    out.assign(1, code);
+    return fpresult::kOk;
+}
+
+bool DateBytes(const std::string& text, Request& out) {
+    if (text.size() != 8 || text[2] != '/' || text[5] != '/') return false;
+    for (int g = 0; g < 3; ++g) {
+        char hi = text[3 * g], lo = text[3 * g + 1];
+        if (hi < '0' || hi > '9' || lo < '0' || lo > '9') return false;
+        out.push_back(static_cast<std::uint8_t>((hi - '0') << 4 | (lo - '0')));
+    }
+    return true;
+}
+
+} // namespace
+
+fpresult::Result EncodePrintXReport(std::int16_t password, Request& out) {
+    return WithPassword(kCmdPrintXReport, password, out);
+}
+
+fpresult::Result EncodePrintZReport(std::int16_t password, Request& out) {
+    return WithPassword(kCmdPrintZReport, password, out);
+}
+
+fpresult::Result EncodePrintArtReport(std::int16_t password, std::int32_t fromCode, std::int32_t toCode,
+                                      std::int32_t fromCodeEx, std::int32_t toCodeEx, Request& out) {
+    WithPassword(kCmdPrintArtReport, password, out);
+    if (fromCode || toCode || fromCodeEx || toCodeEx) {
+        Put(out, static_cast<std::uint32_t>(fromCode), 4);
+        Put(out, static_cast<std::uint32_t>(fromCodeEx), 2);
+        Put(out, static_cast<std::uint32_t>(toCode), 4);
+        Put(out, static_cast<std::uint32_t>(toCodeEx), 2);
+    }
+    return fpresult::kOk;
+}
+
+fpresult::Result EncodePrintReportByDate(std::int16_t password, const std::string& from,
+                                         const std::string& to, bool shortForm, Request& out) {
+    WithPassword(shortForm ? kCmdReportByDateShort : kCmdReportByDate, password, out);
+    if (!DateBytes(from, out) || !DateBytes(to, out)) {
+        out.clear();
+        return fpresult::kInvalidArg;
+    }
+    return fpresult::kOk;
+}
+
+fpresult::Result EncodePrintReportById(std::int16_t password, std::int32_t idFrom, std::int32_t idTo,
+                                       Request& out) {
+    WithPassword(kCmdReportById, password, out);
+    Put(out, static_cast<std::uint32_t>(idFrom), 2);
+    Put(out, static_cast<std::uint32_t>(idTo), 2);
+    return fpresult::kOk;
+}
+
+fpresult::Result EncodeGetXReport(Request& out) { return Bare(kCmdGetXReport, out); }
+fpresult::Result EncodeGetCheckSum(Request& out) { return Bare(kCmdGetCheckSum, out); }
+fpresult::Result EncodeGetSafeSum(Request& out) { return Bare(kCmdGetSafeSum, out); }
+
+fpresult::Result EncodeGetArticleInfo(std::int32_t code, std::int32_t codeEx, Request& out) {
+    Bare(kCmdGetArticleInfo, out);
+    Put(out, static_cast<std::uint32_t>(code), 4);
+    Put(out, static_cast<std::uint32_t>(codeEx), 2);
+    return fpresult::kOk;
+}
+
+fpresult::Result EncodeGetTimeToBlock(std::int16_t password, Request& out) {
+    WithPassword(kCmdGetTimeToBlock, password, out);
+    Put(out, 1, 2);
+    out.push_back(4);
+    return fpresult::kOk;
+}
+
+fpresult::Result EncodeReadMemory(std::int32_t blockAddr, std::int32_t page, std::int32_t count,
+                                  Request& out) {
+    out.clear();
+    if (count < 1 || count > 128) return fpresult::kInvalidArg;
+    out.push_back(kCmdReadMemory);
+    Put(out, static_cast<std::uint32_t>(blockAddr), 2);
+    out.push_back(static_cast<std::uint8_t>(page));
+    out.push_back(static_cast<std::uint8_t>(count));
+    return fpresult::kOk;
+}
+
+std::int32_t DecodeZReportResult(const std::uint8_t* data, std::int32_t n) {
+    return (data && n >= 4) ? GetS32(data) : 0;
+}
+
+void DecodeSafeSum(const std::uint8_t* data, std::int32_t n, double& sum) {
+    sum = 0.0;
+    if (!data || n != 5) return;
+    std::uint64_t v = 0;
+    for (int i = 4; i >= 0; --i) v = v << 8 | data[i];
+    sum = static_cast<double>(v);
+}
+
+fpresult::Result DecodeTimeToBlock(const std::uint8_t* data, std::int32_t n, std::int32_t& seconds) {
+    if (!data || n < 168 || data[0] != 0) return FPE_MODEM;
+    const std::int64_t kGrace = 259200;  // 72 hours
+    const std::int32_t a = GetS32(data + 16), b = GetS32(data + 164);
+    const std::int64_t v = a < 0 ? kGrace : std::int64_t(a) + kGrace - b;
+    seconds = static_cast<std::int32_t>(static_cast<std::uint32_t>(v));  // register's 32-bit result
+    return fpresult::kOk;
+}
+
+fpresult::Result DecodeXReport(const std::uint8_t* data, std::int32_t n, XReportData& r) {
+    if (!data || n != kXReportLength) return FPE_PROTOCOL;
+    r.ChecksCount = BcdCounter(data);
+    GetTax(data + 2, r.ByTax);
+    GetPay(data + 26, r.ByPay);
+    r.MarkUp = GetS32(data + 66);
+    r.Discount = GetS32(data + 70);
+    r.SafePlus = GetS32(data + 74);
+    r.RefundChecksCount = BcdCounter(data + 78);
+    GetTax(data + 80, r.RefundByTax);
+    GetPay(data + 104, r.RefundByPay);
+    r.RefundMarkUp = GetS32(data + 144);
+    r.RefundDiscount = GetS32(data + 148);
+    r.SafeMinus = GetS32(data + 152);
+    return fpresult::kOk;
+}
+
+fpresult::Result DecodeCheckSum(const std::uint8_t* data, std::int32_t n, CheckSumData& r) {
+    if (!data || n < 64) return FPE_PROTOCOL;
+    GetTax(data, r.ByTax);
+    GetPay(data + 24, r.ByPay);
+    std::uint32_t total = 0, payed = 0;
+    for (auto v : r.ByTax.Sum) total += static_cast<std::uint32_t>(v);
+    for (auto v : r.ByPay.Sum) payed += static_cast<std::uint32_t>(v);
+    r.TotalSum = static_cast<std::int32_t>(total);
+    r.PayedSum = static_cast<std::int32_t>(payed);
+    return fpresult::kOk;
+}
+
+} // namespace serialproto
