@@ -122,7 +122,7 @@ std::int32_t DecodeZReportResult(const std::uint8_t* data, std::int32_t n) {
     return (data && n >= 4) ? GetS32(data) : 0;
 }
 
-void DecodeSafeSum(const std::uint8_t* data, std::int32_t n, double& sum) {
+void DecodeGetSafeSum(const std::uint8_t* data, std::int32_t n, double& sum) {
     sum = 0.0;
     if (!data || n != 5) return;
     std::uint64_t v = 0;

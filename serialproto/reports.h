@@ -37,7 +37,7 @@ std::int32_t DecodeZReportResult(const std::uint8_t* data, std::int32_t n);
 
 // GetSafeSum answer: only exactly 5 data bytes give a value (40-bit unsigned); any other
 // length leaves `sum` at 0.0 and is not an error.
-void DecodeSafeSum(const std::uint8_t* data, std::int32_t n, double& sum);
+void DecodeGetSafeSum(const std::uint8_t* data, std::int32_t n, double& sum);
 
 // GetTimeToBlock answer: at least 168 bytes with byte 0 equal to 0, else FPE_MODEM.
 fpresult::Result DecodeTimeToBlock(const std::uint8_t* data, std::int32_t n, std::int32_t& seconds);

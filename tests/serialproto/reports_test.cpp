@@ -63,9 +63,9 @@ TEST(Reports, ReadMemoryCountBounds) {
 TEST(Reports, ScalarAnswers) {
     const std::uint8_t five[] = {1, 0, 0, 0, 1};
     double sum = 7;
-    DecodeSafeSum(five, 5, sum);
+    DecodeGetSafeSum(five, 5, sum);
     EXPECT_EQ(sum, 4294967297.0);
-    DecodeSafeSum(five, 4, sum);
+    DecodeGetSafeSum(five, 4, sum);
     EXPECT_EQ(sum, 0.0);
     EXPECT_EQ(DecodeZReportResult(five, 4), 1);
     EXPECT_EQ(DecodeZReportResult(five, 3), 0);
