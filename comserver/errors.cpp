@@ -94,19 +94,6 @@ std::string SystemMessage(DWORD number)
     return msg;
 }
 
-std::wstring Widen(const char* s)
-{
-    if (!s || !*s)
-        return {};
-    int n = MultiByteToWideChar(CP_ACP, 0, s, -1, nullptr, 0);
-    if (n <= 1)
-        return {};
-    std::wstring out(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, s, -1, &out[0], n);
-    out.resize(static_cast<std::size_t>(n - 1));
-    return out;
-}
-
 } // namespace
 
 void SetTextModule(HMODULE module)

@@ -46,6 +46,8 @@ int FirstButton(UINT style)
     }
 }
 
+} // namespace
+
 std::wstring Widen(const char* s)
 {
     if (!s || !*s)
@@ -58,8 +60,6 @@ std::wstring Widen(const char* s)
     out.resize(static_cast<std::size_t>(n - 1));
     return out;
 }
-
-} // namespace
 
 int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT style)
 {
