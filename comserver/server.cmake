@@ -9,6 +9,7 @@ add_library(peltra44_server STATIC
   ${_dir}/fiscal_printer_commands.cpp
   ${_dir}/registration.cpp
   ${_dir}/serial_link.cpp
+  ${_dir}/server_process.cpp
   ${_dir}/tray_window.cpp)
 target_include_directories(peltra44_server PUBLIC ${_dir})
 # Russian event and box texts are written in UTF-8 and compiled to the ANSI page.
