@@ -12,8 +12,8 @@
 
 #include <string>
 
-#include "commands.h"
-#include "receipt.h"
+#include "serialproto/commands.h"
+#include "serialproto/receipt.h"
 
 namespace {
 
