@@ -3,75 +3,38 @@
 #include "private_tmpdir.h"
 
 #include <arpa/inet.h>
-#include <csignal>
+#include <chrono>
 #include <cstdlib>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <sys/prctl.h>
 #include <stdexcept>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <thread>
-#include <chrono>
 #include <unistd.h>
 
 namespace testsupport {
 
-namespace {
-
-bool reaped(int pid, int waitMs)
-{
-    for (int waited = 0;; waited += 10) {
-        int status = 0;
-        const pid_t r = ::waitpid(pid, &status, WNOHANG);
-        if (r == pid || r < 0) return true;
-        if (waited >= waitMs) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-}
-
-} // namespace
-
-NetsimProcess::NetsimProcess(const std::vector<std::string>& options)
+NetsimProcess::NetsimProcess(const std::vector<std::string>& options, const std::string& netns)
 {
     static int serialNo = 0;
-    const std::string ready = privateTmpDir() + "/netsim-" + std::to_string(::getpid()) + "-" +
-                              std::to_string(++serialNo) + ".port";
-    removeFile(ready);
-    std::vector<std::string> argv = {NETSIM_PATH, "--port", "0", "--ready-file", ready};
+    const std::string stem = privateTmpDir() + "/netsim-" + std::to_string(::getpid()) + "-" + std::to_string(++serialNo);
+    ready_ = stem + ".port";
+    output_ = stem + ".out";
+    removeFile(ready_);
+    std::vector<std::string> argv;
+    if (!netns.empty()) argv = {"ip", "netns", "exec", netns};
+    argv.insert(argv.end(), {NETSIM_PATH, "--port", "0", "--ready-file", ready_});
     argv.insert(argv.end(), options.begin(), options.end());
-    std::vector<char*> raw;
-    for (std::string& a : argv) raw.push_back(&a[0]);
-    raw.push_back(nullptr);
-
-    // The child dies with the test process, even when that one is killed or crashes; the
-    // simulator's banner goes nowhere.
-    const pid_t parent = ::getpid();
-    const pid_t pid = ::fork();
-    if (pid < 0) throw std::runtime_error("cannot start " + std::string(NETSIM_PATH));
-    if (pid == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::getppid() != parent) ::_exit(127);
-        const int null = ::open("/dev/null", O_WRONLY);
-        if (null >= 0) ::dup2(null, 1);
-        ::execv(NETSIM_PATH, raw.data());
-        ::_exit(127);
-    }
-    pid_ = pid;
+    child_ = std::make_unique<Child>(argv, output_);
+    if (!child_->started()) throw std::runtime_error("cannot start " + std::string(NETSIM_PATH));
 
     for (int waited = 0; waited < 10000; waited += 20) {
-        if (fileExists(ready)) {
-            port_ = std::atoi(readFile(ready).c_str());
-            if (port_ > 0) return;
-        }
-        if (reaped(pid_, 0)) {
-            pid_ = -1;
-            throw std::runtime_error("the simulator ended before it listened");
-        }
+        port_ = std::atoi(readFile(ready_).c_str());
+        if (port_ > 0) return;
+        if (child_->wait(0) >= 0) throw std::runtime_error("the simulator ended before it listened: " + output());
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     stop();
-    throw std::runtime_error("the simulator did not listen within 10 s");
+    throw std::runtime_error("the simulator did not listen within 10 s: " + output());
 }
 
 NetsimProcess::~NetsimProcess()
@@ -79,15 +42,14 @@ NetsimProcess::~NetsimProcess()
     stop();
 }
 
-void NetsimProcess::stop()
+std::string NetsimProcess::output() const
 {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGTERM);
-    if (!reaped(pid_, 5000)) {
-        ::kill(pid_, SIGKILL);
-        reaped(pid_, 5000);
-    }
-    pid_ = -1;
+    return readFile(output_);
+}
+
+int NetsimProcess::stop()
+{
+    return child_->stop();
 }
 
 int unusedLoopbackPort()

@@ -1,7 +1,9 @@
-// Every test process writes its log into a directory of its own: TMPDIR is pointed at a
-// fresh directory before any static initialiser of the code under test runs, and the
-// directory is removed when the process ends.
+// Every test process that links this writes its log into a directory of its own: TMPDIR
+// is pointed at a fresh directory before any static initialiser of the code under test
+// runs, and the directory is removed when the process ends.
 #pragma once
+
+#include "test_files.h"
 
 #include <string>
 
@@ -10,12 +12,7 @@ namespace testsupport {
 // The private directory, without a trailing separator.
 const std::string& privateTmpDir();
 
-std::string readFile(const std::string& path);
-void writeFile(const std::string& path, const std::string& bytes);
-bool fileExists(const std::string& path);
-void removeFile(const std::string& path);
-
-// The lines of the log file (without the BOM and the line feeds).
+// The driver log in it, and its lines (without the BOM).
 std::string logPath();
 std::string logText();
 
