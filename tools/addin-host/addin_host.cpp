@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -272,52 +273,48 @@ Component::~Component()
 
 bool Component::methodName(long index, long alias, std::u16string& out)
 {
-    const WCHAR_T* n = ext()->GetMethodName(index, alias);
-    if (!n) return false;
-    out = n;
-    if (host_->memory_.owns(n)) host_->memory_.release(n);
-    else host_->memory_.noteForeign();
-    return true;
+    return takeName(ext()->GetMethodName(index, alias), out);
 }
 
 bool Component::propName(long index, long alias, std::u16string& out)
 {
-    const WCHAR_T* n = ext()->GetPropName(index, alias);
-    if (!n) return false;
-    out = n;
-    if (host_->memory_.owns(n)) host_->memory_.release(n);
+    return takeName(ext()->GetPropName(index, alias), out);
+}
+
+// A name the add-in handed out is a block of the host's memory: copied, then freed.
+bool Component::takeName(const WCHAR_T* name, std::u16string& out)
+{
+    if (!name) return false;
+    out = name;
+    if (host_->memory_.owns(name)) host_->memory_.release(name);
     else host_->memory_.noteForeign();
     return true;
 }
 
 std::vector<MemberInfo> Component::methods()
 {
-    std::vector<MemberInfo> out;
-    const long n = ext()->GetNMethods();
-    for (long i = 0; i < n; ++i) {
-        MemberInfo m;
+    std::vector<MemberInfo> out(static_cast<std::size_t>(std::max(0L, ext()->GetNMethods())));
+    for (long i = 0; i < static_cast<long>(out.size()); ++i) {
+        MemberInfo& m = out[static_cast<std::size_t>(i)];
         m.index = i;
         methodName(i, 0, m.english);
         methodName(i, 1, m.russian);
         m.params = ext()->GetNParams(i);
         m.hasRetVal = ext()->HasRetVal(i);
-        out.push_back(std::move(m));
     }
     return out;
 }
 
 std::vector<MemberInfo> Component::properties()
 {
-    std::vector<MemberInfo> out;
-    const long n = ext()->GetNProps();
-    for (long i = 0; i < n; ++i) {
-        MemberInfo p;
+    std::vector<MemberInfo> out(static_cast<std::size_t>(std::max(0L, ext()->GetNProps())));
+    for (long i = 0; i < static_cast<long>(out.size()); ++i) {
+        MemberInfo& p = out[static_cast<std::size_t>(i)];
         p.index = i;
         propName(i, 0, p.english);
         propName(i, 1, p.russian);
         p.readable = ext()->IsPropReadable(i);
         p.writable = ext()->IsPropWritable(i);
-        out.push_back(std::move(p));
     }
     return out;
 }

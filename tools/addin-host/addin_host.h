@@ -172,6 +172,7 @@ private:
     friend class AddinHost;
     Component(AddinHost& host, IComponentBase* object) : host_(&host), object_(object) {}
     ILanguageExtenderBase* ext() const { return object_; }
+    bool takeName(const WCHAR_T* name, std::u16string& out);
     Value take(tVariant& v, const std::vector<const void*>& hostOwned);
 
     AddinHost* host_;
