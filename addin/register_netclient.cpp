@@ -45,8 +45,8 @@ public:
 
 void useDriverLog()
 {
-    static DriverLogSink* const sink = new DriverLogSink;  // never destroyed: logging may come late
-    setClientLog(sink);
+    static DriverLogSink sink;
+    setClientLog(&sink);
 }
 
 RegisterFailure failureOf(const Poco::Exception& e)
