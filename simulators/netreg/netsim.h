@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+namespace Poco { namespace Dynamic { class Var; } }
+
 namespace netsim {
 
 // Device type answered to SSDP searches. The driver searches for the same literal: the
@@ -82,10 +84,22 @@ public:
     // Parses "YYYY-MM-DD HH:MM:SS" as UTC seconds; -1 when malformed.
     static int64_t parseClock(const std::string& text);
 
+    // Defined with the register's rules: its state, a document POSTed to "/cgi/chk", a
+    // receipt while its elements are checked.
     struct State;
+    struct Document;
+    struct Receipt;
 private:
     Answer state();
     Answer postDocument(const std::string& body);
+    Answer postNullReceipt(const Document& doc);
+    Answer postCopy();
+    Answer postCash(const Document& doc);
+    Answer postReceipt(const Document& doc);
+    void settle(const std::string& kind, Receipt& receipt);
+    // Appends a journal record {"id","no","time",KIND:content}; returns its id.
+    int64_t record(const std::string& kind, const Poco::Dynamic::Var& content, int32_t no, int64_t time);
+    std::string tapeHeader() const;
     Answer journal(const std::string& query);
     Answer report(const std::string& query);
     Answer fmReport(const std::string& query);
