@@ -429,6 +429,14 @@ void readElements(ReceiptDraft& r, const Array& elements)
 
 } // namespace
 
+std::string Register::documentKind(const std::string& body)
+{
+    Document doc;
+    RegisterError error = RegisterError::BadRequest;
+    if (!parseDocument(body, doc, error)) return std::string();
+    return doc.null ? "{}" : doc.kind;
+}
+
 Answer Register::postDocument(const std::string& body)
 {
     Document doc;
