@@ -111,10 +111,11 @@ struct ConnectionCount {
     uint64_t unauthorised = 0;
 };
 struct Traffic {
-    uint64_t connections = 0;
+    uint64_t connections = 0;     // opened since the count was cleared
     uint64_t requests = 0;
     uint64_t unauthorised = 0;
-    std::vector<ConnectionCount> perConnection;   // the last 1000 connections, oldest first
+    // The last 1000 connections opened, or used, since the count was cleared; oldest first.
+    std::vector<ConnectionCount> perConnection;
 };
 
 // Answer of the register side before faults and encodings.

@@ -30,7 +30,6 @@
 #include <arpa/inet.h>
 #include <sys/socket.h>
 
-#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -73,6 +72,7 @@ std::string htmlPage(int status, const std::string& reason)
 // One connection as the server sees it. Its handler thread reaches it through `current`.
 struct ConnectionState {
     std::shared_ptr<ConnectionCount> count;
+    uint64_t generation = 0;   // of the traffic count it is listed in
 };
 thread_local ConnectionState* current = nullptr;
 
@@ -105,6 +105,7 @@ struct Simulator::Impl {
     std::set<std::string> challenged;    // client hosts sent a Basic challenge that no login used yet
     Traffic totals;                      // its perConnection stays empty: see connections
     uint64_t lastConnection = 0;
+    uint64_t generation = 0;             // of the traffic count, advanced when it is cleared
     std::deque<std::shared_ptr<ConnectionCount>> connections;
     Poco::Random random;
 
@@ -124,21 +125,29 @@ struct Simulator::Impl {
         waitCv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return stopping.load(); });
     }
 
-    std::shared_ptr<ConnectionCount> openConnection()
+    void openConnection(ConnectionState& conn)
     {
         std::lock_guard<std::mutex> lock(mutex);
-        auto c = std::make_shared<ConnectionCount>();
-        c->id = ++lastConnection;
         ++totals.connections;
-        connections.push_back(c);
+        list(conn, ++lastConnection);
+    }
+
+    // Lists a connection in the current traffic count, its counts from zero.
+    void list(ConnectionState& conn, uint64_t id)
+    {
+        conn.count = std::make_shared<ConnectionCount>();
+        conn.count->id = id;
+        conn.generation = generation;
+        connections.push_back(conn.count);
         if (connections.size() > kConnectionLog) connections.pop_front();
-        return c;
     }
 
     // Returns the connection's count of requests, this one included.
     uint64_t countRequest(ConnectionState& conn)
     {
         std::lock_guard<std::mutex> lock(mutex);
+        // A connection opened before the count was cleared joins it on its next request.
+        if (conn.generation != generation) list(conn, conn.count->id);
         ++totals.requests;
         return ++conn.count->requests;
     }
@@ -306,8 +315,9 @@ struct Simulator::Impl {
 
     void serve(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response)
     {
-        ConnectionState fallback{std::make_shared<ConnectionCount>()};
-        ConnectionState& conn = current ? *current : fallback;
+        ConnectionState single;   // a request reaching here outside a counted connection
+        if (!current) openConnection(single);
+        ConnectionState& conn = current ? *current : single;
         std::string body;
         if (!readBody(request, response, body)) return;
         const uint64_t onConnection = countRequest(conn);
@@ -558,7 +568,8 @@ public:
     }
     void run() override
     {
-        ConnectionState state{impl_.openConnection()};
+        ConnectionState state;
+        impl_.openConnection(state);
         current = &state;
         try {
             HTTPServerConnection::run();
@@ -680,10 +691,8 @@ void Simulator::clearTraffic()
 {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     impl_->totals = Traffic();
-    auto& list = impl_->connections;
-    // Closed connections go; open ones stay, counted afresh.
-    list.erase(std::remove_if(list.begin(), list.end(), [](const auto& c) { return c.use_count() == 1; }), list.end());
-    for (auto& c : list) *c = ConnectionCount{c->id, 0, 0};
+    impl_->connections.clear();
+    ++impl_->generation;
 }
 
 std::string Simulator::bookForeign(const std::string& document)
