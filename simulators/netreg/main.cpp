@@ -173,11 +173,11 @@ netsim::Config parse(int argc, char** argv, std::string& readyFile, bool& help)
         else if (opt == "--drip") {
             auto kv = split(value(), opt);
             netsim::Faults::Drip drip;
-            auto spec = splitSuffix(kv.second);
-            if (spec.second == "head") drip.body = false;
-            else if (spec.second == "body") drip.head = false;
-            else if (!spec.second.empty()) throw UsageError("--drip expects PATH=MS, PATH=MS:head or PATH=MS:body");
-            drip.ms = number(spec.first, opt, 1, 3600000);
+            auto given = splitSuffix(kv.second);
+            if (given.second == "head") drip.body = false;
+            else if (given.second == "body") drip.head = false;
+            else if (!given.second.empty()) throw UsageError("--drip expects PATH=MS, PATH=MS:head or PATH=MS:body");
+            drip.ms = number(given.first, opt, 1, 3600000);
             c.faults.drip[kv.first] = drip;
         }
         else if (opt == "--reset") c.faults.reset.insert(value());
@@ -187,12 +187,12 @@ netsim::Config parse(int argc, char** argv, std::string& readyFile, bool& help)
             if (c.faults.notRegister != 404 && c.faults.notRegister != 500) throw UsageError("--not-a-register expects 404 or 500");
         }
         else if (opt == "--document-answer") {
-            auto spec = splitSuffix(value());
-            if (spec.second == "booked") c.faults.documentAnswerBooked = true;
-            else if (!spec.second.empty()) throw UsageError("--document-answer expects KIND or KIND:booked");
-            if (spec.first == "html") c.faults.documentAnswer = netsim::Faults::BadAnswer::Html;
-            else if (spec.first == "array") c.faults.documentAnswer = netsim::Faults::BadAnswer::Array;
-            else if (spec.first == "broken") c.faults.documentAnswer = netsim::Faults::BadAnswer::Broken;
+            auto given = splitSuffix(value());
+            if (given.second == "booked") c.faults.documentAnswerBooked = true;
+            else if (!given.second.empty()) throw UsageError("--document-answer expects KIND or KIND:booked");
+            if (given.first == "html") c.faults.documentAnswer = netsim::Faults::BadAnswer::Html;
+            else if (given.first == "array") c.faults.documentAnswer = netsim::Faults::BadAnswer::Array;
+            else if (given.first == "broken") c.faults.documentAnswer = netsim::Faults::BadAnswer::Broken;
             else throw UsageError("--document-answer expects html, array or broken");
         }
         else if (opt == "--document-status") {
