@@ -187,7 +187,8 @@ TEST_F(NetFiscal, RegisterErrorsReachTheUserAndGetLastError)
 
 TEST_F(NetFiscal, TimeOutInAFiscalMethodIsReportedAndTheCallStillWorks)
 {
-    NetsimProcess sim({"--auth", "none", "--delay", "/cgi/proc/printreport=8000"});
+    // The register sends the head and half the body, then stalls: a time-out all the same.
+    NetsimProcess sim({"--auth", "none", "--stall-body", "/cgi/proc/printreport=8000"});
     open(sim.address());
     const CallResult r = comp->call("PrintZReport", {Value::str(u"")});
     EXPECT_TRUE(r.ok) << "outside Open and SetParameter the host's call itself works";

@@ -286,6 +286,44 @@ TEST_F(HttpClientTest, DebugLogAndResponses)
     EXPECT_NE(responses[0].find("\"serial\""), std::string::npos) << responses[0];
 }
 
+// Against the simulated register, which checks every Digest answer: a register that takes
+// credentials sent in advance costs one request per call after the first challenge, with a
+// fresh challenge whenever its nonce runs out; one that takes them only in answer to a
+// challenge costs two, as every call did before.
+TEST_P(HttpAuthTest, HalfTheRoundTripsWhereTheRegisterTakesCredentialsInAdvance)
+{
+    netsim::Simulator sim(simConfig(GetParam()));
+    sim.start();
+    struct Case {
+        bool preemptive;
+        int nonceUses;
+        uint64_t requests, unauthorised;
+    };
+    const bool digest = GetParam() == netsim::Auth::Digest;
+    const Case cases[] = {
+        {true, 0, 11, 1},
+        // A nonce serves 4 requests: after every fourth call a stale 401 and a new challenge.
+        {true, 4, digest ? 13u : 11u, digest ? 3u : 1u},
+        {false, 0, 20, 10},
+    };
+    for (const Case& c : cases) {
+        netsim::Faults f;
+        f.preemptive = c.preemptive;
+        f.nonceUses = c.nonceUses;
+        sim.setFaults(f);
+        sim.clearTraffic();
+        HttpClient client(sim.address(), "service", "384190");
+        std::string body;
+        for (int i = 0; i < 5; ++i) {
+            ASSERT_TRUE(client.get(kState, body)) << i;
+            ASSERT_TRUE(client.post("/cgi/scr", u"[]", body)) << i;
+        }
+        const netsim::Traffic t = sim.traffic();
+        EXPECT_EQ(t.requests, c.requests) << c.preemptive << " " << c.nonceUses;
+        EXPECT_EQ(t.unauthorised, c.unauthorised) << c.preemptive << " " << c.nonceUses;
+    }
+}
+
 // A register that sends the head and part of the body and then stalls: a time-out, however
 // the body is encoded, and never a malformed answer.
 TEST_F(HttpClientTest, StallMidBodyIsATimeOut)

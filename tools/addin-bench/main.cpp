@@ -428,6 +428,8 @@ int main(int argc, char** argv)
     try {
         netsim::Config config;
         config.auth = o.auth == "basic" ? netsim::Auth::Basic : o.auth == "none" ? netsim::Auth::None : netsim::Auth::Digest;
+        // The register takes credentials sent in advance (with an increasing Digest nonce count).
+        config.faults.preemptive = true;
         netsim::Simulator sim(config);
         sim.start();
 
