@@ -10,12 +10,12 @@
 #include <sstream>
 #include <unistd.h>
 
-#include "../serialproto/fake_port.h"
-#include "link.h"
-#include "port_posix.h"
-#include "receipt.h"
-#include "reports.h"
-#include "sim_process.h"
+#include "serial/fake_port.h"
+#include "serial/sim_process.h"
+#include "serialproto/link.h"
+#include "serialproto/port_posix.h"
+#include "serialproto/receipt.h"
+#include "serialproto/reports.h"
 
 using namespace serialproto;
 
