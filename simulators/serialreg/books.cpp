@@ -150,6 +150,7 @@ Answer PrintZ(RegisterState& st, const Bytes&, const Bytes&) {
     Print(st, kRule);
     b.zReports.push_back(z);
     b.shift = Shift{};
+    b.shift.opened = z.when;
     st.extStatus = static_cast<std::uint8_t>(st.extStatus & ~0x20);
     Answer a;
     Put32(a.data, z.number);

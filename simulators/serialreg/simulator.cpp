@@ -164,8 +164,13 @@ void Simulator::ApplyControl(const std::string& line) {
         faults_.clear();
     } else if (word == "ext-status") {
         long v;
-        if (ParseNumber(arg, v) && v >= 0 && v <= 255) state_.extStatus = static_cast<std::uint8_t>(v);
-        else error = "bad value";
+        if (ParseNumber(arg, v) && v >= 0 && v <= 255) {
+            const bool wasOpen = state_.ShiftOpen();
+            state_.extStatus = static_cast<std::uint8_t>(v);
+            if (!wasOpen && state_.ShiftOpen()) state_.books.shift.opened = state_.Now();  // a shift begins
+        } else {
+            error = "bad value";
+        }
     } else if (word == "clock") {
         std::time_t t;
         if (ParseClock(arg.c_str(), t)) {
