@@ -91,32 +91,38 @@ static HRESULT HandOver(FiscalPrinter& fp, HRESULT hr, I* record, I** pRet, cons
     return S_OK;
 }
 
+// A reader whose whole answer is one record: send, decode (a malformed answer is the
+// protocol error), create.
+template <class I, class Data>
+static HRESULT ReadRecord(FiscalPrinter& fp, fpresult::Result (*encode)(serialproto::Request&),
+                          fpresult::Result (*decode)(const std::uint8_t*, std::int32_t, Data&),
+                          HRESULT (*create)(const records::Context&, const Data&, I**), I** pRet,
+                          const char* method)
+{
+    serialproto::Request req;
+    HRESULT hr = frame::Exchange(fp, encode(req), req, method);
+    if (FAILED(hr)) return hr;
+    Data data;
+    I* record = nullptr;
+    hr = decode(fp.Serial.Link.AnswerBuffer, fp.Serial.Link.AnswerLength, data);
+    if (SUCCEEDED(hr)) hr = create(fp.RecordContext(), data, &record);
+    return HandOver(fp, hr, record, pRet, method);
+}
+
 STDMETHODIMP FiscalPrinter::GetXReport(IXReport** pRet)
 {
     if (!pRet) return E_POINTER;
     BeginCall();
-    serialproto::Request req;
-    HRESULT hr = frame::Exchange(*this, serialproto::EncodeGetXReport(req), req, "GetXReport");
-    if (FAILED(hr)) return hr;
-    serialproto::XReportData data;
-    IXReport* record = nullptr;
-    hr = serialproto::DecodeXReport(Serial.Link.AnswerBuffer, Serial.Link.AnswerLength, data);
-    if (SUCCEEDED(hr)) hr = records::CreateXReport(RecordContext(), data, &record);
-    return HandOver(*this, hr, record, pRet, "GetXReport");
+    return ReadRecord(*this, serialproto::EncodeGetXReport, serialproto::DecodeXReport, records::CreateXReport,
+                      pRet, "GetXReport");
 }
 
 STDMETHODIMP FiscalPrinter::GetCheckSum(ICheckSum** pRet)
 {
     if (!pRet) return E_POINTER;
     BeginCall();
-    serialproto::Request req;
-    HRESULT hr = frame::Exchange(*this, serialproto::EncodeGetCheckSum(req), req, "GetCheckSum");
-    if (FAILED(hr)) return hr;
-    serialproto::CheckSumData data;
-    ICheckSum* record = nullptr;
-    hr = serialproto::DecodeCheckSum(Serial.Link.AnswerBuffer, Serial.Link.AnswerLength, data);
-    if (SUCCEEDED(hr)) hr = records::CreateCheckSum(RecordContext(), data, &record);
-    return HandOver(*this, hr, record, pRet, "GetCheckSum");
+    return ReadRecord(*this, serialproto::EncodeGetCheckSum, serialproto::DecodeCheckSum, records::CreateCheckSum,
+                      pRet, "GetCheckSum");
 }
 
 // ReportId not 0: the template for SetTaxData, made without the register (also while

@@ -360,11 +360,8 @@ Bytes MemoryPage(const RegisterState& st, int page) {
     Bytes m(0x10000, 0xFF);
     if (page != 0) return m;
     Bytes h;
-    auto text = [&h](const std::string& s, std::size_t width) {
-        for (std::size_t i = 0; i < width; ++i) h.push_back(i < s.size() ? static_cast<std::uint8_t>(s[i]) : 0);
-    };
-    text(st.model, 19);
-    text(st.fiscalNumber, 10);
+    PutText(h, st.model, 19);
+    PutText(h, st.fiscalNumber, 10);
     h.insert(h.end(), st.fiscalized, st.fiscalized + 5);
     h.insert(h.end(), st.books.tax.date, st.books.tax.date + 3);
     PutN(h, st.books.zReports.size(), 2);

@@ -16,11 +16,6 @@ std::tm Fields(std::time_t t) {
     return tm;
 }
 
-void PutText(Bytes& out, const std::string& text, std::size_t width) {
-    for (std::size_t i = 0; i < width; ++i)
-        out.push_back(i < text.size() ? static_cast<std::uint8_t>(text[i]) : 0);
-}
-
 Answer GetState(RegisterState& st, const Bytes&, const Bytes&) {
     Answer a;
     Bytes& d = a.data;

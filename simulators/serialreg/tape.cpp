@@ -23,6 +23,11 @@ std::uint16_t U16(const Bytes& r, std::size_t at) {
     return static_cast<std::uint16_t>(r[at] | r[at + 1] << 8);
 }
 
+void PutText(Bytes& out, const std::string& text, std::size_t width) {
+    for (std::size_t i = 0; i < width; ++i)
+        out.push_back(i < text.size() ? static_cast<std::uint8_t>(text[i]) : 0);
+}
+
 void PutN(Bytes& out, std::uint64_t v, int width) {
     for (int i = 0; i < width; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }

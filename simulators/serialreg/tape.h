@@ -38,6 +38,8 @@ inline Answer Error(std::uint8_t code) { return Answer{0, code, {}}; }
 
 std::uint32_t U32(const Bytes& r, std::size_t at);
 std::uint16_t U16(const Bytes& r, std::size_t at);
+// Text in a field of `width` bytes, padded with zeros.
+void PutText(Bytes& out, const std::string& text, std::size_t width);
 // Little-endian, `width` bytes.
 void PutN(Bytes& out, std::uint64_t v, int width);
 inline void Put32(Bytes& out, std::int64_t v) { PutN(out, static_cast<std::uint32_t>(v), 4); }

@@ -7,33 +7,16 @@
 
 #include <gtest/gtest.h>
 
-#include "fiscal_printer.h"
 #include "records/article_info.h"
 #include "records/check_sum.h"
 #include "records/tax_data.h"
 #include "records/x_report.h"
-#include "server_process.h"
+#include "server_fixture.h"
 
 namespace {
 
-ServerProcess g_process;
-FiscalPrinter g_printer{g_process};
-
-class RecordsTest : public ::testing::Test {
+class RecordsTest : public ServerObjectTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        CoInitialize(nullptr);
-        wchar_t path[MAX_PATH];
-        GetModuleFileNameW(nullptr, path, MAX_PATH);  // this program carries TYPELIB 1 too
-        ASSERT_EQ(S_OK, g_process.LoadTypeLibraryFrom(path));
-        ASSERT_EQ(S_OK, g_process.LoadPrinterTypeInfo());
-    }
-    static void TearDownTestSuite()
-    {
-        g_process.ReleaseTypeLibrary();
-        CoUninitialize();
-    }
     void TearDown() override
     {
         // Every record let go of its parent.
