@@ -7,6 +7,12 @@ Option Explicit
 Dim fp, port, v, x
 port = WScript.Arguments(0)
 
+' Kopiykas as hryvnias with a point, as the register prints them (the sums here are not
+' negative).
+Function Money(v)
+    Money = (v \ 100) & "." & Right("0" & (v Mod 100), 2)
+End Function
+
 Sub Show(name, value)
     WScript.Echo "  " & name & ": " & value
 End Sub
@@ -69,16 +75,16 @@ Set x = fp.GetXReport()
 Outcome "GetXReport"
 WScript.Echo "  XReport record (" & x.Name & "):"
 WScript.Echo "X   receipts           " & x.ChecksCount
-WScript.Echo "X   group A            " & FormatNumber(x.SumByTaxType.TaxTypeA / 100, 2, -1, 0, 0)
-WScript.Echo "X   group B            " & FormatNumber(x.SumByTaxType.TaxTypeB / 100, 2, -1, 0, 0)
-WScript.Echo "X   by card            " & FormatNumber(x.SumByPayType.ByCard / 100, 2, -1, 0, 0)
-WScript.Echo "X   in cash            " & FormatNumber(x.SumByPayType.ByCash / 100, 2, -1, 0, 0)
-WScript.Echo "X   markups            " & FormatNumber(x.MarkUp / 100, 2, -1, 0, 0)
-WScript.Echo "X   discounts          " & FormatNumber(x.Discount / 100, 2, -1, 0, 0)
+WScript.Echo "X   group A            " & Money(x.SumByTaxType.TaxTypeA)
+WScript.Echo "X   group B            " & Money(x.SumByTaxType.TaxTypeB)
+WScript.Echo "X   by card            " & Money(x.SumByPayType.ByCard)
+WScript.Echo "X   in cash            " & Money(x.SumByPayType.ByCash)
+WScript.Echo "X   markups            " & Money(x.MarkUp)
+WScript.Echo "X   discounts          " & Money(x.Discount)
 WScript.Echo "X   refund receipts    " & x.RefundChecksCount
-WScript.Echo "X   cash deposited     " & FormatNumber(x.SafePlus / 100, 2, -1, 0, 0)
-WScript.Echo "X   cash withdrawn     " & FormatNumber(x.SafeMinus / 100, 2, -1, 0, 0)
-Show "cash in the drawer", FormatNumber(fp.GetSafeSum() / 100, 2, -1, 0, 0)
+WScript.Echo "X   cash deposited     " & Money(x.SafePlus)
+WScript.Echo "X   cash withdrawn     " & Money(x.SafeMinus)
+Show "cash in the drawer", Money(fp.GetSafeSum())
 Set x = Nothing
 v = fp.PrintZReport(0)
 Outcome "PrintZReport"
