@@ -35,7 +35,9 @@ mkdir -p "$run"
 cp "$exe" "$run/PELTRA44.exe"
 cp "$client" "$run/receipt.exe"
 # The guide: save the script in the ANSI code page.
-iconv -f UTF-8 -t CP1251 "$examples/receipt.vbs" >"$run/receipt.vbs"
+for script in receipt records; do
+    iconv -f UTF-8 -t CP1251 "$examples/$script.vbs" >"$run/$script.vbs"
+done
 printf '[VAdazi]\r\nDoLog=1\r\n' >"$run/PELTRA44.ini"
 export PELTRA44_MSGBOX_LOG="Z:$run/boxes.txt"
 if [ ! -f "$prefix/system.reg" ]; then w cmd /c exit >/dev/null 2>&1 || true; fi
@@ -71,6 +73,14 @@ cat "$run/cpp.txt"
 for line in "Receipt total: 7950" "Change: 2050" \
     "PayCheck without a receipt: 0xA0042802 Ошибка ЭККР 39: команда запрещена, чек не открыт." "DONE"; do
     check "receipt.exe: $line" has "$run/cpp.txt" "$line"
+done
+
+echo "== records.vbs"
+w cscript //nologo "Z:$run/records.vbs" COM5 | iconv -f CP866 -t UTF-8 | tr -d '\r' >"$run/records.txt"
+cat "$run/records.txt"
+for line in "Receipts in the shift: 2" "Sales in group A: 23150" "Sales in group B: 10700" \
+    "Refund receipts: 0" "DONE"; do
+    check "records.vbs: $line" has "$run/records.txt" "$line"
 done
 
 echo "== tape"
