@@ -58,19 +58,19 @@ ln -sfn "$pty" "$link"
 
 w "$run/PELTRA44.exe" /r
 check "registration exits with 0" [ $? -eq 0 ]
-check "registration box" grep -q "успешно зарегистрирован" <(iconv -f UTF-16LE -t UTF-8 "$run/boxes.txt" 2>/dev/null; cat "$run/boxes.txt")
+check "registration box" grep -q "успешно зарегистрирован" <(iconv -f CP1251 -t UTF-8 "$run/boxes.txt")
 
 echo "== receipt.vbs"
 w cscript //nologo "Z:$run/receipt.vbs" COM5 | iconv -f CP866 -t UTF-8 | tr -d '\r' >"$run/vbs.txt"
 cat "$run/vbs.txt"
-for line in "Register: PELTRA-SIM ver 1.2" "Receipt total: 25900" "Change: 4100" "DONE"; do
+for line in "Register: PELTRA-SIM" "State: 0x2000" "Receipt total: 25900" "Change: 4100" "DONE"; do
     check "receipt.vbs: $line" has "$run/vbs.txt" "$line"
 done
 
 echo "== receipt.exe"
 w "$run/receipt.exe" COM5 | tr -d '\r' >"$run/cpp.txt"
 cat "$run/cpp.txt"
-for line in "Receipt total: 7950" "Change: 2050" \
+for line in "Register: PELTRA-SIM" "Receipt total: 7950" "Change: 2050" \
     "PayCheck without a receipt: 0xA0042802 Ошибка ЭККР 39: команда запрещена, чек не открыт." "DONE"; do
     check "receipt.exe: $line" has "$run/cpp.txt" "$line"
 done
@@ -79,7 +79,8 @@ echo "== records.vbs"
 w cscript //nologo "Z:$run/records.vbs" COM5 | iconv -f CP866 -t UTF-8 | tr -d '\r' >"$run/records.txt"
 cat "$run/records.txt"
 for line in "Receipts in the shift: 2" "Sales in group A: 23150" "Sales in group B: 10700" \
-    "Refund receipts: 0" "DONE"; do
+    "Paid in cash: 33850" "Refund receipts: 0" \
+    "Article 1001: Кава мелена 250 г, sold 1000 (format 3), turnover 18950" "DONE"; do
     check "records.vbs: $line" has "$run/records.txt" "$line"
 done
 
