@@ -58,7 +58,7 @@ ln -sfn "$pty" "$link"
 
 w "$run/PELTRA44.exe" /r
 check "registration exits with 0" [ $? -eq 0 ]
-check "registration box" grep -q "успешно зарегистрирован" <(iconv -f CP1251 -t UTF-8 "$run/boxes.txt")
+check "registration box" grep -q "успешно зарегистрирован" "$run/boxes.txt"
 
 echo "== receipt.vbs"
 w cscript //nologo "Z:$run/receipt.vbs" COM5 | iconv -f CP866 -t UTF-8 | tr -d '\r' >"$run/vbs.txt"
