@@ -177,6 +177,28 @@ TEST_F(SettleTest, ABrokenAnswerLeavesTheReceiptToTheNextClose)
     EXPECT_EQ(recorded("kept"), 1);
 }
 
+TEST_F(SettleTest, AnAnswerThatIsNoJsonObjectCountsOnlyWhenTheJournalHasIt)
+{
+    using Bad = netsim::Faults::BadAnswer;
+    int n = 0;
+    for (const Bad bad : {Bad::Html, Bad::Array, Bad::Broken}) {
+        for (const bool booked : {false, true}) {
+            const std::string name = "doc" + std::to_string(++n);
+            SCOPED_TRACE(name);
+            netsim::Faults f;
+            f.documentAnswer = bad;
+            f.documentAnswerBooked = booked;
+            sim->setFaults(f);
+            EXPECT_EQ(sell(*printer, textconv::toUtf16(name), 2), booked);
+            EXPECT_EQ(printer->getLastErrorText().empty(), booked);
+            EXPECT_FALSE(printer->hasUnsettledReceipt());
+            EXPECT_EQ(printer->cashInOutcome(n), booked);
+            noFaults();
+            EXPECT_EQ(recorded(name), booked ? 1 : 0);
+        }
+    }
+}
+
 // A register that answers the documents that move money with something other than a JSON
 // object, and keeps a journal that lacks them.
 class NotJsonAnswerTest : public ::testing::Test {

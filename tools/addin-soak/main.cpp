@@ -99,6 +99,11 @@ const std::vector<FaultKind>& faultKinds()
         {"malformed", 5},              // recorded, answered with broken JSON
         {"deflate", 5},                // compressed answers
         {"401-loop", 5},               // every login refused
+        {"reset", 5},                  // connection reset before the receipt is carried out
+        {"html-booked", 2},            // recorded, answered 200 with an HTML page
+        {"html-unbooked", 2},          // not carried out, answered 200 with an HTML page
+        {"array-booked", 2},           // recorded, answered 200 with a JSON array
+        {"broken-unbooked", 2},        // not carried out, answered 200 with broken JSON
     };
     return kinds;
 }
@@ -113,6 +118,16 @@ netsim::Faults faultsNamed(const std::string& name)
     else if (name == "malformed") f.malformed.insert(chk);
     else if (name == "deflate") f.deflate = true;
     else if (name == "401-loop") f.always401 = true;
+    else if (name == "reset") f.reset.insert(chk);
+    else if (name == "html-booked" || name == "html-unbooked") {
+        f.documentAnswer = netsim::Faults::BadAnswer::Html;
+        f.documentAnswerBooked = name == "html-booked";
+    } else if (name == "array-booked") {
+        f.documentAnswer = netsim::Faults::BadAnswer::Array;
+        f.documentAnswerBooked = true;
+    } else if (name == "broken-unbooked") {
+        f.documentAnswer = netsim::Faults::BadAnswer::Broken;
+    }
     return f;
 }
 
