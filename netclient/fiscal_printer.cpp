@@ -33,7 +33,8 @@ FiscalPrinter::FiscalPrinter(const std::string& address, const std::string& user
 {
     netlog::debug(std::string("Create FiscalPrinter object"));
     http_ = std::make_unique<HttpClient>(address, user, password, timeouts);
-    readState();
+    // Something that answers HTTP but gives no state is no register to work with.
+    if (!readState()) throw Poco::Exception(stateFailure(), kNoRegisterStateErrorCode);
     netlog::info("Found fiscal printer. Model: " + model_ + ", serial: " + serial_);
     fillErrorsMap();
     fillTaxGroups();
@@ -61,9 +62,16 @@ bool FiscalPrinter::readState()
     // Until this read succeeds chkId may lag behind the journal.
     chkIdFresh_ = false;
     std::string body;
+    http_->get(kState, body);
+    return readStateFrom(body);
+}
+
+bool FiscalPrinter::readStateFrom(const std::string& body)
+{
+    chkIdFresh_ = false;
     RegisterState state{model_, name_, serial_, time_, journalTime_, chkId_};
-    const bool read = getAnswer(kState, body, AnswerLabels::named("Read status"),
-                                [&state](const Var& root) { readStateMembers(root, state); });
+    const bool read = readAnswer(body, AnswerLabels::named("Read status"),
+                                 [&state](const Var& root) { readStateMembers(root, state); });
     model_ = state.model;
     name_ = state.name;
     serial_ = state.serial;
@@ -78,10 +86,18 @@ bool FiscalPrinter::readState()
     return read;
 }
 
-const std::string& FiscalPrinter::fetchStateDocument()
+std::string FiscalPrinter::stateFailure() const
 {
-    http_->get(kState, lastResponse_);
-    return lastResponse_;
+    const std::string status = http_->lastStatusText();
+    return status.empty() ? std::string("ответ не является состоянием регистратора") : status;
+}
+
+bool FiscalPrinter::testState(std::string& failure)
+{
+    const bool ok = http_->get(kState, lastResponse_);
+    if (ok && readStateFrom(lastResponse_)) return true;
+    failure = stateFailure();
+    return false;
 }
 
 void FiscalPrinter::fillErrorsMap()
@@ -180,9 +196,19 @@ uint32_t FiscalPrinter::getLastErrorCode() const
 
 bool FiscalPrinter::complete(bool transportOk)
 {
+    const std::string status = http_->lastStatusText();
     parseResponseErrors();
     const bool stateOk = readState();
+    noteStatus(status);
     return stateOk && transportOk && lastErrorText_.empty();
+}
+
+void FiscalPrinter::noteStatus(const std::string& statusText)
+{
+    if (statusText.empty()) return;
+    netlog::error(statusText);
+    if (!lastErrorText_.empty()) lastErrorText_ += u"; ";
+    lastErrorText_ += textconv::toUtf16(statusText);
 }
 
 } // namespace oltra

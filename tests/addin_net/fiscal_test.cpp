@@ -187,7 +187,8 @@ TEST_F(NetFiscal, RegisterErrorsReachTheUserAndGetLastError)
 
 TEST_F(NetFiscal, TimeOutInAFiscalMethodIsReportedAndTheCallStillWorks)
 {
-    NetsimProcess sim({"--auth", "none", "--delay", "/cgi/proc/printreport=8000"});
+    // The register sends the head and half the body, then stalls: a time-out all the same.
+    NetsimProcess sim({"--auth", "none", "--stall-body", "/cgi/proc/printreport=8000"});
     open(sim.address());
     const CallResult r = comp->call("PrintZReport", {Value::str(u"")});
     EXPECT_TRUE(r.ok) << "outside Open and SetParameter the host's call itself works";
@@ -386,5 +387,25 @@ TEST_F(NetFiscal, ReceiptAnsweredWithAPageCountsOnlyWhenRecorded)
     const CallResult next = openCheck();
     EXPECT_EQ(next.result, Value::boolean(true));
     EXPECT_EQ(next.args[4], Value::i4(2)) << "one receipt recorded";
+    sim.stop();
+}
+
+TEST_F(NetFiscal, ARefusalByHttpStatusSaysWhy)
+{
+    netsim::Simulator sim(netsim::Config{});
+    sim.start();
+    open(sim.address());
+    expectDone(openCheck(), "OpenCheck");
+    expectDone(item(u"Чай", 1, 30.00, 30.00, 20), "item");
+    netsim::Faults f;
+    f.status["/cgi/chk"] = 500;
+    sim.setFaults(f);
+    CallResult r = closeCheck(30, 0);
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.result, Value::boolean(false));
+    EXPECT_EQ(r.alerts, std::vector<std::u16string>{u"HTTP 500 Internal Server Error"});
+    r = comp->call("GetLastError", {Value::str(u"")});
+    EXPECT_EQ(r.args[0], Value::str(u"HTTP 500 Internal Server Error"));
+    EXPECT_NE(logText().find("ERROR: HTTP 500 Internal Server Error\n"), std::string::npos);
     sim.stop();
 }
