@@ -48,7 +48,7 @@ struct Options {
     int receipts = 2000;
     unsigned seed = 20261208;
     int items = 3;
-    std::string auth = "none";
+    std::string auth = "digest";
     std::string library = ADDIN_LIBRARY;
 };
 
