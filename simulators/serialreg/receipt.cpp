@@ -146,6 +146,7 @@ std::uint8_t OpenReceipt(RegisterState& st, bool payout) {
     r.payout = payout;
     SetReceiptStatus(st);
     Print(st, "==============================");
+    PrintReceiptHead(st, [&st](const std::string& line) { Print(st, line); });
     Print(st, Format("%s No %d", payout ? "ЧЕК ВИПЛАТИ" : "ФІСКАЛЬНИЙ ЧЕК", st.receiptNumber + 1));
     return 0;
 }
@@ -293,7 +294,8 @@ Answer Pay(RegisterState& st, const Bytes& r, const Bytes&) {
     }
     rc.paid += sum;
     if (n) Print(st, Utf8(r.data() + 8, n));
-    Print(st, Columns(PayName(type), Money(sum)));
+    const std::string programmed = PayTypeName(st, type);
+    Print(st, Columns(programmed.empty() ? PayName(type) : programmed, Money(sum)));
     if (type == 3) st.safe += rc.payout ? -(sum - change) : sum - change;
     const std::int64_t rest = rc.total - rc.paid;
     if (change) Print(st, Columns("РЕШТА", Money(change)));
@@ -433,6 +435,10 @@ const CommandSpec kReceiptCommands[] = {
 };
 
 } // namespace
+
+std::string RegisterText(const std::string& oem) {
+    return Utf8(reinterpret_cast<const std::uint8_t*>(oem.data()), oem.size());
+}
 
 const CommandSpec* FindReceiptCommand(std::uint8_t code) {
     for (const auto& c : kReceiptCommands)
