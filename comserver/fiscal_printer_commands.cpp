@@ -369,42 +369,19 @@ STDMETHODIMP FiscalPrinter::PrintCommentBarcode(BSTR Text)
         return CallFailed(E_NOTIMPL, method);     \
     } while (0)
 
-STDMETHODIMP FiscalPrinter::SetDate(BSTR) { BeginCall(); PENDING("SetDate"); }
-STDMETHODIMP FiscalPrinter::SetTime(BSTR) { BeginCall(); PENDING("SetTime"); }
-STDMETHODIMP FiscalPrinter::PrintVersion() { BeginCall(); PENDING("PrintVersion"); }
-
-
-STDMETHODIMP FiscalPrinter::SetCheckCaption(LONG, BSTR, VARIANT_BOOL, VARIANT_BOOL)
-{
-    BeginCall();
-    PENDING("SetCheckCaption");
-}
-
 STDMETHODIMP FiscalPrinter::PrintArtReport(short, LONG, LONG, LONG, LONG) { BeginCall(); PENDING("PrintArtReport"); }
 STDMETHODIMP FiscalPrinter::PrintXReport(short) { BeginCall(); PENDING("PrintXReport"); }
 STDMETHODIMP FiscalPrinter::PrintZReport(short, LONG*) { BeginCall(); PENDING("PrintZReport"); }
 
-STDMETHODIMP FiscalPrinter::AlterOnlineMode() { BeginCall(); PENDING("AlterOnlineMode"); }
-STDMETHODIMP FiscalPrinter::AlterCutterMode() { BeginCall(); PENDING("AlterCutterMode"); }
-STDMETHODIMP FiscalPrinter::ChangeBitrate(LONG) { BeginCall(); PENDING("ChangeBitrate"); }
 STDMETHODIMP FiscalPrinter::GetSafeSum(double*) { BeginCall(); PENDING("GetSafeSum"); }
 
-STDMETHODIMP FiscalPrinter::ChangePassword(short, short, short, BSTR) { BeginCall(); PENDING("SetPassword"); }
-STDMETHODIMP FiscalPrinter::Login(short, short, BSTR) { BeginCall(); PENDING("Login"); }
-STDMETHODIMP FiscalPrinter::Logout(short, short) { BeginCall(); PENDING("Logout"); }
 STDMETHODIMP FiscalPrinter::ReadMemory(short, short, short, SAFEARRAY**) { BeginCall(); PENDING("ReadMemory"); }
 STDMETHODIMP FiscalPrinter::GetArticleInfo(LONG, LONG, IArticleInfo**) { BeginCall(); PENDING("GetArticleInfo"); }
 STDMETHODIMP FiscalPrinter::GetXReport(IXReport**) { BeginCall(); PENDING("GetXReport"); }
 STDMETHODIMP FiscalPrinter::GetCheckSum(ICheckSum**) { BeginCall(); PENDING("GetCheckSum"); }
 STDMETHODIMP FiscalPrinter::GetTaxData(LONG, ITaxData**) { BeginCall(); PENDING("GetTaxData"); }
 STDMETHODIMP FiscalPrinter::SetTaxData(short, ITaxData*) { BeginCall(); PENDING("SetTaxData"); }
-STDMETHODIMP FiscalPrinter::Personalize(short) { BeginCall(); PENDING("Personalize"); }
-STDMETHODIMP FiscalPrinter::SetFiscalNumber(short, BSTR) { BeginCall(); PENDING("SetFiscalNumber"); }
-STDMETHODIMP FiscalPrinter::SetTaxPayerInfo(short, BSTR, BSTR, BSTR, BSTR, short) { BeginCall(); PENDING("SetTaxPayerInfo"); }
-STDMETHODIMP FiscalPrinter::ProgramArticle(short, LONG, LONG, FPTaxType, BSTR, short, LONG) { BeginCall(); PENDING("ProgramArticle"); }
 STDMETHODIMP FiscalPrinter::PrintReportByDate(short, BSTR, BSTR, VARIANT_BOOL) { BeginCall(); PENDING("PrintReportByDate"); }
 STDMETHODIMP FiscalPrinter::PrintReportById(short, LONG, LONG, VARIANT_BOOL) { BeginCall(); PENDING("PrintReportById"); }
-STDMETHODIMP FiscalPrinter::SetLogo(short, BSTR, LONG, LONG) { BeginCall(); PENDING("SetLogo"); }
-STDMETHODIMP FiscalPrinter::SetPayTypeName(short, FPPayType, BSTR) { BeginCall(); PENDING("SetPayTypeName"); }
 
 STDMETHODIMP FiscalPrinter::GetTimeToBlock(short, int*) { BeginCall(); PENDING("GetTimeToBlock"); }

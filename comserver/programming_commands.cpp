@@ -1,0 +1,228 @@
+// FiscalPrinter: the programming and service members (clock, users, fiscal number and
+// tax payer header, receipt header lines, pay type names, the article and tax tables,
+// line speed, online and cutter modes, version printout, personalisation).
+//
+// Each follows the method frame (fiscal_printer.h): BeginCall, the entry event with
+// the arguments (passwords never), the argument checks and the request (serialproto's
+// encoders; a failed check is E_INVALIDARG and sends nothing), the exchange, then
+// CallSucceeded or CallFailed. None of these commands answers with data.
+#include "fiscal_printer.h"
+
+#include <string>
+
+#include "programming.h"
+
+namespace {
+
+DriverString Ansi(BSTR text)
+{
+    DriverString s;
+    s.AssignWide(text);
+    return s;
+}
+
+// Text for the register: its code page, as bytes.
+std::string ForRegister(DriverString text)
+{
+    text.ToOem();
+    return text.Text();
+}
+
+int Flag(VARIANT_BOOL v) { return v ? 1 : 0; }
+
+// Sends a request whose answer carries nothing: a failed encoding or exchange ends the
+// call with CallFailed, success with the "Ok" event.
+HRESULT Program(FiscalPrinter& fp, fpresult::Result encoded, const serialproto::Request& request,
+                const char* method)
+{
+    if (FAILED(encoded)) return fp.CallFailed(encoded, method);
+    const HRESULT hr = fp.Serial.Link.SendCommand(request.data(), request.size());
+    if (FAILED(hr)) return fp.LinkFailed(hr, method);
+    fp.CallSucceeded(method);
+    return S_OK;
+}
+
+// Setting the clock takes the register longer than other commands: the read time-out
+// is 2000 ms for it, and 300 ms again afterwards whatever the outcome.
+class ClockReadTimeout {
+public:
+    explicit ClockReadTimeout(serialproto::Link& link) : link_(link)
+    {
+        link_.ReadTimeout = kClockReadTimeout;
+    }
+    ~ClockReadTimeout() { link_.ReadTimeout = serialproto::Link::kDefaultReadTimeout; }
+    ClockReadTimeout(const ClockReadTimeout&) = delete;
+    ClockReadTimeout& operator=(const ClockReadTimeout&) = delete;
+
+private:
+    static constexpr std::uint32_t kClockReadTimeout = 2000;
+    serialproto::Link& link_;
+};
+
+using ClockEncoder = fpresult::Result (*)(const std::string&, serialproto::Request&);
+
+HRESULT SetClock(FiscalPrinter& fp, BSTR Value, ClockEncoder encode, const char* method)
+{
+    const DriverString text = Ansi(Value);
+    WriteEvent(fp.Log, text.Text(), method);
+    serialproto::Request req;
+    const fpresult::Result encoded = encode(text.Text(), req);
+    ClockReadTimeout slow(fp.Serial.Link);
+    return Program(fp, encoded, req, method);
+}
+
+} // namespace
+
+// ---- clock --------------------------------------------------------------------------------
+
+STDMETHODIMP FiscalPrinter::SetDate(BSTR Value)
+{
+    BeginCall();
+    return SetClock(*this, Value, serialproto::EncodeSetDate, "SetDate");
+}
+
+STDMETHODIMP FiscalPrinter::SetTime(BSTR Value)
+{
+    BeginCall();
+    return SetClock(*this, Value, serialproto::EncodeSetTime, "SetTime");
+}
+
+// ---- users --------------------------------------------------------------------------------
+
+STDMETHODIMP FiscalPrinter::ChangePassword(short UserId, short OldPassword, short NewPassword, BSTR UserName)
+{
+    BeginCall();
+    const DriverString name = Ansi(UserName);
+    WriteEventF(Log, "SetPassword", "'%s'", name.Text());
+    serialproto::Request req;
+    return Program(*this,
+                   serialproto::EncodeChangePassword(UserId, OldPassword, NewPassword, ForRegister(name), req),
+                   req, "SetPassword");
+}
+
+STDMETHODIMP FiscalPrinter::Login(short UserId, short Password, BSTR UserName)
+{
+    BeginCall();
+    const DriverString name = Ansi(UserName);
+    WriteEventF(Log, "Login", "'%s'", name.Text());
+    serialproto::Request req;
+    return Program(*this, serialproto::EncodeLogin(UserId, Password, ForRegister(name), req), req, "Login");
+}
+
+STDMETHODIMP FiscalPrinter::Logout(short UserId, short Password)
+{
+    BeginCall();
+    serialproto::Request req;
+    return Program(*this, serialproto::EncodeLogout(UserId, Password, req), req, "Logout");
+}
+
+// ---- fiscal number and headers ------------------------------------------------------------
+
+STDMETHODIMP FiscalPrinter::SetFiscalNumber(short Password, BSTR FiscalNumber)
+{
+    BeginCall();
+    const DriverString number = Ansi(FiscalNumber);
+    WriteEventF(Log, "SetFiscalNumber", "'%s'", number.Text());
+    serialproto::Request req;
+    return Program(*this, serialproto::EncodeSetFiscalNumber(Password, ForRegister(number), req), req,
+                   "SetFiscalNumber");
+}
+
+STDMETHODIMP FiscalPrinter::SetTaxPayerInfo(short Password, BSTR TaxNumber, BSTR Info1, BSTR Info2, BSTR Info3,
+                                            short Format)
+{
+    BeginCall();
+    const DriverString number = Ansi(TaxNumber), info1 = Ansi(Info1), info2 = Ansi(Info2), info3 = Ansi(Info3);
+    WriteEventF(Log, "SetTaxPayerInfo", "0x%02X, '%s', '%s', '%s', '%s'", static_cast<unsigned>(Format) & 0xFFFFu,
+                number.Text(), info1.Text(), info2.Text(), info3.Text());
+    serialproto::Request req;
+    return Program(*this,
+                   serialproto::EncodeSetTaxPayerInfo(Password, ForRegister(number), ForRegister(info1),
+                                                      ForRegister(info2), ForRegister(info3), Format, req),
+                   req, "SetTaxPayerInfo");
+}
+
+STDMETHODIMP FiscalPrinter::SetCheckCaption(LONG RowId, BSTR Text, VARIANT_BOOL DoubleWidth, VARIANT_BOOL DoubleHeight)
+{
+    BeginCall();
+    const DriverString text = Ansi(Text);
+    WriteEventF(Log, "SetCheckCaption", "%li, %i, %i, '%s'", RowId, Flag(DoubleWidth), Flag(DoubleHeight),
+                text.Text());
+    serialproto::Request req;
+    return Program(*this,
+                   serialproto::EncodeSetCheckCaption(RowId, ForRegister(text), DoubleWidth != 0, DoubleHeight != 0,
+                                                      req),
+                   req, "SetCheckCaption");
+}
+
+STDMETHODIMP FiscalPrinter::SetPayTypeName(short Password, FPPayType Type, BSTR Text)
+{
+    BeginCall();
+    const DriverString text = Ansi(Text);
+    WriteEventF(Log, "SetPayTypeName", "%02X, '%s'", static_cast<unsigned>(Type), text.Text());
+    serialproto::Request req;
+    return Program(*this,
+                   serialproto::EncodeSetPayTypeName(Password, static_cast<std::int32_t>(Type), ForRegister(text),
+                                                     req),
+                   req, "SetPayTypeName");
+}
+
+// ---- article table ------------------------------------------------------------------------
+
+STDMETHODIMP FiscalPrinter::ProgramArticle(short Password, LONG Code, LONG Price, FPTaxType TaxType, BSTR Name,
+                                           short CountFormat, LONG CodeEx)
+{
+    BeginCall();
+    const DriverString name = Ansi(Name);
+    WriteEventF(Log, "ProgramArticle", "%li, %02X, %02X, %li, '%s'", Code, static_cast<unsigned>(TaxType),
+                static_cast<unsigned>(CountFormat) & 0xFFFFu, CodeEx, name.Text());
+    serialproto::ProgrammedArticle a;
+    a.Code = Code;
+    a.Price = Price;
+    a.TaxType = static_cast<std::int32_t>(TaxType);
+    a.Name = ForRegister(name);
+    a.CountFormat = CountFormat;
+    a.CodeEx = CodeEx;
+    serialproto::Request req;
+    return Program(*this, serialproto::EncodeProgramArticle(Password, a, req), req, "ProgramArticle");
+}
+
+// ---- service ------------------------------------------------------------------------------
+
+STDMETHODIMP FiscalPrinter::PrintVersion()
+{
+    BeginCall();
+    serialproto::Request req;
+    return Program(*this, serialproto::EncodePrintVersion(req), req, "PrintVersion");
+}
+
+STDMETHODIMP FiscalPrinter::AlterOnlineMode()
+{
+    BeginCall();
+    serialproto::Request req;
+    return Program(*this, serialproto::EncodeAlterOnlineMode(req), req, "AlterOnlineMode");
+}
+
+STDMETHODIMP FiscalPrinter::AlterCutterMode()
+{
+    BeginCall();
+    serialproto::Request req;
+    return Program(*this, serialproto::EncodeAlterCutterMode(req), req, "AlterCutterMode");
+}
+
+// Only the register changes its speed: the port keeps its own, and the client connects
+// again at the new speed to go on.
+STDMETHODIMP FiscalPrinter::ChangeBitrate(LONG Bitrate)
+{
+    BeginCall();
+    WriteEventF(Log, "ChangeBitrate", "%li", Bitrate);
+    serialproto::Request req;
+    return Program(*this, serialproto::EncodeChangeBitrate(Bitrate, req), req, "ChangeBitrate");
+}
+
+STDMETHODIMP FiscalPrinter::Personalize(short Password)
+{
+    BeginCall();
+    serialproto::Request req;
+    return Program(*this, serialproto::EncodePersonalize(Password, req), req, "Personalize");
+}
