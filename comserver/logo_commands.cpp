@@ -131,7 +131,9 @@ HRESULT ScaleToLogo(LogoImage& image, const serialproto::LogoSize& size)
     const HGDIOBJ previous = SelectObject(dc, target.handle);
     if (!previous || previous == HGDI_ERROR) return E_FAIL;
     const LONG sourceRows = image.height < 0 ? -image.height : image.height;
-    const int drawn = StretchDIBits(dc, 0, size.Height, size.Width, -size.Height, 0, 0, image.width, sourceRows,
+    // Mirrored: a negative height counts up from the origin's row, so the origin is the
+    // bottom row itself (height - 1); from row `height` the top row would fall outside.
+    const int drawn = StretchDIBits(dc, 0, size.Height - 1, size.Width, -size.Height, 0, 0, image.width, sourceRows,
                                     image.bits.get(), image.Info(), DIB_RGB_COLORS, NOTSRCCOPY);
     // Read back only once the bitmap is out of the context.
     SelectObject(dc, previous);
