@@ -15,7 +15,7 @@
 #include <new>
 #include <vector>
 
-#include "logo.h"
+#include "serialproto/logo.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "programming.h"
+#include "serialproto/programming.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "logo.h"
+#include "serialproto/logo.h"
 
 #include <cstdint>
 
-#include "commands.h"
-#include "framing.h"
+#include "serialproto/commands.h"
+#include "serialproto/framing.h"
 
 namespace serialproto {
 

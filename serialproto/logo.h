@@ -12,8 +12,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "receipt.h"
-#include "result_codes.h"
+#include "serialproto/receipt.h"
+#include "serialproto/result_codes.h"
 
 namespace serialproto {
 

@@ -1,6 +1,6 @@
-#include "programming.h"
+#include "serialproto/programming.h"
 
-#include "commands.h"
+#include "serialproto/commands.h"
 
 namespace serialproto {
 

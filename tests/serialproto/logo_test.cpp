@@ -2,9 +2,9 @@
 
 #include <climits>
 
-#include "fake_port.h"
-#include "link.h"
-#include "logo.h"
+#include "serial/fake_port.h"
+#include "serialproto/link.h"
+#include "serialproto/logo.h"
 
 using namespace serialproto;
 using fake::Bytes;

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "programming.h"
+#include "serialproto/programming.h"
 
 using namespace serialproto;
 using Bytes = std::vector<std::uint8_t>;

@@ -6,14 +6,14 @@
 #include <sstream>
 #include <unistd.h>
 
-#include "../serialproto/fake_port.h"
-#include "commands.h"
-#include "link.h"
-#include "logo.h"
-#include "port_posix.h"
-#include "programming.h"
-#include "receipt.h"
-#include "sim_process.h"
+#include "serial/fake_port.h"
+#include "serial/sim_process.h"
+#include "serialproto/commands.h"
+#include "serialproto/link.h"
+#include "serialproto/logo.h"
+#include "serialproto/port_posix.h"
+#include "serialproto/programming.h"
+#include "serialproto/receipt.h"
 
 using namespace serialproto;
 using fake::Bytes;
