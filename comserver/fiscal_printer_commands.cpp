@@ -379,7 +379,6 @@ STDMETHODIMP FiscalPrinter::GetArticleInfo(LONG, LONG, IArticleInfo**) { BeginCa
 STDMETHODIMP FiscalPrinter::GetXReport(IXReport**) { BeginCall(); PENDING("GetXReport"); }
 STDMETHODIMP FiscalPrinter::GetCheckSum(ICheckSum**) { BeginCall(); PENDING("GetCheckSum"); }
 STDMETHODIMP FiscalPrinter::GetTaxData(LONG, ITaxData**) { BeginCall(); PENDING("GetTaxData"); }
-STDMETHODIMP FiscalPrinter::SetTaxData(short, ITaxData*) { BeginCall(); PENDING("SetTaxData"); }
 STDMETHODIMP FiscalPrinter::PrintReportByDate(short, BSTR, BSTR, VARIANT_BOOL) { BeginCall(); PENDING("PrintReportByDate"); }
 STDMETHODIMP FiscalPrinter::PrintReportById(short, LONG, LONG, VARIANT_BOOL) { BeginCall(); PENDING("PrintReportById"); }
 

@@ -167,6 +167,60 @@ STDMETHODIMP FiscalPrinter::SetPayTypeName(short Password, FPPayType Type, BSTR 
                    req, "SetPayTypeName");
 }
 
+// ---- tax table ----------------------------------------------------------------------------
+
+namespace {
+
+// Reads the tax table from any ITaxData: Count first (0 to 5), then every getter in the
+// interface's order. The first failing read ends it with its result.
+HRESULT ReadTaxTable(ITaxData* record, serialproto::TaxTable& table)
+{
+    LONG value = 0;
+    HRESULT hr = record->get_Count(&value);
+    if (FAILED(hr)) return hr;
+    if (value < 0 || value > serialproto::kMaxTaxRates) return E_INVALIDARG;
+    table.Count = value;
+    HRESULT (STDMETHODCALLTYPE ITaxData::*const rates[])(LONG*) = {
+        &ITaxData::get_TaxRateA, &ITaxData::get_TaxRateB, &ITaxData::get_TaxRateV, &ITaxData::get_TaxRateG,
+        &ITaxData::get_TaxRateD, &ITaxData::get_FeeRateA, &ITaxData::get_FeeRateB, &ITaxData::get_FeeRateV,
+        &ITaxData::get_FeeRateG, &ITaxData::get_FeeRateD, &ITaxData::get_FeeRateE};
+    LONG read[11] = {};
+    for (int i = 0; i < 11; ++i) {
+        hr = (record->*rates[i])(&read[i]);
+        if (FAILED(hr)) return hr;
+    }
+    SHORT flags = 0;
+    hr = record->get_Flags(&flags);
+    if (FAILED(hr)) return hr;
+    for (int i = 0; i < serialproto::kMaxTaxRates; ++i) {
+        table.TaxRate[i] = read[i];
+        table.FeeRate[i] = read[5 + i];
+    }
+    table.FeeRateE = read[10];
+    table.Flags = static_cast<std::uint16_t>(flags);
+    return S_OK;
+}
+
+} // namespace
+
+// Writes the table in the layout GetTaxData reads. Every value sent must fit its 16
+// bits: a rate of 70000 would otherwise reach the register as 4464.
+STDMETHODIMP FiscalPrinter::SetTaxData(short Password, ITaxData* TaxData)
+{
+    BeginCall();
+    if (!TaxData) return CallFailed(E_INVALIDARG, "SetTaxData");
+    ITaxData* record = nullptr;
+    HRESULT hr = TaxData->QueryInterface(IID_ITaxData, reinterpret_cast<void**>(&record));
+    if (FAILED(hr)) return CallFailed(hr, "SetTaxData");
+    if (!record) return CallFailed(E_UNEXPECTED, "SetTaxData");
+    serialproto::TaxTable table;
+    hr = ReadTaxTable(record, table);
+    record->Release();
+    if (FAILED(hr)) return CallFailed(hr, "SetTaxData");
+    serialproto::Request req;
+    return Program(*this, serialproto::EncodeSetTaxData(Password, table, req), req, "SetTaxData");
+}
+
 // ---- article table ------------------------------------------------------------------------
 
 STDMETHODIMP FiscalPrinter::ProgramArticle(short Password, LONG Code, LONG Price, FPTaxType TaxType, BSTR Name,

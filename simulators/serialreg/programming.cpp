@@ -222,6 +222,35 @@ Answer ChangeBitrate(RegisterState& st, const Bytes& r, const Bytes&) {
     return Ok();
 }
 
+// Tax table: password (2), count (0 to 5), the rates (2 each), flags (1), and with flag
+// 0x20 the fees (2 each) and the fee of group E (2). Dated with the register's date.
+Answer SetTaxData(RegisterState& st, const Bytes& r, const Bytes&) {
+    const std::size_t count = r[3];
+    if (count > 5) return Error(kErrNumber);
+    if (r.size() < 5 + 2 * count) return Error(kErrLength);
+    const std::uint8_t flags = r[4 + 2 * count];
+    const bool fees = flags & 0x20;
+    if (r.size() != 5 + 2 * count + (fees ? 2 * count + 2 : 0)) return Error(kErrLength);
+    if (!ServicePassword(st, r)) return Error(kErrPassword);
+    if (st.receipt.open) return Error(kErrOpen);
+    auto& t = st.taxes;
+    t = RegisterState::Taxes{};
+    t.count = static_cast<int>(count);
+    for (std::size_t i = 0; i < 5; ++i) {
+        t.rates[i] = i < count ? static_cast<std::int16_t>(U16(r, 4 + 2 * i)) : 0;
+        t.fees[i] = fees && i < count ? static_cast<std::int16_t>(U16(r, 5 + 2 * count + 2 * i)) : 0;
+    }
+    t.flags = flags;
+    t.hasFeeE = fees;
+    t.feeE = fees ? static_cast<std::int16_t>(U16(r, 5 + 4 * count)) : 0;
+    const std::time_t now = st.Now();
+    std::tm tm{};
+    gmtime_r(&now, &tm);
+    const int parts[3] = {tm.tm_mday, tm.tm_mon + 1, tm.tm_year % 100};
+    for (int i = 0; i < 3; ++i) t.date[i] = static_cast<std::uint8_t>((parts[i] / 10) << 4 | parts[i] % 10);
+    return Ok();
+}
+
 // Personalisation: password (2).
 Answer Personalize(RegisterState& st, const Bytes& r, const Bytes&) {
     if (r.size() != 3) return Error(kErrLength);
@@ -279,6 +308,7 @@ const CommandSpec kProgrammingCommands[] = {
     {0x15, "SetFiscalNumber", 13, 100, nullptr, SetFiscalNumber},
     {0x16, "SetTaxPayerInfo", 17, 100, nullptr, SetTaxPayerInfo},
     {0x17, "SetCheckCaption", 3, 0, nullptr, SetCheckCaption},
+    {0x19, "SetTaxData", 5, 200, nullptr, SetTaxData},
     {0x20, "PrintVersion", 1, 200, nullptr, PrintVersion},
     {0x24, "AlterOnlineMode", 1, 0, nullptr, AlterOnlineMode},
     {0x26, "ChangeBitrate", 2, 0, nullptr, ChangeBitrate},

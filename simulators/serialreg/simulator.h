@@ -48,6 +48,15 @@ struct RegisterState {
     bool onlineMode = false;
     bool cutterMode = false;
     std::uint32_t switchBaud = 0;     // line speed to take after the answer, or 0
+    struct Taxes {
+        std::uint8_t date[3] = {0x01, 0x02, 0x16};  // BCD dd mm yy of the last change
+        int count = 4;
+        std::int16_t rates[5] = {2000, 700, 0, 2000, 0};
+        std::uint8_t flags = 0x22;                   // 0x20: fee rates follow
+        std::int16_t fees[5] = {0, 0, 0, 500, 0};
+        bool hasFeeE = true;
+        std::int16_t feeE = 150;
+    } taxes;
 
     // The receipt being printed (receipt.cpp) and the printed tape.
     struct Receipt {

@@ -4,9 +4,9 @@
 # clients set the clock, log users in, program headers, switch the line speed and load
 # logos made by make-picture. The simulator's tape, log and logo file show what the
 # register received.
-# Usage: comprog_test.sh SIMULATOR PELTRA44.exe MAKE_PICTURE WINEPREFIX wine-run.sh SRC_DIR RUN_DIR
+# Usage: comprog_test.sh SIMULATOR PELTRA44.exe MAKE_PICTURE TAXDATA_CLIENT.exe WINEPREFIX wine-run.sh SRC_DIR RUN_DIR
 set -u
-sim=$1 exe=$2 maker=$3 prefix=$4 winerun=$5 src=$6 run=$7
+sim=$1 exe=$2 maker=$3 taxclient=$4 prefix=$5 winerun=$6 src=$7 run=$8
 
 if [ -z "${DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
@@ -109,6 +109,18 @@ check "bitrate: the register ignored the frames at the old speed" grep -q 'the d
 # Figures only (no timed assertion): ten date queries at each speed.
 grep -E '^Time(19200|38400)=' "$run/bitrate.txt" | sed 's/^/figure: /'
 
+echo "== tax table from the client's own ITaxData"
+w "$taxclient" COM5 | tr -d '\r' >"$run/taxdata.txt"
+cat "$run/taxdata.txt"
+invalid="80070057|80070057|Неверный аргумент."
+expect "$run/taxdata.txt" "Connect=0|0|" "Table=0|0|" "NoFees=0|0|" "WideRate=$invalid" "Count6=$invalid" \
+    "NoRecord=$invalid" "Released=0" "DONE"
+check "taxdata: a failed read is the method's result" grep -qE '^FailingRead=80041234\|80041234\|' "$run/taxdata.txt"
+# Count 2, two rates, flags 0x22, two fees and the fee of group E: 14 bytes after the code.
+check "taxdata: the table as sent" grep -qE '^rx 10 02 [0-9A-F]{2} 19 00 00 02 D0 07 BC 02 22 96 00 00 00 64 00 [0-9A-F]{2} 10 03$' "$run/sim.log"
+check "taxdata: no fees without flag 0x20" grep -qE '^rx 10 02 [0-9A-F]{2} 19 00 00 02 D0 07 BC 02 02 [0-9A-F]{2} 10 03$' "$run/sim.log"
+check "taxdata: nothing sent for the refused tables" [ "$(grep -cE '^cmd 19 ' "$run/sim.log")" -eq 2 ]
+
 echo "== logo"
 # logo NAME FILE WIDTH HEIGHT: loads one logo; the register's log from this call on is
 # $run/NAME.log, the client's output $run/NAME.txt.
@@ -186,7 +198,7 @@ for line in "SetDate - 17/08/202" "SetDate - Неверный аргумент."
     "Login - ''" "Login - Ошибка ЭККР 21: неправильный пароль." "SetTaxPayerInfo - Неверный аргумент." \
     "SetTaxPayerInfo - 0x10, '123456789012', 'ТОВ Логотип', 'вул. Тестова, 5', 'м. Київ'" \
     "SetCheckCaption - 1, 1, 0, 'Дякуємо, що ви з нами, до зустрічі!'" "SetPayTypeName - 00, 'Картка Visa'" \
-    "ChangeBitrate - 38400" "SetLogo - 0, 0, 'Z:$run/p300.bmp'" "SetLogo - 600, 500, 'Z:$run/p300.bmp'" "SetLogo - Ok"; do
+    "ChangeBitrate - 38400" "SetTaxData - Ok" "SetTaxData - Неверный аргумент." "SetLogo - 0, 0, 'Z:$run/p300.bmp'" "SetLogo - 600, 500, 'Z:$run/p300.bmp'" "SetLogo - Ok"; do
     check "log: $line" has "$run/log.txt" "$line"
 done
 check "log: no password in the log" bash -c "! grep -qE '5813|6927' '$run/log.txt'"
