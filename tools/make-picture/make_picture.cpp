@@ -1,6 +1,6 @@
 // Makes pictures for the logo: a pattern of black pixels on white, written as
-// BMP (24 bits), PNG (8-bit grey), GIF (8-bit palette) or PBM (binary), chosen by the
-// file's extension. The PBM of a pattern is what the register simulator keeps for a
+// BMP (24 bits), PNG (8-bit grey), GIF (8-bit palette), ICO (32 bits, up to 255 x 255)
+// or PBM (binary), chosen by the file's extension. The PBM of a pattern is what the register simulator keeps for a
 // logo that needed no scaling, so the two files can be compared byte for byte.
 //
 // Usage: make-picture FILE WIDTH HEIGHT PATTERN
@@ -184,6 +184,37 @@ Bytes Gif(const Picture& p) {
     return o;
 }
 
+// Icon of one 32-bit image (at most 255 x 255), opaque.
+Bytes Ico(const Picture& p) {
+    const std::uint32_t maskStride = (static_cast<std::uint32_t>(p.width) + 31) / 32 * 4;
+    const std::uint32_t size = 40 + 4u * p.width * p.height + maskStride * p.height;
+    Bytes o;
+    Put16(o, 0);
+    Put16(o, 1);
+    Put16(o, 1);
+    o.push_back(static_cast<std::uint8_t>(p.width));
+    o.push_back(static_cast<std::uint8_t>(p.height));
+    o.push_back(0);
+    o.push_back(0);
+    Put16(o, 1);
+    Put16(o, 32);
+    Put32(o, size);
+    Put32(o, 22);
+    Put32(o, 40);
+    Put32(o, static_cast<std::uint32_t>(p.width));
+    Put32(o, static_cast<std::uint32_t>(p.height) * 2);  // image and mask
+    Put16(o, 1);
+    Put16(o, 32);
+    for (int i = 0; i < 6; ++i) Put32(o, 0);
+    for (int y = p.height - 1; y >= 0; --y)
+        for (int x = 0; x < p.width; ++x) {
+            o.insert(o.end(), 3, p.At(x, y) ? 0 : 255);
+            o.push_back(255);
+        }
+    o.insert(o.end(), maskStride * static_cast<std::uint32_t>(p.height), 0);
+    return o;
+}
+
 Bytes Pbm(const Picture& p) {
     const std::string head = "P4\n" + std::to_string(p.width) + " " + std::to_string(p.height) + "\n";
     Bytes o(head.begin(), head.end());
@@ -214,6 +245,7 @@ int main(int argc, char** argv) {
     else if (ext == "png") out = Png(p);
     else if (ext == "gif") out = Gif(p);
     else if (ext == "pbm") out = Pbm(p);
+    else if (ext == "ico" && w <= 255 && h <= 255) out = Ico(p);
     else return 2;
     std::FILE* f = std::fopen(file.c_str(), "wb");
     if (!f || std::fwrite(out.data(), 1, out.size(), f) != out.size() || std::fclose(f) != 0) return 1;

@@ -164,6 +164,13 @@ for ext in bmp png gif; do
     check "$ext: the register keeps the picture pixel for pixel" cmp -s "$run/pattern.pbm" "$run/logo.pbm"
 done
 
+# An icon loads as a picture without a bitmap: the conversion fails with E_FAIL, raised
+# without a source, and nothing is sent.
+"$maker" "$run/icon.ico" 32 32 pattern
+logo icon "Z:$run/icon.ico" 0 0
+check "icon: E_FAIL from the conversion" grep -qE '^SetLogo=80004005\|VAdazi\|' "$run/icon.txt"
+check "icon: nothing sent" bash -c "! grep -q 'cmd 2D' '$run/icon.log'"
+
 logo wrong-password "Z:$run/pattern.bmp" 0 0 7
 check "wrong password: the register's error" has "$run/wrong-password.txt" "SetLogo=$(ecr SetLogo '21: неправильный пароль.')"
 
