@@ -102,14 +102,19 @@ Case "headers"
     fp.ChangeBitrate 57600
     Show "ChangeBitrate57600", Outcome()
 Case "bitrate"
-    ' Ten date queries at 19200, the switch, then ten at 38400.
+    ' Ten status queries at 9600 and at 38400 (figures only), and a query at the old
+    ' speed after a switch.
     fp.Connect port, 19200
     Show "Connect", Outcome()
+    fp.ChangeBitrate 9600
+    Show "ChangeBitrate9600", Outcome()
+    fp.Connect port, 9600
+    Show "Connect9600", Outcome()
     t0 = Timer
     For i = 1 To 10
-        v = fp.GetDate()
+        v = fp.GetState()
     Next
-    Show "Time19200", Outcome() & "|" & FormatNumber(Timer - t0, 3)
+    Show "Time9600", Outcome() & "|" & FormatNumber(Timer - t0, 3)
     fp.ChangeBitrate 38400
     Show "ChangeBitrate", Outcome()
     v = fp.GetDate()
@@ -118,10 +123,11 @@ Case "bitrate"
     Show "Connect38400", Outcome()
     t0 = Timer
     For i = 1 To 10
-        v = fp.GetDate()
+        v = fp.GetState()
     Next
     Show "Time38400", Outcome() & "|" & FormatNumber(Timer - t0, 3)
-    Show "GetDate", v
+    v = fp.GetDate()
+    Show "GetDate", v & "|" & Outcome()
     fp.ChangeBitrate 19200
     Show "ChangeBack", Outcome()
 Case "logo"
