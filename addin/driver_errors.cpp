@@ -1,8 +1,6 @@
 #include "driver_errors.h"
 #include "driver_log.h"
-#include "utf.h"
-
-#include <Poco/Exception.h>
+#include "textconv/utf.h"
 
 namespace oltra {
 
@@ -21,6 +19,8 @@ const ErrorEntry kErrorTable[] = {
      u"Не верно указано имя пользователя или пароль для подключения к фискальному регистратору"},
     {kErrorTimeout, u"Истекло время ожидания при подключении к фискальному регистратору"},
     {kErrorNoAddress, u"Не указан IP адрес, а авто поиск не нашел фискальный регистратор"},
+    {kErrorNoRegisterState, u"По указанному адресу не получено состояние фискального регистратора"},
+    {kErrorBadArgument, u"Недопустимое значение параметра, в фискальный регистратор ничего не отправлено"},
 };
 
 void report(IAddInDefBase* connection, int32_t code, const std::u16string& text)
@@ -31,7 +31,7 @@ void report(IAddInDefBase* connection, int32_t code, const std::u16string& text)
         const std::u16string description(text);
         connection->AddError(static_cast<unsigned short>(code), source.c_str(), description.c_str(), code);
     }
-    logError(toUtf8(text) + " code:" + std::to_string(code));
+    logError(textconv::toUtf8(text) + " code:" + std::to_string(code));
 }
 
 } // namespace
@@ -49,25 +49,34 @@ void reportError(IAddInDefBase* connection, int32_t code)
     report(connection, code, text ? std::u16string(text) : std::u16string());
 }
 
+std::u16string noRegisterStateText(const std::string& address, const std::string& detail)
+{
+    return std::u16string(driverErrorText(kErrorNoRegisterState)) + u": " +
+           textconv::toUtf16(address.empty() ? detail : address + " (" + detail + ")");
+}
+
+void reportError(IAddInDefBase* connection, int32_t code, const std::u16string& detail)
+{
+    const char16_t* text = driverErrorText(code);
+    report(connection, code, (text ? std::u16string(text) : std::u16string()) + u": " + detail);
+}
+
 void reportException(IAddInDefBase* connection, int32_t code, const std::string& displayText)
 {
     const char16_t* text = driverErrorText(code);
-    report(connection, code, text ? std::u16string(text) : toUtf16(displayText));
+    report(connection, code, text ? std::u16string(text) : textconv::toUtf16(displayText));
 }
 
-void reportException(IAddInDefBase* connection, const Poco::Exception& e)
+void reportRegisterFailure(IAddInDefBase* connection, const RegisterFailure& failure, const std::string& address)
 {
-    reportException(connection, e.code(), e.displayText());
-}
-
-void reportNetworkFailure(IAddInDefBase* connection, const Poco::Exception& e)
-{
-    if (dynamic_cast<const Poco::TimeoutException*>(&e))
-        reportError(connection, kErrorTimeout);
-    else if (e.code() == kErrorAuthentication)
-        reportError(connection, kErrorAuthentication);
-    else
-        reportException(connection, e);
+    switch (failure.kind()) {
+    case RegisterFailure::Kind::Timeout: reportError(connection, kErrorTimeout); break;
+    case RegisterFailure::Kind::LoginRefused: reportError(connection, kErrorAuthentication); break;
+    case RegisterFailure::Kind::NoRegisterState:
+        report(connection, kErrorNoRegisterState, noRegisterStateText(address, failure.text()));
+        break;
+    case RegisterFailure::Kind::Other: reportException(connection, failure.code(), failure.text()); break;
+    }
 }
 
 } // namespace oltra

@@ -1,17 +1,18 @@
 // FiscalPrinter: receipts, reports and service commands, and the register display.
 #include "netclient/fiscal_printer.h"
+#include "netclient/amounts.h"
+#include "netclient/json_answer.h"
 #include "netclient/text_format.h"
 
-#include "driver_log.h"
-#include "utf.h"
+#include "netclient/client_log.h"
+#include "textconv/utf.h"
 
 #include <Poco/Dynamic/Var.h>
 #include <Poco/Exception.h>
 #include <Poco/JSON/Array.h>
 #include <Poco/JSON/JSONException.h>
-#include <Poco/JSON/Object.h>
-#include <Poco/JSON/Parser.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace oltra {
@@ -74,6 +75,10 @@ bool FiscalPrinter::openCheck(bool isFiscal, bool isReturn, bool cancelOpen, int
 bool FiscalPrinter::printFiscalString(const std::u16string& name, double quantity, double price, double amount,
                                       int32_t department, double taxRate)
 {
+    if (!quantityFits(quantity) || !amountFits(price) || !amountFits(amount)) {
+        netlog::error(std::string("Print fiscal string: quantity, price or amount out of range, nothing added"));
+        return false;
+    }
     clearDisplay();
     showLines(name, 1, u"l");
     const double q = std::round(finiteOrZero(quantity) * 1000) / 1000;
@@ -106,6 +111,10 @@ bool FiscalPrinter::printBarCode(const std::u16string& type, const std::u16strin
 
 bool FiscalPrinter::closeCheck(double sum1, double sum2, double sum3, double sum4)
 {
+    if (!amountFits(sum1) || !amountFits(sum2) || !amountFits(sum3) || !amountFits(sum4)) {
+        netlog::error(std::string("Close check: payment out of range, nothing sent"));
+        return false;
+    }
     if (!pendingDocument_.empty()) {
         bool result = false;
         settlePending(true, result);
@@ -140,26 +149,18 @@ int FiscalPrinter::journalRecorded(const std::u16string& type, int32_t afterId)
     if (chkId_ <= afterId) return 0;
     const std::string path = "/cgi/chk?id=" + std::to_string(static_cast<int64_t>(afterId) + 1);
     std::string body;
-    http_->get(path, body);
-    try {
-        Poco::JSON::Parser parser;
-        const Var root = parser.parse(body);
-        if (root.type() != typeid(Array::Ptr)) throw Poco::JSON::JSONException("The answer is not a JSON array");
-        const Array::Ptr records = root.extract<Array::Ptr>();
-        const std::string key = toUtf8(type);
-        for (std::size_t i = 0; i < records->size(); ++i) {
+    bool found = false;
+    const bool read = getAnswer(path, body, AnswerLabels::ofPath(path), [&](const Var& root) {
+        const Array::Ptr records = rootArray(root);
+        const std::string key = textconv::toUtf8(type);
+        for (std::size_t i = 0; i < records->size() && !found; ++i) {
             const Object::Ptr record = records->getObject(static_cast<unsigned>(i));
             if (record.isNull()) continue;
             const int64_t id = record->has("id") ? record->get("id").convert<Poco::Int64>() : int64_t(afterId) + 1;
-            if (id > afterId && record->has(key)) return 1;
+            found = id > afterId && record->has(key);
         }
-        return 0;
-    } catch (const Poco::Exception& e) {
-        logError("Read " + path + " - JSON parsing error: " + e.displayText());
-    } catch (const std::exception& e) {
-        logError("Read " + path + " - standart exception: " + e.what());
-    }
-    return -1;
+    });
+    return !read ? -1 : found ? 1 : 0;
 }
 
 bool FiscalPrinter::settlePending(bool resend, bool& result)
@@ -168,7 +169,7 @@ bool FiscalPrinter::settlePending(bool resend, bool& result)
     // Without a fresh journal id the journal can't be judged.
     const int recorded = readState() ? journalRecorded(pendingType_, pendingChkId_) : -1;
     if (recorded == 1) {
-        logInfo(std::string("Unanswered receipt found in the register's journal: recorded, not sent again"));
+        netlog::info(std::string("Unanswered receipt found in the register's journal: recorded, not sent again"));
         pendingDocument_.clear();
         pendingType_.clear();
         receipt_ = std::make_unique<ReceiptBuffer>(u"F", model_);
@@ -178,7 +179,7 @@ bool FiscalPrinter::settlePending(bool resend, bool& result)
         return true;
     }
     if (!resend) {
-        logInfo(std::string(recorded == 0 ? "Unanswered receipt not recorded by the register: dropped, a new receipt is opened"
+        netlog::info(std::string(recorded == 0 ? "Unanswered receipt not recorded by the register: dropped, a new receipt is opened"
                                           : "Unanswered receipt of unknown fate dropped, a new receipt is opened"));
         pendingDocument_.clear();
         pendingType_.clear();
@@ -186,10 +187,10 @@ bool FiscalPrinter::settlePending(bool resend, bool& result)
     }
     if (recorded < 0) {
         // Sending again might record it twice.
-        logError(std::string("Cannot tell whether the unanswered receipt was recorded: not sent again"));
+        netlog::error(std::string("Cannot tell whether the unanswered receipt was recorded: not sent again"));
         return false;
     }
-    logInfo(std::string("Unanswered receipt not recorded by the register: sent again"));
+    netlog::info(std::string("Unanswered receipt not recorded by the register: sent again"));
     const std::u16string document = pendingDocument_, type = pendingType_;
     result = sendReceipt(document, type);
     return true;
@@ -198,7 +199,7 @@ bool FiscalPrinter::settlePending(bool resend, bool& result)
 bool FiscalPrinter::cancelCheck()
 {
     if (!pendingDocument_.empty()) {
-        logInfo(std::string("Unanswered receipt left unsettled at the host's request"));
+        netlog::info(std::string("Unanswered receipt left unsettled at the host's request"));
         pendingDocument_.clear();
         pendingType_.clear();
     }
@@ -208,6 +209,10 @@ bool FiscalPrinter::cancelCheck()
 
 bool FiscalPrinter::cashInOutcome(double amount)
 {
+    if (!amountFits(amount)) {
+        netlog::error(std::string("Cash in/out: amount out of range, nothing sent"));
+        return false;
+    }
     const std::u16string body = u"{\"IO\":[{\"IO\":{\"sum\":" + fixedNumber16(amount, 2) + u"}}]}";
     const bool sent = http_->post(kReceipts, body, lastResponse_);
     return complete(sent);
@@ -223,7 +228,7 @@ bool FiscalPrinter::printReport(const std::string& path)
 
 bool FiscalPrinter::printFullFiscalReportByDates(const std::u16string& start, const std::u16string& end)
 {
-    return printReport("/cgi/proc/printfmreport?1&" + queryValue(toUtf8(start)) + "&" + queryValue(toUtf8(end)) + "&1&1");
+    return printReport("/cgi/proc/printfmreport?1&" + queryValue(textconv::toUtf8(start)) + "&" + queryValue(textconv::toUtf8(end)) + "&1&1");
 }
 
 bool FiscalPrinter::printFullFiscalReportByZNumbers(int32_t first, int32_t last)
@@ -233,7 +238,7 @@ bool FiscalPrinter::printFullFiscalReportByZNumbers(int32_t first, int32_t last)
 
 bool FiscalPrinter::printShortFiscalReportByDates(const std::u16string& start, const std::u16string& end)
 {
-    return printReport("/cgi/proc/printfmreport?3&" + queryValue(toUtf8(start)) + "&" + queryValue(toUtf8(end)) + "&1&1");
+    return printReport("/cgi/proc/printfmreport?3&" + queryValue(textconv::toUtf8(start)) + "&" + queryValue(textconv::toUtf8(end)) + "&1&1");
 }
 
 bool FiscalPrinter::printShortFiscalReportByZNumbers(int32_t first, int32_t last)
@@ -256,10 +261,14 @@ bool FiscalPrinter::printNullReceipt()
 bool FiscalPrinter::openCashDrawer()
 {
     const bool asked = http_->get(kDrawer, lastResponse_);
+    const std::string askedStatus = http_->lastStatusText();
     parseResponseErrors();
     std::string answer;
     const bool opened = http_->post(kDrawer, u"", answer);
+    const std::string openedStatus = http_->lastStatusText();
     const bool stateOk = readState();
+    noteStatus(askedStatus);
+    if (openedStatus != askedStatus) noteStatus(openedStatus);
     return stateOk && opened && asked && lastErrorText_.empty();
 }
 
@@ -275,32 +284,28 @@ int32_t FiscalPrinter::getCurrentReceiptNumber()
 
 bool FiscalPrinter::getLineLength(int32_t& width)
 {
-    bool ok = http_->get(kScreen, lastResponse_);
+    const bool sent = http_->get(kScreen, lastResponse_);
     parseResponseErrors();
-    try {
-        Poco::JSON::Parser parser;
-        const Var root = parser.parse(lastResponse_);
-        if (root.type() != typeid(Object::Ptr)) throw Poco::JSON::JSONException("The answer is not a JSON object");
-        const Object::Ptr chars = root.extract<Object::Ptr>()->getObject("chars");
-        if (chars.isNull()) throw Poco::JSON::JSONException("Member \"chars\" is not an object");
-        const int32_t w = chars->get("w").convert<Poco::Int32>();
-        // A width beyond any display would make every write huge.
-        if (w < 1 || w > kMaxDisplayWidth) throw Poco::RangeException("Display width " + std::to_string(w));
-        width = w;
-    } catch (const Poco::Exception& e) {
-        logError("Get line length, JSON parsing: " + e.displayText());
-        ok = false;
-    } catch (const std::exception& e) {
-        logError(std::string("Get line length, standart exception: ") + e.what());
-        ok = false;
-    }
+    const AnswerLabels labels{"Get line length, JSON parsing: ", "Get line length, standart exception: "};
+    const bool read = readAnswer(lastResponse_, labels, [&](const Var& root) {
+        width = memberObject(*rootObject(root), "chars")->get("w").convert<Poco::Int32>();
+    });
     const bool stateOk = readState();
-    return stateOk && ok && lastErrorText_.empty();
+    return stateOk && sent && read && lastErrorText_.empty();
+}
+
+void FiscalPrinter::learnLineLength()
+{
+    int32_t width = 0;
+    getLineLength(width);
+    // The register's answer is kept within what a display can be: a width beyond any
+    // display would make every write huge, and one below 1 is asked for again next time.
+    lineLength_ = std::min(std::max(width, 0), kMaxDisplayWidth);
 }
 
 bool FiscalPrinter::showLines(const std::u16string& text, int32_t firstLine, const std::u16string& align)
 {
-    if (lineLength_ == 0) getLineLength(lineLength_);
+    if (lineLength_ == 0) learnLineLength();
     std::vector<std::u16string> pieces = splitCharacters(text, lineLength_);
     if (pieces.size() > static_cast<std::size_t>(kDisplayLines)) pieces.resize(kDisplayLines);
     std::u16string body = u"[";
@@ -316,7 +321,7 @@ bool FiscalPrinter::showLines(const std::u16string& text, int32_t firstLine, con
 
 bool FiscalPrinter::clearDisplay()
 {
-    if (lineLength_ == 0) getLineLength(lineLength_);
+    if (lineLength_ == 0) learnLineLength();
     const std::u16string blanks(static_cast<std::size_t>(lineLength_), u' ');
     std::u16string body = u"[";
     for (int line = 1; line <= 5; ++line) {
