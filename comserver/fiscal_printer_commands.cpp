@@ -3,57 +3,25 @@
 // Each follows the method frame (fiscal_printer.h): BeginCall, the entry event with
 // the arguments, the argument checks and the request (serialproto's encoders; a failed
 // check is E_INVALIDARG and sends nothing), the exchange over the serial link
-// (serial_link.h), then CallSucceeded or CallFailed. The connection, status, date and
-// time, display, safe, receipt and printing members run over the link; the others
-// record their entry event and then fail with E_NOTIMPL ("Не поддерживается.")
-// through the frame, so clients, the error properties and the work log already see
-// the final shape of a failed call.
+// (serial_link.h), then CallSucceeded or CallFailed. Here: the connection, status, date
+// and time, display, safe, receipt and printing members; the reports and queries are in
+// report_commands.cpp, the programming and service members in programming_commands.cpp
+// and SetLogo in logo_commands.cpp.
 #include "fiscal_printer.h"
 
 #include <string>
 
+#include "command_frame.h"
 #include "serialproto/commands.h"
 #include "serialproto/receipt.h"
 
 namespace {
 
-// A client's text as ANSI for the entry event (the text as given).
-DriverString Ansi(BSTR text)
-{
-    DriverString s;
-    s.AssignWide(text);
-    return s;
-}
-
-// Text for the register: the register's code page, as bytes (the encoders cut it to
-// the field and replace control bytes).
-std::string ForRegister(DriverString text)
-{
-    text.ToOem();
-    return text.Text();
-}
-
-int Flag(VARIANT_BOOL v) { return v ? 1 : 0; }
-
-// The exchange of a member: a failed encoding (argument check) or link failure ends the
-// call with CallFailed; the caller decodes the answer and calls CallSucceeded.
-HRESULT Exchange(FiscalPrinter& fp, fpresult::Result encoded, const serialproto::Request& request,
-                 const char* method)
-{
-    if (FAILED(encoded)) return fp.CallFailed(encoded, method);
-    const HRESULT hr = fp.Serial.Link.SendCommand(request.data(), request.size());
-    if (FAILED(hr)) return fp.LinkFailed(hr, method);
-    return S_OK;
-}
-
-// A member whose answer carries nothing.
-HRESULT Simple(FiscalPrinter& fp, fpresult::Result encoded, const serialproto::Request& request,
-               const char* method)
-{
-    const HRESULT hr = Exchange(fp, encoded, request, method);
-    if (SUCCEEDED(hr)) fp.CallSucceeded(method);
-    return hr;
-}
+using frame::Ansi;
+using frame::Exchange;
+using frame::Flag;
+using frame::ForRegister;
+using frame::Simple;
 
 constexpr std::size_t kMaxPortName = 100;  // characters of a port name
 
@@ -361,25 +329,3 @@ STDMETHODIMP FiscalPrinter::PrintCommentBarcode(BSTR Text)
     return PrintText(*this, Text, serialproto::EncodePrintCommentBarcode, "PrintCommentBarcode");
 }
 
-// ---- members ----------------------------------------------------------------------------
-
-#define PENDING(method)                           \
-    do {                                          \
-        return CallFailed(E_NOTIMPL, method);     \
-    } while (0)
-
-STDMETHODIMP FiscalPrinter::PrintArtReport(short, LONG, LONG, LONG, LONG) { BeginCall(); PENDING("PrintArtReport"); }
-STDMETHODIMP FiscalPrinter::PrintXReport(short) { BeginCall(); PENDING("PrintXReport"); }
-STDMETHODIMP FiscalPrinter::PrintZReport(short, LONG*) { BeginCall(); PENDING("PrintZReport"); }
-
-STDMETHODIMP FiscalPrinter::GetSafeSum(double*) { BeginCall(); PENDING("GetSafeSum"); }
-
-STDMETHODIMP FiscalPrinter::ReadMemory(short, short, short, SAFEARRAY**) { BeginCall(); PENDING("ReadMemory"); }
-STDMETHODIMP FiscalPrinter::GetArticleInfo(LONG, LONG, IArticleInfo**) { BeginCall(); PENDING("GetArticleInfo"); }
-STDMETHODIMP FiscalPrinter::GetXReport(IXReport**) { BeginCall(); PENDING("GetXReport"); }
-STDMETHODIMP FiscalPrinter::GetCheckSum(ICheckSum**) { BeginCall(); PENDING("GetCheckSum"); }
-STDMETHODIMP FiscalPrinter::GetTaxData(LONG, ITaxData**) { BeginCall(); PENDING("GetTaxData"); }
-STDMETHODIMP FiscalPrinter::PrintReportByDate(short, BSTR, BSTR, VARIANT_BOOL) { BeginCall(); PENDING("PrintReportByDate"); }
-STDMETHODIMP FiscalPrinter::PrintReportById(short, LONG, LONG, VARIANT_BOOL) { BeginCall(); PENDING("PrintReportById"); }
-
-STDMETHODIMP FiscalPrinter::GetTimeToBlock(short, int*) { BeginCall(); PENDING("GetTimeToBlock"); }

@@ -15,6 +15,7 @@
 #include <new>
 #include <vector>
 
+#include "command_frame.h"
 #include "serialproto/logo.h"
 
 namespace {
@@ -185,11 +186,7 @@ HRESULT ConvertPicture(BSTR fileName, LONG width, LONG height, serialproto::Logo
 STDMETHODIMP FiscalPrinter::SetLogo(short Password, BSTR FileName, LONG Width, LONG Height)
 {
     BeginCall();
-    const DriverString name = [&] {
-        DriverString s;
-        s.AssignWide(FileName);
-        return s;
-    }();
+    const DriverString name = frame::Ansi(FileName);
     WriteEventF(Log, "SetLogo", "%li, %li, '%s'", Width, Height, name.Text());
 
     serialproto::Request req;

@@ -10,37 +10,14 @@
 
 #include <string>
 
+#include "command_frame.h"
 #include "serialproto/programming.h"
 
 namespace {
 
-DriverString Ansi(BSTR text)
-{
-    DriverString s;
-    s.AssignWide(text);
-    return s;
-}
-
-// Text for the register: its code page, as bytes.
-std::string ForRegister(DriverString text)
-{
-    text.ToOem();
-    return text.Text();
-}
-
-int Flag(VARIANT_BOOL v) { return v ? 1 : 0; }
-
-// Sends a request whose answer carries nothing: a failed encoding or exchange ends the
-// call with CallFailed, success with the "Ok" event.
-HRESULT Program(FiscalPrinter& fp, fpresult::Result encoded, const serialproto::Request& request,
-                const char* method)
-{
-    if (FAILED(encoded)) return fp.CallFailed(encoded, method);
-    const HRESULT hr = fp.Serial.Link.SendCommand(request.data(), request.size());
-    if (FAILED(hr)) return fp.LinkFailed(hr, method);
-    fp.CallSucceeded(method);
-    return S_OK;
-}
+using frame::Ansi;
+using frame::Flag;
+using frame::ForRegister;
 
 // Setting the clock takes the register longer than other commands: the read time-out
 // is 2000 ms for it, and 300 ms again afterwards whatever the outcome.
@@ -68,7 +45,7 @@ HRESULT SetClock(FiscalPrinter& fp, BSTR Value, ClockEncoder encode, const char*
     serialproto::Request req;
     const fpresult::Result encoded = encode(text.Text(), req);
     ClockReadTimeout slow(fp.Serial.Link);
-    return Program(fp, encoded, req, method);
+    return frame::Simple(fp, encoded, req, method);
 }
 
 } // namespace
@@ -95,8 +72,8 @@ STDMETHODIMP FiscalPrinter::ChangePassword(short UserId, short OldPassword, shor
     const DriverString name = Ansi(UserName);
     WriteEventF(Log, "SetPassword", "'%s'", name.Text());
     serialproto::Request req;
-    return Program(*this,
-                   serialproto::EncodeChangePassword(UserId, OldPassword, NewPassword, ForRegister(name), req),
+    return frame::Simple(*this,
+                         serialproto::EncodeChangePassword(UserId, OldPassword, NewPassword, ForRegister(name), req),
                    req, "SetPassword");
 }
 
@@ -106,14 +83,14 @@ STDMETHODIMP FiscalPrinter::Login(short UserId, short Password, BSTR UserName)
     const DriverString name = Ansi(UserName);
     WriteEventF(Log, "Login", "'%s'", name.Text());
     serialproto::Request req;
-    return Program(*this, serialproto::EncodeLogin(UserId, Password, ForRegister(name), req), req, "Login");
+    return frame::Simple(*this, serialproto::EncodeLogin(UserId, Password, ForRegister(name), req), req, "Login");
 }
 
 STDMETHODIMP FiscalPrinter::Logout(short UserId, short Password)
 {
     BeginCall();
     serialproto::Request req;
-    return Program(*this, serialproto::EncodeLogout(UserId, Password, req), req, "Logout");
+    return frame::Simple(*this, serialproto::EncodeLogout(UserId, Password, req), req, "Logout");
 }
 
 // ---- fiscal number and headers ------------------------------------------------------------
@@ -124,7 +101,7 @@ STDMETHODIMP FiscalPrinter::SetFiscalNumber(short Password, BSTR FiscalNumber)
     const DriverString number = Ansi(FiscalNumber);
     WriteEventF(Log, "SetFiscalNumber", "'%s'", number.Text());
     serialproto::Request req;
-    return Program(*this, serialproto::EncodeSetFiscalNumber(Password, ForRegister(number), req), req,
+    return frame::Simple(*this, serialproto::EncodeSetFiscalNumber(Password, ForRegister(number), req), req,
                    "SetFiscalNumber");
 }
 
@@ -136,8 +113,8 @@ STDMETHODIMP FiscalPrinter::SetTaxPayerInfo(short Password, BSTR TaxNumber, BSTR
     WriteEventF(Log, "SetTaxPayerInfo", "0x%02X, '%s', '%s', '%s', '%s'", static_cast<unsigned>(Format) & 0xFFFFu,
                 number.Text(), info1.Text(), info2.Text(), info3.Text());
     serialproto::Request req;
-    return Program(*this,
-                   serialproto::EncodeSetTaxPayerInfo(Password, ForRegister(number), ForRegister(info1),
+    return frame::Simple(*this,
+                         serialproto::EncodeSetTaxPayerInfo(Password, ForRegister(number), ForRegister(info1),
                                                       ForRegister(info2), ForRegister(info3), Format, req),
                    req, "SetTaxPayerInfo");
 }
@@ -149,8 +126,8 @@ STDMETHODIMP FiscalPrinter::SetCheckCaption(LONG RowId, BSTR Text, VARIANT_BOOL 
     WriteEventF(Log, "SetCheckCaption", "%li, %i, %i, '%s'", RowId, Flag(DoubleWidth), Flag(DoubleHeight),
                 text.Text());
     serialproto::Request req;
-    return Program(*this,
-                   serialproto::EncodeSetCheckCaption(RowId, ForRegister(text), DoubleWidth != 0, DoubleHeight != 0,
+    return frame::Simple(*this,
+                         serialproto::EncodeSetCheckCaption(RowId, ForRegister(text), DoubleWidth != 0, DoubleHeight != 0,
                                                       req),
                    req, "SetCheckCaption");
 }
@@ -161,8 +138,8 @@ STDMETHODIMP FiscalPrinter::SetPayTypeName(short Password, FPPayType Type, BSTR 
     const DriverString text = Ansi(Text);
     WriteEventF(Log, "SetPayTypeName", "%02X, '%s'", static_cast<unsigned>(Type), text.Text());
     serialproto::Request req;
-    return Program(*this,
-                   serialproto::EncodeSetPayTypeName(Password, static_cast<std::int32_t>(Type), ForRegister(text),
+    return frame::Simple(*this,
+                         serialproto::EncodeSetPayTypeName(Password, static_cast<std::int32_t>(Type), ForRegister(text),
                                                      req),
                    req, "SetPayTypeName");
 }
@@ -218,7 +195,7 @@ STDMETHODIMP FiscalPrinter::SetTaxData(short Password, ITaxData* TaxData)
     record->Release();
     if (FAILED(hr)) return CallFailed(hr, "SetTaxData");
     serialproto::Request req;
-    return Program(*this, serialproto::EncodeSetTaxData(Password, table, req), req, "SetTaxData");
+    return frame::Simple(*this, serialproto::EncodeSetTaxData(Password, table, req), req, "SetTaxData");
 }
 
 // ---- article table ------------------------------------------------------------------------
@@ -238,7 +215,7 @@ STDMETHODIMP FiscalPrinter::ProgramArticle(short Password, LONG Code, LONG Price
     a.CountFormat = CountFormat;
     a.CodeEx = CodeEx;
     serialproto::Request req;
-    return Program(*this, serialproto::EncodeProgramArticle(Password, a, req), req, "ProgramArticle");
+    return frame::Simple(*this, serialproto::EncodeProgramArticle(Password, a, req), req, "ProgramArticle");
 }
 
 // ---- service ------------------------------------------------------------------------------
@@ -247,21 +224,21 @@ STDMETHODIMP FiscalPrinter::PrintVersion()
 {
     BeginCall();
     serialproto::Request req;
-    return Program(*this, serialproto::EncodePrintVersion(req), req, "PrintVersion");
+    return frame::Simple(*this, serialproto::EncodePrintVersion(req), req, "PrintVersion");
 }
 
 STDMETHODIMP FiscalPrinter::AlterOnlineMode()
 {
     BeginCall();
     serialproto::Request req;
-    return Program(*this, serialproto::EncodeAlterOnlineMode(req), req, "AlterOnlineMode");
+    return frame::Simple(*this, serialproto::EncodeAlterOnlineMode(req), req, "AlterOnlineMode");
 }
 
 STDMETHODIMP FiscalPrinter::AlterCutterMode()
 {
     BeginCall();
     serialproto::Request req;
-    return Program(*this, serialproto::EncodeAlterCutterMode(req), req, "AlterCutterMode");
+    return frame::Simple(*this, serialproto::EncodeAlterCutterMode(req), req, "AlterCutterMode");
 }
 
 // Only the register changes its speed: the port keeps its own, and the client connects
@@ -271,12 +248,12 @@ STDMETHODIMP FiscalPrinter::ChangeBitrate(LONG Bitrate)
     BeginCall();
     WriteEventF(Log, "ChangeBitrate", "%li", Bitrate);
     serialproto::Request req;
-    return Program(*this, serialproto::EncodeChangeBitrate(Bitrate, req), req, "ChangeBitrate");
+    return frame::Simple(*this, serialproto::EncodeChangeBitrate(Bitrate, req), req, "ChangeBitrate");
 }
 
 STDMETHODIMP FiscalPrinter::Personalize(short Password)
 {
     BeginCall();
     serialproto::Request req;
-    return Program(*this, serialproto::EncodePersonalize(Password, req), req, "Personalize");
+    return frame::Simple(*this, serialproto::EncodePersonalize(Password, req), req, "Personalize");
 }

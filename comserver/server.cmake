@@ -11,6 +11,7 @@ add_library(peltra44_server STATIC
   ${_dir}/logo_commands.cpp
   ${_dir}/programming_commands.cpp
   ${_dir}/registration.cpp
+  ${_dir}/report_commands.cpp
   ${_dir}/serial_link.cpp
   ${_dir}/server_process.cpp
   ${_dir}/tray_window.cpp)

@@ -4,24 +4,16 @@
 #include <cstring>
 
 #include "simulator.h"
+#include "tape.h"
 
 namespace serialsim {
 
 namespace {
 
-constexpr std::uint8_t kErrLength = 20;  // wrong length of a field
-
-std::uint8_t Bcd(int v) { return static_cast<std::uint8_t>(((v / 10) % 10) << 4 | (v % 10)); }
-
 std::tm Fields(std::time_t t) {
     std::tm tm{};
     gmtime_r(&t, &tm);
     return tm;
-}
-
-void PutText(Bytes& out, const std::string& text, std::size_t width) {
-    for (std::size_t i = 0; i < width; ++i)
-        out.push_back(i < text.size() ? static_cast<std::uint8_t>(text[i]) : 0);
 }
 
 Answer GetState(RegisterState& st, const Bytes&, const Bytes&) {
@@ -74,6 +66,7 @@ const CommandSpec* FindCommand(std::uint8_t code) {
     for (const auto& c : kCommands)
         if (c.code == code) return &c;
     if (const CommandSpec* c = FindReceiptCommand(code)) return c;
+    if (const CommandSpec* c = FindReportCommand(code)) return c;
     return FindProgrammingCommand(code);
 }
 
@@ -84,6 +77,6 @@ std::time_t RegisterState::Now() const {
 }
 
 // Used by the engine for a request shorter than its command needs.
-Answer LengthError() { return Answer{0, kErrLength, {}}; }
+Answer LengthError() { return Error(kErrLength); }
 
 } // namespace serialsim

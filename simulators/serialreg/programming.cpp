@@ -5,43 +5,26 @@
 // What they set shows on the tape: every receipt begins with the logo (as text art),
 // the tax payer's lines and tax number, the header lines and the fiscal number.
 // The received logo is also kept as a PBM file (--logo).
-#include <cinttypes>
-#include <cstdarg>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "simulator.h"
+#include "tape.h"
 
 namespace serialsim {
-
-std::string RegisterText(const std::string& oem);
 
 namespace {
 
 constexpr std::uint8_t kErrLogo = 19;       // logo programming error
-constexpr std::uint8_t kErrLength = 20;     // wrong length of a field
 constexpr std::uint8_t kErrPassword = 21;   // wrong password
-constexpr std::uint8_t kErrNumber = 22;     // no such number (user, line)
-constexpr std::uint8_t kErrPayType = 24;    // no such pay type
-constexpr std::uint8_t kErrDate = 30;       // bad date or time
-constexpr std::uint8_t kErrOpen = 44;       // receipt open
+constexpr std::uint8_t kErrBeforeZ = 36;    // date before the last Z report's
 
-constexpr std::uint8_t kDoubleWidth = 0x40, kDoubleHeight = 0x80;
+constexpr std::uint8_t kDoubleWidth = 0x40;
 constexpr std::uint8_t kExtNotPersonalized = 0x80;
 
-Answer Error(std::uint8_t code) { return Answer{0, code, {}}; }
 Answer Ok() { return Answer{}; }
 
-std::uint16_t U16(const Bytes& r, std::size_t at) {
-    return static_cast<std::uint16_t>(r[at] | r[at + 1] << 8);
-}
-
-int FromBcd(std::uint8_t b) {
-    if ((b >> 4) > 9 || (b & 15) > 9) return -1;
-    return (b >> 4) * 10 + (b & 15);
-}
-
+// Service lines (version printout) go to the tape only.
 void Tape(RegisterState& st, const std::string& line) {
     if (st.tape) {
         std::fprintf(st.tape, "%s\n", line.c_str());
@@ -75,7 +58,10 @@ Answer SetClock(RegisterState& st, const Bytes& r, bool date) {
         tm.tm_min = b;
         tm.tm_sec = c;
     }
-    st.clockBase = timegm(&tm);
+    const std::time_t set = timegm(&tm);
+    if (!st.books.zReports.empty() && set / 86400 < st.books.zReports.back().when / 86400)
+        return Error(kErrBeforeZ);
+    st.clockBase = set;
     st.started = std::chrono::steady_clock::now();
     return Ok();
 }
@@ -233,8 +219,7 @@ Answer SetTaxData(RegisterState& st, const Bytes& r, const Bytes&) {
     if (r.size() != 5 + 2 * count + (fees ? 2 * count + 2 : 0)) return Error(kErrLength);
     if (!ServicePassword(st, r)) return Error(kErrPassword);
     if (st.receipt.open) return Error(kErrOpen);
-    auto& t = st.taxes;
-    t = RegisterState::Taxes{};
+    TaxTable t;
     t.count = static_cast<int>(count);
     for (std::size_t i = 0; i < 5; ++i) {
         t.rates[i] = i < count ? static_cast<std::int16_t>(U16(r, 4 + 2 * i)) : 0;
@@ -246,8 +231,29 @@ Answer SetTaxData(RegisterState& st, const Bytes& r, const Bytes&) {
     const std::time_t now = st.Now();
     std::tm tm{};
     gmtime_r(&now, &tm);
-    const int parts[3] = {tm.tm_mday, tm.tm_mon + 1, tm.tm_year % 100};
-    for (int i = 0; i < 3; ++i) t.date[i] = static_cast<std::uint8_t>((parts[i] / 10) << 4 | parts[i] % 10);
+    t.date[0] = Bcd(tm.tm_mday);
+    t.date[1] = Bcd(tm.tm_mon + 1);
+    t.date[2] = Bcd(tm.tm_year % 100);
+    st.books.tax = t;
+    return Ok();
+}
+
+// Article: password (2), count format (1), price (4, sign-magnitude), tax group (1),
+// name length (1), name, code (4), extended code (2). What the article sold so far stays.
+Answer ProgramArticle(RegisterState& st, const Bytes& r, const Bytes&) {
+    const std::size_t n = r[9];
+    if (n > 75 || r.size() != 16 + n) return Error(kErrLength);
+    const int group = r[8];
+    if (group < 128 || group >= 128 + st.books.tax.count) return Error(kErrTaxGroup);
+    if ((r[3] & 7) > 3) return Error(kErrArticle);
+    if (!ServicePassword(st, r)) return Error(kErrPassword);
+    if (st.receipt.open) return Error(kErrOpen);
+    const std::uint32_t price = U32(r, 4);
+    ArticleRecord& a = st.books.articles[{U32(r, 10 + n), U16(r, 14 + n)}];
+    a.name.assign(r.begin() + 10, r.begin() + 10 + static_cast<long>(n));
+    a.group = group;
+    a.price = (price & 0x80000000u) ? -std::int64_t(price & 0x7FFFFFFF) : std::int64_t(price);
+    a.decimals = r[3] & 7;
     return Ok();
 }
 
@@ -310,6 +316,7 @@ const CommandSpec kProgrammingCommands[] = {
     {0x17, "SetCheckCaption", 3, 0, nullptr, SetCheckCaption},
     {0x19, "SetTaxData", 5, 200, nullptr, SetTaxData},
     {0x20, "PrintVersion", 1, 200, nullptr, PrintVersion},
+    {0x22, "ProgramArticle", 16, 100, nullptr, ProgramArticle},
     {0x24, "AlterOnlineMode", 1, 0, nullptr, AlterOnlineMode},
     {0x26, "ChangeBitrate", 2, 0, nullptr, ChangeBitrate},
     {0x2D, "SetLogo", 8, 300, LogoBytes, SetLogo},
@@ -375,19 +382,19 @@ std::vector<std::string> LogoArt(const Bytes& logo, unsigned width, unsigned hei
 void PrintReceiptHead(RegisterState& st, const std::function<void(const std::string&)>& print) {
     for (const auto& line : LogoArt(st.logo, st.logoWidth, st.logoHeight, 62)) print(line);
     for (int i = 0; i < 3; ++i)
-        if (!st.taxPayer[i].empty()) print(Spread(RegisterText(st.taxPayer[i]), st.taxPayerFlags[i]));
-    if (!st.taxNumber.empty()) print("ПН " + RegisterText(st.taxNumber));
+        if (!st.taxPayer[i].empty()) print(Spread(Utf8(st.taxPayer[i]), st.taxPayerFlags[i]));
+    if (!st.taxNumber.empty()) print("ПН " + Utf8(st.taxNumber));
     for (int i = 0; i < 8; ++i)
-        if (!st.header[i].empty()) print(Spread(RegisterText(st.header[i]), st.headerFlags[i]));
-    if (!st.fiscalNumber.empty()) print("ФН " + RegisterText(st.fiscalNumber));
+        if (!st.header[i].empty()) print(Spread(Utf8(st.header[i]), st.headerFlags[i]));
+    if (!st.fiscalNumber.empty()) print("ФН " + Utf8(st.fiscalNumber));
     if (st.cashier >= 0) {
         const auto& user = st.users[st.cashier];
-        print("КАСИР " + (user.name.empty() ? std::to_string(st.cashier) : RegisterText(user.name)));
+        print("КАСИР " + (user.name.empty() ? std::to_string(st.cashier) : Utf8(user.name)));
     }
 }
 
 std::string PayTypeName(const RegisterState& st, int type) {
-    return type >= 0 && type < 10 ? RegisterText(st.payNames[type]) : std::string();
+    return type >= 0 && type < 10 ? Utf8(st.payNames[type]) : std::string();
 }
 
 } // namespace serialsim

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "books.h"
 #include "line.h"
 
 namespace serialsim {
@@ -48,15 +49,6 @@ struct RegisterState {
     bool onlineMode = false;
     bool cutterMode = false;
     std::uint32_t switchBaud = 0;     // line speed to take after the answer, or 0
-    struct Taxes {
-        std::uint8_t date[3] = {0x01, 0x02, 0x16};  // BCD dd mm yy of the last change
-        int count = 4;
-        std::int16_t rates[5] = {2000, 700, 0, 2000, 0};
-        std::uint8_t flags = 0x22;                   // 0x20: fee rates follow
-        std::int16_t fees[5] = {0, 0, 0, 500, 0};
-        bool hasFeeE = true;
-        std::int16_t feeE = 150;
-    } taxes;
 
     // The receipt being printed (receipt.cpp) and the printed tape.
     struct Receipt {
@@ -67,8 +59,20 @@ struct RegisterState {
         std::int64_t total = 0;      // smallest currency unit
         std::int64_t paid = 0;
         std::int64_t lastLine = 0;   // sum of the last line, base of a line discount
+        int lastGroup = 0;           // its tax group (0 to 5)
+        Totals sums;                 // this receipt's part of the shift totals
+        struct Line {
+            ArticleKey key;
+            std::string name;        // register (OEM) text
+            int group;
+            std::int64_t price, milli, sum;  // count in thousandths
+            int decimals;
+        };
+        std::vector<Line> articles;
         std::vector<std::string> lines;  // the receipt as printed so far (UTF-8)
     } receipt;
+    Books books;                     // books.cpp
+    bool ShiftOpen() const { return (extStatus & 0x20) != 0; }
     int receiptNumber = 0;           // receipts closed since start
     std::vector<std::string> lastReceipt;  // for a copy
     std::int64_t safe = 0;           // cash in the drawer
@@ -98,11 +102,20 @@ struct CommandSpec {
 const CommandSpec* FindCommand(std::uint8_t code);
 // The receipt, safe, display and printing commands (receipt.cpp), or null.
 const CommandSpec* FindReceiptCommand(std::uint8_t code);
+// The report and query commands (books.cpp), or null.
+const CommandSpec* FindReportCommand(std::uint8_t code);
+
+// Books of a receipt that closed (not cancelled): its sums, its receipt counter and its
+// articles go to the shift (books.cpp).
+void BookReceipt(RegisterState& st);
+// Opens the shift if it is closed; refuses (with the register's error code) when the
+// shift has run more than 24 hours or data have waited more than 72 hours.
+std::uint8_t StartShiftWork(RegisterState& st);
+// The books as "key=value" lines, for tests and the curious.
+std::string DumpBooks(const RegisterState& st);
 // The programming and service commands (programming.cpp), or null.
 const CommandSpec* FindProgrammingCommand(std::uint8_t code);
 
-// Register (code page 866) text as UTF-8.
-std::string RegisterText(const std::string& oem);
 // What every receipt begins with: the logo as text art, the tax payer's lines, the tax
 // number, the header lines, the fiscal number and the cashier.
 void PrintReceiptHead(RegisterState& st, const std::function<void(const std::string&)>& print);
@@ -137,6 +150,10 @@ public:
     // Control lines ("fault SPEC", "clear", "ext-status N", "clock YYYY-MM-DD HH:MM:SS")
     // are read from `fd` (non-blocking) before each command is handled.
     void SetControl(int fd) { control_ = fd; }
+    // The books are written to `path` (replaced as a whole) at start and after each
+    // executed command.
+    void SetBooks(const std::string& path) { booksPath_ = path; }
+    void WriteBooks();
     void Run(const volatile bool& stop);
 
 private:
@@ -153,6 +170,7 @@ private:
     std::vector<Fault> faults_;
     std::FILE* log_;
     int control_ = -1;
+    std::string booksPath_;
     std::string controlBuffer_;
 
     // The last command executed and its answer frame, to answer a repeated frame (a

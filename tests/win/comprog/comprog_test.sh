@@ -47,7 +47,9 @@ printf '[VAdazi]\r\nDoLog=1\r\n' >"$run/PELTRA44.ini"
 export PELTRA44_MSGBOX_LOG="Z:$run/boxes.txt"
 if [ ! -f "$prefix/system.reg" ]; then w cmd /c exit >/dev/null 2>&1 || true; fi
 
-"$sim" --clock "2025-08-01 09:00:00" --frozen-clock --password 3=5813 --logo "$run/logo.pbm" \
+# The clock starts the evening before the date the clients set, so that the shift
+# opened at start is still under its 24 hours when they sell.
+"$sim" --clock "2025-08-16 20:00:00" --frozen-clock --password 3=5813 --logo "$run/logo.pbm" \
     --control "$run/control" --log "$run/sim.log" --tape "$run/tape.txt" >"$run/sim.out" 2>&1 &
 sim_pid=$!
 pty=
