@@ -150,7 +150,7 @@ namespace {
 
 // Reads the tax table from any ITaxData: Count first (0 to 5), then every getter in the
 // interface's order. The first failing read ends it with its result.
-HRESULT ReadTaxTable(ITaxData* record, serialproto::TaxTable& table)
+HRESULT ReadTaxTable(ITaxData* record, serialproto::TaxTableData& table)
 {
     LONG value = 0;
     HRESULT hr = record->get_Count(&value);
@@ -169,11 +169,8 @@ HRESULT ReadTaxTable(ITaxData* record, serialproto::TaxTable& table)
     SHORT flags = 0;
     hr = record->get_Flags(&flags);
     if (FAILED(hr)) return hr;
-    for (int i = 0; i < serialproto::kMaxTaxRates; ++i) {
-        table.TaxRate[i] = read[i];
-        table.FeeRate[i] = read[5 + i];
-    }
-    table.FeeRateE = read[10];
+    for (int i = 0; i < serialproto::kMaxTaxRates; ++i) table.TaxRate[i] = read[i];
+    for (int i = 0; i <= serialproto::kMaxTaxRates; ++i) table.FeeRate[i] = read[5 + i];
     table.Flags = static_cast<std::uint16_t>(flags);
     return S_OK;
 }
@@ -190,7 +187,7 @@ STDMETHODIMP FiscalPrinter::SetTaxData(short Password, ITaxData* TaxData)
     HRESULT hr = TaxData->QueryInterface(IID_ITaxData, reinterpret_cast<void**>(&record));
     if (FAILED(hr)) return CallFailed(hr, "SetTaxData");
     if (!record) return CallFailed(E_UNEXPECTED, "SetTaxData");
-    serialproto::TaxTable table;
+    serialproto::TaxTableData table;
     hr = ReadTaxTable(record, table);
     record->Release();
     if (FAILED(hr)) return CallFailed(hr, "SetTaxData");

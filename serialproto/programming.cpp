@@ -124,13 +124,13 @@ Result EncodeSetCheckCaption(std::int32_t rowId, const std::string& text, bool d
     return fpresult::kOk;
 }
 
-Result EncodeSetTaxData(std::int16_t password, const TaxTable& table, Request& out) {
+Result EncodeSetTaxData(std::int16_t password, const TaxTableData& table, Request& out) {
     if (table.Count < 0 || table.Count > kMaxTaxRates) return Invalid(out);
     const std::uint8_t flags = static_cast<std::uint8_t>(table.Flags & 0xFF);
     const bool fees = (flags & kTaxFlagFees) != 0;
     for (std::int32_t i = 0; i < table.Count; ++i)
         if (!FitsInt16(table.TaxRate[i]) || (fees && !FitsInt16(table.FeeRate[i]))) return Invalid(out);
-    if (fees && !FitsInt16(table.FeeRateE)) return Invalid(out);
+    if (fees && !FitsInt16(table.FeeRate[kMaxTaxRates])) return Invalid(out);
 
     Start(out, kCmdSetTaxData, password);
     out.push_back(static_cast<std::uint8_t>(table.Count));
@@ -138,7 +138,7 @@ Result EncodeSetTaxData(std::int16_t password, const TaxTable& table, Request& o
     out.push_back(flags);
     if (fees) {
         for (std::int32_t i = 0; i < table.Count; ++i) Put(out, static_cast<std::uint32_t>(table.FeeRate[i]), 2);
-        Put(out, static_cast<std::uint32_t>(table.FeeRateE), 2);
+        Put(out, static_cast<std::uint32_t>(table.FeeRate[kMaxTaxRates]), 2);
     }
     return fpresult::kOk;
 }

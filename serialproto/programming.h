@@ -11,6 +11,7 @@
 #include <string>
 
 #include "serialproto/receipt.h"
+#include "serialproto/reports.h"
 #include "serialproto/result_codes.h"
 
 namespace serialproto {
@@ -48,19 +49,11 @@ fpresult::Result EncodeSetTaxPayerInfo(std::int16_t password, const std::string&
 fpresult::Result EncodeSetCheckCaption(std::int32_t rowId, const std::string& text, bool doubleWidth,
                                        bool doubleHeight, Request& out);
 
-// The tax table as SetTaxData sends it (the layout GetTaxData reads): Count rates
-// (A, B, V, G, D), the flags byte, and with flag 0x20 Count fee rates and the fee of
-// group E. Every value sent must fit the signed 16 bits it is sent and read back in.
-constexpr std::int32_t kMaxTaxRates = 5;
-constexpr std::uint8_t kTaxFlagFees = 0x20;
-struct TaxTable {
-    std::int32_t Count = 0;
-    std::int32_t TaxRate[kMaxTaxRates] = {};
-    std::int32_t Flags = 0;                   // low byte sent
-    std::int32_t FeeRate[kMaxTaxRates] = {};
-    std::int32_t FeeRateE = 0;
-};
-fpresult::Result EncodeSetTaxData(std::int16_t password, const TaxTable& table, Request& out);
+// The tax table in the layout GetTaxData reads (TaxTableData, reports.h): Count rates
+// (A, B, V, G, D), the low byte of Flags, and with flag 0x20 Count fee rates and the
+// fee of group E (FeeRate[5]). Count 0 to 5; every value sent must fit the signed 16
+// bits it is sent and read back in.
+fpresult::Result EncodeSetTaxData(std::int16_t password, const TaxTableData& table, Request& out);
 
 // An article of the register's table: TaxType 128 to 133, CodeEx 0 to 65535, a price
 // with a sign-magnitude form, a name of at most 75 characters (length 0 when empty),

@@ -94,14 +94,14 @@ TEST(Programming, ReceiptHeaderLine) {
 }
 
 TEST(Programming, TaxTableLayoutAndRanges) {
-    TaxTable t;
+    TaxTableData t;
     t.Count = 2;
     t.TaxRate[0] = 2000;
     t.TaxRate[1] = 700;
     t.Flags = 0x122;  // low byte only
     t.FeeRate[0] = 150;
     t.FeeRate[1] = -1;
-    t.FeeRateE = 0x0102;
+    t.FeeRate[5] = 0x0102;
     t.TaxRate[2] = 70000;  // beyond Count: not sent, not checked
     Request r;
     ASSERT_EQ(EncodeSetTaxData(0x0A0B, t, r), fpresult::kOk);
@@ -118,17 +118,17 @@ TEST(Programming, TaxTableLayoutAndRanges) {
     EXPECT_EQ(r, (Bytes{0x19, 0, 0, 0, 0x02}));
 
     // Values that do not survive their 16 bits (and are read back signed) are refused.
-    const auto refused = [](TaxTable bad) {
+    const auto refused = [](TaxTableData bad) {
         EXPECT_INVALID([&](Request& o) { return EncodeSetTaxData(0, bad, o); });
     };
-    TaxTable base;
+    TaxTableData base;
     base.Count = 5;
     base.Flags = 0x20;
-    TaxTable b = base;
+    TaxTableData b = base;
     b.TaxRate[4] = 70000; refused(b);
     b = base; b.TaxRate[0] = 32768; refused(b);
     b = base; b.FeeRate[2] = -32769; refused(b);
-    b = base; b.FeeRateE = 65536; refused(b);
+    b = base; b.FeeRate[5] = 65536; refused(b);
     b = base; b.Count = 6; refused(b);
     b.Count = -1; refused(b);
     b = base;
