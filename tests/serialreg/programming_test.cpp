@@ -14,6 +14,7 @@
 #include "serialproto/port_posix.h"
 #include "serialproto/programming.h"
 #include "serialproto/receipt.h"
+#include "serialproto/reports.h"
 
 using namespace serialproto;
 using fake::Bytes;
@@ -191,4 +192,49 @@ TEST(SerialSimProgramming, BitrateChangeNeedsTheClientToFollow) {
     EXPECT_EQ(r.Run(EncodeAlterCutterMode(req), req), 0);
     EXPECT_EQ(r.Run(EncodeAlterOnlineMode(req), req), 0);
     EXPECT_EQ(r.Run(EncodePrintVersion(req), req), 0);
+}
+
+TEST(SerialSimProgramming, TaxTableAndArticlesAreWhatTheQueriesRead) {
+    Register r;
+    ASSERT_TRUE(r.link.Connected());
+    Request req;
+    // The table as read, changed, written back, read again: same layout, the new values,
+    // the register's date.
+    ASSERT_EQ(r.Run(EncodeGetTaxData(req), req), 0);
+    TaxTableData table;
+    ASSERT_EQ(DecodeTaxData(r.link.AnswerBuffer, r.link.AnswerLength, table), fpresult::kOk);
+    table.TaxRate[1] = 900;
+    table.FeeRate[5] = 75;
+    ASSERT_EQ(r.Run(EncodeSetTaxData(0, table, req), req), 0);
+    ASSERT_EQ(r.Run(EncodeGetTaxData(req), req), 0);
+    TaxTableData again;
+    ASSERT_EQ(DecodeTaxData(r.link.AnswerBuffer, r.link.AnswerLength, again), fpresult::kOk);
+    EXPECT_EQ(again.Date, "16/07/24");
+    EXPECT_EQ(again.Count, table.Count);
+    EXPECT_EQ(again.Flags, table.Flags);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(again.TaxRate[i], table.TaxRate[i]) << i;
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(again.FeeRate[i], table.FeeRate[i]) << i;
+
+    // Two groups only: an article in group V is refused, one in group B kept.
+    table.Count = 2;
+    table.Flags = 0x02;
+    ASSERT_EQ(r.Run(EncodeSetTaxData(0, table, req), req), 0);
+    ProgrammedArticle a;
+    a.Code = 4001;
+    a.CodeEx = 7;
+    a.Price = 1250;
+    a.TaxType = 130;
+    a.Name = "Bread";
+    a.CountFormat = 3;
+    EXPECT_EQ(r.Run(EncodeProgramArticle(0, a, req), req), -23);
+    a.TaxType = 129;
+    ASSERT_EQ(r.Run(EncodeProgramArticle(0, a, req), req), 0);
+    ASSERT_EQ(r.Run(EncodeGetArticleInfo(4001, 7, req), req), 0);
+    ArticleInfoData info;
+    DecodeArticleInfo(r.link.AnswerBuffer, r.link.AnswerLength, info);
+    EXPECT_EQ(info.Name, "Bread");
+    EXPECT_EQ(info.Price, 1250);
+    EXPECT_EQ(info.TaxType, 129);
+    EXPECT_EQ(info.Count, 0);
+    EXPECT_EQ(r.Run(EncodeGetArticleInfo(4001, 8, req), req), -22);
 }

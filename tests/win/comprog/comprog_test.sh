@@ -102,6 +102,14 @@ expect "$run/headers.txt" "Connect=0||" "SetTaxPayerInfoShort=$(bad_arg SetTaxPa
     "AlterCutterMode=0||" "AlterOnlineMode=0||" "Personalize=0||" "Sale=2500|0||" "Pay=0|0||" \
     "ChangeBitrate57600=$(bad_arg ChangeBitrate)" "DONE"
 
+echo "== tax table and articles"
+vbs tables COM5 >"$run/tables.txt"
+cat "$run/tables.txt"
+expect "$run/tables.txt" "Connect=0||" "GetTaxData=0||" "TaxBefore=4,2000,700,34,150" "SetTaxData=0||" \
+    "SetTaxDataWide=$(bad_arg SetTaxData)" "TaxAfter=17/08/25,4,2000,900,34,75" "ProgramArticle=0||" \
+    "ProgramArticleGroup134=$(bad_arg ProgramArticle)" "ProgramArticleCodeEx=$(bad_arg ProgramArticle)" \
+    "GetArticleInfo=0||" "Article=Хлiб житнiй|1250|129|0" "DONE"
+
 echo "== bitrate"
 vbs bitrate COM5 >"$run/bitrate.txt"
 cat "$run/bitrate.txt"
@@ -113,16 +121,18 @@ check "bitrate: the register ignored the frames at the old speed" grep -q 'the d
 grep -E '^Time(9600|38400)=' "$run/bitrate.txt" | sed 's/^/figure: /'
 
 echo "== tax table from the client's own ITaxData"
+mark=$(wc -l <"$run/sim.log")
 w "$taxclient" COM5 | tr -d '\r' >"$run/taxdata.txt"
+tail -n +"$((mark + 1))" "$run/sim.log" >"$run/taxdata.log"
 cat "$run/taxdata.txt"
 invalid="80070057|80070057|Неверный аргумент."
 expect "$run/taxdata.txt" "Connect=0|0|" "Table=0|0|" "NoFees=0|0|" "WideRate=$invalid" "Count6=$invalid" \
     "NoRecord=$invalid" "Released=0" "DONE"
 check "taxdata: a failed read is the method's result" grep -qE '^FailingRead=80041234\|80041234\|' "$run/taxdata.txt"
 # Count 2, two rates, flags 0x22, two fees and the fee of group E: 14 bytes after the code.
-check "taxdata: the table as sent" grep -qE '^rx 10 02 [0-9A-F]{2} 19 00 00 02 D0 07 BC 02 22 96 00 00 00 64 00 [0-9A-F]{2} 10 03$' "$run/sim.log"
-check "taxdata: no fees without flag 0x20" grep -qE '^rx 10 02 [0-9A-F]{2} 19 00 00 02 D0 07 BC 02 02 [0-9A-F]{2} 10 03$' "$run/sim.log"
-check "taxdata: nothing sent for the refused tables" [ "$(grep -cE '^cmd 19 ' "$run/sim.log")" -eq 2 ]
+check "taxdata: the table as sent" grep -qE '^rx 10 02 [0-9A-F]{2} 19 00 00 02 D0 07 BC 02 22 96 00 00 00 64 00 [0-9A-F]{2} 10 03$' "$run/taxdata.log"
+check "taxdata: no fees without flag 0x20" grep -qE '^rx 10 02 [0-9A-F]{2} 19 00 00 02 D0 07 BC 02 02 [0-9A-F]{2} 10 03$' "$run/taxdata.log"
+check "taxdata: nothing sent for the refused tables" [ "$(grep -cE '^cmd 19 ' "$run/taxdata.log")" -eq 2 ]
 
 echo "== logo"
 # logo NAME FILE WIDTH HEIGHT: loads one logo; the register's log from this call on is
@@ -208,7 +218,8 @@ for line in "SetDate - 17/08/202" "SetDate - Неверный аргумент."
     "Login - ''" "Login - Ошибка ЭККР 21: неправильный пароль." "SetTaxPayerInfo - Неверный аргумент." \
     "SetTaxPayerInfo - 0x10, '123456789012', 'ТОВ Логотип', 'вул. Тестова, 5', 'м. Київ'" \
     "SetCheckCaption - 1, 1, 0, 'Дякуємо, що ви з нами, до зустрічі!'" "SetPayTypeName - 00, 'Картка Visa'" \
-    "ChangeBitrate - 38400" "SetTaxData - Ok" "SetTaxData - Неверный аргумент." "SetLogo - 0, 0, 'Z:$run/p300.bmp'" "SetLogo - 600, 500, 'Z:$run/p300.bmp'" "SetLogo - Ok"; do
+    "ChangeBitrate - 38400" "SetTaxData - Ok" "SetTaxData - Неверный аргумент." \
+    "ProgramArticle - 4001, 81, 03, 7, 'Хліб житній'" "ProgramArticle - Ok" "SetLogo - 0, 0, 'Z:$run/p300.bmp'" "SetLogo - 600, 500, 'Z:$run/p300.bmp'" "SetLogo - Ok"; do
     check "log: $line" has "$run/log.txt" "$line"
 done
 check "log: no password in the log" bash -c "! grep -qE '5813|6927' '$run/log.txt'"

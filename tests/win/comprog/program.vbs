@@ -3,7 +3,7 @@
 ' Prints "Name=value" lines, errors as "Name=HEX|source|description", and DONE at the
 ' end (an unhandled error would end the script silently with exit code 0).
 Option Explicit
-Dim fp, scenario, port, v, i, t0, r
+Dim fp, scenario, port, v, i, t0, r, t, a
 scenario = WScript.Arguments(0)
 port = WScript.Arguments(1)
 Set fp = CreateObject("PELTRA44.FiscalPrinter")
@@ -101,6 +101,32 @@ Case "headers"
     Show "Pay", v & "|" & Outcome()
     fp.ChangeBitrate 57600
     Show "ChangeBitrate57600", Outcome()
+Case "tables"
+    ' The tax table as read, changed and written back, then read again; an article
+    ' programmed, then read.
+    fp.Connect port, 19200
+    Show "Connect", Outcome()
+    Set t = fp.GetTaxData()
+    Show "GetTaxData", Outcome()
+    Show "TaxBefore", t.Count & "," & t.TaxRateA & "," & t.TaxRateB & "," & t.Flags & "," & t.FeeRateE
+    t.TaxRateB = 900
+    t.FeeRateE = 75
+    fp.SetTaxData 0, t
+    Show "SetTaxData", Outcome()
+    t.TaxRateA = 70000
+    fp.SetTaxData 0, t
+    Show "SetTaxDataWide", Outcome()
+    Set t = fp.GetTaxData()
+    Show "TaxAfter", t.Date & "," & t.Count & "," & t.TaxRateA & "," & t.TaxRateB & "," & t.Flags & "," & t.FeeRateE
+    fp.ProgramArticle 0, 4001, 1250, 129, "Хліб житній", 3, 7
+    Show "ProgramArticle", Outcome()
+    fp.ProgramArticle 0, 4002, 100, 134, "Сіль"
+    Show "ProgramArticleGroup134", Outcome()
+    fp.ProgramArticle 0, 4002, 100, 128, "Сіль", 3, 65536
+    Show "ProgramArticleCodeEx", Outcome()
+    Set a = fp.GetArticleInfo(4001, 7)
+    Show "GetArticleInfo", Outcome()
+    Show "Article", a.Name & "|" & a.Price & "|" & a.TaxType & "|" & a.Count
 Case "bitrate"
     ' Ten status queries at 9600 and at 38400 (figures only), and a query at the old
     ' speed after a switch.
