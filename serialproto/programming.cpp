@@ -145,8 +145,9 @@ Result EncodeSetTaxData(std::int16_t password, const TaxTableData& table, Reques
 
 Result EncodeProgramArticle(std::int16_t password, const ProgrammedArticle& a, Request& out) {
     std::uint32_t price = 0;
+    // A count format outside its byte would be cut to another format.
     if (a.TaxType < kTaxGroupFirst || a.TaxType > kTaxGroupLast || a.CodeEx < 0 || a.CodeEx > 0xFFFF ||
-        !ToSignMagnitude(a.Price, price))
+        a.CountFormat < 0 || a.CountFormat > 0xFF || !ToSignMagnitude(a.Price, price))
         return Invalid(out);
     const std::string name = FieldText(a.Name, 75);
     Start(out, kCmdProgramArticle, password);

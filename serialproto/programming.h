@@ -57,7 +57,7 @@ fpresult::Result EncodeSetTaxData(std::int16_t password, const TaxTableData& tab
 
 // An article of the register's table: TaxType 128 to 133, CodeEx 0 to 65535, a price
 // with a sign-magnitude form, a name of at most 75 characters (length 0 when empty),
-// CountFormat & 0x3F.
+// CountFormat (0 to 255) & 0x3F.
 struct ProgrammedArticle {
     std::int32_t Code = 0;
     std::int32_t Price = 0;

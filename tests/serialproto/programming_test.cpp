@@ -166,6 +166,8 @@ TEST(Programming, ArticleTable) {
     b = a; b.CodeEx = 65536; refused(b);
     b.CodeEx = -1; refused(b);
     b = a; b.Price = INT32_MIN; refused(b);
+    b = a; b.CountFormat = -32768; refused(b);
+    b.CountFormat = 0x103; refused(b);
 }
 
 TEST(Programming, ServiceCommands) {
