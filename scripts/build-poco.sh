@@ -5,7 +5,7 @@
 #   scripts/build-poco.sh linux     Linux x86_64, position-independent code (the .so)
 #   scripts/build-poco.sh mingw64   Windows x86_64 with mingw-w64 (the DLL)
 # Each build installs into $BUILD_ROOT/poco/<target>/install and is reused while its
-# stamp matches this script and the source version; remove the directory to redo it.
+# stamp matches the recipe below and the source version; remove the directory to redo it.
 # The source needs a deb-src entry for bookworm (scripts/setup.sh adds one).
 # Environment: BUILD_ROOT (default ./build), JOBS (default 2).
 set -euo pipefail
@@ -14,6 +14,8 @@ B=${BUILD_ROOT:-$root/build}
 J=${JOBS:-2}
 P="$B/poco"
 what=${1:-}
+# Bump when the build options below change, so cached builds are redone.
+RECIPE=1
 
 log() { echo "build-poco: $*"; }
 
@@ -70,7 +72,7 @@ write_case_forwarders() {
 build() {
     local target=$1 src=$2
     local dir="$P/$target" stamp key
-    key="$(sha1sum "$0" | cut -c1-12) $(basename "$src")"
+    key="recipe $RECIPE $(basename "$src")"
     stamp="$dir/install/.built"
     if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$key" ]; then
         log "$target: reusing $dir/install"; return 0
