@@ -1,6 +1,7 @@
 # The Windows add-in DLL imports system DLLs only (no C++ runtime, libgcc or winpthread
 # DLL beside it) and exports exactly the four entry points, undecorated.
 #   cmake -DLIBRARY=Oltranative_x64.dll -DOBJDUMP=x86_64-w64-mingw32-objdump -P check_dll.cmake
+cmake_policy(SET CMP0057 NEW)
 execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} -p failed on ${LIBRARY}")
@@ -28,12 +29,11 @@ if(at LESS 0)
 endif()
 string(SUBSTRING "${dump}" ${at} -1 tail)
 string(REGEX MATCH "Table\n(\t\\[ *[0-9]+\\] [^\n]+\n)+" table "${tail}")
-string(REGEX MATCHALL "\\] [^\n]+" entries "${table}")
-set(exports)
-foreach(e ${entries})
-  string(REGEX REPLACE "^\\] " "" e "${e}")
-  list(APPEND exports ${e})
-endforeach()
+# Square brackets would upset CMake's lists: drop the "[   0] " columns first.
+string(REGEX REPLACE "\t\\[ *[0-9]+\\] " "" table "${table}")
+string(REGEX REPLACE "^Table\n" "" table "${table}")
+string(STRIP "${table}" table)
+string(REPLACE "\n" ";" exports "${table}")
 list(SORT exports)
 set(expected DestroyObject GetClassNames GetClassObject SetPlatformCapabilities)
 if(NOT exports STREQUAL expected)

@@ -545,9 +545,6 @@ void offlineCalls(Env& env)
           "GetDescription fills its seven output arguments (strings, I4, BOOL)");
     done(env, r, desc, 7);
 
-    tVariant set[2] = {str(u"LogLevel"), i4(0)};
-    step(env, "SetParameter LogLevel takes an I4", u"SetParameter", set, 2);
-
     // A fiscal method before Open: the driver reports the error through AddError.
     tVariant id[1] = {str(u"")};
     r = call(env, u"PrintZReport", id, 1);
@@ -579,8 +576,9 @@ void registerSession(Env& env, const char16_t* address)
     ILanguageExtenderBase* ext = env.component;
     tVariant in = str(address);
     ext->SetPropVal(ext->FindProp(u"IP"), &in);
-    in = i4(1);
-    ext->SetPropVal(ext->FindProp(u"DefaultTaxGroup"), &in);
+    // SetParameter also connects (with no IP it would search the network: set it first).
+    tVariant set[2] = {str(u"DefaultTaxGroup"), i4(1)};
+    step(env, "SetParameter DefaultTaxGroup takes an I4 and connects", u"SetParameter", set, 2);
 
     tVariant deviceId[1] = {str(u"")};
     if (!step(env, "Open logs in with the default user and password (Digest)", u"Open", deviceId, 1)) return;
