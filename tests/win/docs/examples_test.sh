@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# The guide's PELTRA44 examples against the serial register simulator, done the way the
+# guide tells a reader: register PELTRA44.exe, map COM5 to the simulator's pty, run the
+# VBScript receipt under cscript and the C++ receipt client; each receipt must reach the
+# register's tape, and the work log must hold the exchange.
+# Usage: examples_test.sh SIMULATOR PELTRA44.exe CLIENT.exe WINEPREFIX wine-run.sh EXAMPLES_DIR RUN_DIR
+set -u
+sim=$1 exe=$2 client=$3 prefix=$4 winerun=$5 examples=$6 run=$7
+
+if [ -z "${DISPLAY:-}" ]; then
+    exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
+fi
+
+failures=0
+check() { local d=$1; shift; if "$@"; then echo "ok $d"; else echo "FAIL $d"; failures=$((failures + 1)); fi; }
+has() { grep -qxF -- "$2" "$1"; }
+w() { "$winerun" "$prefix" "$@"; }
+kill_wine() { WINEPREFIX="$prefix" wineserver -k 2>/dev/null; WINEPREFIX="$prefix" wineserver -w 2>/dev/null; }
+
+link="$prefix/dosdevices/com5"
+saved_link=
+sim_pid=
+cleanup() {
+    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+    kill_wine
+    rm -f "$link"
+    [ -n "$saved_link" ] && ln -sfn "$saved_link" "$link"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+kill_wine
+rm -rf "$run"
+mkdir -p "$run"
+cp "$exe" "$run/PELTRA44.exe"
+cp "$client" "$run/receipt.exe"
+# The guide: save the script in the ANSI code page.
+for script in receipt records; do
+    iconv -f UTF-8 -t CP1251 "$examples/$script.vbs" >"$run/$script.vbs"
+done
+printf '[VAdazi]\r\nDoLog=1\r\n' >"$run/PELTRA44.ini"
+export PELTRA44_MSGBOX_LOG="Z:$run/boxes.txt"
+if [ ! -f "$prefix/system.reg" ]; then w cmd /c exit >/dev/null 2>&1 || true; fi
+
+"$sim" --clock "2026-12-08 09:00:00" --model "PELTRA-SIM" --fiscal-number "4000123456" \
+    --taxpayer "ТОВ Крамниця" --tape "$run/tape.txt" --log "$run/sim.log" >"$run/sim.out" 2>&1 &
+sim_pid=$!
+pty=
+for _ in $(seq 100); do
+    pty=$(sed -n 's/^PTY //p' "$run/sim.out" 2>/dev/null)
+    [ -n "$pty" ] && break
+    sleep 0.1
+done
+if [ -z "$pty" ]; then echo "simulator did not start"; cat "$run/sim.out"; exit 1; fi
+mkdir -p "$prefix/dosdevices"
+[ -L "$link" ] && saved_link=$(readlink "$link")
+ln -sfn "$pty" "$link"
+
+w "$run/PELTRA44.exe" /r
+check "registration exits with 0" [ $? -eq 0 ]
+check "registration box" grep -q "успешно зарегистрирован" "$run/boxes.txt"
+
+echo "== receipt.vbs"
+w cscript //nologo "Z:$run/receipt.vbs" COM5 | iconv -f CP866 -t UTF-8 | tr -d '\r' >"$run/vbs.txt"
+cat "$run/vbs.txt"
+for line in "Register: PELTRA-SIM" "State: 0x2000" "Receipt total: 25900" "Change: 4100" "DONE"; do
+    check "receipt.vbs: $line" has "$run/vbs.txt" "$line"
+done
+
+echo "== receipt.exe"
+w "$run/receipt.exe" COM5 | tr -d '\r' >"$run/cpp.txt"
+cat "$run/cpp.txt"
+for line in "Register: PELTRA-SIM" "Receipt total: 7950" "Change: 2050" \
+    "PayCheck without a receipt: 0xA0042802 Ошибка ЭККР 39: команда запрещена, чек не открыт." "DONE"; do
+    check "receipt.exe: $line" has "$run/cpp.txt" "$line"
+done
+
+echo "== records.vbs"
+w cscript //nologo "Z:$run/records.vbs" COM5 | iconv -f CP866 -t UTF-8 | tr -d '\r' >"$run/records.txt"
+cat "$run/records.txt"
+for line in "Receipts in the shift: 2" "Sales in group A: 23150" "Sales in group B: 10700" \
+    "Paid in cash: 33850" "Refund receipts: 0" \
+    "Article 1001: Кава мелена 250 г, sold 1000 (format 3), turnover 18950" "DONE"; do
+    check "records.vbs: $line" has "$run/records.txt" "$line"
+done
+
+echo "== tape"
+cat "$run/tape.txt"
+check "tape: both receipts" [ "$(grep -c '^ФІСКАЛЬНИЙ ЧЕК No' "$run/tape.txt")" -eq 2 ]
+for line in "Дякуємо за покупку!" "РЕШТА                     41.00" "РЕШТА                     20.50"; do
+    check "tape: $line" has "$run/tape.txt" "$line"
+done
+check "tape: the first article" grep -q '^Кава мелена 250 г' "$run/tape.txt"
+check "tape: the C++ client's article" grep -q '^Чай зелений' "$run/tape.txt"
+
+echo "== work log"
+cat "$run"/logday*.txt 2>/dev/null | iconv -f CP1251 -t UTF-8 | tr -d '\r' | cut -c14- >"$run/log.txt"
+for line in "Connect - COM5 19200bps" "SaleArticle - Ok" "PayCheck - Ok" \
+    "PayCheck - Ошибка ЭККР 39: команда запрещена, чек не открыт." "Disconnect - Ok"; do
+    check "log: $line" has "$run/log.txt" "$line"
+done
+check "log: byte dumps" grep -q '^-> ([0-9]*) 10 02 ' "$run/log.txt"
+
+w "$run/PELTRA44.exe" /u
+kill_wine
+echo "failures: $failures"
+[ "$failures" -eq 0 ]
