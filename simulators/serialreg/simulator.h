@@ -101,6 +101,8 @@ struct Fault {
     enum Kind {
         Nak, SynFirst, SynStorm, Silence, SilenceAfterAck, Garbage, BadChecksum, WrongSeq,
         WrongCmd, Truncate, StrayDle, Oversize, Error, Status, ExtStatus, NoTrailer, StrayEnq,
+        AckLost, AnswerLostAfterExec, AnswerDamagedAfterExec,
+        KindCount
     };
     Kind kind = Nak;
     int value = 0;
@@ -148,6 +150,7 @@ private:
     bool haveLast_ = false;
     std::uint8_t lastSeq_ = 0;
     Bytes lastRequest_;
+    Bytes lastExtra_;
     Answer lastAnswer_;
 };
 
