@@ -10,7 +10,8 @@
 #   scripts/soak-serial.sh [COMMANDS [SEED]]     (default 5000 commands, seed 15)
 # Environment: BUILD_ROOT (default ./build; the Windows tree BUILD_ROOT/win, or WIN_BUILD,
 # must be built),
-# SOAK_RUN (work folder, default BUILD_ROOT/soak-serial), SOAK_SIM (the simulator,
+# SOAK_RUN (work folder, default BUILD_ROOT/soak-serial), SOAK_PREFIX (the Wine prefix,
+# default the Windows tree's), SOAK_SIM (the simulator,
 # default the native tree's or the Windows tree's host build).
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -20,7 +21,7 @@ seed=${2:-15}
 win=${WIN_BUILD:-$B/win}
 exe="$win/comserver/PELTRA44.exe"
 client="$win/tests/win/comserial/comserial_soak.exe"
-prefix="$win/wineprefix"
+prefix=${SOAK_PREFIX:-$win/wineprefix}
 run=${SOAK_RUN:-$B/soak-serial}
 sim=${SOAK_SIM:-}
 for s in "$sim" "$win/tests/win/host-serialsim/serialreg/peltra-serialsim" "$B/native/simulators/serialreg/peltra-serialsim"; do
@@ -37,8 +38,8 @@ kill_wine() { WINEPREFIX="$prefix" wineserver -k 2>/dev/null; WINEPREFIX="$prefi
 winpath() { echo "Z:$(tr / '\\' <<<"$1")"; }
 # The server's Unix process (Wine shows it by its Windows or Unix path).
 server_pid() {
-    ps -eo pid=,args= | awk -v a="$run/PELTRA44.exe" -v b="$(winpath "$run/PELTRA44.exe")" \
-        'tolower($2) == tolower(a) || tolower($2) == tolower(b) { print $1; exit }'
+    A="$run/PELTRA44.exe" B="$(winpath "$run/PELTRA44.exe")" ps -eo pid=,args= | awk '
+        tolower($2) == tolower(ENVIRON["A"]) || tolower($2) == tolower(ENVIRON["B"]) { print $1; exit }'
 }
 proc_figures() { # pid: "rss KB, fds N"
     local rss fds

@@ -171,9 +171,11 @@ void ServerFigures(const char* when)
     DWORD handles = 0;
     GetProcessHandleCount(process, &handles);
     CloseHandle(process);
-    std::printf("server %s: working set %lu KB, private %lu KB, handles %lu\n", when,
+    char handleText[32] = "not told by the system";
+    if (handles) std::snprintf(handleText, sizeof handleText, "%lu", static_cast<unsigned long>(handles));
+    std::printf("server %s: working set %lu KB, private %lu KB, handles %s\n", when,
                 static_cast<unsigned long>(m.WorkingSetSize / 1024), static_cast<unsigned long>(m.PagefileUsage / 1024),
-                static_cast<unsigned long>(handles));
+                handleText);
     std::fflush(stdout);
 }
 
