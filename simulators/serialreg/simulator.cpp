@@ -337,7 +337,7 @@ void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bo
     // driver's retry after a lost or damaged answer: the register answers it again from
     // its memory and executes nothing (with extra data, those must match too).
     const bool sameFrame = haveLast_ && seq == lastSeq_ && request == lastRequest_;
-    std::uint32_t busy = spec && !sameFrame ? spec->busyMs : 0;
+    std::uint32_t busy = spec && !sameFrame ? spec->busyMs * busyPercent_ / 100 : 0;
     if (has[Fault::SynStorm]) busy += static_cast<std::uint32_t>(value[Fault::SynStorm]);
     if (busy > 0) {
         Log("tx SYN every %u ms for %u ms", kSynEveryMs, busy);

@@ -125,6 +125,8 @@ public:
     // The books are written to `path` (replaced as a whole) at start and after each
     // executed command.
     void SetBooks(const std::string& path) { booksPath_ = path; }
+    // The busy time of each command, in percent of its usual time (faults apart).
+    void SetBusyPercent(unsigned percent) { busyPercent_ = percent; }
     void WriteBooks();
     void Run(const volatile bool& stop);
 
@@ -144,6 +146,7 @@ private:
     int control_ = -1;
     std::string booksPath_;
     std::string controlBuffer_;
+    unsigned busyPercent_ = 100;
 
     // The last command executed and its answer frame, to answer a repeated frame (a
     // retry by the driver) without executing it twice.

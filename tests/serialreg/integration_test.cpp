@@ -255,4 +255,5 @@ TEST(SerialSim, CommandLineErrors) {
     EXPECT_EQ(run("--fault nak,count=0"), 2);
     EXPECT_EQ(run("--clock '2016-13-01 00:00:00'"), 2);
     EXPECT_EQ(run("--baud fast"), 2);
+    EXPECT_EQ(run("--busy-percent -1"), 2);
 }
