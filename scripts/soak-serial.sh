@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Soak of PELTRA44 on a bad serial line: a fixed-seed run of COMMANDS commands (whole
 # receipts, queries, records made and released) from a compiled COM client under Wine,
-# against the register simulator with faults switched at random before the commands.
+# against the simulator with faults switched at random before the commands (the register
+# busy for a tenth of its usual time before each answer).
 # Prints the client's figures (commands, failures by code, receipts and sales against
 # the simulator's books, the longest call, the server's memory and handles as the
 # system tells them) and the server process's /proc figures sampled during the run.
@@ -38,7 +39,7 @@ kill_wine() { WINEPREFIX="$prefix" wineserver -k 2>/dev/null; WINEPREFIX="$prefi
 winpath() { echo "Z:$(tr / '\\' <<<"$1")"; }
 # The server's Unix process (Wine shows it by its Windows or Unix path).
 server_pid() {
-    A="$run/PELTRA44.exe" B="$(winpath "$run/PELTRA44.exe")" ps -eo pid=,args= | awk '
+    ps -eo pid=,args= | A="$run/PELTRA44.exe" B="$(winpath "$run/PELTRA44.exe")" awk '
         tolower($2) == tolower(ENVIRON["A"]) || tolower($2) == tolower(ENVIRON["B"]) { print $1; exit }'
 }
 proc_figures() { # pid: "rss KB, fds N"
@@ -69,7 +70,7 @@ printf '[VAdazi]\r\nDoLog=0\r\n' >"$run/PELTRA44.ini"
 export PELTRA44_MSGBOX_LOG="$(winpath "$run/boxes.txt")"
 if [ ! -f "$prefix/system.reg" ]; then w cmd /c exit >/dev/null 2>&1 || true; fi
 
-"$sim" --baud 19200 --control "$run/control" --books "$run/books.txt" --log "$run/sim.log" >"$run/sim.out" 2>&1 &
+"$sim" --baud 19200 --busy-percent 10 --control "$run/control" --books "$run/books.txt" --log "$run/sim.log" >"$run/sim.out" 2>&1 &
 sim_pid=$!
 pty=
 for _ in $(seq 100); do
