@@ -42,6 +42,7 @@ std::uint8_t OpenReceipt(RegisterState& st, bool payout) {
     r.payout = payout;
     SetReceiptStatus(st);
     Print(st, kRule);
+    PrintReceiptHead(st, [&st](const std::string& line) { Print(st, line); });
     Print(st, Format("%s No %d", payout ? "ЧЕК ВИПЛАТИ" : "ФІСКАЛЬНИЙ ЧЕК", st.receiptNumber + 1));
     return 0;
 }
@@ -220,7 +221,8 @@ Answer Pay(RegisterState& st, const Bytes& r, const Bytes&) {
     }
     rc.paid += sum;
     if (n) Print(st, Utf8(r.data() + 8, n));
-    Print(st, Columns(PayName(type), Money(sum)));
+    const std::string programmed = PayTypeName(st, type);
+    Print(st, Columns(programmed.empty() ? PayName(type) : programmed, Money(sum)));
     if (type == 3) st.safe += rc.payout ? -(sum - change) : sum - change;
     if (type < 10) rc.sums.byPay[type] += sum - change;
     const std::int64_t rest = rc.total - rc.paid;

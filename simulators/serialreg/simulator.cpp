@@ -2,6 +2,7 @@
 
 #include "frame_reader.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdlib>
 #include <thread>
@@ -41,6 +42,7 @@ const struct {
     {"ext-status", Fault::ExtStatus, true, 0, "=BITS: set these extended status bits in the answer"},
     {"no-trailer", Fault::NoTrailer, false, 0, "send no trailer bytes after DLE ETX"},
     {"stray-enq", Fault::StrayEnq, false, 0, "ask for extra data with ENQ although the command has none"},
+    {"slow", Fault::Slow, true, 0, "=MS: stay silent for MS ms after the ACK"},
     {"ack-lost", Fault::AckLost, false, 0, "execute and answer, but the ACK before the answer is lost"},
     {"answer-lost-after-exec", Fault::AnswerLostAfterExec, false, 0, "send the ACK, execute, then send no answer"},
     {"answer-damaged-after-exec", Fault::AnswerDamagedAfterExec, false, 0,
@@ -243,6 +245,11 @@ void Simulator::Run(const volatile bool& stop) {
             continue;
         }
         line_.WaitWireTime(t0, reader.Raw().size());
+        if (line_.SpeedMismatch()) {
+            LogBytes("rx garbled", reader.Raw());
+            Log("the driver sends at %u baud, the register runs at %u: no answer", line_.DriverBaud(), line_.Baud());
+            continue;
+        }
         LogBytes("rx", reader.Raw());
         const Bytes& payload = reader.Payload();
         if (!reader.PayloadValid()) {
@@ -308,7 +315,7 @@ void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bo
         if (f.count > 0) --f.count;
         has[f.kind] = true;
         value[f.kind] |= f.value;
-        if (f.kind == Fault::SynStorm || f.kind == Fault::Error) value[f.kind] = f.value;
+        if (f.kind == Fault::SynStorm || f.kind == Fault::Error || f.kind == Fault::Slow) value[f.kind] = f.value;
     }
 
     if (has[Fault::Nak]) {
@@ -345,6 +352,13 @@ void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bo
             line_.Write({SYN});
             std::this_thread::sleep_for(std::chrono::milliseconds(kSynEveryMs));
         }
+    }
+    std::uint32_t silent = spec && !sameFrame ? spec->silentMs : 0;
+    if (has[Fault::Slow]) silent += static_cast<std::uint32_t>(value[Fault::Slow]);
+    if (silent > 0) {
+        Log("silent for %u ms", silent);
+        for (std::uint32_t t = 0; t < silent && !stop; t += 50)
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::min<std::uint32_t>(50, silent - t)));
     }
     if (has[Fault::StrayEnq]) Send({ENQ}, "ENQ");
 
@@ -405,6 +419,12 @@ void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bo
         frame.push_back(payload[4]);
     }
     Send(frame);
+    // A new line speed takes effect once the answer is out.
+    if (state_.switchBaud) {
+        line_.SwitchTo(state_.switchBaud);
+        Log("line speed now %u baud", state_.switchBaud);
+        state_.switchBaud = 0;
+    }
 }
 
 } // namespace serialsim
