@@ -83,7 +83,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
         process.SetEmbedded();
         break;
     }
-    if (!process.Embedded()) RegisterServer(process);
+    if (!process.Embedded()) RegisterAtStart(process);
 
     FiscalPrinterFactory* factory = nullptr;
     HRESULT hr = Serve(instance, factory);

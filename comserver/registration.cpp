@@ -110,6 +110,13 @@ HRESULT RegisterServer(ServerProcess& process)
     return S_OK;
 }
 
+HRESULT RegisterAtStart(ServerProcess& process)
+{
+    HRESULT hr = RegisterServer(process);
+    ResetLastError(process.Error());
+    return hr;
+}
+
 HRESULT UnregisterServer(ServerProcess& process)
 {
     LastError& error = process.Error();

@@ -12,6 +12,11 @@ class ServerProcess;
 // pending as the thread's error).
 HRESULT RegisterServer(ServerProcess& process);
 
+// The registration step of a start without switch e: RegisterServer, then the error it
+// may have raised (already shown) is cleared, so that it does not stand for a later
+// failure of the start.
+HRESULT RegisterAtStart(ServerProcess& process);
+
 // Removes CLSID\{clsid} (with LocalServer32) and AppId\{clsid}; leaves the ProgIDs and
 // the type library registered.
 HRESULT UnregisterServer(ServerProcess& process);

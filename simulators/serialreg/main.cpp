@@ -45,6 +45,8 @@ const char kUsage[] =
     "  --taxpayer TEXT       a tax-payer line (up to three; UTF-8, sent in code page 866)\n"
     "  --tax-number TEXT     tax number text, sent after three tax-payer lines\n"
     "  --sw-version TEXT     firmware version, sent after the tax number\n"
+    "  --busy-percent N      time the register is busy (SYN) before it answers a command,\n"
+    "                        in percent of its usual time (default 100)\n"
     "  --books FILE          the register's books (shift totals, receipt, tax table,\n"
     "                        articles) as key=value lines, rewritten at start and\n"
     "                        before each answer\n"
@@ -92,6 +94,7 @@ int main(int argc, char** argv) {
     std::vector<Fault> faults;
     std::string linkPath, logPath, controlPath, tapePath, booksPath;
     long baud = 0;
+    long busyPercent = 100;
     bool clockSet = false;
     int taxPayers = 0;
 
@@ -117,6 +120,11 @@ int main(int argc, char** argv) {
             } else if ((baud = std::strtol(v, &end, 10)) < 50 || baud > 4000000 || *end) {
                 return Fail(std::string("bad line speed: ") + v);
             }
+        } else if (opt == "--busy-percent") {
+            char* end = nullptr;
+            busyPercent = std::strtol(v, &end, 10);
+            if (busyPercent < 0 || busyPercent > 1000 || *end || !*v)
+                return Fail(std::string("bad --busy-percent value: ") + v);
         } else if (opt == "--control") {
             controlPath = v;
         } else if (opt == "--books") {
@@ -216,6 +224,7 @@ int main(int argc, char** argv) {
 
     Simulator sim(line, state, faults, log);
     sim.SetControl(control);
+    sim.SetBusyPercent(static_cast<unsigned>(busyPercent));
     sim.SetBooks(booksPath);
     sim.WriteBooks();
     std::printf("PTY %s\n", line.SlavePath().c_str());

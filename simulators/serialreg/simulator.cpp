@@ -1,5 +1,7 @@
 #include "simulator.h"
 
+#include "frame_reader.h"
+
 #include <algorithm>
 #include <cstdarg>
 #include <cstdlib>
@@ -14,7 +16,6 @@ namespace {
 
 constexpr std::uint8_t STX = 0x02, ETX = 0x03, ENQ = 0x05, ACK = 0x06, DLE = 0x10, NAK = 0x15, SYN = 0x16;
 constexpr int kFrameByteMs = 500;  // silence that ends an incomplete frame
-constexpr std::size_t kMaxRaw = 600;
 constexpr std::uint32_t kSynEveryMs = 100;
 
 const struct {
@@ -42,6 +43,10 @@ const struct {
     {"no-trailer", Fault::NoTrailer, false, 0, "send no trailer bytes after DLE ETX"},
     {"stray-enq", Fault::StrayEnq, false, 0, "ask for extra data with ENQ although the command has none"},
     {"slow", Fault::Slow, true, 0, "=MS: stay silent for MS ms after the ACK"},
+    {"ack-lost", Fault::AckLost, false, 0, "execute and answer, but the ACK before the answer is lost"},
+    {"answer-lost-after-exec", Fault::AnswerLostAfterExec, false, 0, "send the ACK, execute, then send no answer"},
+    {"answer-damaged-after-exec", Fault::AnswerDamagedAfterExec, false, 0,
+     "execute, then send the answer with a byte damaged on the way"},
 };
 
 bool ParseNumber(const std::string& s, long& out) {
@@ -226,42 +231,28 @@ void Simulator::Run(const volatile bool& stop) {
             continue;
         }
         const auto t0 = std::chrono::steady_clock::now();
-        Bytes raw{DLE}, payload;
-        enum { Start, Body, Escape } st = Start;
-        bool complete = false, bad = false;
-        while (!complete && !bad && raw.size() < kMaxRaw) {
+        FrameReader reader;
+        reader.Begin();
+        FrameReader::Step step = FrameReader::Step::More;
+        while (step == FrameReader::Step::More) {
             const Line::Read r = line_.ReadByte(b, kFrameByteMs, stop);
             if (r == Line::Read::Stopped) return;
             if (r == Line::Read::Timeout) break;
-            raw.push_back(b);
-            switch (st) {
-            case Start:
-                if (b == STX) st = Body; else bad = true;
-                break;
-            case Body:
-                if (b == DLE) st = Escape; else payload.push_back(b);
-                break;
-            case Escape:
-                if (b == ETX) complete = true;
-                else if (b == DLE) { payload.push_back(b); st = Body; }
-                else bad = true;
-                break;
-            }
+            step = reader.Feed(b);
         }
-        if (!complete) {
-            LogBytes(bad ? "rx bad frame" : "rx incomplete frame", raw);
+        if (step != FrameReader::Step::Complete) {
+            LogBytes(step == FrameReader::Step::Bad ? "rx bad frame" : "rx incomplete frame", reader.Raw());
             continue;
         }
-        line_.WaitWireTime(t0, raw.size());
+        line_.WaitWireTime(t0, reader.Raw().size());
         if (line_.SpeedMismatch()) {
-            LogBytes("rx garbled", raw);
+            LogBytes("rx garbled", reader.Raw());
             Log("the driver sends at %u baud, the register runs at %u: no answer", line_.DriverBaud(), line_.Baud());
             continue;
         }
-        LogBytes("rx", raw);
-        std::uint8_t sum = 0;
-        for (auto p : payload) sum = static_cast<std::uint8_t>(sum + p);
-        if (payload.size() < 3 || sum != 0) {
+        LogBytes("rx", reader.Raw());
+        const Bytes& payload = reader.Payload();
+        if (!reader.PayloadValid()) {
             Log(payload.size() < 3 ? "frame too short" : "checksum error");
             Send({NAK}, "NAK");
             continue;
@@ -317,8 +308,8 @@ void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bo
     Log("cmd %02X %s seq %02X, %zu request bytes", cmd, spec ? spec->name : "(unknown)", seq, request.size());
 
     // The faults for this answer; each one used counts against its limit.
-    bool has[32] = {};
-    int value[32] = {};
+    bool has[Fault::KindCount] = {};
+    int value[Fault::KindCount] = {};
     for (auto& f : faults_) {
         if (f.count == 0 || (f.cmd >= 0 && f.cmd != cmd)) continue;
         if (f.count > 0) --f.count;
@@ -340,13 +331,20 @@ void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bo
         return;
     }
     if (has[Fault::SynFirst]) Send({SYN}, "SYN");
-    Send({ACK}, "ACK");
+    if (has[Fault::AckLost])
+        Log("ACK lost");
+    else
+        Send({ACK}, "ACK");
     if (has[Fault::SilenceAfterAck]) {
         Log("silent");
         return;
     }
 
-    std::uint32_t busy = spec ? spec->busyMs : 0;
+    // A frame with the sequence number and bytes of the last command executed is the
+    // driver's retry after a lost or damaged answer: the register answers it again from
+    // its memory and executes nothing (with extra data, those must match too).
+    const bool sameFrame = haveLast_ && seq == lastSeq_ && request == lastRequest_;
+    std::uint32_t busy = spec && !sameFrame ? spec->busyMs * busyPercent_ / 100 : 0;
     if (has[Fault::SynStorm]) busy += static_cast<std::uint32_t>(value[Fault::SynStorm]);
     if (busy > 0) {
         Log("tx SYN every %u ms for %u ms", kSynEveryMs, busy);
@@ -355,7 +353,7 @@ void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bo
             std::this_thread::sleep_for(std::chrono::milliseconds(kSynEveryMs));
         }
     }
-    std::uint32_t silent = spec ? spec->silentMs : 0;
+    std::uint32_t silent = spec && !sameFrame ? spec->silentMs : 0;
     if (has[Fault::Slow]) silent += static_cast<std::uint32_t>(value[Fault::Slow]);
     if (silent > 0) {
         Log("silent for %u ms", silent);
@@ -365,28 +363,34 @@ void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bo
     if (has[Fault::StrayEnq]) Send({ENQ}, "ENQ");
 
     Answer answer;
-    const bool repeated = haveLast_ && seq == lastSeq_ && request == lastRequest_;
     const std::size_t extraCount = spec && spec->extraBytes && request.size() >= spec->minLength
                                        ? spec->extraBytes(request) : 0;
     Bytes extra;
     if (extraCount > 0 && !PullExtra(extraCount, extra, stop)) return;
-    if (repeated && extraCount == 0) {
+    if (sameFrame && extra == lastExtra_) {
         Log("repeated frame: same answer, not executed again");
         answer = lastAnswer_;
-    } else if (!spec) {
-        answer.status = 0x80;  // no such command
-    } else if (request.size() < spec->minLength) {
-        answer = LengthError();
     } else {
-        answer = spec->run(state_, request, extra);
+        if (!spec) {
+            answer.status = 0x80;  // no such command
+        } else if (request.size() < spec->minLength) {
+            answer = LengthError();
+        } else {
+            answer = spec->run(state_, request, extra);
+        }
+        // The books are on disk before the answer goes out, so whoever reads them after
+        // the answer sees this command's effect.
+        WriteBooks();
+        haveLast_ = true;
+        lastSeq_ = seq;
+        lastRequest_ = request;
+        lastExtra_ = std::move(extra);
+        lastAnswer_ = answer;
     }
-    // The books are on disk before the answer goes out, so whoever reads them after the
-    // answer sees this command's effect.
-    WriteBooks();
-    haveLast_ = true;
-    lastSeq_ = seq;
-    lastRequest_ = request;
-    lastAnswer_ = answer;
+    if (has[Fault::AnswerLostAfterExec]) {
+        Log("answer lost");
+        return;
+    }
 
     // Frame the answer, with the faults that concern it.
     Bytes payload{static_cast<std::uint8_t>(has[Fault::WrongSeq] ? seq + 1 : seq),
@@ -399,6 +403,7 @@ void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bo
     std::uint8_t sum = 0;
     for (auto p : payload) sum = static_cast<std::uint8_t>(sum + p);
     payload.push_back(static_cast<std::uint8_t>(0u - sum + (has[Fault::BadChecksum] ? 1 : 0)));
+    if (has[Fault::AnswerDamagedAfterExec]) payload[2] ^= 0x04;  // a bit flipped on the way
 
     Bytes frame{DLE, STX};
     for (std::size_t i = 0; i < payload.size(); ++i) {

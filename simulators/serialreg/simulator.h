@@ -130,7 +130,8 @@ struct Fault {
     enum Kind {
         Nak, SynFirst, SynStorm, Silence, SilenceAfterAck, Garbage, BadChecksum, WrongSeq,
         WrongCmd, Truncate, StrayDle, Oversize, Error, Status, ExtStatus, NoTrailer, StrayEnq,
-        Slow,
+        Slow, AckLost, AnswerLostAfterExec, AnswerDamagedAfterExec,
+        KindCount
     };
     Kind kind = Nak;
     int value = 0;
@@ -153,6 +154,8 @@ public:
     // The books are written to `path` (replaced as a whole) at start and after each
     // executed command.
     void SetBooks(const std::string& path) { booksPath_ = path; }
+    // The busy time of each command, in percent of its usual time (faults apart).
+    void SetBusyPercent(unsigned percent) { busyPercent_ = percent; }
     void WriteBooks();
     void Run(const volatile bool& stop);
 
@@ -172,12 +175,14 @@ private:
     int control_ = -1;
     std::string booksPath_;
     std::string controlBuffer_;
+    unsigned busyPercent_ = 100;
 
     // The last command executed and its answer frame, to answer a repeated frame (a
     // retry by the driver) without executing it twice.
     bool haveLast_ = false;
     std::uint8_t lastSeq_ = 0;
     Bytes lastRequest_;
+    Bytes lastExtra_;
     Answer lastAnswer_;
 };
 

@@ -13,6 +13,7 @@
 #include "serialproto/commands.h"
 #include "serialproto/link.h"
 #include "serialproto/port_posix.h"
+#include "serialproto/receipt.h"
 
 using namespace serialproto;
 
@@ -196,6 +197,50 @@ TEST(SerialSim, ControlPipeChangesFaultsBetweenCommands) {
     EXPECT_THAT(s.SimulatorLog(), testing::HasSubstr("control: ext-status 0x30\n"));
 }
 
+// The register executes a command once however often the driver sends its frame: a retry
+// after a lost ACK, a lost answer or a damaged answer gets the first answer again.
+TEST(SerialSim, RetryAfterLostAnswerExecutesOnce) {
+    const std::string control = ::testing::TempDir() + "serialsim-control-" + std::to_string(::getpid());
+    SimLink s({"--control", control});
+    ASSERT_TRUE(s.link.Connected());
+    const auto say = [&](const std::string& line) {
+        std::ofstream f(control);
+        f << line << "\n";
+    };
+    const auto sale = [&]() -> std::int32_t {
+        Article a;
+        a.Code = 7;
+        a.Count = 2000;
+        a.Price = 1550;
+        a.TaxType = 128;
+        a.Name = "Milk";
+        a.CountFormat = 3;
+        Request req;
+        EXPECT_EQ(EncodeArticle(a, false, req), fpresult::kOk);
+        if (s.link.SendCommand(req.data(), req.size()) != fpresult::kOk) return -1;
+        return DecodeArticleAnswer(s.link.AnswerBuffer, s.link.AnswerLength).TotalSum;
+    };
+    say("fault answer-lost-after-exec,cmd=14,count=1");
+    EXPECT_EQ(sale(), 3100);
+    EXPECT_EQ(s.Count("No answer"), 1);
+    say("fault ack-lost,cmd=14,count=1");
+    EXPECT_EQ(sale(), 6200);
+    say("fault answer-damaged-after-exec,cmd=14,count=1");
+    EXPECT_EQ(sale(), 9300);
+    EXPECT_EQ(s.Count("CRC error"), 1);
+    EXPECT_EQ(sale(), 12400);  // a new frame is executed, same bytes or not
+
+    // With extra data the repeat is recognised once the data are in.
+    say("fault answer-lost-after-exec,cmd=2D,count=1");
+    std::vector<std::uint8_t> image(32 / 8 * 40, 0x81);
+    const std::uint8_t req[] = {0x2D, 0, 0, 1, 32, 0, 40, 0};
+    EXPECT_EQ(s.link.SendCommand(req, sizeof req, image.data(), image.size()), fpresult::kOk);
+    std::string log = s.SimulatorLog();
+    std::size_t repeats = 0;
+    for (std::size_t at = 0; (at = log.find("repeated frame", at)) != std::string::npos; ++at) ++repeats;
+    EXPECT_EQ(repeats, 4u);
+}
+
 TEST(SerialSim, CommandLineErrors) {
     const std::string sim = SERIALSIM_PATH;
     const auto run = [&](const std::string& args) {
@@ -210,4 +255,5 @@ TEST(SerialSim, CommandLineErrors) {
     EXPECT_EQ(run("--fault nak,count=0"), 2);
     EXPECT_EQ(run("--clock '2016-13-01 00:00:00'"), 2);
     EXPECT_EQ(run("--baud fast"), 2);
+    EXPECT_EQ(run("--busy-percent -1"), 2);
 }
