@@ -25,6 +25,18 @@ include(GoogleTest)
 # tests are discovered when CTest runs, not at build time.
 set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
 
+# test_label(VAR [LABELS...]): the first of LABELS, else the tree's (win or native).
+function(test_label var)
+  if(ARGN)
+    list(GET ARGN 0 label)
+  elseif(WIN32)
+    set(label win)
+  else()
+    set(label native)
+  endif()
+  set(${var} ${label} PARENT_SCOPE)
+endfunction()
+
 # add_gtest(name SOURCES... [LIBS ...] [LABELS ...])
 function(add_gtest name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
@@ -32,12 +44,6 @@ function(add_gtest name)
   target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main GTest::gmock ${T_LIBS})
   # gtest_discover_tests splits its PROPERTIES at semicolons, so a test carries one
   # label: the group's, or the tree's when none is given.
-  if(T_LABELS)
-    list(GET T_LABELS 0 label)
-  elseif(WIN32)
-    set(label win)
-  else()
-    set(label native)
-  endif()
+  test_label(label ${T_LABELS})
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 PROPERTIES LABELS ${label} TIMEOUT 300)
 endfunction()

@@ -34,16 +34,16 @@ STDMETHODIMP FiscalPrinterFactory::CreateInstance(IUnknown* outer, REFIID riid, 
     if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) &&
         !IsEqualIID(riid, IID_IFiscalPrinter))
         return E_NOINTERFACE;
-    g_printer.AddRef();  // the first reference takes the server lock (connects)
-    *ppv = static_cast<IFiscalPrinter*>(&g_printer);
+    printer_.AddRef();  // the first reference takes the server lock (connects)
+    *ppv = static_cast<IFiscalPrinter*>(&printer_);
     return S_OK;
 }
 
 STDMETHODIMP FiscalPrinterFactory::LockServer(BOOL lock)
 {
     if (lock)
-        g_printer.LockServer();
+        printer_.LockServer();
     else
-        g_printer.UnlockServer();
+        printer_.UnlockServer();
     return S_OK;
 }

@@ -14,7 +14,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include "result_codes.h"
+#include "serialproto/result_codes.h"
 
 // Size of the description buffers of the server (characters, terminator included).
 constexpr int kDescriptionSize = 256;

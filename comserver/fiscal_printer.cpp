@@ -5,26 +5,6 @@
 #include <cstdio>
 #include <cwchar>
 
-FiscalPrinter g_printer;
-
-const char* ClassIdString()
-{
-    static char text[40];
-    if (!text[0]) {
-        wchar_t wide[40];
-        if (StringFromGUID2(CLSID_FiscalPrinter, wide, 40) > 0)
-            WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
-    }
-    return text;
-}
-
-FiscalPrinter::~FiscalPrinter()
-{
-    // Only the strings go (their own destructors); COM pointers were released at stop.
-    SysFreeString(Error.description);
-    Error.description = nullptr;
-}
-
 // ---- IUnknown ---------------------------------------------------------------------------
 
 STDMETHODIMP FiscalPrinter::QueryInterface(REFIID riid, void** ppv)
@@ -47,31 +27,27 @@ STDMETHODIMP FiscalPrinter::QueryInterface(REFIID riid, void** ppv)
 
 STDMETHODIMP_(ULONG) FiscalPrinter::AddRef()
 {
-    if (RefCount == 0) LockServer();
-    return static_cast<ULONG>(++RefCount);
+    if (refCount_ == 0) LockServer();
+    return static_cast<ULONG>(++refCount_);
 }
 
 STDMETHODIMP_(ULONG) FiscalPrinter::Release()
 {
-    if (RefCount <= 0) return 0;  // a surplus Release must not unbalance the locks
-    if (--RefCount == 0) UnlockServer();
-    return static_cast<ULONG>(RefCount);
+    if (refCount_ <= 0) return 0;  // a surplus Release must not unbalance the locks
+    if (--refCount_ == 0) UnlockServer();
+    return static_cast<ULONG>(refCount_);
 }
 
 // ---- server locks and the connected state ---------------------------------------------
 
 void FiscalPrinter::LockServer()
 {
-    if (ServerLockCount++ == 0) MarkConnected();
+    if (process_.Lock()) MarkConnected();
 }
 
 void FiscalPrinter::UnlockServer()
 {
-    if (ServerLockCount <= 0) return;  // LockServer(FALSE) without a lock to give back
-    if (--ServerLockCount == 0) {
-        MarkDisconnected();
-        ShutdownCountdown = 100;
-    }
+    if (process_.Unlock()) MarkDisconnected();
 }
 
 void FiscalPrinter::MarkConnected()
@@ -107,24 +83,26 @@ STDMETHODIMP FiscalPrinter::GetTypeInfo(UINT, LCID, ITypeInfo** ppTInfo)
 {
     if (!ppTInfo) return E_POINTER;
     *ppTInfo = nullptr;
-    if (!PrinterTypeInfo) return E_FAIL;
-    PrinterTypeInfo->AddRef();
-    *ppTInfo = PrinterTypeInfo;
+    ITypeInfo* info = process_.PrinterTypeInfo();
+    if (!info) return E_FAIL;
+    info->AddRef();
+    *ppTInfo = info;
     return S_OK;
 }
 
 STDMETHODIMP FiscalPrinter::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids)
 {
-    if (!PrinterTypeInfo) return E_FAIL;
-    return PrinterTypeInfo->GetIDsOfNames(names, count, ids);
+    ITypeInfo* info = process_.PrinterTypeInfo();
+    if (!info) return E_FAIL;
+    return info->GetIDsOfNames(names, count, ids);
 }
 
 STDMETHODIMP FiscalPrinter::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
                                    VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr)
 {
-    if (!PrinterTypeInfo) return E_FAIL;
-    return PrinterTypeInfo->Invoke(static_cast<IFiscalPrinter*>(this), id, flags, params, result,
-                                   excepInfo, argErr);
+    ITypeInfo* info = process_.PrinterTypeInfo();
+    if (!info) return E_FAIL;
+    return info->Invoke(static_cast<IFiscalPrinter*>(this), id, flags, params, result, excepInfo, argErr);
 }
 
 // ---- IProvideClassInfo / ISupportErrorInfo --------------------------------------------
@@ -133,8 +111,9 @@ STDMETHODIMP FiscalPrinter::GetClassInfo(ITypeInfo** ppTI)
 {
     if (!ppTI) return E_POINTER;
     *ppTI = nullptr;
-    if (!ServerTypeLib) return E_UNEXPECTED;
-    return ServerTypeLib->GetTypeInfoOfGuid(CLSID_FiscalPrinter, ppTI);
+    ITypeLib* lib = process_.TypeLib();
+    if (!lib) return E_UNEXPECTED;
+    return lib->GetTypeInfoOfGuid(CLSID_FiscalPrinter, ppTI);
 }
 
 STDMETHODIMP FiscalPrinter::InterfaceSupportsErrorInfo(REFIID riid)
@@ -147,9 +126,10 @@ STDMETHODIMP FiscalPrinter::InterfaceSupportsErrorInfo(REFIID riid)
 STDMETHODIMP FiscalPrinter::get_Name(BSTR* pRet)
 {
     if (!pRet) return E_POINTER;
-    if (!ServerTypeLib) return RaiseNewError(Error, E_UNEXPECTED);
+    ITypeLib* lib = process_.TypeLib();
+    if (!lib) return RaiseNewError(Error, E_UNEXPECTED);
     BSTR name = nullptr;
-    HRESULT hr = ServerTypeLib->GetDocumentation(-1, &name, nullptr, nullptr, nullptr);
+    HRESULT hr = lib->GetDocumentation(-1, &name, nullptr, nullptr, nullptr);
     if (FAILED(hr)) return RaiseNewError(Error, hr);
     *pRet = name;
     return S_OK;

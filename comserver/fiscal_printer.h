@@ -1,8 +1,8 @@
-// FiscalPrinter: the one automation object of the server, and the holder of the
-// process-wide state (server locks, windows, type library, work log, error record).
+// FiscalPrinter: the one automation object of the server.
 //
-// The object is static (g_printer): every client that creates the class receives it,
-// and it is never freed. Its three interface tables are IFiscalPrinter (dual, with
+// The object is static (main.cpp): every client that creates the class receives it,
+// and it is never freed. The state of the process (server locks, windows, type
+// library, work log, error record) is the ServerProcess it is given (server_process.h). Its three interface tables are IFiscalPrinter (dual, with
 // IUnknown and IDispatch at its head), IProvideClassInfo and ISupportErrorInfo; the
 // IUnknown entries of all three end in the same QueryInterface/AddRef/Release.
 //
@@ -24,12 +24,12 @@
 #include "errors.h"
 #include "peltra44_h.h"
 #include "serial_link.h"
+#include "server_process.h"
 #include "work_log.h"
 
 class FiscalPrinter : public IFiscalPrinter, public IProvideClassInfo, public ISupportErrorInfo {
 public:
-    FiscalPrinter() = default;
-    ~FiscalPrinter();
+    explicit FiscalPrinter(ServerProcess& process) : Log(process.Log()), Error(process.Error()), process_(process) {}
     FiscalPrinter(const FiscalPrinter&) = delete;
     FiscalPrinter& operator=(const FiscalPrinter&) = delete;
 
@@ -131,9 +131,14 @@ public:
 
     // ---- server locks (class factory, LockServer, first and last reference) -------
     // The 0-to-1 step marks the object connected; the 1-to-0 step marks it
-    // disconnected and starts the idle countdown (100 ticks).
+    // disconnected (and the process starts its idle countdown).
     void LockServer();
     void UnlockServer();
+    LONG ReferenceCount() const { return refCount_; }
+
+    // ---- the process's work log and error record ----------------------------------
+    WorkLog& Log;
+    LastError& Error;                    // ErrorNumber, ErrorDescription
 
     // ---- method frame ---------------------------------------------------------------
     // 1. BeginCall; 2. entry event (WriteEventF(Log, "Method", ...)) where the method
@@ -148,7 +153,6 @@ public:
     // ---- state ----------------------------------------------------------------------
     LONG EcrState = static_cast<LONG>(0x80000000);  // FPState bits; fpNotDefined until an answer
     LONG EcrErrorNumber = 0;
-    LastError Error;                     // ErrorNumber, ErrorDescription
     DriverString PrinterInfo, FiscalInfo;
     DriverString TaxPayerInfo1, TaxPayerInfo2, TaxPayerInfo3;
     LONG TotalSum = 0;
@@ -169,18 +173,10 @@ public:
     HRESULT LinkFailed(HRESULT result, const char* method);
     // ---- end of serial link --------------------------------------------------------
 
-    int EmbeddedMode = 0;
-    WorkLog Log;                         // LogEnabled, LogFile, EventRing, ModulePath, SettingsPath
-    HWND ServerWindow = nullptr;
-    HWND StatusDialog = nullptr;
-    LONG ServerLockCount = 0;
-    LONG ShutdownCountdown = 0;
-    LONG RefCount = 0;
-    DWORD ClassRegistrationCookie = 0;
-    ITypeInfo* PrinterTypeInfo = nullptr;
-    ITypeLib* ServerTypeLib = nullptr;
-
 private:
+    ServerProcess& process_;
+    LONG refCount_ = 0;
+
     void MarkConnected();
     void MarkDisconnected();
     // Link part of the transitions (fiscal_printer_commands.cpp): reset the link state
@@ -189,9 +185,3 @@ private:
     void CloseLink();
     HRESULT NotSupported();
 };
-
-// The object of the process.
-extern FiscalPrinter g_printer;
-
-// The CLSID of FiscalPrinter in registry form ("{00EB5842-...}"), ANSI.
-const char* ClassIdString();

@@ -12,9 +12,8 @@
 
 #include <string>
 
-#include "commands.h"
-#include "receipt.h"
-#include "tray_window.h"
+#include "serialproto/commands.h"
+#include "serialproto/receipt.h"
 
 namespace {
 
@@ -71,7 +70,7 @@ void FiscalPrinter::AnswerReceived()
 {
     EcrState = static_cast<LONG>(Serial.Link.EcrState);
     EcrErrorNumber = Serial.Link.EcrErrorNumber;
-    if (StatusDialog) SendMessageA(StatusDialog, kRefreshStatus, 0, 0);
+    process_.StatusChanged();
 }
 
 HRESULT FiscalPrinter::LinkFailed(HRESULT result, const char* method)

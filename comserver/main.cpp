@@ -8,11 +8,15 @@
 
 #include "class_factory.h"
 #include "fiscal_printer.h"
-#include "keep_last_error.h"
 #include "registration.h"
+#include "server_process.h"
 #include "tray_window.h"
 
 namespace {
+
+// The process's state and its one automation object, never freed.
+ServerProcess g_process;
+FiscalPrinter g_printer{g_process};
 
 // The switch character: the one right after the first '-' or '/', lower-cased; 0
 // without a switch.
@@ -26,32 +30,22 @@ char SwitchOf(const char* commandLine)
 
 HRESULT Serve(HINSTANCE instance, FiscalPrinterFactory*& factory)
 {
-    FiscalPrinter& fp = g_printer;
+    ServerProcess& process = g_process;
     HRESULT hr = CoInitialize(nullptr);
     if (FAILED(hr)) return hr;
     hr = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_NONE, RPC_C_IMP_LEVEL_IDENTIFY,
                               nullptr, EOAC_NONE, nullptr);
     if (FAILED(hr)) return hr;
-    if (!fp.ServerTypeLib) {
-        hr = LoadRegTypeLib(LIBID_PELTRA44, 1, 0, 0, &fp.ServerTypeLib);
-        if (FAILED(hr)) {
-            // Not found in the registry (for example not registered for this locale):
-            // the library is part of the executable anyway.
-            wchar_t path[MAX_PATH];
-            if (MultiByteToWideChar(CP_ACP, 0, fp.Log.modulePath, -1, path, MAX_PATH) > 0)
-                hr = LoadTypeLibEx(path, REGKIND_NONE, &fp.ServerTypeLib);
-        }
-        if (FAILED(hr)) return hr;
-    }
-    hr = fp.ServerTypeLib->GetTypeInfoOfGuid(IID_IFiscalPrinter, &fp.PrinterTypeInfo);
+    hr = process.LoadTypeLibrary();
     if (FAILED(hr)) return hr;
-    factory = new (std::nothrow) FiscalPrinterFactory;
+    hr = process.LoadPrinterTypeInfo();
+    if (FAILED(hr)) return hr;
+    factory = new (std::nothrow) FiscalPrinterFactory(g_printer);
     if (!factory) return E_OUTOFMEMORY;
     factory->AddRef();
-    hr = CoRegisterClassObject(CLSID_FiscalPrinter, factory, CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER,
-                               REGCLS_MULTIPLEUSE, &fp.ClassRegistrationCookie);
+    hr = process.RegisterClassObject(factory);
     if (FAILED(hr)) return hr;
-    hr = RunServerWindow(instance);
+    hr = RunServerWindow(instance, process, [] { return g_printer.EcrState; });
     return hr;
 }
 
@@ -59,7 +53,8 @@ HRESULT Serve(HINSTANCE instance, FiscalPrinterFactory*& factory)
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
 {
-    FiscalPrinter& fp = g_printer;
+    ServerProcess& process = g_process;
+    WorkLog& log = process.Log();
 
     // A running server takes over: it shows its status dialog.
     if (HWND running = FindWindowA(kWindowClass, ClassIdString())) {
@@ -67,50 +62,43 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
         return 0;
     }
 
-    ClearEvents(fp.Log);
-    ResetLastError(fp.Error);
+    ClearEvents(log);
+    ResetLastError(process.Error());
 
     char modulePath[MAX_PATH];
     DWORD n = GetModuleFileNameA(nullptr, modulePath, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return 1;
-    LoadSettings(fp.Log, modulePath);
-    WriteEvent(fp.Log, "Запуск");
+    LoadSettings(log, modulePath);
+    WriteEvent(log, "Запуск");
 
     switch (SwitchOf(commandLine)) {
     case 'r':
-        RegisterServer();
-        if (fp.ServerTypeLib) fp.ServerTypeLib->Release();
+        RegisterServer(process);
+        process.ReleaseTypeLibrary();
         return 0;
     case 'u':
-        UnregisterServer();
+        UnregisterServer(process);
         return 0;
     case 'e':
-        fp.EmbeddedMode = 1;
+        process.SetEmbedded();
         break;
     }
-    if (!fp.EmbeddedMode) RegisterServer();
+    if (!process.Embedded()) RegisterServer(process);
 
     FiscalPrinterFactory* factory = nullptr;
     HRESULT hr = Serve(instance, factory);
-    if (fp.ClassRegistrationCookie) {
-        KeepLastError keep;
-        CoRevokeClassObject(fp.ClassRegistrationCookie);
-        fp.ClassRegistrationCookie = 0;
-    }
+    process.RevokeClassObject();
 
     if (FAILED(hr)) {
-        RaiseError(fp.Error, hr);
-        LogLastError(fp.Log);
+        RaiseError(process.Error(), hr);
+        LogLastError(log);
         ShowLastError();
     }
-    WriteEvent(fp.Log, "Остановка");
-    CloseLog(fp.Log);
+    WriteEvent(log, "Остановка");
+    CloseLog(log);
 
     if (factory) factory->Release();
-    if (fp.PrinterTypeInfo) fp.PrinterTypeInfo->Release();
-    if (fp.ServerTypeLib) fp.ServerTypeLib->Release();
-    fp.PrinterTypeInfo = nullptr;
-    fp.ServerTypeLib = nullptr;
+    process.ReleaseTypeLibrary();
     CoUninitialize();
     return FAILED(hr) ? 1 : 0;
 }

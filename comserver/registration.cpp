@@ -4,8 +4,9 @@
 
 #include <string>
 
-#include "fiscal_printer.h"
 #include "message_box.h"
+#include "peltra44_h.h"
+#include "server_process.h"
 
 namespace {
 
@@ -22,10 +23,10 @@ std::string ToAnsi(const wchar_t* wide)
 
 // A failing registry call: its code becomes the thread's last error and FPE_FILE_SYSTEM
 // is raised with source "VAdazi", then shown.
-HRESULT RegistryFailure(LONG code)
+HRESULT RegistryFailure(LastError& error, LONG code)
 {
     SetLastError(static_cast<DWORD>(code));
-    HRESULT hr = RaiseNewError(g_printer.Error, FPE_FILE_SYSTEM);
+    HRESULT hr = RaiseNewError(error, FPE_FILE_SYSTEM);
     ShowLastError();
     return hr;
 }
@@ -46,23 +47,24 @@ LONG WriteValue(const std::string& path, const char* name, const std::string& da
 
 } // namespace
 
-HRESULT RegisterServer()
+HRESULT RegisterServer(ServerProcess& process)
 {
-    FiscalPrinter& fp = g_printer;
-    ResetLastError(fp.Error);
+    LastError& error = process.Error();
+    const char* executable = process.Log().modulePath;
+    ResetLastError(error);
 
     wchar_t modulePath[MAX_PATH];
-    if (MultiByteToWideChar(CP_ACP, 0, fp.Log.modulePath, -1, modulePath, MAX_PATH) <= 0)
-        return RegistryFailure(static_cast<LONG>(GetLastError()));
+    if (MultiByteToWideChar(CP_ACP, 0, executable, -1, modulePath, MAX_PATH) <= 0)
+        return RegistryFailure(error, static_cast<LONG>(GetLastError()));
 
-    HRESULT hr = S_OK;
-    if (!fp.ServerTypeLib) hr = LoadTypeLibEx(modulePath, REGKIND_NONE, &fp.ServerTypeLib);
-    if (SUCCEEDED(hr)) hr = RegisterTypeLib(fp.ServerTypeLib, modulePath, nullptr);
+    HRESULT hr = process.LoadTypeLibraryFrom(modulePath);
+    ITypeLib* typeLib = process.TypeLib();
+    if (SUCCEEDED(hr)) hr = RegisterTypeLib(typeLib, modulePath, nullptr);
 
     BSTR libName = nullptr, className = nullptr, classDoc = nullptr;
     ITypeInfo* classInfo = nullptr;
-    if (SUCCEEDED(hr)) hr = fp.ServerTypeLib->GetDocumentation(-1, &libName, nullptr, nullptr, nullptr);
-    if (SUCCEEDED(hr)) hr = fp.ServerTypeLib->GetTypeInfoOfGuid(CLSID_FiscalPrinter, &classInfo);
+    if (SUCCEEDED(hr)) hr = typeLib->GetDocumentation(-1, &libName, nullptr, nullptr, nullptr);
+    if (SUCCEEDED(hr)) hr = typeLib->GetTypeInfoOfGuid(CLSID_FiscalPrinter, &classInfo);
     if (SUCCEEDED(hr)) hr = classInfo->GetDocumentation(MEMBERID_NIL, &className, &classDoc, nullptr, nullptr);
     if (classInfo) classInfo->Release();
     const std::string lib = ToAnsi(libName), cls = ToAnsi(className), description = ToAnsi(classDoc);
@@ -70,7 +72,7 @@ HRESULT RegisterServer()
     SysFreeString(className);
     SysFreeString(classDoc);
     if (FAILED(hr)) {
-        hr = RaiseNewError(fp.Error, hr);
+        hr = RaiseNewError(error, hr);
         ShowLastError();
         return hr;
     }
@@ -94,13 +96,13 @@ HRESULT RegisterServer()
         {versionIndependent + "\\CurVer", nullptr, progId, KEY_WRITE},
         {clsidKey, nullptr, description, KEY_WRITE},
         {clsidKey, "AppId", clsid, KEY_WRITE},
-        {clsidKey + "\\LocalServer32", nullptr, fp.Log.modulePath, KEY_WRITE},
+        {clsidKey + "\\LocalServer32", nullptr, executable, KEY_WRITE},
         {appIdKey, nullptr, description, KEY_READ | KEY_WRITE},
         {appIdKey, "RunAs", "Interactive User", KEY_READ | KEY_WRITE},
     };
     for (const Row& row : rows) {
         LONG rc = WriteValue(row.key, row.name, row.data, row.access);
-        if (rc != ERROR_SUCCESS) return RegistryFailure(rc);
+        if (rc != ERROR_SUCCESS) return RegistryFailure(error, rc);
     }
 
     const std::string text = description + " успешно зарегистрирован.";
@@ -108,8 +110,9 @@ HRESULT RegisterServer()
     return S_OK;
 }
 
-HRESULT UnregisterServer()
+HRESULT UnregisterServer(ServerProcess& process)
 {
+    LastError& error = process.Error();
     const char* clsid = ClassIdString();
     LONG rc = ERROR_SUCCESS;
 
@@ -129,7 +132,7 @@ HRESULT UnregisterServer()
         LONG closeRc = RegCloseKey(classes);
         if (rc == ERROR_SUCCESS) rc = closeRc;
     }
-    if (rc != ERROR_SUCCESS) return RegistryFailure(rc);
+    if (rc != ERROR_SUCCESS) return RegistryFailure(error, rc);
 
     HKEY appIds = nullptr;
     if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "AppId", 0, KEY_READ | KEY_WRITE, &appIds) == ERROR_SUCCESS) {
@@ -141,7 +144,7 @@ HRESULT UnregisterServer()
         LONG closeRc = RegCloseKey(appIds);
         if (rc == ERROR_SUCCESS) rc = closeRc;
     }
-    if (rc != ERROR_SUCCESS) return RegistryFailure(rc);
+    if (rc != ERROR_SUCCESS) return RegistryFailure(error, rc);
 
     ShowMessageBoxA(nullptr, "Регистрация отменена.", kDefaultErrorSource, MB_OK | MB_ICONINFORMATION);
     return S_OK;

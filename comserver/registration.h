@@ -4,11 +4,14 @@
 
 #include <windows.h>
 
-// Loads the type library from the executable if not loaded yet, registers it and
-// writes the ProgID, CLSID and AppId keys. Returns S_OK or the failure (already
-// raised, shown and left pending as the thread's error).
-HRESULT RegisterServer();
+class ServerProcess;
+
+// Loads the type library from the executable (the work log's module path) if not
+// loaded yet, registers it and writes the ProgID, CLSID and AppId keys. Returns S_OK
+// or the failure (already raised into the process's error record, shown and left
+// pending as the thread's error).
+HRESULT RegisterServer(ServerProcess& process);
 
 // Removes CLSID\{clsid} (with LocalServer32) and AppId\{clsid}; leaves the ProgIDs and
 // the type library registered.
-HRESULT UnregisterServer();
+HRESULT UnregisterServer(ServerProcess& process);

@@ -13,8 +13,8 @@
 #include <cstdint>
 #include <string>
 
-#include "link.h"
-#include "port_win32.h"
+#include "serialproto/link.h"
+#include "serialproto/port_win32.h"
 #include "work_log.h"
 
 // Writes the link layer's lines to the work log: "->", "<-", "data", ... as data

@@ -1,5 +1,6 @@
-# PELTRA44.exe: the COM local server (process, class factory, automation object, tray
-# window and status dialog), with the type library and the resources of comserver_core.
+# PELTRA44.exe: the COM local server (process state, class factory, automation object,
+# tray window and status dialog), with the type library and the resources of
+# comserver_core.
 #   peltra44_server  everything but the entry point (also linked by the server's tests)
 #   PELTRA44         the program
 set(_dir ${CMAKE_CURRENT_LIST_DIR})
@@ -9,6 +10,7 @@ add_library(peltra44_server STATIC
   ${_dir}/fiscal_printer_commands.cpp
   ${_dir}/registration.cpp
   ${_dir}/serial_link.cpp
+  ${_dir}/server_process.cpp
   ${_dir}/tray_window.cpp)
 target_include_directories(peltra44_server PUBLIC ${_dir})
 # Russian event and box texts are written in UTF-8 and compiled to the ANSI page.
@@ -19,15 +21,10 @@ set_source_files_properties(${_dir}/main.cpp ${_dir}/fiscal_printer.cpp
 # program directly: a resource in a static library would not be pulled in.
 target_include_directories(peltra44_server SYSTEM PUBLIC $<TARGET_PROPERTY:peltra44_typelib,INTERFACE_INCLUDE_DIRECTORIES>)
 add_dependencies(peltra44_server peltra44_typelib)
-if(TARGET comserver_core)
-  target_link_libraries(peltra44_server PUBLIC comserver_core)
-endif()
-# The serial register protocol (link layer, Win32 port, status/date/time commands).
-target_link_libraries(peltra44_server PUBLIC serialproto)
+# The serial register protocol (link layer, Win32 port, command codecs) and the
+# record objects.
+target_link_libraries(peltra44_server PUBLIC comserver_core comserver_records serialproto)
 target_link_libraries(peltra44_server PUBLIC ole32 oleaut32 uuid user32 advapi32 shell32 gdi32)
 
 add_executable(PELTRA44 WIN32 ${_dir}/main.cpp)
-target_link_libraries(PELTRA44 PRIVATE peltra44_server peltra44_typelib)
-if(TARGET comserver_resources)
-  target_link_libraries(PELTRA44 PRIVATE comserver_resources comserver_ui_resources)
-endif()
+target_link_libraries(PELTRA44 PRIVATE peltra44_server peltra44_typelib comserver_resources comserver_ui_resources)

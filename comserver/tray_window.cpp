@@ -5,7 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "fiscal_printer.h"
+#include "peltra44_h.h"
+#include "server_process.h"
 
 namespace {
 
@@ -15,7 +16,10 @@ constexpr WORD kIconResource = 101;
 constexpr WORD kDialogResource = 102;
 constexpr int kCheckLog = 1000, kCheckTopMost = 1011, kFirstEventLine = 1001, kStatusLine = 1012;
 
+// The process and the status source of the running window (RunServerWindow).
 HINSTANCE g_instance = nullptr;
+ServerProcess* g_process = nullptr;
+RegisterStatusSource g_status;
 
 UINT TickMilliseconds()
 {
@@ -30,11 +34,11 @@ UINT TickMilliseconds()
 
 INT_PTR CALLBACK StatusDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
-    FiscalPrinter& fp = g_printer;
+    ServerProcess& process = *g_process;
+    WorkLog& log = process.Log();
     switch (message) {
     case WM_INITDIALOG: {
-        fp.StatusDialog = dialog;
-        fp.Log.notifyWindow = dialog;
+        process.StatusDialogOpened(dialog);
         RECT desktop{}, own{};
         GetWindowRect(GetDesktopWindow(), &desktop);
         GetWindowRect(dialog, &own);
@@ -42,7 +46,7 @@ INT_PTR CALLBACK StatusDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         MoveWindow(dialog, (desktop.right - width) / 2, (desktop.bottom - height) / 2, width, height, FALSE);
         SendMessageA(dialog, kRefreshEvents, 0, 0);
         SendMessageA(dialog, kRefreshStatus, 0, 0);
-        CheckDlgButton(dialog, kCheckLog, fp.Log.logEnabled ? BST_CHECKED : BST_UNCHECKED);
+        CheckDlgButton(dialog, kCheckLog, log.logEnabled ? BST_CHECKED : BST_UNCHECKED);
         CheckDlgButton(dialog, kCheckTopMost, BST_UNCHECKED);
         ShowWindow(dialog, SW_SHOW);
         SendMessageA(dialog, WM_SETICON, ICON_BIG,
@@ -55,7 +59,7 @@ INT_PTR CALLBACK StatusDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
             DestroyWindow(dialog);
             break;
         case kCheckLog:
-            SetLogging(fp.Log, IsDlgButtonChecked(dialog, kCheckLog) == BST_CHECKED);
+            SetLogging(log, IsDlgButtonChecked(dialog, kCheckLog) == BST_CHECKED);
             break;
         case kCheckTopMost:
             SetWindowPos(dialog, IsDlgButtonChecked(dialog, kCheckTopMost) == BST_CHECKED ? HWND_TOPMOST : HWND_NOTOPMOST,
@@ -64,20 +68,17 @@ INT_PTR CALLBACK StatusDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         }
         break;
     case kRefreshEvents:
-        for (int i = 0; i < kEventSlots; ++i) SetDlgItemTextA(dialog, kFirstEventLine + i, RecentEvent(fp.Log, i));
+        for (int i = 0; i < kEventSlots; ++i) SetDlgItemTextA(dialog, kFirstEventLine + i, RecentEvent(log, i));
         break;
     case kRefreshStatus: {
         char text[16];
-        std::snprintf(text, sizeof text, "0x%04lX", static_cast<unsigned long>(fp.EcrState));
+        std::snprintf(text, sizeof text, "0x%04lX", static_cast<unsigned long>(g_status ? g_status() : 0));
         SetDlgItemTextA(dialog, kStatusLine, text);
         break;
     }
     case WM_DESTROY:
-        if (dialog == fp.StatusDialog) {
-            fp.StatusDialog = nullptr;
-            fp.Log.notifyWindow = nullptr;
-        }
-        if (!fp.EmbeddedMode) fp.ShutdownCountdown = 1;
+        process.StatusDialogClosed(dialog);
+        if (!process.Embedded()) process.StartIdleCountdown(1);
         break;
     }
     return 0;
@@ -85,9 +86,8 @@ INT_PTR CALLBACK StatusDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
 
 void ShowStatusDialog()
 {
-    FiscalPrinter& fp = g_printer;
-    if (fp.StatusDialog) {
-        SetForegroundWindow(fp.StatusDialog);
+    if (HWND dialog = g_process->StatusDialog()) {
+        SetForegroundWindow(dialog);
         return;
     }
     CreateDialogParamA(g_instance, MAKEINTRESOURCEA(kDialogResource), nullptr, StatusDialogProc, 0);
@@ -95,18 +95,13 @@ void ShowStatusDialog()
 
 LRESULT CALLBACK ServerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    FiscalPrinter& fp = g_printer;
     switch (message) {
     case WM_CREATE:
         SetTimer(window, kTimerId, TickMilliseconds(), nullptr);
         break;
     case WM_TIMER:
         // Idle shutdown: nothing while the dialog is open or a client holds the server.
-        if (fp.StatusDialog || fp.ServerLockCount > 0) return 0;
-        if (fp.ShutdownCountdown > 0)
-            --fp.ShutdownCountdown;
-        else
-            DestroyWindow(window);
+        if (g_process->IdleTick()) DestroyWindow(window);
         return 0;
     case WM_DESTROY:
         KillTimer(window, kTimerId);
@@ -137,10 +132,11 @@ NOTIFYICONDATAA TrayIcon(HWND window)
 
 } // namespace
 
-HRESULT RunServerWindow(HINSTANCE instance)
+HRESULT RunServerWindow(HINSTANCE instance, ServerProcess& process, RegisterStatusSource status)
 {
-    FiscalPrinter& fp = g_printer;
     g_instance = instance;
+    g_process = &process;
+    g_status = std::move(status);
 
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof wc;
@@ -153,24 +149,26 @@ HRESULT RunServerWindow(HINSTANCE instance)
     wc.lpszClassName = kWindowClass;
     if (!RegisterClassExA(&wc)) return FPE_FILE_SYSTEM;  // the last error holds the cause
 
-    fp.ServerWindow = CreateWindowExA(0, kWindowClass, ClassIdString(), WS_POPUP | WS_BORDER, 0, 0, 100, 100,
-                                      nullptr, nullptr, instance, nullptr);
-    if (!fp.ServerWindow) return FPE_FILE_SYSTEM;
+    HWND window = CreateWindowExA(0, kWindowClass, ClassIdString(), WS_POPUP | WS_BORDER, 0, 0, 100, 100,
+                                  nullptr, nullptr, instance, nullptr);
+    process.SetServerWindow(window);
+    if (!window) return FPE_FILE_SYSTEM;
 
     // Tip: the class description from the type library.
     ITypeInfo* classInfo = nullptr;
     BSTR doc = nullptr;
-    HRESULT hr = fp.ServerTypeLib ? fp.ServerTypeLib->GetTypeInfoOfGuid(CLSID_FiscalPrinter, &classInfo) : E_UNEXPECTED;
+    ITypeLib* lib = process.TypeLib();
+    HRESULT hr = lib ? lib->GetTypeInfoOfGuid(CLSID_FiscalPrinter, &classInfo) : E_UNEXPECTED;
     if (SUCCEEDED(hr)) hr = classInfo->GetDocumentation(MEMBERID_NIL, nullptr, &doc, nullptr, nullptr);
     if (classInfo) classInfo->Release();
     if (FAILED(hr)) {
-        DestroyWindow(fp.ServerWindow);
-        fp.ServerWindow = nullptr;
+        DestroyWindow(window);
+        process.SetServerWindow(nullptr);
         MSG msg;
         while (PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {}
         return hr;
     }
-    NOTIFYICONDATAA icon = TrayIcon(fp.ServerWindow);
+    NOTIFYICONDATAA icon = TrayIcon(window);
     icon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     icon.uCallbackMessage = kTrayMessage;
     icon.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(kIconResource));
@@ -184,21 +182,22 @@ HRESULT RunServerWindow(HINSTANCE instance)
     SysFreeString(doc);
     Shell_NotifyIconA(NIM_ADD, &icon);
 
-    fp.ShutdownCountdown = 10;
-    if (!fp.EmbeddedMode) PostMessageA(fp.ServerWindow, kTrayMessage, 0, WM_LBUTTONDOWN);
+    process.StartIdleCountdown(10);
+    if (!process.Embedded()) PostMessageA(window, kTrayMessage, 0, WM_LBUTTONDOWN);
 
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-        if (fp.StatusDialog && IsDialogMessageA(fp.StatusDialog, &msg)) continue;
+        HWND dialog = process.StatusDialog();
+        if (dialog && IsDialogMessageA(dialog, &msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
 
-    NOTIFYICONDATAA remove = TrayIcon(fp.ServerWindow);
+    NOTIFYICONDATAA remove = TrayIcon(window);
     Shell_NotifyIconA(NIM_DELETE, &remove);
-    if (fp.StatusDialog) DestroyWindow(fp.StatusDialog);
-    if (fp.ServerWindow && IsWindow(fp.ServerWindow)) DestroyWindow(fp.ServerWindow);
-    fp.StatusDialog = nullptr;
-    fp.ServerWindow = nullptr;
+    if (HWND dialog = process.StatusDialog()) DestroyWindow(dialog);
+    if (IsWindow(window)) DestroyWindow(window);
+    process.StatusDialogClosed(process.StatusDialog());  // its WM_DESTROY did this already
+    process.SetServerWindow(nullptr);
     return S_OK;
 }

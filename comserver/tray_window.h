@@ -11,13 +11,21 @@
 
 #include <windows.h>
 
+#include <functional>
+
+class ServerProcess;
+
 constexpr char kWindowClass[] = "VAdazi";
 constexpr UINT kTrayMessage = WM_USER;
 constexpr UINT kRefreshEvents = WM_USER;
 constexpr UINT kRefreshStatus = WM_USER + 1;
 
+// The register's status word (FPState bits) shown on the dialog's status line.
+using RegisterStatusSource = std::function<LONG()>;
+
 // Registers the class, creates the window, adds the icon, opens the dialog unless the
 // server was started by COM, runs the message loop until the window is destroyed,
-// then removes the icon and destroys what is left. Returns S_OK after a normal end, or
-// the failure of the class, window or type-library step.
-HRESULT RunServerWindow(HINSTANCE instance);
+// then removes the icon and destroys what is left. The windows, the idle countdown and
+// the log switch are the process's. Returns S_OK after a normal end, or the failure of
+// the class, window or type-library step.
+HRESULT RunServerWindow(HINSTANCE instance, ServerProcess& process, RegisterStatusSource status);

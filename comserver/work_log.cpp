@@ -124,6 +124,22 @@ void StoreSetting(const WorkLog& log, const char* value)
         WritePrivateProfileStringA(kSection, kKey, value, log.settingsPath);
 }
 
+// One time-stamped line of the file, when a file is open: the time prefix, then what
+// `append(line, n)` adds after it (returns the new length). The thread's last error is
+// kept.
+template <class Append>
+void WriteTimedLine(WorkLog& log, Append append)
+{
+    if (log.logFile == INVALID_HANDLE_VALUE)
+        return;
+    KeepLastError keep;
+    SYSTEMTIME now = Now(log);
+    char line[kLineBuffer + 1];
+    int n = TimePrefix(line, sizeof line, now);
+    n = append(line, n);
+    WriteLine(log.logFile, line, n);
+}
+
 } // namespace
 
 void SystemLocalTime(SYSTEMTIME* localTime)
@@ -231,40 +247,29 @@ void WriteEventF(WorkLog& log, const char* source, const char* format, ...)
 
 void WriteDataLine(WorkLog& log, const char* label, const void* bytes, std::size_t count)
 {
-    if (log.logFile == INVALID_HANDLE_VALUE)
-        return;
-    KeepLastError keep;
-    SYSTEMTIME now = Now(log);
-    char line[kLineBuffer + 1];
-    int n = TimePrefix(line, sizeof line, now);
-    int m = std::snprintf(line + n, sizeof line - static_cast<std::size_t>(n), "%s (%u)", label ? label : "",
-                          static_cast<unsigned>(count));
-    n = m < 0 ? n : n + m;
-    if (n > kEventLineMax)
-        n = kEventLineMax;
-    std::size_t shown = static_cast<std::size_t>((kEventLineMax - n) / 3);
-    if (shown > count || !bytes)
-        shown = bytes ? count : 0;
-    const unsigned char* p = static_cast<const unsigned char*>(bytes);
-    static const char hex[] = "0123456789ABCDEF";
-    for (std::size_t i = 0; i < shown; ++i) {
-        line[n++] = ' ';
-        line[n++] = hex[p[i] >> 4];
-        line[n++] = hex[p[i] & 0x0F];
-    }
-    WriteLine(log.logFile, line, n);
+    WriteTimedLine(log, [&](char* line, int n) {
+        int m = std::snprintf(line + n, kLineBuffer + 1 - static_cast<std::size_t>(n), "%s (%u)", label ? label : "",
+                              static_cast<unsigned>(count));
+        n = m < 0 ? n : n + m;
+        if (n > kEventLineMax)
+            n = kEventLineMax;
+        std::size_t shown = static_cast<std::size_t>((kEventLineMax - n) / 3);
+        if (shown > count || !bytes)
+            shown = bytes ? count : 0;
+        const unsigned char* p = static_cast<const unsigned char*>(bytes);
+        static const char hex[] = "0123456789ABCDEF";
+        for (std::size_t i = 0; i < shown; ++i) {
+            line[n++] = ' ';
+            line[n++] = hex[p[i] >> 4];
+            line[n++] = hex[p[i] & 0x0F];
+        }
+        return n;
+    });
 }
 
 void WriteRawLine(WorkLog& log, const char* text)
 {
-    if (log.logFile == INVALID_HANDLE_VALUE)
-        return;
-    KeepLastError keep;
-    SYSTEMTIME now = Now(log);
-    char line[kLineBuffer + 1];
-    int n = TimePrefix(line, sizeof line, now);
-    n = AppendToLine(line, n, text ? text : "");
-    WriteLine(log.logFile, line, n);
+    WriteTimedLine(log, [&](char* line, int n) { return AppendToLine(line, n, text ? text : ""); });
 }
 
 void SetLogging(WorkLog& log, bool on)

@@ -6,7 +6,7 @@
 #   native  Linux build (add-in, network client, serial protocol, simulators, tools) + tests
 #   asan    the same tests again under AddressSanitizer and UndefinedBehaviorSanitizer
 #   win     mingw-w64 i686 build of PELTRA44 and its tests, run under Wine with Xvfb
-#   fuzz    short libFuzzer runs of the protocol decoders (clang)
+#   fuzz    clang build of the fuzz targets (build/fuzz) and a short libFuzzer run of each
 # Environment: BUILD_ROOT (default ./build), JOBS (default 2), SKIP_SETUP=1.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -93,11 +93,7 @@ for stage in "${stages[@]}"; do
             [ "$rc" -eq 0 ] || failed_stages+=(win)
         fi ;;
     fuzz)
-        if [ -x "$root/scripts/fuzz.sh" ]; then
-            BUILD_ROOT="$B" JOBS="$J" "$root/scripts/fuzz.sh" || { failed_stages+=(fuzz); total_fail=$((total_fail + 1)); }
-        else
-            echo "fuzz: no fuzz targets yet"
-        fi ;;
+        BUILD_ROOT="$B" JOBS="$J" "$root/scripts/fuzz.sh" || { failed_stages+=(fuzz); total_fail=$((total_fail + 1)); } ;;
     *) echo "unknown stage: $stage"; exit 2 ;;
     esac
 done

@@ -1,6 +1,6 @@
-#include "commands.h"
+#include "serialproto/commands.h"
 
-#include "link.h"
+#include "serialproto/link.h"
 
 namespace serialproto {
 

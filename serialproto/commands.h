@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "result_codes.h"
+#include "serialproto/result_codes.h"
 
 namespace serialproto {
 

@@ -1,4 +1,4 @@
-#include "framing.h"
+#include "serialproto/framing.h"
 
 namespace serialproto {
 

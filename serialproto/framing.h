@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "result_codes.h"
+#include "serialproto/result_codes.h"
 
 namespace serialproto {
 

@@ -1,4 +1,4 @@
-#include "link.h"
+#include "serialproto/link.h"
 
 #include <chrono>
 #include <cstring>

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <functional>
 
-#include "framing.h"
-#include "port.h"
-#include "result_codes.h"
+#include "serialproto/framing.h"
+#include "serialproto/port.h"
+#include "serialproto/result_codes.h"
 
 namespace serialproto {
 

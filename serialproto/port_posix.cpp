@@ -1,4 +1,4 @@
-#include "port_posix.h"
+#include "serialproto/port_posix.h"
 
 #include <cerrno>
 #include <chrono>

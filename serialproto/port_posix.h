@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "port.h"
+#include "serialproto/port.h"
 
 namespace serialproto {
 

@@ -1,4 +1,4 @@
-#include "port_win32.h"
+#include "serialproto/port_win32.h"
 
 #include <string>
 

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "port.h"
+#include "serialproto/port.h"
 
 namespace serialproto {
 

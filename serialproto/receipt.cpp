@@ -1,6 +1,6 @@
-#include "receipt.h"
+#include "serialproto/receipt.h"
 
-#include "commands.h"
+#include "serialproto/commands.h"
 
 namespace serialproto {
 

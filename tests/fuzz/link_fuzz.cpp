@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <vector>
 
-#include "commands.h"
-#include "fake_port.h"
-#include "link.h"
+#include "serial/fake_port.h"
+#include "serialproto/commands.h"
+#include "serialproto/link.h"
 
 namespace {
 

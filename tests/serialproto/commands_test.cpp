@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "commands.h"
+#include "serialproto/commands.h"
 
 using namespace serialproto;
 using Bytes = std::vector<std::uint8_t>;

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "framing.h"
+#include "serialproto/framing.h"
 
 using namespace serialproto;
 using Bytes = std::vector<std::uint8_t>;

@@ -3,8 +3,8 @@
 
 #include <algorithm>
 
-#include "fake_port.h"
-#include "link.h"
+#include "serial/fake_port.h"
+#include "serialproto/link.h"
 
 using namespace serialproto;
 using fake::AnswerFrame;

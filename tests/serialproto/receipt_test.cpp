@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "receipt.h"
+#include "serialproto/receipt.h"
 
 using namespace serialproto;
 using Bytes = std::vector<std::uint8_t>;

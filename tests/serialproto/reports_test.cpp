@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "reports.h"
+#include "serialproto/reports.h"
 
 using namespace serialproto;
 using Bytes = std::vector<std::uint8_t>;

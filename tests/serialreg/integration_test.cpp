@@ -8,11 +8,11 @@
 #include <sstream>
 #include <unistd.h>
 
-#include "../serialproto/fake_port.h"
-#include "commands.h"
-#include "link.h"
-#include "port_posix.h"
-#include "sim_process.h"
+#include "serial/fake_port.h"
+#include "serial/sim_process.h"
+#include "serialproto/commands.h"
+#include "serialproto/link.h"
+#include "serialproto/port_posix.h"
 
 using namespace serialproto;
 

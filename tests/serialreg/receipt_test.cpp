@@ -6,11 +6,11 @@
 #include <sstream>
 #include <unistd.h>
 
-#include "../serialproto/fake_port.h"
-#include "link.h"
-#include "port_posix.h"
-#include "receipt.h"
-#include "sim_process.h"
+#include "serial/fake_port.h"
+#include "serial/sim_process.h"
+#include "serialproto/link.h"
+#include "serialproto/port_posix.h"
+#include "serialproto/receipt.h"
 
 using namespace serialproto;
 

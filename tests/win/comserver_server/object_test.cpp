@@ -12,8 +12,13 @@
 
 #include "class_factory.h"
 #include "fiscal_printer.h"
+#include "server_process.h"
 
 namespace {
+
+// The process's state and its object, as the program has them.
+ServerProcess g_process;
+FiscalPrinter g_printer{g_process};
 
 class ObjectTest : public ::testing::Test {
 protected:
@@ -22,22 +27,19 @@ protected:
         CoInitialize(nullptr);
         wchar_t path[MAX_PATH];
         GetModuleFileNameW(nullptr, path, MAX_PATH);  // this program carries TYPELIB 1 too
-        ASSERT_EQ(S_OK, LoadTypeLibEx(path, REGKIND_NONE, &g_printer.ServerTypeLib));
-        ASSERT_EQ(S_OK, g_printer.ServerTypeLib->GetTypeInfoOfGuid(IID_IFiscalPrinter, &g_printer.PrinterTypeInfo));
+        ASSERT_EQ(S_OK, g_process.LoadTypeLibraryFrom(path));
+        ASSERT_EQ(S_OK, g_process.LoadPrinterTypeInfo());
     }
     static void TearDownTestSuite()
     {
-        g_printer.PrinterTypeInfo->Release();
-        g_printer.ServerTypeLib->Release();
-        g_printer.PrinterTypeInfo = nullptr;
-        g_printer.ServerTypeLib = nullptr;
+        g_process.ReleaseTypeLibrary();
         CoUninitialize();
     }
     void TearDown() override
     {
         // Every test gives back what it took.
-        EXPECT_EQ(0, g_printer.RefCount);
-        EXPECT_EQ(0, g_printer.ServerLockCount);
+        EXPECT_EQ(0, g_printer.ReferenceCount());
+        EXPECT_EQ(0, g_process.LockCount());
     }
 
     static std::string Newest() { return RecentEvent(g_printer.Log, 0); }
@@ -62,7 +64,7 @@ TEST_F(ObjectTest, QueryInterfaceGivesTheThreeTablesOfOneObject)
     IUnknown* back = nullptr;
     ASSERT_EQ(S_OK, pci->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&back)));
     EXPECT_EQ(static_cast<void*>(unk), static_cast<void*>(back));
-    EXPECT_EQ(6, fp.RefCount);
+    EXPECT_EQ(6, fp.ReferenceCount());
 
     EXPECT_EQ(S_OK, sei->InterfaceSupportsErrorInfo(IID_IFiscalPrinter));
     EXPECT_EQ(S_FALSE, sei->InterfaceSupportsErrorInfo(IID_IDispatch));
@@ -86,13 +88,13 @@ TEST_F(ObjectTest, QueryInterfaceGivesTheThreeTablesOfOneObject)
     EXPECT_EQ(1u, count);
     ITypeInfo* ti = nullptr;
     ASSERT_EQ(S_OK, disp->GetTypeInfo(0, 0, &ti));
-    EXPECT_EQ(fp.PrinterTypeInfo, ti);
+    EXPECT_EQ(g_process.PrinterTypeInfo(), ti);
     ti->Release();
 
     for (IUnknown* p : {static_cast<IUnknown*>(unk), static_cast<IUnknown*>(disp), static_cast<IUnknown*>(printer),
                         static_cast<IUnknown*>(sei), static_cast<IUnknown*>(pci), back})
         p->Release();
-    EXPECT_EQ(0, fp.RefCount);
+    EXPECT_EQ(0, fp.ReferenceCount());
 }
 
 TEST_F(ObjectTest, FirstReferenceConnectsAndLastDisconnects)
@@ -104,7 +106,7 @@ TEST_F(ObjectTest, FirstReferenceConnectsAndLastDisconnects)
     RaiseNewError(fp.Error, E_INVALIDARG);
 
     EXPECT_EQ(1u, fp.AddRef());
-    EXPECT_EQ(1, fp.ServerLockCount);
+    EXPECT_EQ(1, g_process.LockCount());
     EXPECT_EQ(static_cast<LONG>(0x80000000), fp.EcrState);
     EXPECT_EQ(0, fp.TotalSum);
     EXPECT_EQ(0, fp.Error.number);
@@ -113,19 +115,19 @@ TEST_F(ObjectTest, FirstReferenceConnectsAndLastDisconnects)
     EXPECT_EQ("Объект подключён", Newest());
 
     EXPECT_EQ(2u, fp.AddRef());
-    EXPECT_EQ(1, fp.ServerLockCount);
+    EXPECT_EQ(1, g_process.LockCount());
     EXPECT_EQ(1u, fp.Release());
-    fp.ShutdownCountdown = 7;
+    g_process.StartIdleCountdown(7);
     RaiseNewError(fp.Error, E_INVALIDARG);
     EXPECT_EQ(0u, fp.Release());
-    EXPECT_EQ(0, fp.ServerLockCount);
-    EXPECT_EQ(100, fp.ShutdownCountdown);
+    EXPECT_EQ(0, g_process.LockCount());
+    EXPECT_EQ(100, g_process.IdleCountdown());
     EXPECT_EQ(nullptr, fp.Error.description);
     EXPECT_EQ("Объект отключён", Newest());
 
     // A surplus Release changes nothing.
     EXPECT_EQ(0u, fp.Release());
-    EXPECT_EQ(0, fp.ServerLockCount);
+    EXPECT_EQ(0, g_process.LockCount());
     fp.PrinterInfo.Clear();
     ResetLastError(fp.Error);
 }
@@ -133,15 +135,15 @@ TEST_F(ObjectTest, FirstReferenceConnectsAndLastDisconnects)
 TEST_F(ObjectTest, FactoryHandsOutTheOneObjectAndCountsLocks)
 {
     FiscalPrinter& fp = g_printer;
-    auto* factory = new FiscalPrinterFactory;
+    auto* factory = new FiscalPrinterFactory(fp);
     factory->AddRef();
 
     void* obj = &fp;
     EXPECT_EQ(E_NOINTERFACE, factory->CreateInstance(nullptr, IID_IClassFactory, &obj));
     EXPECT_EQ(nullptr, obj);
-    EXPECT_EQ(0, fp.RefCount);
+    EXPECT_EQ(0, fp.ReferenceCount());
     EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(reinterpret_cast<IUnknown*>(&fp), IID_IUnknown, &obj));
-    EXPECT_EQ(0, fp.RefCount);
+    EXPECT_EQ(0, fp.ReferenceCount());
 
     void* a = nullptr;
     void* b = nullptr;
@@ -149,24 +151,54 @@ TEST_F(ObjectTest, FactoryHandsOutTheOneObjectAndCountsLocks)
     ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IFiscalPrinter, &b));
     EXPECT_EQ(a, b);
     EXPECT_EQ(static_cast<void*>(static_cast<IFiscalPrinter*>(&fp)), a);
-    EXPECT_EQ(2, fp.RefCount);
-    EXPECT_EQ(1, fp.ServerLockCount);
+    EXPECT_EQ(2, fp.ReferenceCount());
+    EXPECT_EQ(1, g_process.LockCount());
 
     EXPECT_EQ(S_OK, factory->LockServer(TRUE));
-    EXPECT_EQ(2, fp.ServerLockCount);
+    EXPECT_EQ(2, g_process.LockCount());
     static_cast<IUnknown*>(a)->Release();
     static_cast<IUnknown*>(b)->Release();
-    EXPECT_EQ(1, fp.ServerLockCount);  // the LockServer lock keeps the server
+    EXPECT_EQ(1, g_process.LockCount());  // the LockServer lock keeps the server
     EXPECT_EQ("Объект подключён", Newest());
     EXPECT_EQ(S_OK, factory->LockServer(FALSE));
-    EXPECT_EQ(0, fp.ServerLockCount);
+    EXPECT_EQ(0, g_process.LockCount());
     EXPECT_EQ(S_OK, factory->LockServer(FALSE));  // no lock to give back
-    EXPECT_EQ(0, fp.ServerLockCount);
+    EXPECT_EQ(0, g_process.LockCount());
 
     IUnknown* unk = nullptr;
     ASSERT_EQ(S_OK, factory->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unk)));
     EXPECT_EQ(1u, unk->Release());
     EXPECT_EQ(0u, factory->Release());  // frees it
+}
+
+// The server window's timer: the countdown holds while a client holds the server or
+// the dialog is open, and the stop comes only once it has run out.
+TEST_F(ObjectTest, IdleCountdownEndsTheServerOnlyWhenNothingHoldsIt)
+{
+    ServerProcess process;
+    process.StartIdleCountdown(2);
+    EXPECT_TRUE(process.Lock());
+    EXPECT_FALSE(process.Lock());
+    for (int i = 0; i < 5; ++i) EXPECT_FALSE(process.IdleTick());
+    EXPECT_EQ(2, process.IdleCountdown());
+    EXPECT_FALSE(process.Unlock());
+    EXPECT_TRUE(process.Unlock());
+    EXPECT_FALSE(process.Unlock());  // nothing left to give back
+    EXPECT_EQ(ServerProcess::kIdleTicksAfterLastLock, process.IdleCountdown());
+
+    process.StartIdleCountdown(1);
+    HWND dialog = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, dialog);
+    process.StatusDialogOpened(dialog);
+    EXPECT_EQ(dialog, process.Log().notifyWindow);
+    EXPECT_FALSE(process.IdleTick());
+    process.StatusDialogClosed(nullptr);  // another window: the dialog stays
+    EXPECT_EQ(dialog, process.StatusDialog());
+    process.StatusDialogClosed(dialog);
+    EXPECT_EQ(nullptr, process.Log().notifyWindow);
+    DestroyWindow(dialog);
+    EXPECT_FALSE(process.IdleTick());
+    EXPECT_TRUE(process.IdleTick());
 }
 
 TEST_F(ObjectTest, PropertiesAndTheErrorRecord)

@@ -5,10 +5,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "commands.h"
-#include "fake_port.h"
-#include "link.h"
-#include "port_win32.h"
+#include "serial/fake_port.h"
+#include "serialproto/commands.h"
+#include "serialproto/link.h"
+#include "serialproto/port_win32.h"
 
 using namespace serialproto;
 

@@ -1,8 +1,8 @@
 // The Win32 serial port back end without a device.
 #include <gtest/gtest.h>
 
-#include "link.h"
-#include "port_win32.h"
+#include "serialproto/link.h"
+#include "serialproto/port_win32.h"
 
 using namespace serialproto;
 

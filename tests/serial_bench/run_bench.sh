@@ -1,14 +1,14 @@
 #!/bin/sh
 # The serial link benchmark against the register simulator at 19200 baud, natively and
 # (when the Windows tree is built) under Wine.
-#   tests/serialreg/run_bench.sh [N]        (BUILD_ROOT defaults to ./build)
+#   tests/serial_bench/run_bench.sh [N]        (BUILD_ROOT defaults to ./build)
 set -u
 root=$(cd "$(dirname "$0")/../.." && pwd)
 B=${BUILD_ROOT:-$root/build}
 n=${1:-200}
 sim="$B/native/simulators/serialreg/peltra-serialsim"
-bench="$B/native/tests/serialreg/serial_link_bench"
-winbench="$B/win/tests/win/serialport/serial_link_bench.exe"
+bench="$B/native/tests/serial_bench/serial_link_bench"
+winbench="$B/win/tests/serial_bench/serial_link_bench.exe"
 prefix="$B/win/wineprefix"
 [ -x "$sim" ] && [ -x "$bench" ] || { echo "build the native tree first"; exit 1; }
 

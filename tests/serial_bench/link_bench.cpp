@@ -7,14 +7,14 @@
 #include <cstring>
 #include <string>
 
-#include "commands.h"
-#include "link.h"
+#include "serialproto/commands.h"
+#include "serialproto/link.h"
 #ifdef _WIN32
-#include "port_win32.h"
+#include "serialproto/port_win32.h"
 using Port = serialproto::Win32Port;
 static bool OpenPort(Port& p, const char* name) { return p.Open(name); }
 #else
-#include "port_posix.h"
+#include "serialproto/port_posix.h"
 using Port = serialproto::PosixPort;
 static bool OpenPort(Port& p, const char* name) { return p.Open(name); }
 #endif

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "link.h"
-#include "port.h"
+#include "serialproto/link.h"
+#include "serialproto/port.h"
 
 namespace fake {
 
