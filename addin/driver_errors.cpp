@@ -1,8 +1,6 @@
 #include "driver_errors.h"
 #include "driver_log.h"
-#include "utf.h"
-
-#include <Poco/Exception.h>
+#include "textconv/utf.h"
 
 namespace oltra {
 
@@ -31,7 +29,7 @@ void report(IAddInDefBase* connection, int32_t code, const std::u16string& text)
         const std::u16string description(text);
         connection->AddError(static_cast<unsigned short>(code), source.c_str(), description.c_str(), code);
     }
-    logError(toUtf8(text) + " code:" + std::to_string(code));
+    logError(textconv::toUtf8(text) + " code:" + std::to_string(code));
 }
 
 } // namespace
@@ -52,22 +50,16 @@ void reportError(IAddInDefBase* connection, int32_t code)
 void reportException(IAddInDefBase* connection, int32_t code, const std::string& displayText)
 {
     const char16_t* text = driverErrorText(code);
-    report(connection, code, text ? std::u16string(text) : toUtf16(displayText));
+    report(connection, code, text ? std::u16string(text) : textconv::toUtf16(displayText));
 }
 
-void reportException(IAddInDefBase* connection, const Poco::Exception& e)
+void reportRegisterFailure(IAddInDefBase* connection, const RegisterFailure& failure)
 {
-    reportException(connection, e.code(), e.displayText());
-}
-
-void reportNetworkFailure(IAddInDefBase* connection, const Poco::Exception& e)
-{
-    if (dynamic_cast<const Poco::TimeoutException*>(&e))
-        reportError(connection, kErrorTimeout);
-    else if (e.code() == kErrorAuthentication)
-        reportError(connection, kErrorAuthentication);
-    else
-        reportException(connection, e);
+    switch (failure.kind()) {
+    case RegisterFailure::Kind::Timeout: reportError(connection, kErrorTimeout); break;
+    case RegisterFailure::Kind::LoginRefused: reportError(connection, kErrorAuthentication); break;
+    case RegisterFailure::Kind::Other: reportException(connection, failure.code(), failure.text()); break;
+    }
 }
 
 } // namespace oltra

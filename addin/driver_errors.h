@@ -3,19 +3,17 @@
 #pragma once
 
 #include "native_api.h"
+#include "register_client.h"
+#include "netclient/errors.h"
 
 #include <cstdint>
 #include <string>
-
-namespace Poco {
-class Exception;
-}
 
 namespace oltra {
 
 enum DriverError : int32_t {
     kErrorNotConnected = 1001,   // a method needs the register client and there is none
-    kErrorAuthentication = 1002, // the register refused the login (also the exception code)
+    kErrorAuthentication = kAuthenticationErrorCode,  // 1002: the register refused the login
     kErrorTimeout = 1003,        // a time-out of the network library
     kErrorNoAddress = 1004,      // no IP and discovery found no register
 };
@@ -29,13 +27,12 @@ const char16_t* driverErrorText(int32_t code);
 // Reports one of the table's codes. connection may be null (only the log line then).
 void reportError(IAddInDefBase* connection, int32_t code);
 
-// Reports a failure of the network library by its code and display text (UTF-8); a
-// code that the table holds is reported with the table's text.
+// Reports a failure of the network by its code and display text (UTF-8); a code that the
+// table holds is reported with the table's text.
 void reportException(IAddInDefBase* connection, int32_t code, const std::string& displayText);
-void reportException(IAddInDefBase* connection, const Poco::Exception& e);
 
-// How a network-library exception that reaches a driver method is reported: a time-out
-// gives 1003, code 1002 gives 1002, anything else goes to reportException.
-void reportNetworkFailure(IAddInDefBase* connection, const Poco::Exception& e);
+// How a register failure that reaches a driver method is reported: a time-out gives 1003,
+// a refused login 1002, anything else goes to reportException.
+void reportRegisterFailure(IAddInDefBase* connection, const RegisterFailure& failure);
 
 } // namespace oltra

@@ -1,9 +1,11 @@
 #include "driver_log.h"
-#include "utf.h"
+#include "textconv/local_time.h"
+#include "textconv/utf.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <sys/stat.h>
 
 namespace oltra {
@@ -32,7 +34,7 @@ void writeLogLine(const char* levelName, const std::string& message)
     std::FILE* f = std::fopen(path.c_str(), append ? "ab" : "wb");
     if (!f) return;
     if (!append) std::fwrite(kBom, 1, 3, f);
-    const std::string stamp = formatLocalTime(std::time(nullptr), "[%d-%m-%Y %H:%M:%S]");
+    const std::string stamp = textconv::formatLocalTime(std::time(nullptr), "[%d-%m-%Y %H:%M:%S]");
     std::string line;
     line.reserve(stamp.size() + message.size() + 16);
     line += stamp;
@@ -65,11 +67,11 @@ static const bool g_pathFixed = !logFilePath().empty();
 
 // DEBUG only at level 0 exactly: a negative level lets INFO and ERROR through, not DEBUG.
 void logDebug(const std::string& m) { if (g_level == kLogDebug) writeLogLine("DEBUG", m); }
-void logDebug(const std::u16string& m) { if (g_level == kLogDebug) writeLogLine("DEBUG", toUtf8(m)); }
+void logDebug(const std::u16string& m) { if (g_level == kLogDebug) writeLogLine("DEBUG", textconv::toUtf8(m)); }
 void logInfo(const std::string& m) { if (g_level <= kLogInfo) writeLogLine("INFO", m); }
-void logInfo(const std::u16string& m) { if (g_level <= kLogInfo) writeLogLine("INFO", toUtf8(m)); }
+void logInfo(const std::u16string& m) { if (g_level <= kLogInfo) writeLogLine("INFO", textconv::toUtf8(m)); }
 void logError(const std::string& m) { writeLogLine("ERROR", m); }
-void logError(const std::u16string& m) { writeLogLine("ERROR", toUtf8(m)); }
+void logError(const std::u16string& m) { writeLogLine("ERROR", textconv::toUtf8(m)); }
 
 void setLogLevel(int32_t level)
 {
@@ -80,16 +82,6 @@ void setLogLevel(int32_t level)
 
 int32_t logLevel() { return g_level; }
 
-std::string formatLocalTime(std::time_t t, const char* pattern)
-{
-    if (!pattern) return {};
-    std::tm tm {};
-    if (!localtime_r(&t, &tm)) return {};
-    char buf[128];
-    const std::size_t n = std::strftime(buf, sizeof buf, pattern, &tm);
-    return std::string(buf, n);
-}
-
 void dumpResponse(const std::string& body)
 {
     if (g_level > kLogDebug) return;
@@ -99,7 +91,7 @@ void dumpResponse(const std::string& body)
     char millis[8];
     std::snprintf(millis, sizeof millis, "%03d", static_cast<int>(ms));
     const std::string path = tempDirectory() + "Oltra-" +
-                             formatLocalTime(system_clock::to_time_t(now), "%d%m%Y-%H%M%S-") +
+                             textconv::formatLocalTime(system_clock::to_time_t(now), "%d%m%Y-%H%M%S-") +
                              millis + ".response";
     logDebug(path);
     std::FILE* f = std::fopen(path.c_str(), "wb");

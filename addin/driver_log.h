@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <ctime>
 #include <string>
 
 namespace oltra {
@@ -25,9 +24,6 @@ int32_t logLevel();
 // At DEBUG: saves a response body as "Oltra-<ddmmYYYY-HHMMSS-mmm>.response" (with a
 // UTF-8 BOM) next to the log and logs its path. Does nothing above DEBUG.
 void dumpResponse(const std::string& body);
-
-// strftime of a local time; an empty string when the pattern or the time can't be formatted.
-std::string formatLocalTime(std::time_t t, const char* pattern = "%d-%m-%Y %H:%M:%S");
 
 // The temporary directory ($TMPDIR, else /tmp), always ending in a separator.
 const std::string& tempDirectory();

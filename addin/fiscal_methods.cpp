@@ -64,8 +64,8 @@ bool Oltranative::runFiscalMethod(long method)
     }
     case eMethCancelCheck: outcome = client.cancelCheck(); break;
     case eMethCashInOutcome: outcome = client.cashInOutcome(toDouble(arg(1))); break;
-    case eMethPrintXReport: outcome = client.printReport("/cgi/proc/printreport?10"); break;
-    case eMethPrintZReport: outcome = client.printReport("/cgi/proc/printreport?0"); break;
+    case eMethPrintXReport: outcome = client.printXReport(); break;
+    case eMethPrintZReport: outcome = client.printZReport(); break;
     case eMethOpenCashDrawer: outcome = client.openCashDrawer(); break;
     case eMethGetLineLength: {
         int32_t width = 0;
@@ -74,8 +74,8 @@ bool Oltranative::runFiscalMethod(long method)
         outcome = width > 0;
         break;
     }
-    case eMethPrintXReportByGoods: outcome = client.printReport("/cgi/proc/printreport?20"); break;
-    case eMethPrintZReportByGoods: outcome = client.printReport("/cgi/proc/printreport?21"); break;
+    case eMethPrintXReportByGoods: outcome = client.printXReportByGoods(); break;
+    case eMethPrintZReportByGoods: outcome = client.printZReportByGoods(); break;
     case eMethPrintFullFiscalReportByDates:
         outcome = client.printFullFiscalReportByDates(stringArg(1), stringArg(2));
         break;

@@ -1,11 +1,10 @@
 #include "oltranative.h"
 #include "driver_errors.h"
 #include "driver_log.h"
+#include "addin_version.h"
 #include "method_tables.h"
-#include "utf.h"
+#include "textconv/utf.h"
 #include "variant_util.h"
-
-#include <Poco/Exception.h>
 
 #include <clocale>
 #include <cstring>
@@ -17,7 +16,7 @@ const char16_t kComponentName[] = u"Oltranative";
 }
 
 Oltranative::Oltranative()
-    : versionNumber(u"1.56"),
+    : versionNumber(OLTRA_VERSION_TEXT),
       version(versionNumber + u" 64bit"),
       description(u"1C 64bit Драйвер для фискальных регистраторов серии Oltra.\r\nДрайвер разработан компанией ВЕЛТОР."),
       defaultUserName("service"),
@@ -149,8 +148,8 @@ bool Oltranative::GetPropVal(const long propNum, tVariant* propVal)
         if (!propVal) return false;
         try {
             return readProperty(propNum, propVal);
-        } catch (const Poco::Exception& e) {
-            reportNetworkFailure(connection, e);
+        } catch (const RegisterFailure& failure) {
+            reportRegisterFailure(connection, failure);
             return false;
         }
     });
@@ -173,7 +172,7 @@ bool Oltranative::readProperty(long index, tVariant* v)
         return putString(v, registerClient ? registerClient->lastErrorText() : notConnectedText);
     case ePropTableParameters: return putString(v, parametersWithDiscoveredAddress());
     case ePropDeviceID:
-        return putString(v, registerClient ? toUtf16(registerClient->serial()) : notConnectedText);
+        return putString(v, registerClient ? textconv::toUtf16(registerClient->serial()) : notConnectedText);
     case ePropDemoModeIsActivated: setBool(v, false); return true;
     case ePropTableActions:
     case ePropActionName: return putString(v, std::u16string());
@@ -261,8 +260,8 @@ bool Oltranative::CallAsFunc(const long methodNum, tVariant* retValue, tVariant*
         if (sizeArray < kMethods[methodNum].paramCount) return false;
         try {
             return runMethod(methodNum);
-        } catch (const Poco::Exception& e) {
-            reportNetworkFailure(connection, e);
+        } catch (const RegisterFailure& failure) {
+            reportRegisterFailure(connection, failure);
             setBool(retValue, false);
             return true;
         }
@@ -297,7 +296,7 @@ std::u16string Oltranative::stringArg(long k) const
 void Oltranative::SetLocale(const WCHAR_T* locale)
 {
     guarded("SetLocale", 0, [&] {
-        if (locale) std::setlocale(LC_ALL, toUtf8(std::u16string(locale)).c_str());
+        if (locale) std::setlocale(LC_ALL, textconv::toUtf8(std::u16string(locale)).c_str());
         return 0;
     });
 }

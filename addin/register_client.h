@@ -1,17 +1,41 @@
 // What the component needs from a connected network register. The network client
 // (FiscalPrinter) is adapted to this interface in register_netclient.cpp, which also
-// defines discoverRegisters and createRegisterClient (register_unavailable.cpp stands in
-// while there is no network client). Every operation may throw the network library's
-// exceptions (Poco::Exception and its subclasses): the method dispatcher reports them,
-// a time-out as 1003 and code 1002 as the login failure.
+// defines discoverRegisters and createRegisterClient. Every operation, the discovery and
+// the connection may throw RegisterFailure: the method dispatcher reports it, a time-out
+// as 1003 and a refused login as 1002.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace oltra {
+
+// A failure of the connection to the register: no answer in time, the login refused, or
+// anything else the network reports, with its code and text (UTF-8).
+class RegisterFailure : public std::runtime_error {
+public:
+    enum class Kind { Timeout, LoginRefused, Other };
+
+    static RegisterFailure timeout(const std::string& text) { return {Kind::Timeout, 0, text}; }
+    static RegisterFailure loginRefused(const std::string& text) { return {Kind::LoginRefused, 0, text}; }
+    static RegisterFailure other(int32_t code, const std::string& text) { return {Kind::Other, code, text}; }
+
+    Kind kind() const { return kind_; }
+    int32_t code() const { return code_; }   // of Other; 0 for the other kinds
+    std::string text() const { return what(); }
+
+private:
+    RegisterFailure(Kind kind, int32_t code, const std::string& text)
+        : std::runtime_error(text), kind_(kind), code_(code)
+    {
+    }
+
+    Kind kind_;
+    int32_t code_;
+};
 
 class RegisterClient {
 public:
@@ -21,8 +45,8 @@ public:
     virtual std::string serial() const = 0;             // UTF-8, the device identifier
     virtual std::u16string lastErrorText() const = 0;   // empty when the last answer held none
     virtual int32_t lastErrorCode() const = 0;          // getLastErrorCode
-    // GET of the state document; returns the raw body (UTF-8), whatever the status.
-    virtual std::string requestState() = 0;
+    // Reads the register's state document; returns the raw body (UTF-8), whatever the status.
+    virtual std::string readStateDocument() = 0;
 
     // Receipt.
     virtual bool openCheck(bool fiscal, bool isReturn, bool cancelOpen, int32_t& number) = 0;
@@ -35,7 +59,10 @@ public:
     virtual bool cashInOutcome(double amount) = 0;
 
     // Reports and service.
-    virtual bool printReport(const std::string& path) = 0;
+    virtual bool printXReport() = 0;
+    virtual bool printZReport() = 0;
+    virtual bool printXReportByGoods() = 0;
+    virtual bool printZReportByGoods() = 0;
     virtual bool openCashDrawer() = 0;
     virtual bool printFullFiscalReportByDates(const std::u16string& start, const std::u16string& end) = 0;
     virtual bool printFullFiscalReportByZNumbers(int32_t first, int32_t last) = 0;
@@ -54,8 +81,8 @@ public:
 // Registers that answer a discovery, in the order found (IPv4 addresses, UTF-8).
 std::vector<std::string> discoverRegisters();
 
-// Connects to the register at address; throws the network library's exceptions when
-// the register cannot be reached or refuses the login.
+// Connects to the register at address; throws RegisterFailure when the register cannot be
+// reached or refuses the login.
 std::unique_ptr<RegisterClient> createRegisterClient(const std::string& address, const std::string& login,
                                                      const std::string& secret, int32_t defaultTaxGroup);
 

@@ -1,19 +1,71 @@
 // The component's register client on top of the network client: FiscalPrinter for the
-// register operations, discoverRegister for the search. Network-library exceptions pass
-// through unchanged; the method dispatcher reports them.
+// register operations, discoverRegister for the search. The network library's exceptions
+// become RegisterFailure here, the only place that knows them; the network client's log
+// lines go into the driver log.
 #include "register_client.h"
 
-#include "utf.h"
+#include "driver_log.h"
+#include "textconv/utf.h"
 
+#include "netclient/client_log.h"
 #include "netclient/discovery.h"
 #include "netclient/fiscal_printer.h"
 
+#include <Poco/Exception.h>
 
 #include <string>
 
 namespace oltra {
 
 namespace {
+
+// The network client writes into the driver log, which keeps or drops by its own level.
+class DriverLogSink final : public ClientLog {
+public:
+    bool enabled(Level level) const override
+    {
+        // DEBUG only at level 0 exactly, like the driver log itself.
+        switch (level) {
+        case Level::Debug: return logLevel() == kLogDebug;
+        case Level::Info: return logLevel() <= kLogInfo;
+        case Level::Error: return true;
+        }
+        return true;
+    }
+    void write(Level level, const std::string& utf8) override
+    {
+        switch (level) {
+        case Level::Debug: logDebug(utf8); break;
+        case Level::Info: logInfo(utf8); break;
+        case Level::Error: logError(utf8); break;
+        }
+    }
+    void response(const std::string& body) override { dumpResponse(body); }
+};
+
+void useDriverLog()
+{
+    static DriverLogSink sink;
+    setClientLog(&sink);
+}
+
+RegisterFailure failureOf(const Poco::Exception& e)
+{
+    if (dynamic_cast<const Poco::TimeoutException*>(&e)) return RegisterFailure::timeout(e.displayText());
+    if (e.code() == kAuthenticationErrorCode) return RegisterFailure::loginRefused(e.displayText());
+    return RegisterFailure::other(e.code(), e.displayText());
+}
+
+// Runs one call of the network client; its network failure leaves as RegisterFailure.
+template <typename Call>
+auto translated(Call call) -> decltype(call())
+{
+    try {
+        return call();
+    } catch (const Poco::Exception& e) {
+        throw failureOf(e);
+    }
+}
 
 class NetRegisterClient final : public RegisterClient {
 public:
@@ -26,62 +78,68 @@ public:
     std::string serial() const override { return printer.serial(); }
     std::u16string lastErrorText() const override { return printer.getLastErrorText(); }
     int32_t lastErrorCode() const override { return static_cast<int32_t>(printer.getLastErrorCode()); }
-
-    // The device test's state read: the raw answer becomes the last response.
-    std::string requestState() override
+    std::string readStateDocument() override
     {
-        printer.http().get("/cgi/state.php", printer.lastResponse());
-        return printer.lastResponse();
+        return translated([&] { return printer.fetchStateDocument(); });
     }
 
     bool openCheck(bool fiscal, bool isReturn, bool cancelOpen, int32_t& number) override
     {
-        return printer.openCheck(fiscal, isReturn, cancelOpen, number);
+        return translated([&] { return printer.openCheck(fiscal, isReturn, cancelOpen, number); });
     }
     bool printFiscalString(const std::u16string& name, double quantity, double price, double amount,
                            int32_t department, double taxRate) override
     {
-        return printer.printFiscalString(name, quantity, price, amount, department, taxRate);
+        return translated([&] { return printer.printFiscalString(name, quantity, price, amount, department, taxRate); });
     }
-    bool printNonFiscalString(const std::u16string& text) override { return printer.printNonFiscalString(text); }
+    bool printNonFiscalString(const std::u16string& text) override
+    {
+        return translated([&] { return printer.printNonFiscalString(text); });
+    }
     bool printBarCode(const std::u16string& type, const std::u16string& barcode) override
     {
-        return printer.printBarCode(type, barcode);
+        return translated([&] { return printer.printBarCode(type, barcode); });
     }
     bool closeCheck(double sum1, double sum2, double sum3, double sum4) override
     {
-        return printer.closeCheck(sum1, sum2, sum3, sum4);
+        return translated([&] { return printer.closeCheck(sum1, sum2, sum3, sum4); });
     }
-    bool cancelCheck() override { return printer.cancelCheck(); }
-    bool cashInOutcome(double amount) override { return printer.cashInOutcome(amount); }
+    bool cancelCheck() override { return translated([&] { return printer.cancelCheck(); }); }
+    bool cashInOutcome(double amount) override { return translated([&] { return printer.cashInOutcome(amount); }); }
 
-    bool printReport(const std::string& path) override { return printer.printReport(path); }
-    bool openCashDrawer() override { return printer.openCashDrawer(); }
+    bool printXReport() override { return translated([&] { return printer.printXReport(); }); }
+    bool printZReport() override { return translated([&] { return printer.printZReport(); }); }
+    bool printXReportByGoods() override { return translated([&] { return printer.printXReportByGoods(); }); }
+    bool printZReportByGoods() override { return translated([&] { return printer.printZReportByGoods(); }); }
+    bool openCashDrawer() override { return translated([&] { return printer.openCashDrawer(); }); }
     bool printFullFiscalReportByDates(const std::u16string& start, const std::u16string& end) override
     {
-        return printer.printFullFiscalReportByDates(start, end);
+        return translated([&] { return printer.printFullFiscalReportByDates(start, end); });
     }
     bool printFullFiscalReportByZNumbers(int32_t first, int32_t last) override
     {
-        return printer.printFullFiscalReportByZNumbers(first, last);
+        return translated([&] { return printer.printFullFiscalReportByZNumbers(first, last); });
     }
     bool printShortFiscalReportByDates(const std::u16string& start, const std::u16string& end) override
     {
-        return printer.printShortFiscalReportByDates(start, end);
+        return translated([&] { return printer.printShortFiscalReportByDates(start, end); });
     }
     bool printShortFiscalReportByZNumbers(int32_t first, int32_t last) override
     {
-        return printer.printShortFiscalReportByZNumbers(first, last);
+        return translated([&] { return printer.printShortFiscalReportByZNumbers(first, last); });
     }
-    bool printReceiptCopy() override { return printer.printReceiptCopy(); }
-    bool printNullReceipt() override { return printer.printNullReceipt(); }
-    int32_t getCurrentReceiptNumber() override { return printer.getCurrentReceiptNumber(); }
+    bool printReceiptCopy() override { return translated([&] { return printer.printReceiptCopy(); }); }
+    bool printNullReceipt() override { return translated([&] { return printer.printNullReceipt(); }); }
+    int32_t getCurrentReceiptNumber() override
+    {
+        return translated([&] { return printer.getCurrentReceiptNumber(); });
+    }
 
-    bool getLineLength(int32_t& width) override { return printer.getLineLength(width); }
-    bool clearDisplay() override { return printer.clearDisplay(); }
+    bool getLineLength(int32_t& width) override { return translated([&] { return printer.getLineLength(width); }); }
+    bool clearDisplay() override { return translated([&] { return printer.clearDisplay(); }); }
     bool showLines(const std::u16string& text, int32_t line, const std::string& align) override
     {
-        return printer.showLines(text, line, toUtf16(align));
+        return translated([&] { return printer.showLines(text, line, textconv::toUtf16(align)); });
     }
 
 private:
@@ -92,13 +150,17 @@ private:
 
 std::vector<std::string> discoverRegisters()
 {
-    return discoverRegister(kSearchTarget);
+    useDriverLog();
+    return translated([] { return discoverRegister(kSearchTarget); });
 }
 
 std::unique_ptr<RegisterClient> createRegisterClient(const std::string& address, const std::string& login,
                                                      const std::string& secret, int32_t defaultTaxGroup)
 {
-    return std::make_unique<NetRegisterClient>(address, login, secret, defaultTaxGroup);
+    useDriverLog();
+    return translated([&]() -> std::unique_ptr<RegisterClient> {
+        return std::make_unique<NetRegisterClient>(address, login, secret, defaultTaxGroup);
+    });
 }
 
 } // namespace oltra

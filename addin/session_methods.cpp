@@ -3,10 +3,8 @@
 #include "driver_log.h"
 #include "method_tables.h"
 #include "oltranative.h"
-#include "utf.h"
+#include "textconv/utf.h"
 #include "variant_util.h"
-
-#include <Poco/Exception.h>
 
 namespace oltra {
 
@@ -98,7 +96,7 @@ bool Oltranative::getLastError()
 std::u16string Oltranative::parametersWithDiscoveredAddress() const
 {
     const std::vector<std::string> found = discoverRegisters();
-    const std::u16string address = found.empty() ? std::u16string() : toUtf16(found.front());
+    const std::u16string address = found.empty() ? std::u16string() : textconv::toUtf16(found.front());
     static const std::u16string placeholder = u"DEFAULT_IP";
     std::u16string xml = settingsXml;
     for (std::size_t at = xml.find(placeholder); at != std::u16string::npos;
@@ -144,7 +142,7 @@ bool Oltranative::deviceTest()
         setBool(returnValue, false);
         return true;
     }
-    const std::u16string state = toUtf16(registerClient->requestState());
+    const std::u16string state = textconv::toUtf16(registerClient->readStateDocument());
     putString(&arg(0), state);
     putString(&arg(1), std::u16string());
     setBool(returnValue, !state.empty());
@@ -160,7 +158,7 @@ bool Oltranative::searchIp()
         if (!joined.empty()) joined += ';';
         joined += a;
     }
-    putString(&arg(0), toUtf16(joined));
+    putString(&arg(0), textconv::toUtf16(joined));
     return true;
 }
 
@@ -169,7 +167,7 @@ bool Oltranative::searchIp()
 bool Oltranative::connectRegister(bool writeDeviceId)
 {
     bool outcome = false;
-    std::string address = toUtf8(ipAddress);
+    std::string address = textconv::toUtf8(ipAddress);
     if (address.empty()) {
         const std::vector<std::string> found = discoverRegisters();
         if (!found.empty()) address = found.front();
@@ -177,21 +175,21 @@ bool Oltranative::connectRegister(bool writeDeviceId)
     if (address.empty()) {
         reportError(connection, kErrorNoAddress);
     } else {
-        const std::string login = userName.empty() ? defaultUserName : toUtf8(userName);
-        const std::string secret = password.empty() ? defaultPassword : toUtf8(password);
+        const std::string login = userName.empty() ? defaultUserName : textconv::toUtf8(userName);
+        const std::string secret = password.empty() ? defaultPassword : textconv::toUtf8(password);
         logInfo("Connection to fiscal printer IP: " + address + ", login: " + login + ", " +
                 (secret == defaultPassword ? "with default password" : "with user defined password"));
         std::unique_ptr<RegisterClient> client;
         try {
             client = createRegisterClient(address, login, secret, defaultTaxGroup);
-        } catch (const Poco::Exception& e) {
-            reportNetworkFailure(connection, e);
+        } catch (const RegisterFailure& failure) {
+            reportRegisterFailure(connection, failure);
         }
         if (client) {
             registerClient.swap(client);
             client.reset();
-            ipAddress = toUtf16(address);
-            if (writeDeviceId) putString(&arg(0), toUtf16(registerClient->serial()));
+            ipAddress = textconv::toUtf16(address);
+            if (writeDeviceId) putString(&arg(0), textconv::toUtf16(registerClient->serial()));
             outcome = true;
         }
     }

@@ -1,6 +1,6 @@
 #include "netclient/discovery.h"
 
-#include "driver_log.h"
+#include "netclient/client_log.h"
 
 #include <Poco/Exception.h>
 #include <Poco/Net/DatagramSocket.h>
@@ -72,7 +72,7 @@ std::vector<std::string> registerAddresses(const std::vector<std::string>& answe
             const auto& host = groups[2];
             if (host.offset != std::string::npos && host.length > 0) result.push_back(answer.substr(host.offset, host.length));
         } catch (const Poco::RegularExpressionException&) {
-            logError(std::string("RegularExpressionException"));
+            netlog::error(std::string("RegularExpressionException"));
         }
     }
     std::sort(result.begin(), result.end());

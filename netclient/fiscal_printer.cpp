@@ -1,14 +1,14 @@
 #include "netclient/fiscal_printer.h"
+#include "netclient/json_answer.h"
 
-#include "driver_log.h"
-#include "utf.h"
+#include "netclient/client_log.h"
+#include "textconv/local_time.h"
+#include "textconv/utf.h"
 
 #include <Poco/Dynamic/Var.h>
 #include <Poco/Exception.h>
 #include <Poco/JSON/Array.h>
 #include <Poco/JSON/JSONException.h>
-#include <Poco/JSON/Object.h>
-#include <Poco/JSON/Parser.h>
 #include <Poco/NumberParser.h>
 #include <Poco/String.h>
 
@@ -23,34 +23,7 @@ using Poco::Dynamic::Var;
 using Poco::JSON::Array;
 using Poco::JSON::Object;
 
-Var parseJson(const std::string& text)
-{
-    Poco::JSON::Parser parser;
-    return parser.parse(text);
-}
-
-Object::Ptr rootObject(const Var& v)
-{
-    if (v.type() != typeid(Object::Ptr) || v.extract<Object::Ptr>().isNull())
-        throw Poco::JSON::JSONException("The answer is not a JSON object");
-    return v.extract<Object::Ptr>();
-}
-
-Array::Ptr rootArray(const Var& v)
-{
-    if (v.type() != typeid(Array::Ptr) || v.extract<Array::Ptr>().isNull())
-        throw Poco::JSON::JSONException("The answer is not a JSON array");
-    return v.extract<Array::Ptr>();
-}
-
-Object::Ptr memberObject(const Object& parent, const std::string& key)
-{
-    Object::Ptr child = parent.getObject(key);
-    if (child.isNull()) throw Poco::JSON::JSONException("Member \"" + key + "\" is not an object");
-    return child;
-}
-
-std::string text(const Var& v) { return v.convert<std::string>(); }
+const char kState[] = "/cgi/state.php";
 
 bool isAsciiSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
 
@@ -68,10 +41,10 @@ FiscalPrinter::FiscalPrinter(const std::string& address, const std::string& user
                              int32_t defaultTaxGroup, const HttpTimeouts& timeouts)
     : defaultTaxGroup_(defaultTaxGroup)
 {
-    logDebug(std::string("Create FiscalPrinter object"));
+    netlog::debug(std::string("Create FiscalPrinter object"));
     http_ = std::make_unique<HttpClient>(address, user, password, timeouts);
     readState();
-    logInfo("Found fiscal printer. Model: " + model_ + ", serial: " + serial_);
+    netlog::info("Found fiscal printer. Model: " + model_ + ", serial: " + serial_);
     fillErrorsMap();
     fillTaxGroups();
     receipt_ = std::make_unique<ReceiptBuffer>(u"F", model_);
@@ -79,58 +52,58 @@ FiscalPrinter::FiscalPrinter(const std::string& address, const std::string& user
 
 FiscalPrinter::~FiscalPrinter()
 {
-    logDebug(std::string("Destroy FiscalPrinter object"));
+    netlog::debug(std::string("Destroy FiscalPrinter object"));
     receipt_.reset();
     errorDescriptions_.clear();
     taxGroups_.clear();
     http_.reset();
 }
 
+bool FiscalPrinter::getAnswer(const std::string& path, std::string& body, const AnswerLabels& labels,
+                              const std::function<void(const Var& root)>& read)
+{
+    http_->get(path, body);
+    return readAnswer(body, labels, read);
+}
+
 bool FiscalPrinter::readState()
 {
     std::string body;
-    http_->get("/cgi/state.php", body);
-    try {
-        const Object::Ptr state = rootObject(parseJson(body));
-        model_ = text(state->get("model"));
-        name_ = text(state->get("name"));
-        serial_ = text(state->get("serial"));
+    return getAnswer(kState, body, AnswerLabels::named("Read status"), [this](const Var& root) {
+        const Object::Ptr state = rootObject(root);
+        model_ = jsonText(state->get("model"));
+        name_ = jsonText(state->get("name"));
+        serial_ = jsonText(state->get("serial"));
         time_ = state->get("time").convert<Poco::Int64>();
         journalTime_ = state->get("JrnTime").convert<Poco::Int64>();
         chkId_ = state->get("chkId").convert<Poco::Int32>();
-        timeText_ = formatLocalTime(static_cast<std::time_t>(time_));
-        journalTimeText_ = formatLocalTime(static_cast<std::time_t>(journalTime_));
-        return true;
-    } catch (const Poco::Exception& e) {
-        logError("Read status, JSON parsing error: " + e.displayText());
-    } catch (const std::exception& e) {
-        logError(std::string("Read status, standart exception: ") + e.what());
-    }
-    return false;
+        timeText_ = textconv::formatLocalTime(static_cast<std::time_t>(time_));
+        journalTimeText_ = textconv::formatLocalTime(static_cast<std::time_t>(journalTime_));
+    });
+}
+
+const std::string& FiscalPrinter::fetchStateDocument()
+{
+    http_->get(kState, lastResponse_);
+    return lastResponse_;
 }
 
 void FiscalPrinter::fillErrorsMap()
 {
     errorDescriptions_.clear();
-    http_->get("/desc", lastResponse_);
-    try {
-        const Object::Ptr root = rootObject(parseJson(lastResponse_));
-        const Object::Ptr errors = memberObject(*memberObject(*root, "uk"), "err");
+    getAnswer("/desc", lastResponse_, AnswerLabels::named("Fill errors map"), [this](const Var& root) {
+        const Object::Ptr errors = memberObject(*memberObject(*rootObject(root), "uk"), "err");
         for (const auto& member : *errors)
-            errorDescriptions_.emplace(member.first, toUtf16(text(member.second)));
-    } catch (const Poco::Exception& e) {
-        logError("Fill errors map, JSON parsing error: " + e.displayText());
-    } catch (const std::exception& e) {
-        logError(std::string("Fill errors map, standart exception: ") + e.what());
-    }
+            errorDescriptions_.emplace(member.first, textconv::toUtf16(jsonText(member.second)));
+    });
 }
 
 void FiscalPrinter::fillTaxGroups()
 {
     taxGroups_.clear();
-    http_->get("/cgi/tbl/Tax", lastResponse_);
-    try {
-        const Array::Ptr table = rootArray(parseJson(lastResponse_));
+    const AnswerLabels labels{"Fill tax groups, JSON parsing: ", "Fill tax groups, standart exception: "};
+    getAnswer("/cgi/tbl/Tax", lastResponse_, labels, [this](const Var& root) {
+        const Array::Ptr table = rootArray(root);
         for (std::size_t i = 0; i < table->size(); ++i) {
             const Object::Ptr entry = table->getObject(static_cast<unsigned>(i));
             if (entry.isNull()) throw Poco::JSON::JSONException("Tax table entry is not an object");
@@ -138,11 +111,7 @@ void FiscalPrinter::fillTaxGroups()
             const double rate = entry->get("Prc").convert<double>();
             taxGroups_.emplace(rate, id);   // the first entry with a rate wins
         }
-    } catch (const Poco::Exception& e) {
-        logError("Fill tax groups, JSON parsing: " + e.displayText());
-    } catch (const std::exception& e) {
-        logError(std::string("Fill tax groups, standart exception: ") + e.what());
-    }
+    });
 }
 
 int32_t FiscalPrinter::findTaxGroup(double rate) const
@@ -156,7 +125,7 @@ int32_t FiscalPrinter::findTaxGroup(double rate) const
     }
     char number[64];
     std::snprintf(number, sizeof number, "%f", rate);
-    logError(std::string("В фискальном регистраторе не запрограммирована налоговая группа со ставкой: ") + number + "%");
+    netlog::error(std::string("В фискальном регистраторе не запрограммирована налоговая группа со ставкой: ") + number + "%");
     return 0;
 }
 
@@ -164,25 +133,21 @@ int32_t FiscalPrinter::readNextReceiptNumber()
 {
     const std::string path = "/cgi/chk?id=" + std::to_string(static_cast<int64_t>(chkId_) - 100);
     std::string body;
-    http_->get(path, body);
     int32_t number = 0;
-    try {
-        const Array::Ptr records = rootArray(parseJson(body));
+    getAnswer(path, body, AnswerLabels::ofPath(path), [&](const Var& root) {
+        const Array::Ptr records = rootArray(root);
         if (records->size() == 0) throw Poco::JSON::JSONException("The journal answer holds no record");
         const Object::Ptr last = records->getObject(static_cast<unsigned>(records->size() - 1));
         if (last.isNull()) throw Poco::JSON::JSONException("The last journal record is not an object");
         number = last->get("no").convert<Poco::Int32>();
-        // After a sale or return receipt the next one takes the following number.
+        // After a sale or return receipt the next one takes the following number; at the
+        // end of the range the last number is kept.
         if (last->has("F") || last->has("R")) {
             if (number == INT32_MAX) throw Poco::RangeException("Receipt number out of range");
             ++number;
         }
-        logDebug("Next receipt number from " + path + ": " + std::to_string(number));
-    } catch (const Poco::Exception& e) {
-        logError("Read " + path + " - JSON parsing error: " + e.displayText());
-    } catch (const std::exception& e) {
-        logError("Read " + path + " - standart exception: " + e.what());
-    }
+        netlog::debug("Next receipt number from " + path + ": " + std::to_string(number));
+    });
     return number;
 }
 
@@ -190,15 +155,10 @@ int32_t FiscalPrinter::readReceiptCounter()
 {
     const std::string path = "/cgi/tbl/Fsk";
     std::string body;
-    http_->get(path, body);
-    try {
-        return rootObject(parseJson(body))->get("NumChk").convert<Poco::Int32>();
-    } catch (const Poco::Exception& e) {
-        logError("Read " + path + " - JSON parsing error: " + e.displayText());
-    } catch (const std::exception& e) {
-        logError("Read " + path + " - standart exception: " + e.what());
-    }
-    return 0;
+    int32_t counter = 0;
+    getAnswer(path, body, AnswerLabels::ofPath(path),
+              [&](const Var& root) { counter = rootObject(root)->get("NumChk").convert<Poco::Int32>(); });
+    return counter;
 }
 
 void FiscalPrinter::parseResponseErrors()
@@ -207,36 +167,33 @@ void FiscalPrinter::parseResponseErrors()
     lastErrorCode_.clear();
     Poco::trimInPlace(lastResponse_);
     if (lastResponse_.empty() || lastResponse_ == "{}") return;
-    try {
-        const Object::Ptr root = rootObject(parseJson(lastResponse_));
+    readAnswer(lastResponse_, AnswerLabels::named("Parse for response errors"), [this](const Var& answer) {
+        const Object::Ptr root = rootObject(answer);
         const Var err = root->get("err");
         if (err.isString()) {
-            lastErrorCode_ = text(err);
+            lastErrorCode_ = jsonText(err);
             lastErrorText_ = describeErrorCode(lastErrorCode_);
         } else if (root->isArray("err")) {
             const Array::Ptr list = root->getArray("err");
             for (std::size_t i = 0; i < list->size(); ++i) {
                 const Object::Ptr item = list->getObject(static_cast<unsigned>(i));
                 // Anything but an object is still an error: its own text describes it.
-                const std::u16string piece = item.isNull() ? toUtf16(text(list->get(static_cast<unsigned>(i))))
-                                                           : describeErrorObject(*item);
+                const std::u16string piece = item.isNull()
+                                                 ? textconv::toUtf16(jsonText(list->get(static_cast<unsigned>(i))))
+                                                 : describeErrorObject(*item);
                 if (!lastErrorText_.empty()) lastErrorText_ += u"; ";
                 lastErrorText_ += piece;
             }
         }
-    } catch (const Poco::Exception& e) {
-        logError("Parse for response errors, JSON parsing error: " + e.displayText());
-    } catch (const std::exception& e) {
-        logError(std::string("Parse for response errors, standart exception: ") + e.what());
-    }
-    if (!lastErrorText_.empty()) logError(lastErrorText_);
+    });
+    if (!lastErrorText_.empty()) netlog::error(lastErrorText_);
 }
 
 std::u16string FiscalPrinter::describeErrorCode(const std::string& code) const
 {
     const auto it = errorDescriptions_.find(code);
-    if (it == errorDescriptions_.end()) return toUtf16(code);
-    return u"(Код:" + toUtf16(lastErrorCode_) + u") " + it->second;
+    if (it == errorDescriptions_.end()) return textconv::toUtf16(code);
+    return u"(Код:" + textconv::toUtf16(lastErrorCode_) + u") " + it->second;
 }
 
 std::u16string FiscalPrinter::describeErrorObject(const Poco::JSON::Object& error)
@@ -245,10 +202,10 @@ std::u16string FiscalPrinter::describeErrorObject(const Poco::JSON::Object& erro
     for (const auto& member : error) {
         if (!result.empty()) result += u", ";
         if (member.first == "e") {
-            lastErrorCode_ = text(member.second);
+            lastErrorCode_ = jsonText(member.second);
             result += describeErrorCode(lastErrorCode_);
         } else {
-            result += toUtf16(member.first + ": " + text(member.second));
+            result += textconv::toUtf16(member.first + ": " + jsonText(member.second));
         }
     }
     trim(result);
@@ -262,7 +219,7 @@ uint32_t FiscalPrinter::getLastErrorCode() const
     hex = Poco::remove(hex, 'X');
     unsigned value = 0;
     if (hex.empty() || !Poco::NumberParser::tryParseHex(hex, value)) {
-        logError("Exception in convertations error code from hex string to long. Hex value: " + lastErrorCode_);
+        netlog::error("Exception in convertations error code from hex string to long. Hex value: " + lastErrorCode_);
         return 0;
     }
     return value;

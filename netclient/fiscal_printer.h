@@ -10,13 +10,19 @@
 #include "netclient/receipt_buffer.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 
-namespace Poco { namespace JSON { class Object; } }
+namespace Poco {
+namespace Dynamic { class Var; }
+namespace JSON { class Object; }
+} // namespace Poco
 
 namespace oltra {
+
+struct AnswerLabels;
 
 class FiscalPrinter {
 public:
@@ -30,6 +36,8 @@ public:
 
     // GET "/cgi/state.php": the liveness probe; fills model, name, serial, the clocks and chkId.
     bool readState();
+    // The same GET, read by nobody: the raw body, whatever the status, also kept as lastResponse.
+    const std::string& fetchStateDocument();
     // GET "/desc": the register's error texts by code.
     void fillErrorsMap();
     // GET "/cgi/tbl/Tax": tax rate (percent) to tax group.
@@ -133,6 +141,9 @@ private:
     std::u16string pendingType_;
     int32_t pendingChkId_ = 0;
 
+    // GET of `path` into `body`, then readAnswer: true when the answer was read.
+    bool getAnswer(const std::string& path, std::string& body, const AnswerLabels& labels,
+                   const std::function<void(const Poco::Dynamic::Var& root)>& read);
     bool sendReceipt(const std::u16string& document, const std::u16string& type);
     // 1: the journal holds a record of `type` after `afterId`; 0: it does not; -1: unknown.
     int journalRecorded(const std::u16string& type, int32_t afterId);

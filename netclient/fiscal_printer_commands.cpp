@@ -1,16 +1,15 @@
 // FiscalPrinter: receipts, reports and service commands, and the register display.
 #include "netclient/fiscal_printer.h"
+#include "netclient/json_answer.h"
 #include "netclient/text_format.h"
 
-#include "driver_log.h"
-#include "utf.h"
+#include "netclient/client_log.h"
+#include "textconv/utf.h"
 
 #include <Poco/Dynamic/Var.h>
 #include <Poco/Exception.h>
 #include <Poco/JSON/Array.h>
 #include <Poco/JSON/JSONException.h>
-#include <Poco/JSON/Object.h>
-#include <Poco/JSON/Parser.h>
 
 #include <cmath>
 
@@ -140,26 +139,18 @@ int FiscalPrinter::journalRecorded(const std::u16string& type, int32_t afterId)
     if (chkId_ <= afterId) return 0;
     const std::string path = "/cgi/chk?id=" + std::to_string(static_cast<int64_t>(afterId) + 1);
     std::string body;
-    http_->get(path, body);
-    try {
-        Poco::JSON::Parser parser;
-        const Var root = parser.parse(body);
-        if (root.type() != typeid(Array::Ptr)) throw Poco::JSON::JSONException("The answer is not a JSON array");
-        const Array::Ptr records = root.extract<Array::Ptr>();
-        const std::string key = toUtf8(type);
-        for (std::size_t i = 0; i < records->size(); ++i) {
+    bool found = false;
+    const bool read = getAnswer(path, body, AnswerLabels::ofPath(path), [&](const Var& root) {
+        const Array::Ptr records = rootArray(root);
+        const std::string key = textconv::toUtf8(type);
+        for (std::size_t i = 0; i < records->size() && !found; ++i) {
             const Object::Ptr record = records->getObject(static_cast<unsigned>(i));
             if (record.isNull()) continue;
             const int64_t id = record->has("id") ? record->get("id").convert<Poco::Int64>() : int64_t(afterId) + 1;
-            if (id > afterId && record->has(key)) return 1;
+            found = id > afterId && record->has(key);
         }
-        return 0;
-    } catch (const Poco::Exception& e) {
-        logError("Read " + path + " - JSON parsing error: " + e.displayText());
-    } catch (const std::exception& e) {
-        logError("Read " + path + " - standart exception: " + e.what());
-    }
-    return -1;
+    });
+    return !read ? -1 : found ? 1 : 0;
 }
 
 bool FiscalPrinter::settlePending(bool resend, bool& result)
@@ -168,7 +159,7 @@ bool FiscalPrinter::settlePending(bool resend, bool& result)
     // Without a fresh journal id the journal can't be judged.
     const int recorded = readState() ? journalRecorded(pendingType_, pendingChkId_) : -1;
     if (recorded == 1) {
-        logInfo(std::string("Unanswered receipt found in the register's journal: recorded, not sent again"));
+        netlog::info(std::string("Unanswered receipt found in the register's journal: recorded, not sent again"));
         pendingDocument_.clear();
         pendingType_.clear();
         receipt_ = std::make_unique<ReceiptBuffer>(u"F", model_);
@@ -178,7 +169,7 @@ bool FiscalPrinter::settlePending(bool resend, bool& result)
         return true;
     }
     if (!resend) {
-        logInfo(std::string(recorded == 0 ? "Unanswered receipt not recorded by the register: dropped, a new receipt is opened"
+        netlog::info(std::string(recorded == 0 ? "Unanswered receipt not recorded by the register: dropped, a new receipt is opened"
                                           : "Unanswered receipt of unknown fate dropped, a new receipt is opened"));
         pendingDocument_.clear();
         pendingType_.clear();
@@ -186,10 +177,10 @@ bool FiscalPrinter::settlePending(bool resend, bool& result)
     }
     if (recorded < 0) {
         // Sending again might record it twice.
-        logError(std::string("Cannot tell whether the unanswered receipt was recorded: not sent again"));
+        netlog::error(std::string("Cannot tell whether the unanswered receipt was recorded: not sent again"));
         return false;
     }
-    logInfo(std::string("Unanswered receipt not recorded by the register: sent again"));
+    netlog::info(std::string("Unanswered receipt not recorded by the register: sent again"));
     const std::u16string document = pendingDocument_, type = pendingType_;
     result = sendReceipt(document, type);
     return true;
@@ -198,7 +189,7 @@ bool FiscalPrinter::settlePending(bool resend, bool& result)
 bool FiscalPrinter::cancelCheck()
 {
     if (!pendingDocument_.empty()) {
-        logInfo(std::string("Unanswered receipt left unsettled at the host's request"));
+        netlog::info(std::string("Unanswered receipt left unsettled at the host's request"));
         pendingDocument_.clear();
         pendingType_.clear();
     }
@@ -223,7 +214,7 @@ bool FiscalPrinter::printReport(const std::string& path)
 
 bool FiscalPrinter::printFullFiscalReportByDates(const std::u16string& start, const std::u16string& end)
 {
-    return printReport("/cgi/proc/printfmreport?1&" + queryValue(toUtf8(start)) + "&" + queryValue(toUtf8(end)) + "&1&1");
+    return printReport("/cgi/proc/printfmreport?1&" + queryValue(textconv::toUtf8(start)) + "&" + queryValue(textconv::toUtf8(end)) + "&1&1");
 }
 
 bool FiscalPrinter::printFullFiscalReportByZNumbers(int32_t first, int32_t last)
@@ -233,7 +224,7 @@ bool FiscalPrinter::printFullFiscalReportByZNumbers(int32_t first, int32_t last)
 
 bool FiscalPrinter::printShortFiscalReportByDates(const std::u16string& start, const std::u16string& end)
 {
-    return printReport("/cgi/proc/printfmreport?3&" + queryValue(toUtf8(start)) + "&" + queryValue(toUtf8(end)) + "&1&1");
+    return printReport("/cgi/proc/printfmreport?3&" + queryValue(textconv::toUtf8(start)) + "&" + queryValue(textconv::toUtf8(end)) + "&1&1");
 }
 
 bool FiscalPrinter::printShortFiscalReportByZNumbers(int32_t first, int32_t last)
@@ -275,27 +266,17 @@ int32_t FiscalPrinter::getCurrentReceiptNumber()
 
 bool FiscalPrinter::getLineLength(int32_t& width)
 {
-    bool ok = http_->get(kScreen, lastResponse_);
+    const bool sent = http_->get(kScreen, lastResponse_);
     parseResponseErrors();
-    try {
-        Poco::JSON::Parser parser;
-        const Var root = parser.parse(lastResponse_);
-        if (root.type() != typeid(Object::Ptr)) throw Poco::JSON::JSONException("The answer is not a JSON object");
-        const Object::Ptr chars = root.extract<Object::Ptr>()->getObject("chars");
-        if (chars.isNull()) throw Poco::JSON::JSONException("Member \"chars\" is not an object");
-        const int32_t w = chars->get("w").convert<Poco::Int32>();
+    const AnswerLabels labels{"Get line length, JSON parsing: ", "Get line length, standart exception: "};
+    const bool read = readAnswer(lastResponse_, labels, [&](const Var& root) {
+        const int32_t w = memberObject(*rootObject(root), "chars")->get("w").convert<Poco::Int32>();
         // A width beyond any display would make every write huge.
         if (w < 1 || w > kMaxDisplayWidth) throw Poco::RangeException("Display width " + std::to_string(w));
         width = w;
-    } catch (const Poco::Exception& e) {
-        logError("Get line length, JSON parsing: " + e.displayText());
-        ok = false;
-    } catch (const std::exception& e) {
-        logError(std::string("Get line length, standart exception: ") + e.what());
-        ok = false;
-    }
+    });
     const bool stateOk = readState();
-    return stateOk && ok && lastErrorText_.empty();
+    return stateOk && sent && read && lastErrorText_.empty();
 }
 
 bool FiscalPrinter::showLines(const std::u16string& text, int32_t firstLine, const std::u16string& align)

@@ -1,7 +1,7 @@
 #include "netclient/http_client.h"
 
-#include "driver_log.h"
-#include "utf.h"
+#include "netclient/client_log.h"
+#include "textconv/utf.h"
 
 #include <Poco/Exception.h>
 #include <Poco/InflatingStream.h>
@@ -63,32 +63,32 @@ HttpClient::HttpClient(const std::string& address, const std::string& user, cons
     // One connection for the whole session: without keep-alive every request (and every
     // answer to an authentication challenge) would open a TCP connection of its own.
     session_->setKeepAlive(true);
-    logDebug("Create HTTP object host: " + host_);
+    netlog::debug("Create HTTP object host: " + host_);
 }
 
 HttpClient::~HttpClient()
 {
-    logDebug(std::string("Destroy HTTP object"));
+    netlog::debug(std::string("Destroy HTTP object"));
 }
 
 bool HttpClient::get(const std::string& path, std::string& response)
 {
-    logDebug(kSeparator);
-    logDebug("GET request: " + path);
+    netlog::debug(kSeparator);
+    netlog::debug("GET request: " + path);
     Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET, path, Poco::Net::HTTPMessage::HTTP_1_1);
     return exchange(request, std::string(), response);
 }
 
 bool HttpClient::post(const std::string& path, const std::u16string& body, std::string& response)
 {
-    return postUtf8(path, toUtf8(body), response);
+    return postUtf8(path, textconv::toUtf8(body), response);
 }
 
 bool HttpClient::postUtf8(const std::string& path, const std::string& body, std::string& response)
 {
-    logDebug(kSeparator);
-    logDebug("POST request: " + path);
-    if (!body.empty()) logDebug("Content:" + body);
+    netlog::debug(kSeparator);
+    netlog::debug("POST request: " + path);
+    if (!body.empty()) netlog::debug("Content:" + body);
     Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_POST, path, Poco::Net::HTTPMessage::HTTP_1_1);
     request.setContentLength(static_cast<std::streamsize>(body.size()));
     request.setContentType("application/json");
@@ -137,21 +137,21 @@ bool HttpClient::exchange(Poco::Net::HTTPRequest& request, const std::string& bo
         }
         response.swap(received);
         if (response.size() > 2 && response.compare(0, 3, bom_) == 0) response.erase(0, 3);
-        if (logLevel() <= kLogDebug) dumpResponse(response);
-        logDebug("Response status: " + head.getReason());
+        netlog::response(response);
+        netlog::debug("Response status: " + head.getReason());
         return head.getStatus() == Poco::Net::HTTPResponse::HTTP_OK;
     } catch (const Poco::TimeoutException& e) {
-        logError(e.displayText());
+        netlog::error(e.displayText());
         // The late answer must not be taken for the next request's.
         session_->reset();
         throw;
     } catch (const Poco::Exception& e) {
-        logError(e.displayText());
+        netlog::error(e.displayText());
         // A half-read answer must not be taken for the next one.
         session_->reset();
         throw;
     } catch (const std::exception& e) {
-        logError(std::string(e.what()));
+        netlog::error(std::string(e.what()));
         session_->reset();
         return false;
     }

@@ -2,6 +2,8 @@
 // the register's Basic or Digest challenge, "deflate" bodies and a UTF-8 BOM.
 #pragma once
 
+#include "netclient/errors.h"
+
 #include <Poco/Net/HTTPClientSession.h>
 #include <Poco/Net/HTTPCredentials.h>
 #include <Poco/Timespan.h>
@@ -14,9 +16,6 @@
 namespace Poco { namespace Net { class HTTPRequest; } }
 
 namespace oltra {
-
-// Code of the exception raised when the register refuses the user name or password.
-constexpr int kAuthenticationErrorCode = 1002;
 
 // Largest response body accepted (after inflating); a longer one fails the call.
 constexpr std::size_t kMaxResponseBytes = 16u * 1024u * 1024u;

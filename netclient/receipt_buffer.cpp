@@ -2,8 +2,8 @@
 
 #include "netclient/text_format.h"
 
-#include "driver_log.h"
-#include "utf.h"
+#include "netclient/client_log.h"
+#include "textconv/utf.h"
 
 #include <Poco/Checksum.h>
 
@@ -32,7 +32,7 @@ void ReceiptBuffer::appendElement(const std::u16string& element)
 uint32_t ReceiptBuffer::itemCode(const std::u16string& name)
 {
     Poco::Checksum crc(Poco::Checksum::TYPE_CRC32);
-    const std::string utf8 = toUtf8(name);
+    const std::string utf8 = textconv::toUtf8(name);
     crc.update(utf8);
     return crc.checksum();
 }
@@ -56,7 +56,7 @@ void ReceiptBuffer::addItem(const std::u16string& name, double quantity, double 
 void ReceiptBuffer::addDiscount(double value)
 {
     const std::u16string text = fixedNumber16(value, 2);
-    logDebug(u"DISCOUNT: " + text);
+    netlog::debug(u"DISCOUNT: " + text);
     appendElement(u"{\"D\":{\"sum\":" + text + u",\"all\":0}}");
 }
 
@@ -77,7 +77,7 @@ void ReceiptBuffer::addBarcode(const std::u16string& type, const std::u16string&
     else if (normal == u"CODE128") digit = u"2";
     else if (normal == u"CODE39") digit = u"3";
     else
-        logError(u"Помилковий формат штрих коду: " + normal +
+        netlog::error(u"Помилковий формат штрих коду: " + normal +
                  u". Підтримуються тільки наступні типи штрих кодів: EAN13, CODE39, CODE128");
     appendElement(u"{\"BC\":{\"code\":\"" + jsonEscape(barcode) + u"\",\"type\":\"" + digit + u"\"}}");
 }

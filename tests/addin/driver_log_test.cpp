@@ -119,10 +119,3 @@ TEST_F(DriverLog, ResponseDumpsOnlyAtDebugWithTimestampedName)
     EXPECT_NE(logText().find("DEBUG: " + path + "\n"), std::string::npos);
     removeFile(path);
 }
-
-TEST(DriverLogTime, FormatsLocalTime)
-{
-    EXPECT_TRUE(std::regex_match(formatLocalTime(std::time(nullptr)),
-                                 std::regex(R"(\d\d-\d\d-\d{4} \d\d:\d\d:\d\d)")));
-    EXPECT_EQ(formatLocalTime(std::time(nullptr), nullptr), "");
-}

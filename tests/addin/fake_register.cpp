@@ -1,8 +1,6 @@
 #include "fake_register.h"
 #include "register_client.h"
-#include "utf.h"
-
-#include <Poco/Exception.h>
+#include "textconv/utf.h"
 
 #include <cstdio>
 
@@ -23,9 +21,10 @@ void failIf(fake::Failure f)
 {
     switch (f) {
     case fake::Failure::None: return;
-    case fake::Failure::Timeout: throw Poco::TimeoutException("no answer");
-    case fake::Failure::Authentication: throw Poco::Exception("Unauthorized", 1002);
-    case fake::Failure::Other: throw Poco::IOException("connection refused", fake::kOtherFailureCode);
+    case fake::Failure::Timeout: throw oltra::RegisterFailure::timeout("Timeout: no answer");
+    case fake::Failure::Authentication: throw oltra::RegisterFailure::loginRefused("Unauthorized");
+    case fake::Failure::Other:
+        throw oltra::RegisterFailure::other(fake::kOtherFailureCode, "I/O error: connection refused");
     }
 }
 
@@ -44,9 +43,9 @@ public:
     std::string serial() const override { return serial_; }
     std::u16string lastErrorText() const override { return lastErrorText_; }
     int32_t lastErrorCode() const override { return lastErrorCode_; }
-    std::string requestState() override
+    std::string readStateDocument() override
     {
-        record("requestState");
+        record("readStateDocument");
         return script().stateBody;
     }
 
@@ -58,16 +57,16 @@ public:
     bool printFiscalString(const std::u16string& name, double quantity, double price, double amount,
                            int32_t department, double taxRate) override
     {
-        return record("printFiscalString(" + oltra::toUtf8(name) + "," + num(quantity) + "," + num(price) + "," +
+        return record("printFiscalString(" + textconv::toUtf8(name) + "," + num(quantity) + "," + num(price) + "," +
                       num(amount) + "," + std::to_string(department) + "," + num(taxRate) + ")");
     }
     bool printNonFiscalString(const std::u16string& text) override
     {
-        return record("printNonFiscalString(" + oltra::toUtf8(text) + ")");
+        return record("printNonFiscalString(" + textconv::toUtf8(text) + ")");
     }
     bool printBarCode(const std::u16string& type, const std::u16string& barcode) override
     {
-        return record("printBarCode(" + oltra::toUtf8(type) + "," + oltra::toUtf8(barcode) + ")");
+        return record("printBarCode(" + textconv::toUtf8(type) + "," + textconv::toUtf8(barcode) + ")");
     }
     bool closeCheck(double a, double b, double c, double d) override
     {
@@ -75,11 +74,14 @@ public:
     }
     bool cancelCheck() override { return record("cancelCheck"); }
     bool cashInOutcome(double amount) override { return record("cashInOutcome(" + num(amount) + ")"); }
-    bool printReport(const std::string& path) override { return record("printReport(" + path + ")"); }
+    bool printXReport() override { return record("printXReport"); }
+    bool printZReport() override { return record("printZReport"); }
+    bool printXReportByGoods() override { return record("printXReportByGoods"); }
+    bool printZReportByGoods() override { return record("printZReportByGoods"); }
     bool openCashDrawer() override { return record("openCashDrawer"); }
     bool printFullFiscalReportByDates(const std::u16string& s, const std::u16string& e) override
     {
-        return record("fullByDates(" + oltra::toUtf8(s) + "," + oltra::toUtf8(e) + ")");
+        return record("fullByDates(" + textconv::toUtf8(s) + "," + textconv::toUtf8(e) + ")");
     }
     bool printFullFiscalReportByZNumbers(int32_t f, int32_t l) override
     {
@@ -87,7 +89,7 @@ public:
     }
     bool printShortFiscalReportByDates(const std::u16string& s, const std::u16string& e) override
     {
-        return record("shortByDates(" + oltra::toUtf8(s) + "," + oltra::toUtf8(e) + ")");
+        return record("shortByDates(" + textconv::toUtf8(s) + "," + textconv::toUtf8(e) + ")");
     }
     bool printShortFiscalReportByZNumbers(int32_t f, int32_t l) override
     {
@@ -108,7 +110,7 @@ public:
     bool clearDisplay() override { return record("clearDisplay"); }
     bool showLines(const std::u16string& text, int32_t line, const std::string& align) override
     {
-        return record("showLines(" + oltra::toUtf8(text) + "," + std::to_string(line) + "," + align + ")");
+        return record("showLines(" + textconv::toUtf8(text) + "," + std::to_string(line) + "," + align + ")");
     }
 
 private:

@@ -11,7 +11,7 @@ namespace fake {
 
 enum class Failure { None, Timeout, Authentication, Other };
 
-// Poco::IOException with this code stands for "any other" network failure.
+// The code of the "any other" network failure.
 constexpr int kOtherFailureCode = 77;
 
 struct Script {

@@ -1,16 +1,14 @@
 // Discovery: the answer filter, and real searches inside private network namespaces with
 // simulated registers behind veth pairs.
 #include "netclient/discovery.h"
-#include "test_support.h"
-
-#include "driver_log.h"
+#include "netns.h"
+#include "netsim_process.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fcntl.h>
-#include <future>
-#include <sched.h>
+#include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -52,49 +50,18 @@ TEST(DiscoveryAnswers, FilterAndExtract)
               (Strings{"10.0.0.10", "10.0.0.9"}));
 }
 
-// A private network namespace, removed with the object.
-class Namespace {
-public:
-    explicit Namespace(std::string name) : name_(std::move(name))
-    {
-        ok_ = testsupport::run({"ip", "netns", "add", name_}) == 0;
-    }
-    ~Namespace()
-    {
-        if (ok_) testsupport::run({"ip", "netns", "del", name_});
-    }
-    bool ok() const { return ok_; }
-    const std::string& name() const { return name_; }
-    // Runs "ip -n NAME args..."; true on success.
-    bool ip(std::vector<std::string> args) const
-    {
-        args.insert(args.begin(), {"ip", "-n", name_});
-        return testsupport::run(args) == 0;
-    }
-
-private:
-    std::string name_;
-    bool ok_ = false;
-};
+using testsupport::Namespace;
 
 // Runs a discovery from inside a namespace (on a thread of its own, which alone enters it).
-std::future<Strings> discoverIn(const std::string& ns)
+Strings discoverIn(const Namespace& ns)
 {
-    return std::async(std::launch::async, [ns]() -> Strings {
-        const int fd = ::open(("/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) throw std::runtime_error("cannot open namespace " + ns);
-        const int rc = ::setns(fd, CLONE_NEWNET);
-        ::close(fd);
-        if (rc != 0) throw std::runtime_error("cannot enter namespace " + ns);
-        return oltra::discoverRegister(oltra::kSearchTarget);
-    });
+    return testsupport::inNamespace(ns, [] { return oltra::discoverRegister(oltra::kSearchTarget); });
 }
 
 class DiscoveryNetns : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        oltra::setLogLevel(oltra::kLogInfo);
         if (::geteuid() != 0) GTEST_SKIP() << "network namespaces need root; discovery over veth pairs not tested";
         const std::string stem = "ncd" + std::to_string(::getpid());
         client_ = std::make_unique<Namespace>(stem + "c");
@@ -108,7 +75,7 @@ protected:
 TEST_F(DiscoveryNetns, NoInterfaceMeansNoSearch)
 {
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(discoverIn(client_->name()).get(), Strings{});
+    EXPECT_EQ(discoverIn(*client_), Strings{});
     // No local address: nothing to wait for.
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
 }
@@ -119,42 +86,23 @@ TEST_F(DiscoveryNetns, FindsRegistersBehindTwoInterfaces)
     std::vector<std::unique_ptr<Namespace>> registers;
     for (int n = 1; n <= 2; ++n) {
         registers.push_back(std::make_unique<Namespace>(stem() + "r" + std::to_string(n)));
-        const Namespace& r = *registers.back();
-        ASSERT_TRUE(r.ok());
-        const std::string c = "vc" + std::to_string(n), v = "vr" + std::to_string(n);
-        const std::string net = "10.203." + std::to_string(n) + ".";
-        ASSERT_EQ(testsupport::run({"ip", "link", "add", c, "netns", client_->name(), "type", "veth", "peer", "name", v,
-                                    "netns", r.name()}),
-                  0);
-        ASSERT_TRUE(client_->ip({"addr", "add", net + "1/24", "dev", c}));
-        ASSERT_TRUE(client_->ip({"link", "set", c, "up"}));
-        ASSERT_TRUE(r.ip({"addr", "add", net + "2/24", "dev", v}));
-        ASSERT_TRUE(r.ip({"link", "set", v, "up"}));
+        ASSERT_TRUE(registers.back()->ok());
+        ASSERT_TRUE(client_->linkTo(*registers.back(), "vc" + std::to_string(n), "vr" + std::to_string(n),
+                                    "10.203." + std::to_string(n) + "."));
     }
     // Two registers on the first network (the same address twice), one on the second.
-    std::vector<std::unique_ptr<testsupport::Child>> sims;
-    std::vector<std::string> files;
+    std::vector<std::unique_ptr<testsupport::NetsimProcess>> sims;
     const std::pair<int, int> placement[] = {{1, 1}, {1, 2}, {2, 1}};
-    for (const auto& place : placement) {
-        const std::string ready = testsupport::tempPath("netsim-ready");
-        files.push_back(ready);
-        files.push_back(ready + ".out");
-        sims.push_back(std::make_unique<testsupport::Child>(
-            std::vector<std::string>{"ip", "netns", "exec", registers[place.first - 1]->name(), NETSIM_PATH, "--bind",
-                                     "10.203." + std::to_string(place.first) + ".2", "--port", "0", "--auth", "none",
-                                     "--ssdp", "--serial", "ON" + std::to_string(place.first * 10 + place.second),
-                                     "--ready-file", ready},
-            ready + ".out"));
-    }
-    for (std::size_t i = 0; i < sims.size(); ++i)
-        ASSERT_FALSE(testsupport::waitForFile(files[2 * i], 5000).empty())
-            << "simulator did not start: " << testsupport::readFile(files[2 * i + 1]);
+    for (const auto& place : placement)
+        sims.push_back(std::make_unique<testsupport::NetsimProcess>(
+            std::vector<std::string>{"--bind", "10.203." + std::to_string(place.first) + ".2", "--auth", "none",
+                                     "--ssdp", "--serial", "ON" + std::to_string(place.first * 10 + place.second)},
+            registers[place.first - 1]->name()));
 
-    const Strings found = discoverIn(client_->name()).get();
+    const Strings found = discoverIn(*client_);
     EXPECT_EQ(found, (Strings{"10.203.1.2", "10.203.2.2"}));
 
-    for (auto& s : sims) EXPECT_EQ(s->stop(), 0);
-    for (const auto& f : files) std::remove(f.c_str());
+    for (auto& s : sims) EXPECT_EQ(s->stop(), 0) << s->output();
 }
 
 } // namespace

@@ -2,10 +2,12 @@
 // then the register commands against the simulated register.
 #include "netclient/fiscal_printer.h"
 #include "netsim.h"
-#include "test_support.h"
+#include "captured_client_log.h"
+#include "scripted_server.h"
+#include "test_files.h"
 
-#include "driver_log.h"
-#include "utf.h"
+#include "textconv/local_time.h"
+#include "textconv/utf.h"
 
 #include <Poco/Exception.h>
 
@@ -14,7 +16,7 @@
 namespace {
 
 using oltra::FiscalPrinter;
-using testsupport::LogTail;
+using testsupport::CapturedClientLog;
 using testsupport::ScriptedServer;
 
 const char kState[] = "{\"model\":\"Oltra-T 707\",\"name\":\"Каса 1\",\"serial\":\"ON1\",\"time\":1796724000,"
@@ -24,7 +26,6 @@ class ScriptedPrinterTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        oltra::setLogLevel(oltra::kLogInfo);
         server.set("/cgi/state.php", kState);
         server.set("/desc", "{\"uk\":{\"err\":{\"3A\":\"Опис 3A\",\"1B\":\"Опис 1B\",\"2\":\"Опис 2\"}},\"en\":{}}");
         server.set("/cgi/tbl/Tax", "[{\"id\":1,\"Prc\":20},{\"id\":2,\"Prc\":7},{\"id\":3,\"Prc\":20}]");
@@ -50,8 +51,8 @@ TEST_F(ScriptedPrinterTest, ReadsStateErrorTextsAndTaxGroups)
     EXPECT_EQ(printer->time(), 1796724000);
     EXPECT_EQ(printer->journalTime(), 1796720000);
     EXPECT_EQ(printer->chkId(), 57);
-    EXPECT_EQ(printer->timeText(), oltra::formatLocalTime(1796724000));
-    EXPECT_EQ(printer->journalTimeText(), oltra::formatLocalTime(1796720000));
+    EXPECT_EQ(printer->timeText(), textconv::formatLocalTime(1796724000));
+    EXPECT_EQ(printer->journalTimeText(), textconv::formatLocalTime(1796720000));
     EXPECT_EQ(printer->errorDescriptions().size(), 3u);
     EXPECT_EQ(printer->receipt().type(), u"F");
     EXPECT_EQ(printer->receipt().model(), "Oltra-T 707");
@@ -61,7 +62,7 @@ TEST_F(ScriptedPrinterTest, ReadsStateErrorTextsAndTaxGroups)
     EXPECT_EQ(printer->taxGroups(), (std::map<double, int32_t>{{7, 2}, {20, 1}}));
     EXPECT_EQ(printer->findTaxGroup(20), 1);
     EXPECT_EQ(printer->findTaxGroup(102), 2);
-    LogTail log(oltra::logFilePath());
+    CapturedClientLog log;
     EXPECT_EQ(printer->findTaxGroup(7.5), 0);
     EXPECT_TRUE(log.contains("ERROR: В фискальном регистраторе не запрограммирована налоговая группа со ставкой: 7.500000%\n"));
     EXPECT_EQ(printer->findTaxGroup(1e300), 0);
@@ -70,7 +71,7 @@ TEST_F(ScriptedPrinterTest, ReadsStateErrorTextsAndTaxGroups)
 TEST_F(ScriptedPrinterTest, StateReadStopsAtTheFirstBadMember)
 {
     server.set("/cgi/state.php", "{\"model\":\"M2\",\"name\":\"N2\",\"serial\":\"S2\",\"time\":1,\"JrnTime\":2}");
-    LogTail log(oltra::logFilePath());
+    CapturedClientLog log;
     EXPECT_FALSE(printer->readState());
     EXPECT_TRUE(log.contains("ERROR: Read status, JSON parsing error: Invalid access: Can not convert empty value."));
     EXPECT_EQ(printer->model(), "M2");
@@ -78,7 +79,7 @@ TEST_F(ScriptedPrinterTest, StateReadStopsAtTheFirstBadMember)
     EXPECT_EQ(printer->time(), 1);
     EXPECT_EQ(printer->journalTime(), 2);
     EXPECT_EQ(printer->chkId(), 57);
-    EXPECT_EQ(printer->timeText(), oltra::formatLocalTime(1796724000));
+    EXPECT_EQ(printer->timeText(), textconv::formatLocalTime(1796724000));
 
     // Answers that are no state object at all fail the read without harm.
     for (const std::string& bad : {std::string("[1,2]"), std::string("<html>500</html>"), std::string(""),
@@ -92,7 +93,7 @@ TEST_F(ScriptedPrinterTest, StateReadStopsAtTheFirstBadMember)
 
 TEST_F(ScriptedPrinterTest, RegisterErrorsInBothForms)
 {
-    LogTail log(oltra::logFilePath());
+    CapturedClientLog log;
     parse("{\"err\":\"3A\"}");
     EXPECT_EQ(printer->getLastErrorText(), u"(Код:3A) Опис 3A");
     EXPECT_EQ(printer->getLastErrorCode(), 58u);
@@ -127,7 +128,7 @@ TEST_F(ScriptedPrinterTest, AnswersWithoutRegisterError)
         EXPECT_TRUE(printer->getLastErrorText().empty()) << answer;
         EXPECT_EQ(printer->getLastErrorCode(), 0u) << answer;
     }
-    LogTail log(oltra::logFilePath());
+    CapturedClientLog log;
     parse("<html>");
     EXPECT_TRUE(log.contains("ERROR: Parse for response errors, JSON parsing error: "));
 }
@@ -140,7 +141,7 @@ TEST_F(ScriptedPrinterTest, ReceiptNumbers)
     server.set("/cgi/chk?id=-43", "[{\"id\":56,\"no\":9,\"F\":[]},{\"id\":57,\"no\":10,\"IO\":[]}]");
     EXPECT_EQ(printer->readNextReceiptNumber(), 10);
 
-    LogTail log(oltra::logFilePath());
+    CapturedClientLog log;
     server.set("/cgi/chk?id=-43", "[]");
     EXPECT_EQ(printer->readNextReceiptNumber(), 0);
     EXPECT_TRUE(log.contains("ERROR: Read /cgi/chk?id=-43 - JSON parsing error: "));
@@ -157,7 +158,7 @@ TEST_F(ScriptedPrinterTest, ReceiptNumbers)
 TEST_F(ScriptedPrinterTest, BrokenTablesKeepWhatWasRead)
 {
     server.set("/cgi/tbl/Tax", "[{\"id\":1,\"Prc\":20},{\"id\":2},{\"id\":3,\"Prc\":0}]");
-    LogTail log(oltra::logFilePath());
+    CapturedClientLog log;
     printer->fillTaxGroups();
     EXPECT_EQ(printer->taxGroups(), (std::map<double, int32_t>{{20, 1}}));
     EXPECT_TRUE(log.contains("ERROR: Fill tax groups, JSON parsing: Invalid access: Can not convert empty value."));
@@ -173,7 +174,6 @@ class PrinterOnSimulatorTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        oltra::setLogLevel(oltra::kLogInfo);
         netsim::Config c;
         c.clock = "2026-12-08 10:00:00";
         sim = std::make_unique<netsim::Simulator>(c);
@@ -198,11 +198,11 @@ const char kSale[] = "{\"F\":[{\"S\":{\"code\":891568578,\"name\":\"abc\",\"qty\
 
 TEST_F(PrinterOnSimulatorTest, ConnectsAndFollowsTheJournal)
 {
-    LogTail log(oltra::logFilePath());
+    CapturedClientLog log;
     auto p = connect();
     EXPECT_TRUE(log.contains("INFO: Found fiscal printer. Model: Oltra-T 600, serial: ON40001234\n"));
     EXPECT_EQ(p->chkId(), 0);
-    EXPECT_EQ(p->timeText(), oltra::formatLocalTime(1796724000));
+    EXPECT_EQ(p->timeText(), textconv::formatLocalTime(1796724000));
     EXPECT_EQ(p->taxGroups().size(), 4u);
     EXPECT_EQ(p->findTaxGroup(20), 1);
     ASSERT_TRUE(p->errorDescriptions().count("3A"));

@@ -1,9 +1,10 @@
 // HttpClient against the simulated register (and a scripted server for exact bodies).
 #include "netclient/http_client.h"
 #include "netsim.h"
-#include "test_support.h"
+#include "captured_client_log.h"
+#include "scripted_server.h"
+#include "test_files.h"
 
-#include "driver_log.h"
 
 #include <Poco/Exception.h>
 #include <Poco/JSON/Parser.h>
@@ -17,7 +18,7 @@ namespace {
 
 using oltra::HttpClient;
 using oltra::HttpTimeouts;
-using testsupport::LogTail;
+using testsupport::CapturedClientLog;
 
 const char kState[] = "/cgi/state.php";
 
@@ -39,8 +40,6 @@ HttpTimeouts shortTimeouts(int normalMs, int challengedMs)
 
 class HttpClientTest : public ::testing::Test {
 protected:
-    void SetUp() override { oltra::setLogLevel(oltra::kLogInfo); }
-    void TearDown() override { oltra::setLogLevel(oltra::kLogInfo); }
 };
 
 TEST_F(HttpClientTest, AddressFormsGiveHostAndPort)
@@ -70,7 +69,7 @@ TEST_P(HttpAuthTest, AnswersTheChallengeAndRejectsAWrongPassword)
     ASSERT_FALSE(requests.empty());
     EXPECT_EQ(requests.back().body, "[{\"id\":1,\"align\":\"l\",\"str\":\"ціна\"}]");
 
-    LogTail log(oltra::logFilePath());
+    CapturedClientLog log;
     HttpClient wrong(sim.address(), "service", "000000");
     try {
         wrong.get(kState, body);
@@ -110,7 +109,7 @@ TEST_F(HttpClientTest, TimeOutsThrowAndTheLongTimeOutFollowsAChallenge)
         // The 401 comes at once; the authenticated request then waits under the
         // after-challenge time-out.
         HttpClient client(sim.address(), "service", "384190", shortTimeouts(5000, 1000));
-        LogTail log(oltra::logFilePath());
+        CapturedClientLog log;
         EXPECT_THROW(client.get(kState, body), Poco::TimeoutException);
         EXPECT_TRUE(log.contains("ERROR: Timeout"));
         // The late answer is not taken for the next request's.
@@ -198,7 +197,7 @@ TEST_F(HttpClientTest, BodiesAreCappedAt16MiB)
         f.oversize[kState] = oltra::kMaxResponseBytes + 1;
         f.deflate = deflate;
         sim.setFaults(f);
-        LogTail log(oltra::logFilePath());
+        CapturedClientLog log;
         try {
             client.get(kState, body);
             FAIL() << "no exception, deflate " << deflate;
@@ -224,12 +223,11 @@ TEST_F(HttpClientTest, RefusedConnectionRaisesTheLibraryError)
     EXPECT_THROW(client.get(kState, body), Poco::Net::ConnectionRefusedException);
 }
 
-TEST_F(HttpClientTest, DebugLogAndResponseDumps)
+TEST_F(HttpClientTest, DebugLogAndResponses)
 {
     netsim::Simulator sim(simConfig());
     sim.start();
-    oltra::setLogLevel(oltra::kLogDebug);
-    LogTail log(oltra::logFilePath());
+    CapturedClientLog log;
     std::string body;
     {
         HttpClient client(sim.address(), "", "");
@@ -237,7 +235,6 @@ TEST_F(HttpClientTest, DebugLogAndResponseDumps)
         ASSERT_TRUE(client.post("/cgi/proc/openbox", u"", body));
         ASSERT_TRUE(client.post("/cgi/scr", u"[]", body));
     }
-    oltra::setLogLevel(oltra::kLogInfo);
     const std::string text = log.text();
     const std::string separator(54, '-');
     const std::vector<std::string> expected = {"DEBUG: Create HTTP object host: 127.0.0.1\n", "DEBUG: " + separator + "\n",
@@ -252,17 +249,10 @@ TEST_F(HttpClientTest, DebugLogAndResponseDumps)
     ASSERT_GE(requests.size(), 2u);
     EXPECT_EQ(requests[1].body, "");
 
-    // Each response was dumped; remove the dumps.
-    int dumps = 0;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        const auto at = line.find(oltra::tempDirectory() + "Oltra-");
-        if (at == std::string::npos || line.find(".response") == std::string::npos) continue;
-        const std::string path = line.substr(at);
-        if (testsupport::fileExists(path)) ++dumps;
-        std::remove(path.c_str());
-    }
-    EXPECT_GE(dumps, 1);
+    // Each response is handed to the log as received.
+    const std::vector<std::string> responses = log.responses();
+    ASSERT_EQ(responses.size(), 3u);
+    EXPECT_NE(responses[0].find("\"serial\""), std::string::npos) << responses[0];
 }
 
 } // namespace

@@ -4,10 +4,11 @@
 #include "netclient/receipt_buffer.h"
 #include "netclient/text_format.h"
 #include "netsim.h"
-#include "test_support.h"
+#include "captured_client_log.h"
+#include "scripted_server.h"
+#include "test_files.h"
 
-#include "driver_log.h"
-#include "utf.h"
+#include "textconv/utf.h"
 
 #include <Poco/Exception.h>
 #include <Poco/JSON/Object.h>
@@ -21,7 +22,7 @@ namespace {
 
 using oltra::FiscalPrinter;
 using oltra::ReceiptBuffer;
-using testsupport::LogTail;
+using testsupport::CapturedClientLog;
 
 TEST(TextFormat, NumbersEscapesAndPieces)
 {
@@ -42,7 +43,7 @@ TEST(TextFormat, NumbersEscapesAndPieces)
 
 TEST(ReceiptBufferTest, ElementsPaymentsAndEscaping)
 {
-    LogTail log(oltra::logFilePath());
+    CapturedClientLog log;
     ReceiptBuffer other(u"F", "Oltra-T 600");
     EXPECT_EQ(ReceiptBuffer::itemCode(u"abc"), 891568578u);
     other.addText(u"Рядок з 23 символів: \"x");   // the quote is the 22nd character
@@ -67,10 +68,10 @@ TEST(ReceiptBufferTest, ElementsPaymentsAndEscaping)
     ReceiptBuffer named(u"F", "m");
     const std::u16string name = u"Кава \"Арабіка\"\\\n1";
     named.addItem(name, 1, 2, 2, 0, 3);
-    const std::string document = oltra::toUtf8(named.finishReceipt(0, 0, 0, 0));
+    const std::string document = textconv::toUtf8(named.finishReceipt(0, 0, 0, 0));
     const auto root = Poco::JSON::Parser().parse(document).extract<Poco::JSON::Object::Ptr>();
     const auto item = root->getArray("F")->getObject(0)->getObject("S");
-    EXPECT_EQ(item->getValue<std::string>("name"), oltra::toUtf8(name));
+    EXPECT_EQ(item->getValue<std::string>("name"), textconv::toUtf8(name));
     EXPECT_EQ(item->getValue<uint32_t>("code"), ReceiptBuffer::itemCode(name));
 }
 
@@ -78,7 +79,6 @@ class PrinterCommandsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        oltra::setLogLevel(oltra::kLogInfo);
         netsim::Config c;
         c.auth = netsim::Auth::Basic;
         c.clock = "2026-12-08 10:00:00";
@@ -120,7 +120,7 @@ TEST_F(PrinterCommandsTest, TheWorkedExampleByteForByte)
     ASSERT_TRUE(printer->openCheck(true, false, false, number));
     EXPECT_EQ(number, 1);
     ASSERT_TRUE(printer->printFiscalString(u"abc", 2, 10.50, 20.00, 0, 0));
-    ASSERT_TRUE(printer->closeCheck(0, 20, 0, 0)) << oltra::toUtf8(printer->getLastErrorText());
+    ASSERT_TRUE(printer->closeCheck(0, 20, 0, 0)) << textconv::toUtf8(printer->getLastErrorText());
     EXPECT_EQ(lastReceipt(), "{\"F\":[{\"S\":{\"code\":891568578,\"name\":\"abc\",\"qty\":2.000,\"price\":10.50,"
                              "\"sum\":20.00,\"dep\":1,\"grp\":1,\"tax\":1}},{\"D\":{\"sum\":-1.00,\"all\":0}},"
                              "{\"P\":{\"no\":1, \"sum\" : 20.00}}]}");
@@ -144,7 +144,7 @@ TEST_F(PrinterCommandsTest, RoundingAndTheCentRule)
     ASSERT_TRUE(printer->printFiscalString(u"b", 2, 10.00, 19.99, 1, 7));         // D -0.01
     ASSERT_TRUE(printer->printFiscalString(u"c", 1, 10.00, 10.004, 1, 7));        // no D
     ASSERT_TRUE(printer->printFiscalString(u"d", 1.5, 0.33, 0.49, 1, 102));       // 0.495 -> 0.50: D -0.01
-    ASSERT_TRUE(printer->closeCheck(100, 0, 0, 0)) << oltra::toUtf8(printer->getLastErrorText());
+    ASSERT_TRUE(printer->closeCheck(100, 0, 0, 0)) << textconv::toUtf8(printer->getLastErrorText());
     const std::string doc = lastReceipt();
     EXPECT_NE(doc.find("\"name\":\"a\",\"qty\":1.001,\"price\":0.13,\"sum\":0.13,\"dep\":2,\"grp\":1,\"tax\":1}}"), std::string::npos);
     EXPECT_NE(doc.find("\"sum\":19.99,\"dep\":1,\"grp\":1,\"tax\":2}},{\"D\":{\"sum\":-0.01,\"all\":0}}"), std::string::npos);
@@ -197,7 +197,7 @@ TEST_F(PrinterCommandsTest, AnUnansweredReceiptIsRecordedOnce)
     // Items added meanwhile can't make a nested document.
     printer->printFiscalString(u"b", 1, 1, 1, 1, 0);
     sim->setFaults(netsim::Faults());
-    LogTail log(oltra::logFilePath());
+    CapturedClientLog log;
     EXPECT_TRUE(printer->closeCheck(0, 7, 0, 0));
     EXPECT_TRUE(log.contains("INFO: Unanswered receipt found in the register's journal: recorded, not sent again\n"));
     EXPECT_FALSE(printer->hasUnsettledReceipt());
@@ -297,12 +297,11 @@ TEST_F(PrinterCommandsTest, ReportsAndServiceCommands)
 
 TEST(PrinterDisplayWidth, AnUnusableWidthSendsNoText)
 {
-    oltra::setLogLevel(oltra::kLogInfo);
     testsupport::ScriptedServer server;
     server.set("/cgi/state.php", "{\"model\":\"m\",\"name\":\"n\",\"serial\":\"s\",\"time\":1,\"JrnTime\":1,\"chkId\":1}");
     server.set("/cgi/scr", "{\"chars\":{\"w\":2147483647}}");
     FiscalPrinter printer(server.address(), "", "", 1);
-    LogTail log(oltra::logFilePath());
+    CapturedClientLog log;
     int32_t width = 5;
     EXPECT_FALSE(printer.getLineLength(width));
     EXPECT_EQ(width, 5);

@@ -1,7 +1,8 @@
 // The simulated register on its own: command line, authentication, fiscal rules, state
 // directory, tape, and fault switches. Talks plain HTTP through POCO.
 #include "netsim.h"
-#include "test_support.h"
+#include "child_process.h"
+#include "test_files.h"
 
 #include <Poco/File.h>
 #include <Poco/Net/HTTPBasicCredentials.h>

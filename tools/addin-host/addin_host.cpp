@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -10,85 +11,6 @@
 #include <cstring>
 
 namespace addinhost {
-
-// ---------------------------------------------------------------------------------------
-// Text
-
-std::string toUtf8(const std::u16string& s)
-{
-    std::string out;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        char32_t c = s[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
-std::u16string toUtf16(const std::string& s)
-{
-    std::u16string out;
-    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-    const std::size_t n = s.size();
-    std::size_t i = 0;
-    while (i < n) {
-        const unsigned char b = p[i];
-        std::size_t extra;
-        char32_t c, min;
-        if (b < 0x80) {
-            out += static_cast<char16_t>(b);
-            ++i;
-            continue;
-        } else if ((b & 0xE0) == 0xC0) {
-            extra = 1, c = b & 0x1F, min = 0x80;
-        } else if ((b & 0xF0) == 0xE0) {
-            extra = 2, c = b & 0x0F, min = 0x800;
-        } else if ((b & 0xF8) == 0xF0) {
-            extra = 3, c = b & 0x07, min = 0x10000;
-        } else {
-            out += u'\uFFFD';
-            ++i;
-            continue;
-        }
-        bool good = i + extra < n;
-        for (std::size_t j = 1; good && j <= extra; ++j) {
-            good = (p[i + j] & 0xC0) == 0x80;
-            c = (c << 6) | (p[i + j] & 0x3F);
-        }
-        if (!good || c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            out += u'\uFFFD';
-            ++i;
-            continue;
-        }
-        i += extra + 1;
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (c >> 10));
-            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(c);
-        }
-    }
-    return out;
-}
 
 // ---------------------------------------------------------------------------------------
 // Value
@@ -351,52 +273,48 @@ Component::~Component()
 
 bool Component::methodName(long index, long alias, std::u16string& out)
 {
-    const WCHAR_T* n = ext()->GetMethodName(index, alias);
-    if (!n) return false;
-    out = n;
-    if (host_->memory_.owns(n)) host_->memory_.release(n);
-    else host_->memory_.noteForeign();
-    return true;
+    return takeName(ext()->GetMethodName(index, alias), out);
 }
 
 bool Component::propName(long index, long alias, std::u16string& out)
 {
-    const WCHAR_T* n = ext()->GetPropName(index, alias);
-    if (!n) return false;
-    out = n;
-    if (host_->memory_.owns(n)) host_->memory_.release(n);
+    return takeName(ext()->GetPropName(index, alias), out);
+}
+
+// A name the add-in handed out is a block of the host's memory: copied, then freed.
+bool Component::takeName(const WCHAR_T* name, std::u16string& out)
+{
+    if (!name) return false;
+    out = name;
+    if (host_->memory_.owns(name)) host_->memory_.release(name);
     else host_->memory_.noteForeign();
     return true;
 }
 
 std::vector<MemberInfo> Component::methods()
 {
-    std::vector<MemberInfo> out;
-    const long n = ext()->GetNMethods();
-    for (long i = 0; i < n; ++i) {
-        MemberInfo m;
+    std::vector<MemberInfo> out(static_cast<std::size_t>(std::max(0L, ext()->GetNMethods())));
+    for (long i = 0; i < static_cast<long>(out.size()); ++i) {
+        MemberInfo& m = out[static_cast<std::size_t>(i)];
         m.index = i;
         methodName(i, 0, m.english);
         methodName(i, 1, m.russian);
         m.params = ext()->GetNParams(i);
         m.hasRetVal = ext()->HasRetVal(i);
-        out.push_back(std::move(m));
     }
     return out;
 }
 
 std::vector<MemberInfo> Component::properties()
 {
-    std::vector<MemberInfo> out;
-    const long n = ext()->GetNProps();
-    for (long i = 0; i < n; ++i) {
-        MemberInfo p;
+    std::vector<MemberInfo> out(static_cast<std::size_t>(std::max(0L, ext()->GetNProps())));
+    for (long i = 0; i < static_cast<long>(out.size()); ++i) {
+        MemberInfo& p = out[static_cast<std::size_t>(i)];
         p.index = i;
         propName(i, 0, p.english);
         propName(i, 1, p.russian);
         p.readable = ext()->IsPropReadable(i);
         p.writable = ext()->IsPropWritable(i);
-        out.push_back(std::move(p));
     }
     return out;
 }

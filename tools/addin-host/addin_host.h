@@ -9,6 +9,7 @@
 #pragma once
 
 #include "native_api.h"
+#include "textconv/utf.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -20,8 +21,9 @@
 
 namespace addinhost {
 
-std::string toUtf8(const std::u16string& s);
-std::u16string toUtf16(const std::string& s);
+// The host's side of the text boundary: the add-in speaks UTF-16, the tools print UTF-8.
+using textconv::toUtf16;
+using textconv::toUtf8;
 
 // A host-side copy of a tVariant.
 struct Value {
@@ -170,6 +172,7 @@ private:
     friend class AddinHost;
     Component(AddinHost& host, IComponentBase* object) : host_(&host), object_(object) {}
     ILanguageExtenderBase* ext() const { return object_; }
+    bool takeName(const WCHAR_T* name, std::u16string& out);
     Value take(tVariant& v, const std::vector<const void*>& hostOwned);
 
     AddinHost* host_;

@@ -3,11 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <ftw.h>
-#include <iterator>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace testsupport {
 
@@ -44,29 +40,6 @@ const std::string& privateTmpDir()
 {
     static const std::string dir = g_dir;
     return dir;
-}
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const std::string& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-bool fileExists(const std::string& path)
-{
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0;
-}
-
-void removeFile(const std::string& path)
-{
-    ::unlink(path.c_str());
 }
 
 std::string logPath()

@@ -1,6 +1,6 @@
-#include "utf.h"
+#include "textconv/utf.h"
 
-namespace oltra {
+namespace textconv {
 
 namespace {
 void appendUtf8(std::string& out, char32_t c)
@@ -89,4 +89,4 @@ std::u16string toUtf16(const std::string& s)
     return out;
 }
 
-} // namespace oltra
+} // namespace textconv
