@@ -52,9 +52,36 @@ const char kUsage[] =
     "  --always-401           refuse every login\n"
     "  --deflate              send bodies with Content-Encoding: deflate\n"
     "  --bom                  start bodies with a UTF-8 byte-order mark\n"
+    "  --stall-body PATH=MS   carry out requests to PATH, send the head and half the body,\n"
+    "                         wait MS milliseconds, then send the rest and close\n"
+    "  --drip PATH=MS[:head|:body]  send the answer of PATH one byte every MS milliseconds\n"
+    "                         (head and body, or only the part named), then close\n"
+    "  --reset PATH           reset the connection (TCP RST) on requests to PATH, without\n"
+    "                         carrying them out\n"
+    "  --reset-after N        reset each connection at its request N+1, without carrying it out\n"
+    "  --not-a-register 404|500  answer every path with this status and an HTML page, no login\n"
+    "Documents POSTed to /cgi/chk (receipts F, R, P and cash in/out IO; not the copy or the\n"
+    "null receipt):\n"
+    "  --document-answer html|array|broken[:booked]  answer 200 with an HTML page, a JSON\n"
+    "                         array or broken JSON; the document is carried out only with\n"
+    "                         :booked (and the array or broken text is then its real answer)\n"
+    "  --document-status CODE[:REASON]  answer with HTTP status CODE, reason phrase REASON\n"
+    "                         and an HTML page; the document is not carried out\n"
+    "  --foreign-document JSON  before each POST to /cgi/chk, book JSON (such as {} or a\n"
+    "                         receipt) as another till's document\n"
+    "Login:\n"
+    "  --preemptive           accept credentials sent before a challenge: Digest nonces serve\n"
+    "                         more requests with an increasing nc, Basic counts on any request.\n"
+    "                         Without it a nonce serves the one request answering its challenge\n"
+    "                         and Basic counts only in answer to a 401 sent to the client's host\n"
+    "  --nonce-uses N         with --preemptive, a nonce serves N requests, then the answer is\n"
+    "                         401 with stale=true (default: no limit)\n"
+    "  --nonce-seconds N      with --preemptive, a nonce lasts N seconds, then the answer is\n"
+    "                         401 with stale=true (default: no limit)\n"
     "\n"
     "  --help                 this text\n"
-    "Runs until SIGINT or SIGTERM.\n";
+    "Runs until SIGINT or SIGTERM, then prints the requests received, the connections and the\n"
+    "requests answered 401.\n";
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -66,6 +93,14 @@ std::pair<std::string, std::string> split(const std::string& arg, const std::str
     if (eq == std::string::npos || eq == 0 || eq + 1 == arg.size())
         throw UsageError(option + " expects PATH=VALUE, got \"" + arg + "\"");
     return {arg.substr(0, eq), arg.substr(eq + 1)};
+}
+
+// "VALUE:SUFFIX" as {VALUE, SUFFIX}; no colon gives an empty suffix.
+std::pair<std::string, std::string> splitSuffix(const std::string& text)
+{
+    const auto colon = text.find(':');
+    if (colon == std::string::npos) return {text, std::string()};
+    return {text.substr(0, colon), text.substr(colon + 1)};
 }
 
 int number(const std::string& text, const std::string& option, int low, int high)
@@ -134,6 +169,46 @@ netsim::Config parse(int argc, char** argv, std::string& readyFile, bool& help)
         else if (opt == "--always-401") c.faults.always401 = true;
         else if (opt == "--deflate") c.faults.deflate = true;
         else if (opt == "--bom") c.faults.bom = true;
+        else if (opt == "--stall-body") { auto kv = split(value(), opt); c.faults.stallBodyMs[kv.first] = number(kv.second, opt, 0, 3600000); }
+        else if (opt == "--drip") {
+            auto kv = split(value(), opt);
+            netsim::Faults::Drip drip;
+            auto given = splitSuffix(kv.second);
+            if (given.second == "head") drip.body = false;
+            else if (given.second == "body") drip.head = false;
+            else if (!given.second.empty()) throw UsageError("--drip expects PATH=MS, PATH=MS:head or PATH=MS:body");
+            drip.ms = number(given.first, opt, 1, 3600000);
+            c.faults.drip[kv.first] = drip;
+        }
+        else if (opt == "--reset") c.faults.reset.insert(value());
+        else if (opt == "--reset-after") c.faults.resetAfter = number(value(), opt, 0, 1000000);
+        else if (opt == "--not-a-register") {
+            c.faults.notRegister = number(value(), opt, 404, 500);
+            if (c.faults.notRegister != 404 && c.faults.notRegister != 500) throw UsageError("--not-a-register expects 404 or 500");
+        }
+        else if (opt == "--document-answer") {
+            auto given = splitSuffix(value());
+            if (given.second == "booked") c.faults.documentAnswerBooked = true;
+            else if (!given.second.empty()) throw UsageError("--document-answer expects KIND or KIND:booked");
+            if (given.first == "html") c.faults.documentAnswer = netsim::Faults::BadAnswer::Html;
+            else if (given.first == "array") c.faults.documentAnswer = netsim::Faults::BadAnswer::Array;
+            else if (given.first == "broken") c.faults.documentAnswer = netsim::Faults::BadAnswer::Broken;
+            else throw UsageError("--document-answer expects html, array or broken");
+        }
+        else if (opt == "--document-status") {
+            const std::string v = value();
+            const auto colon = v.find(':');
+            c.faults.documentStatus = number(v.substr(0, colon), opt, 100, 599);
+            if (colon != std::string::npos) c.faults.documentReason = v.substr(colon + 1);
+        }
+        else if (opt == "--foreign-document") {
+            c.faults.foreignDocument = value();
+            if (netsim::Register::documentKind(c.faults.foreignDocument).empty())
+                throw UsageError("--foreign-document expects a document such as {} or {\"F\":[...]}");
+        }
+        else if (opt == "--preemptive") c.faults.preemptive = true;
+        else if (opt == "--nonce-uses") c.faults.nonceUses = number(value(), opt, 1, 1000000);
+        else if (opt == "--nonce-seconds") c.faults.nonceSeconds = number(value(), opt, 1, 86400);
         else throw UsageError("unknown option " + opt);
     }
     return c;
@@ -164,6 +239,8 @@ int main(int argc, char** argv)
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    // A client that hangs up while an answer is written must not end the simulator.
+    std::signal(SIGPIPE, SIG_IGN);
 
     try {
         netsim::Simulator sim(config);
@@ -181,6 +258,9 @@ int main(int argc, char** argv)
         int sig = 0;
         sigwait(&signals, &sig);
         sim.stop();
+        const netsim::Traffic t = sim.traffic();
+        std::cout << "oltra-netsim: " << t.requests << " requests on " << t.connections << " connections, "
+                  << t.unauthorised << " answered 401" << std::endl;
     } catch (const Poco::Exception& e) {
         std::cerr << "oltra-netsim: " << e.displayText() << "\n";
         return 1;

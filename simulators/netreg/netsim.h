@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+namespace Poco { namespace Dynamic { class Var; } }
+
 namespace netsim {
 
 // Device type answered to SSDP searches. The driver searches for the same literal: the
@@ -25,6 +27,7 @@ constexpr const char* kDeviceType = "urn:veltor.ua:device:fp:1";
 enum class Auth { None, Basic, Digest };
 
 // Faults, by request path without query ("/cgi/state.php"); the path "*" means every path.
+// Every fault acts the same way each time: none is random.
 struct Faults {
     std::map<std::string, int> delayMs;                       // answer only after this long
     std::map<std::string, int> status;                        // answer this HTTP status (404, 500, ...)
@@ -37,6 +40,42 @@ struct Faults {
     bool always401 = false;                                   // refuse every login
     bool deflate = false;                                     // "Content-Encoding: deflate" bodies
     bool bom = false;                                         // bodies start with a UTF-8 BOM
+
+    // On the wire (answers after a successful login only). The answer closes the connection.
+    struct Drip {
+        int ms = 0;
+        bool head = true;   // the status line and headers
+        bool body = true;
+    };
+    std::map<std::string, Drip> drip;             // send one byte every ms
+    std::map<std::string, int> stallBodyMs;       // send the head and the first half of the body, wait, send the rest
+
+    // Connections: reset (TCP RST) without carrying the request out.
+    std::set<std::string> reset;                  // every request to the path
+    int resetAfter = -1;                          // on each connection, every request after the first N (-1: none)
+
+    // Documents POSTed to "/cgi/chk" other than the copy and the null receipt: receipts
+    // (F, R, P) and cash in/out (IO).
+    enum class BadAnswer { None, Html, Array, Broken };
+    BadAnswer documentAnswer = BadAnswer::None;   // answer 200 with an HTML page, a JSON array or broken JSON
+    bool documentAnswerBooked = false;            // ... after carrying the document out (else it is not)
+    int documentStatus = 0;                       // answer this status with an HTML page, not carrying it out
+    std::string documentReason;                   // ... with this reason phrase (empty: the standard one)
+    std::string foreignDocument;                  // book this document, as another till's, before each POST to /cgi/chk
+
+    // Something that is not a register: this status (404, 500) with an HTML page on every
+    // path, without a login. 0: off.
+    int notRegister = 0;
+
+    // Login. A Digest nonce serves one request answering its challenge unless credentials
+    // sent before a challenge are accepted; then it serves requests with an increasing nc
+    // (a nonce count not above the last one is refused) until it has served nonceUses
+    // requests or is nonceSeconds old (0: no limit), and is then answered 401 with
+    // stale=true. Basic credentials count only in answer to a 401 sent to the same client
+    // host unless credentials sent before a challenge are accepted.
+    bool preemptive = false;
+    int nonceUses = 0;
+    int nonceSeconds = 0;
 };
 
 struct Config {
@@ -64,6 +103,21 @@ struct Request {
     std::string body;
 };
 
+// Requests counted per connection, and the requests answered 401 (over every request
+// received, also those refused or reset).
+struct ConnectionCount {
+    uint64_t id = 0;              // connections are numbered from 1 in the order they open
+    uint64_t requests = 0;
+    uint64_t unauthorised = 0;
+};
+struct Traffic {
+    uint64_t connections = 0;     // opened since the count was cleared
+    uint64_t requests = 0;
+    uint64_t unauthorised = 0;
+    // The last 1000 connections opened, or used, since the count was cleared; oldest first.
+    std::vector<ConnectionCount> perConnection;
+};
+
 // Answer of the register side before faults and encodings.
 struct Answer {
     int status = 200;
@@ -79,13 +133,28 @@ public:
     ~Register();
     Answer handle(const std::string& method, const std::string& path, const std::string& query,
                   const std::string& body);
+    // The root key of a document for "/cgi/chk": "F", "R", "P", "IO", "L" as given, "{}" for
+    // the null receipt, empty when it is no document.
+    static std::string documentKind(const std::string& body);
     // Parses "YYYY-MM-DD HH:MM:SS" as UTC seconds; -1 when malformed.
     static int64_t parseClock(const std::string& text);
 
+    // Defined with the register's rules: its state, a document POSTed to "/cgi/chk", a
+    // receipt while its elements are checked.
     struct State;
+    struct Document;
+    struct Receipt;
 private:
     Answer state();
     Answer postDocument(const std::string& body);
+    Answer postNullReceipt(const Document& doc);
+    Answer postCopy();
+    Answer postCash(const Document& doc);
+    Answer postReceipt(const Document& doc);
+    void settle(const std::string& kind, Receipt& receipt);
+    // Appends a journal record {"id","no","time",KIND:content}; returns its id.
+    int64_t record(const std::string& kind, const Poco::Dynamic::Var& content, int32_t no, int64_t time);
+    std::string tapeHeader() const;
     Answer journal(const std::string& query);
     Answer report(const std::string& query);
     Answer fmReport(const std::string& query);
@@ -130,6 +199,11 @@ public:
     Faults faults() const;
     std::vector<Request> requests() const;   // last 1000 requests, oldest first
     void clearRequests();
+    Traffic traffic() const;
+    void clearTraffic();
+    // Books a document as another till would POST it to "/cgi/chk" (no faults, no login, not
+    // counted); returns the register's answer.
+    std::string bookForeign(const std::string& document);
 
     struct Impl;
 private:

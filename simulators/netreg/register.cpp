@@ -27,26 +27,48 @@ namespace {
 constexpr std::size_t kJournalLimit = 5000;
 constexpr int kDisplayLines = 6;
 
-// Error codes (hex texts) and their descriptions as served by "/desc".
-const std::map<std::string, std::string>& errorTexts()
+// The register's error codes: the code text sent in "err" and the description served by
+// "/desc".
+enum class RegisterError {
+    BadRequest,
+    UnknownDocument,
+    UnknownReport,
+    TaxGroupMissing,
+    PaymentShort,
+    NotEnoughCash,
+    EmptyReceipt,
+    BadNumber,
+    DiscountTooLarge,
+    BadPaymentType,
+    BadReportParameters,
+    NoReceiptToCopy,
+    BadDisplayData,
+    FiscalMemoryFull,
+};
+
+struct ErrorEntry { RegisterError error; const char* code; const char* text; };
+const ErrorEntry kErrors[] = {
+    {RegisterError::BadRequest, "1", "Помилка формату запиту"},
+    {RegisterError::UnknownDocument, "2", "Невідомий документ або елемент документа"},
+    {RegisterError::UnknownReport, "3", "Невідомий звіт"},
+    {RegisterError::TaxGroupMissing, "10", "Податкова група не запрограмована"},
+    {RegisterError::PaymentShort, "11", "Сума оплати менша за суму чека"},
+    {RegisterError::NotEnoughCash, "12", "Недостатньо готівки в скриньці"},
+    {RegisterError::EmptyReceipt, "13", "Порожній чек"},
+    {RegisterError::BadNumber, "14", "Невірна кількість, ціна або сума"},
+    {RegisterError::DiscountTooLarge, "15", "Знижка більша за суму рядка"},
+    {RegisterError::BadPaymentType, "16", "Невірний вид оплати"},
+    {RegisterError::BadReportParameters, "18", "Невірні параметри звіту"},
+    {RegisterError::NoReceiptToCopy, "19", "Немає чека для копії"},
+    {RegisterError::BadDisplayData, "1A", "Невірні дані для дисплея"},
+    {RegisterError::FiscalMemoryFull, "3A", "Фіскальна пам'ять переповнена"},
+};
+
+std::string code(RegisterError error)
 {
-    static const std::map<std::string, std::string> texts = {
-        {"1", "Помилка формату запиту"},
-        {"2", "Невідомий документ або елемент документа"},
-        {"3", "Невідомий звіт"},
-        {"10", "Податкова група не запрограмована"},
-        {"11", "Сума оплати менша за суму чека"},
-        {"12", "Недостатньо готівки в скриньці"},
-        {"13", "Порожній чек"},
-        {"14", "Невірна кількість, ціна або сума"},
-        {"15", "Знижка більша за суму рядка"},
-        {"16", "Невірний вид оплати"},
-        {"18", "Невірні параметри звіту"},
-        {"19", "Немає чека для копії"},
-        {"1A", "Невірні дані для дисплея"},
-        {"3A", "Фіскальна пам'ять переповнена"},
-    };
-    return texts;
+    for (const auto& e : kErrors)
+        if (e.error == error) return e.code;
+    return "1";
 }
 
 struct TaxGroup { int id; double rate; const char* letter; };
@@ -66,20 +88,27 @@ std::string json(const Var& v)
     return out.str();
 }
 
-std::string errorAnswer(const std::string& code) { return "{\"err\":" + json(Var(code)) + "}"; }
+// {"err":"CODE"}
+Answer errorAnswer(RegisterError error) { return Answer{200, "{\"err\":" + json(Var(code(error))) + "}"}; }
 
-// {"err":[{"e":code, ...}, ...]}
-std::string errorList(const Array::Ptr& errors)
+// {"err":[{"e":CODE, ...}, ...]}
+Answer errorList(const Array::Ptr& errors)
 {
     Object::Ptr root = new Object;
     root->set("err", errors);
-    return json(root);
+    return Answer{200, json(root)};
 }
 
-Object::Ptr errorItem(const std::string& code, const std::string& key = "", const std::string& value = "")
+// {"id":ID,"no":NO}: a document booked.
+Answer booked(int64_t id, int32_t no)
+{
+    return Answer{200, "{\"id\":" + std::to_string(id) + ",\"no\":" + std::to_string(no) + "}"};
+}
+
+Object::Ptr errorItem(RegisterError error, const std::string& key = "", const std::string& value = "")
 {
     Object::Ptr e = new Object;
-    e->set("e", code);
+    e->set("e", code(error));
     if (!key.empty()) e->set(key, value);
     return e;
 }
@@ -173,7 +202,7 @@ Answer Register::handle(const std::string& method, const std::string& path, cons
     if (path == "/cgi/state.php" && method == "GET") return state();
     if (path == "/desc" && method == "GET") {
         Object::Ptr err = new Object, uk = new Object, root = new Object;
-        for (const auto& e : errorTexts()) err->set(e.first, e.second);
+        for (const auto& e : kErrors) err->set(e.code, std::string(e.text));
         uk->set("err", err);
         root->set("uk", uk);
         a.body = json(root);
@@ -206,8 +235,8 @@ Answer Register::handle(const std::string& method, const std::string& path, cons
     if (path == "/cgi/proc/printfmreport" && method == "GET") return fmReport(query);
     if (path == "/cgi/proc/openbox" && (method == "GET" || method == "POST")) return drawer();
     if (path == "/cgi/scr" && (method == "GET" || method == "POST")) return screen(method, body);
+    a = errorAnswer(RegisterError::UnknownDocument);
     a.status = 404;
-    a.body = "{\"err\":\"2\"}";
     return a;
 }
 
@@ -231,7 +260,7 @@ Answer Register::journal(const std::string& query)
     int64_t from = 1;
     if (query.compare(0, 3, "id=") == 0) {
         Poco::Int64 v = 0;
-        if (!Poco::NumberParser::tryParse64(query.substr(3), v)) return Answer{200, errorAnswer("1")};
+        if (!Poco::NumberParser::tryParse64(query.substr(3), v)) return errorAnswer(RegisterError::BadRequest);
         from = v < 1 ? 1 : v;
     }
     Array::Ptr list = new Array;
@@ -243,202 +272,311 @@ Answer Register::journal(const std::string& query)
     return Answer{200, json(list)};
 }
 
-Answer Register::postDocument(const std::string& body)
+// A document POSTed to "/cgi/chk": its root key and elements, and the register time it is
+// booked at.
+struct Register::Document {
+    bool null = false;       // {}: the null receipt
+    std::string kind;        // the root key: "F", "R", "P", "IO", "L"
+    Array::Ptr elements;
+    int64_t time = 0;
+};
+
+namespace {
+
+// Reads a document: one object with a single member whose value is an array, or {}.
+bool parseDocument(const std::string& body, Register::Document& doc, RegisterError& error)
 {
     Object::Ptr root;
     try {
         Poco::JSON::Parser parser;
         const Var v = parser.parse(body);
-        if (v.type() != typeid(Object::Ptr)) return Answer{200, errorAnswer("1")};
+        if (v.type() != typeid(Object::Ptr)) {
+            error = RegisterError::BadRequest;
+            return false;
+        }
         root = v.extract<Object::Ptr>();
     } catch (const Poco::Exception&) {
-        return Answer{200, errorAnswer("1")};
+        error = RegisterError::BadRequest;
+        return false;
     }
-    const int64_t t = now();
-    std::ostringstream tape;
-    auto record = [&](const std::string& key, const Var& content, int32_t no) {
-        Object::Ptr r = new Object;
-        r->set("id", s_->nextId++);
-        r->set("no", no);
-        r->set("time", t);
-        r->set(key, content);
-        s_->journal.push_back(r);
-        while (s_->journal.size() > kJournalLimit) s_->journal.pop_front();
-        if (!s_->shiftOpened) s_->shiftOpened = t;
-        return r;
-    };
-    const std::string header = "  " + config_.name + "  ЗН " + config_.serial + "\n";
+    if (root->size() == 0) {
+        doc.null = true;
+        doc.elements = new Array;
+        return true;
+    }
+    if (root->size() != 1) {
+        error = RegisterError::UnknownDocument;
+        return false;
+    }
+    doc.kind = root->begin()->first;
+    if (!root->isArray(doc.kind)) {
+        error = RegisterError::BadRequest;
+        return false;
+    }
+    doc.elements = root->getArray(doc.kind);
+    return true;
+}
 
-    if (root->size() == 0) {   // null receipt
-        const int32_t no = s_->nextNo++;
-        record("F", Array::Ptr(new Array), no);
-        ++s_->receipts;
-        tape << header << "  НУЛЬОВИЙ ЧЕК\n  СУМА                 0.00\n  ЧЕК №" << no << "  " << timeText(t) << "\n";
-        s_->lastReceiptTape = tape.str();
-        tape_.print(tape.str());
-        save();
-        return Answer{200, "{\"id\":" + std::to_string(s_->nextId - 1) + ",\"no\":" + std::to_string(no) + "}"};
-    }
-    if (root->size() != 1) return Answer{200, errorAnswer("2")};
-    const std::string kind = root->begin()->first;
-    if (!root->isArray(kind)) return Answer{200, errorAnswer("1")};
-    const Array::Ptr elements = root->getArray(kind);
+} // namespace
 
-    if (kind == "L") {   // copy of the last receipt
-        if (s_->lastReceiptTape.empty()) return Answer{200, errorAnswer("19")};
-        tape_.print("  *** КОПІЯ ***\n" + s_->lastReceiptTape + "  *** КОПІЯ ***\n");
-        return Answer{200, "{}"};
-    }
-    if (kind == "IO") {   // cash in (positive) or out (negative)
-        int64_t total = 0;
-        for (std::size_t i = 0; i < elements->size(); ++i) {
-            const Object::Ptr e = elements->getObject(static_cast<unsigned>(i));
-            if (e.isNull() || !e->isObject("IO")) return Answer{200, errorAnswer("2")};
-            try {
-                total += cents(number(*e->getObject("IO"), "sum"));
-            } catch (const Poco::Exception&) {
-                return Answer{200, errorAnswer("14")};
-            }
-        }
-        if (s_->cash + total < 0) {
-            Array::Ptr errors = new Array;
-            errors->add(errorItem("12", "cash", money(s_->cash)));
-            return Answer{200, errorList(errors)};
-        }
-        s_->cash += total;
-        record("IO", elements, s_->nextNo);
-        tape << header << (total >= 0 ? "  СЛУЖБОВЕ ВНЕСЕННЯ" : "  СЛУЖБОВА ВИДАЧА") << "\n  СУМА  "
-             << money(total < 0 ? -total : total) << "\n  В СКРИНЬЦІ  " << money(s_->cash) << "\n  " << timeText(t)
-             << "\n";
-        tape_.print(tape.str());
-        save();
-        return Answer{200, "{\"id\":" + std::to_string(s_->nextId - 1) + "}"};
-    }
-    if (kind != "F" && kind != "R" && kind != "P") return Answer{200, errorAnswer("2")};
-
-    // A receipt: check every element, then book it.
+// A receipt while its elements are checked: the errors found, the sums so far and the
+// tape lines of its body.
+struct Register::Receipt {
+    explicit Receipt(int cash) : cashType(cash) {}
+    const int cashType;                 // payment type that counts as cash
     Array::Ptr errors = new Array;
     int64_t total = 0;
-    std::map<int, int64_t> byGroup;
-    std::map<int, int64_t> payments;
-    int lastGroup = 0;
+    std::map<int, int64_t> byGroup;     // line totals by tax group
+    std::map<int, int64_t> payments;    // by payment type
+    int lastGroup = 0;                  // the line a D element adjusts
     int64_t lastLine = 0;
     bool haveLine = false;
-    const bool family707 = config_.model.find("707") != std::string::npos;
-    const int cashType = family707 ? 1 : 4;
-    tape << header << (kind == "F" ? "  ПРОДАЖ\n" : kind == "R" ? "  ПОВЕРНЕННЯ\n" : "  НЕФІСКАЛЬНИЙ ЧЕК\n");
-    for (std::size_t i = 0; i < elements->size(); ++i) {
-        const Object::Ptr e = elements->getObject(static_cast<unsigned>(i));
+    std::ostringstream tape;
+
+    bool ok() const { return errors->size() == 0; }
+    void refuse(RegisterError error, const std::string& key = "", const std::string& value = "")
+    {
+        errors->add(errorItem(error, key, value));
+    }
+};
+
+namespace {
+
+using ReceiptDraft = Register::Receipt;
+
+// S: a sale line. Its total is quantity (thousandths) x price (cents), rounded to cents
+// half away from zero.
+void addSaleLine(ReceiptDraft& r, const Object& f, std::size_t pos)
+{
+    const double qty = number(f, "qty"), price = number(f, "price");
+    const int group = static_cast<int>(number(f, "tax"));
+    const std::string name = f.has("name") ? f.get("name").convert<std::string>() : "";
+    const int64_t product = std::llround(qty * 1000) * std::llround(price * 100);
+    const int64_t sum = (product + (product >= 0 ? 500 : -500)) / 1000;
+    if (qty <= 0 || price < 0 || sum < 0 || name.empty()) {
+        r.refuse(RegisterError::BadNumber, "pos", std::to_string(pos));
+        return;
+    }
+    const TaxGroup* g = findGroup(group);
+    if (!g) {
+        r.refuse(RegisterError::TaxGroupMissing, "tax", std::to_string(group));
+        return;
+    }
+    r.total += sum;
+    r.byGroup[group] += sum;
+    r.lastGroup = group;
+    r.lastLine = sum;
+    r.haveLine = true;
+    char qtyText[32];
+    std::snprintf(qtyText, sizeof qtyText, "%.3f", qty);
+    r.tape << "  " << padRight(name, 20) << "\n     " << qtyText << " x " << money(cents(price)) << " = " << money(sum)
+           << " " << g->letter << "\n";
+}
+
+// D: a discount (negative) or markup of the line before it.
+void addAdjustment(ReceiptDraft& r, const Object& f)
+{
+    const int64_t d = cents(number(f, "sum"));
+    if (!r.haveLine || r.lastLine + d < 0) {
+        r.refuse(RegisterError::DiscountTooLarge, "sum", money(d));
+        return;
+    }
+    r.total += d;
+    r.byGroup[r.lastGroup] += d;
+    r.lastLine += d;
+    r.tape << "     " << (d < 0 ? "ЗНИЖКА" : "НАДБАВКА") << "  " << money(d) << "\n";
+}
+
+// P: a payment of type 1 to 4.
+void addPayment(ReceiptDraft& r, const Object& f)
+{
+    const int type = static_cast<int>(number(f, "no"));
+    const int64_t sum = cents(number(f, "sum"));
+    if (type < 1 || type > 4 || sum <= 0) {
+        r.refuse(RegisterError::BadPaymentType, "no", std::to_string(type));
+        return;
+    }
+    r.payments[type] += sum;
+    r.tape << "  ОПЛАТА " << type << (type == r.cashType ? " ГОТІВКА" : "") << "  " << money(sum) << "\n";
+}
+
+std::string member(const Object& f, const char* key) { return f.has(key) ? f.get(key).convert<std::string>() : std::string(); }
+
+// Checks every element in order; each refusal names the element's position or value.
+void readElements(ReceiptDraft& r, const Array& elements)
+{
+    for (std::size_t i = 0; i < elements.size(); ++i) {
+        const std::size_t pos = i + 1;
+        const Object::Ptr e = elements.getObject(static_cast<unsigned>(i));
         if (e.isNull() || e->size() != 1 || !e->isObject(e->begin()->first)) {
-            errors->add(errorItem("2", "pos", std::to_string(i + 1)));
+            r.refuse(RegisterError::UnknownDocument, "pos", std::to_string(pos));
             continue;
         }
         const std::string key = e->begin()->first;
         const Object& f = *e->getObject(key);
         try {
-            if (key == "S") {
-                const double qty = number(f, "qty"), price = number(f, "price");
-                const int group = static_cast<int>(number(f, "tax"));
-                const std::string name = f.has("name") ? f.get("name").convert<std::string>() : "";
-                // The line total is quantity (thousandths) x price (cents), rounded to
-                // cents half away from zero; a D element that follows adjusts it.
-                const int64_t product = std::llround(qty * 1000) * std::llround(price * 100);
-                const int64_t sum = (product + (product >= 0 ? 500 : -500)) / 1000;
-                if (qty <= 0 || price < 0 || sum < 0 || name.empty()) {
-                    errors->add(errorItem("14", "pos", std::to_string(i + 1)));
-                    continue;
-                }
-                const TaxGroup* g = findGroup(group);
-                if (!g) {
-                    errors->add(errorItem("10", "tax", std::to_string(group)));
-                    continue;
-                }
-                total += sum;
-                byGroup[group] += sum;
-                lastGroup = group;
-                lastLine = sum;
-                haveLine = true;
-                char qtyText[32];
-                std::snprintf(qtyText, sizeof qtyText, "%.3f", qty);
-                tape << "  " << padRight(name, 20) << "\n     " << qtyText << " x " << money(cents(price)) << " = "
-                     << money(sum) << " " << g->letter << "\n";
-            } else if (key == "D") {
-                const int64_t d = cents(number(f, "sum"));
-                if (!haveLine || lastLine + d < 0) {
-                    errors->add(errorItem("15", "sum", money(d)));
-                    continue;
-                }
-                total += d;
-                byGroup[lastGroup] += d;
-                lastLine += d;
-                tape << "     " << (d < 0 ? "ЗНИЖКА" : "НАДБАВКА") << "  " << money(d) << "\n";
-            } else if (key == "P") {
-                const int type = static_cast<int>(number(f, "no"));
-                const int64_t sum = cents(number(f, "sum"));
-                if (type < 1 || type > 4 || sum <= 0) {
-                    errors->add(errorItem("16", "no", std::to_string(type)));
-                    continue;
-                }
-                payments[type] += sum;
-                tape << "  ОПЛАТА " << type << (type == cashType ? " ГОТІВКА" : "") << "  " << money(sum) << "\n";
-            } else if (key == "N") {
-                tape << "  " << (f.has("cm") ? f.get("cm").convert<std::string>() : std::string()) << "\n";
-            } else if (key == "BC") {
-                tape << "  ||| " << (f.has("code") ? f.get("code").convert<std::string>() : std::string()) << " |||\n";
-            } else {
-                errors->add(errorItem("2", "pos", std::to_string(i + 1)));
-            }
+            if (key == "S") addSaleLine(r, f, pos);
+            else if (key == "D") addAdjustment(r, f);
+            else if (key == "P") addPayment(r, f);
+            else if (key == "N") r.tape << "  " << member(f, "cm") << "\n";
+            else if (key == "BC") r.tape << "  ||| " << member(f, "code") << " |||\n";
+            else r.refuse(RegisterError::UnknownDocument, "pos", std::to_string(pos));
         } catch (const Poco::Exception&) {
-            errors->add(errorItem("14", "pos", std::to_string(i + 1)));
+            r.refuse(RegisterError::BadNumber, "pos", std::to_string(pos));
         }
     }
-    if (errors->size() == 0 && kind != "P") {
-        if (!haveLine) {
-            errors->add(errorItem("13"));
-        } else {
-            if (payments.empty()) payments[cashType] = total;   // no payment given: cash
-            int64_t paidTotal = 0;
-            for (const auto& p : payments) paidTotal += p.second;
-            const int64_t change = paidTotal - total;
-            const int64_t cashPaid = payments.count(cashType) ? payments[cashType] : 0;
-            if (change < 0 || change > cashPaid) errors->add(errorItem("11", "sum", money(total)));
-            else if (kind == "R" && s_->cash < cashPaid - change) errors->add(errorItem("12", "cash", money(s_->cash)));
-            if (errors->size() == 0) {
-                payments[cashType] = cashPaid - change;
-                if (payments[cashType] == 0) payments.erase(cashType);
-                const int sign = kind == "F" ? 1 : -1;
-                s_->cash += sign * (cashPaid - change);
-                for (const auto& g : byGroup) (kind == "F" ? s_->sales : s_->returns)[g.first] += g.second;
-                for (const auto& p : payments) s_->paid[p.first] += sign * p.second;
-                tape << "  СУМА  " << money(total) << "\n";
-                if (change > 0) tape << "  РЕШТА  " << money(change) << "\n";
-                for (const auto& g : byGroup) {
-                    const TaxGroup* tg = findGroup(g.first);
-                    const int64_t tax = std::llround(static_cast<double>(g.second) * tg->rate / (100 + tg->rate));
-                    tape << "  ПДВ " << tg->letter << " " << tg->rate << "%  " << money(tax) << "\n";
-                }
-            }
-        }
-    }
-    if (errors->size() != 0) return Answer{200, errorList(errors)};
+}
 
-    int32_t no = s_->nextNo;
+} // namespace
+
+std::string Register::documentKind(const std::string& body)
+{
+    Document doc;
+    RegisterError error = RegisterError::BadRequest;
+    if (!parseDocument(body, doc, error)) return std::string();
+    return doc.null ? "{}" : doc.kind;
+}
+
+Answer Register::postDocument(const std::string& body)
+{
+    Document doc;
+    RegisterError error = RegisterError::BadRequest;
+    if (!parseDocument(body, doc, error)) return errorAnswer(error);
+    doc.time = now();
+    if (doc.null) return postNullReceipt(doc);
+    if (doc.kind == "L") return postCopy();
+    if (doc.kind == "IO") return postCash(doc);
+    if (doc.kind == "F" || doc.kind == "R" || doc.kind == "P") return postReceipt(doc);
+    return errorAnswer(RegisterError::UnknownDocument);
+}
+
+std::string Register::tapeHeader() const { return "  " + config_.name + "  ЗН " + config_.serial + "\n"; }
+
+int64_t Register::record(const std::string& kind, const Var& content, int32_t no, int64_t time)
+{
+    Object::Ptr r = new Object;
+    const int64_t id = s_->nextId++;
+    r->set("id", id);
+    r->set("no", no);
+    r->set("time", time);
+    r->set(kind, content);
+    s_->journal.push_back(r);
+    while (s_->journal.size() > kJournalLimit) s_->journal.pop_front();
+    if (!s_->shiftOpened) s_->shiftOpened = time;
+    return id;
+}
+
+Answer Register::postNullReceipt(const Document& doc)
+{
+    const int32_t no = s_->nextNo++;
+    const int64_t id = record("F", doc.elements, no, doc.time);
+    ++s_->receipts;
+    std::ostringstream tape;
+    tape << tapeHeader() << "  НУЛЬОВИЙ ЧЕК\n  СУМА                 0.00\n  ЧЕК №" << no << "  " << timeText(doc.time) << "\n";
+    s_->lastReceiptTape = tape.str();
+    tape_.print(tape.str());
+    save();
+    return booked(id, no);
+}
+
+Answer Register::postCopy()
+{
+    if (s_->lastReceiptTape.empty()) return errorAnswer(RegisterError::NoReceiptToCopy);
+    tape_.print("  *** КОПІЯ ***\n" + s_->lastReceiptTape + "  *** КОПІЯ ***\n");
+    return Answer{200, "{}"};
+}
+
+// Cash in (positive sums) or out (negative); the drawer never goes below zero.
+Answer Register::postCash(const Document& doc)
+{
+    int64_t total = 0;
+    for (std::size_t i = 0; i < doc.elements->size(); ++i) {
+        const Object::Ptr e = doc.elements->getObject(static_cast<unsigned>(i));
+        if (e.isNull() || !e->isObject("IO")) return errorAnswer(RegisterError::UnknownDocument);
+        try {
+            total += cents(number(*e->getObject("IO"), "sum"));
+        } catch (const Poco::Exception&) {
+            return errorAnswer(RegisterError::BadNumber);
+        }
+    }
+    if (s_->cash + total < 0) {
+        Array::Ptr errors = new Array;
+        errors->add(errorItem(RegisterError::NotEnoughCash, "cash", money(s_->cash)));
+        return errorList(errors);
+    }
+    s_->cash += total;
+    const int64_t id = record("IO", doc.elements, s_->nextNo, doc.time);
+    std::ostringstream tape;
+    tape << tapeHeader() << (total >= 0 ? "  СЛУЖБОВЕ ВНЕСЕННЯ" : "  СЛУЖБОВА ВИДАЧА") << "\n  СУМА  "
+         << money(total < 0 ? -total : total) << "\n  В СКРИНЬЦІ  " << money(s_->cash) << "\n  " << timeText(doc.time)
+         << "\n";
+    tape_.print(tape.str());
+    save();
+    return Answer{200, "{\"id\":" + std::to_string(id) + "}"};
+}
+
+Answer Register::postReceipt(const Document& doc)
+{
+    const bool family707 = config_.model.find("707") != std::string::npos;
+    Receipt r(family707 ? 1 : 4);
+    const std::string& kind = doc.kind;
+    r.tape << tapeHeader() << (kind == "F" ? "  ПРОДАЖ\n" : kind == "R" ? "  ПОВЕРНЕННЯ\n" : "  НЕФІСКАЛЬНИЙ ЧЕК\n");
+    readElements(r, *doc.elements);
+    if (r.ok() && kind != "P") settle(kind, r);
+    if (!r.ok()) return errorList(r.errors);
+
+    const int32_t no = s_->nextNo;
     if (kind != "P") {
         ++s_->nextNo;
         ++s_->receipts;
     }
-    record(kind, elements, no);
-    tape << "  " << (kind == "P" ? "" : "ЧЕК №" + std::to_string(no) + "  ") << timeText(t) << "\n";
-    if (kind != "P") s_->lastReceiptTape = tape.str();
-    tape_.print(tape.str());
+    const int64_t id = record(kind, doc.elements, no, doc.time);
+    r.tape << "  " << (kind == "P" ? "" : "ЧЕК №" + std::to_string(no) + "  ") << timeText(doc.time) << "\n";
+    if (kind != "P") s_->lastReceiptTape = r.tape.str();
+    tape_.print(r.tape.str());
     save();
-    return Answer{200, "{\"id\":" + std::to_string(s_->nextId - 1) + ",\"no\":" + std::to_string(no) + "}"};
+    return booked(id, no);
+}
+
+// A fiscal receipt's payments: cash when none was given; they must cover the total, change
+// comes only from cash, and a return can't pay out more cash than the drawer holds. When
+// they do, the receipt is booked into the shift totals and the drawer.
+void Register::settle(const std::string& kind, Receipt& r)
+{
+    if (!r.haveLine) {
+        r.refuse(RegisterError::EmptyReceipt);
+        return;
+    }
+    auto& payments = r.payments;
+    if (payments.empty()) payments[r.cashType] = r.total;
+    int64_t paidTotal = 0;
+    for (const auto& p : payments) paidTotal += p.second;
+    const int64_t change = paidTotal - r.total;
+    const int64_t cashPaid = payments.count(r.cashType) ? payments[r.cashType] : 0;
+    if (change < 0 || change > cashPaid) r.refuse(RegisterError::PaymentShort, "sum", money(r.total));
+    else if (kind == "R" && s_->cash < cashPaid - change)
+        r.refuse(RegisterError::NotEnoughCash, "cash", money(s_->cash));
+    if (!r.ok()) return;
+
+    payments[r.cashType] = cashPaid - change;
+    if (payments[r.cashType] == 0) payments.erase(r.cashType);
+    const int sign = kind == "F" ? 1 : -1;
+    s_->cash += sign * (cashPaid - change);
+    for (const auto& g : r.byGroup) (kind == "F" ? s_->sales : s_->returns)[g.first] += g.second;
+    for (const auto& p : payments) s_->paid[p.first] += sign * p.second;
+    r.tape << "  СУМА  " << money(r.total) << "\n";
+    if (change > 0) r.tape << "  РЕШТА  " << money(change) << "\n";
+    for (const auto& g : r.byGroup) {
+        const TaxGroup* tg = findGroup(g.first);
+        const int64_t tax = std::llround(static_cast<double>(g.second) * tg->rate / (100 + tg->rate));
+        r.tape << "  ПДВ " << tg->letter << " " << tg->rate << "%  " << money(tax) << "\n";
+    }
 }
 
 Answer Register::report(const std::string& query)
 {
     std::ostringstream tape;
-    const std::string header = "  " + config_.name + "  ЗН " + config_.serial + "\n";
+    const std::string header = tapeHeader();
     auto totals = [&]() {
         for (const auto& g : kTaxGroups) {
             const int64_t sale = s_->sales.count(g.id) ? s_->sales[g.id] : 0;
@@ -459,13 +597,7 @@ Answer Register::report(const std::string& query)
         Object::Ptr content = new Object;
         content->set("no", z);
         content->set("receipts", s_->receipts);
-        Object::Ptr r = new Object;
-        r->set("id", s_->nextId++);
-        r->set("no", s_->nextNo);
-        r->set("time", t);
-        r->set("Z", content);
-        s_->journal.push_back(r);
-        while (s_->journal.size() > kJournalLimit) s_->journal.pop_front();
+        record("Z", content, s_->nextNo, t);
         s_->sales.clear();
         s_->returns.clear();
         s_->paid.clear();
@@ -474,7 +606,7 @@ Answer Register::report(const std::string& query)
     } else if (query == "20" || query == "21") {
         tape << header << (query == "20" ? "  X-ЗВІТ ПО ТОВАРАХ\n" : "  Z-ЗВІТ ПО ТОВАРАХ\n");
     } else {
-        return Answer{200, errorAnswer("3")};
+        return errorAnswer(RegisterError::UnknownReport);
     }
     tape << "  " << timeText(t) << "\n";
     tape_.print(tape.str());
@@ -485,22 +617,22 @@ Answer Register::report(const std::string& query)
 Answer Register::fmReport(const std::string& query)
 {
     Poco::StringTokenizer parts(query, "&");
-    if (parts.count() != 5) return Answer{200, errorAnswer("18")};
+    if (parts.count() != 5) return errorAnswer(RegisterError::BadReportParameters);
     int kind = 0;
-    if (!Poco::NumberParser::tryParse(parts[0], kind) || kind < 1 || kind > 4) return Answer{200, errorAnswer("18")};
+    if (!Poco::NumberParser::tryParse(parts[0], kind) || kind < 1 || kind > 4) return errorAnswer(RegisterError::BadReportParameters);
     std::string from, to;
     if (kind == 1 || kind == 3) {
         from = parts[1];
         to = parts[2];
-        if (from.empty() || to.empty()) return Answer{200, errorAnswer("18")};
+        if (from.empty() || to.empty()) return errorAnswer(RegisterError::BadReportParameters);
     } else {
         int a = 0, b = 0;
         if (!Poco::NumberParser::tryParse(parts[3], a) || !Poco::NumberParser::tryParse(parts[4], b) || a < 1 || a > b)
-            return Answer{200, errorAnswer("18")};
+            return errorAnswer(RegisterError::BadReportParameters);
         from = "Z" + std::to_string(a);
         to = "Z" + std::to_string(b);
     }
-    tape_.print("  " + config_.name + "  ЗН " + config_.serial + "\n  " + (kind <= 2 ? "ПОВНИЙ" : "СКОРОЧЕНИЙ") +
+    tape_.print(tapeHeader() + "  " + (kind <= 2 ? "ПОВНИЙ" : "СКОРОЧЕНИЙ") +
                 " ЗВІТ ФП " + from + " - " + to + "\n  " + timeText(now()) + "\n");
     return Answer{200, "{}"};
 }
@@ -526,20 +658,20 @@ Answer Register::screen(const std::string& method, const std::string& body)
     try {
         Poco::JSON::Parser parser;
         const Var v = parser.parse(body);
-        if (v.type() != typeid(Array::Ptr)) return Answer{200, errorAnswer("1A")};
+        if (v.type() != typeid(Array::Ptr)) return errorAnswer(RegisterError::BadDisplayData);
         const Array::Ptr list = v.extract<Array::Ptr>();
         auto display = s_->display;
         for (std::size_t i = 0; i < list->size(); ++i) {
             const Object::Ptr line = list->getObject(static_cast<unsigned>(i));
-            if (line.isNull()) return Answer{200, errorAnswer("1A")};
+            if (line.isNull()) return errorAnswer(RegisterError::BadDisplayData);
             const int id = line->getValue<int>("id");
-            if (id < 1 || id > kDisplayLines) return Answer{200, errorAnswer("1A")};
+            if (id < 1 || id > kDisplayLines) return errorAnswer(RegisterError::BadDisplayData);
             display[id - 1] = {line->has("align") ? line->getValue<std::string>("align") : "l",
                                line->has("str") ? line->getValue<std::string>("str") : ""};
         }
         s_->display = display;
     } catch (const Poco::Exception&) {
-        return Answer{200, errorAnswer("1A")};
+        return errorAnswer(RegisterError::BadDisplayData);
     }
     std::string out = "  +" + std::string(config_.displayWidth, '-') + "+\n";
     for (const auto& l : s_->display) out += "  |" + padRight(l.second, config_.displayWidth) + "|\n";

@@ -12,12 +12,15 @@
 #include <Poco/Net/HTTPBasicCredentials.h>
 #include <Poco/Net/HTTPRequestHandler.h>
 #include <Poco/Net/HTTPRequestHandlerFactory.h>
-#include <Poco/Net/HTTPServer.h>
+#include <Poco/Net/HTTPServerConnection.h>
 #include <Poco/Net/HTTPServerParams.h>
+#include <Poco/Net/HTTPServerSession.h>
 #include <Poco/Net/HTTPServerRequest.h>
 #include <Poco/Net/HTTPServerRequestImpl.h>
 #include <Poco/Net/HTTPServerResponse.h>
 #include <Poco/Net/ServerSocket.h>
+#include <Poco/Net/TCPServer.h>
+#include <Poco/Net/TCPServerConnectionFactory.h>
 #include <Poco/Random.h>
 #include <Poco/String.h>
 #include <Poco/ThreadPool.h>
@@ -38,6 +41,8 @@ namespace {
 
 constexpr std::size_t kMaxRequestBody = 1024 * 1024;
 constexpr std::size_t kRequestLog = 1000;
+constexpr std::size_t kConnectionLog = 1000;
+constexpr std::size_t kNonces = 256;
 const char kRealm[] = "Oltra";
 
 std::string md5(const std::string& text)
@@ -58,6 +63,29 @@ const typename Map::mapped_type* lookup(const Map& map, const std::string& path)
 
 bool matches(const std::set<std::string>& set, const std::string& path) { return set.count(path) || set.count("*"); }
 
+std::string htmlPage(int status, const std::string& reason)
+{
+    return "<html><head><title>" + std::to_string(status) + " " + reason + "</title></head><body><h1>" + reason +
+           "</h1></body></html>";
+}
+
+// One connection as the server sees it. Its handler thread reaches it through `current`.
+struct ConnectionState {
+    std::shared_ptr<ConnectionCount> count;
+    uint64_t generation = 0;   // of the traffic count it is listed in
+};
+thread_local ConnectionState* current = nullptr;
+
+enum class Login { Accepted, Refused, Stale };
+
+// A Digest nonce given in a challenge.
+struct Nonce {
+    std::string value;
+    std::chrono::steady_clock::time_point issued;
+    int uses = 0;
+    uint64_t lastNc = 0;
+};
+
 } // namespace
 
 struct Simulator::Impl {
@@ -70,14 +98,20 @@ struct Simulator::Impl {
     Tape tape;
     Tape requestLog;
     Register reg;
-    mutable std::mutex mutex;            // guards faults, requests, nonces
+    mutable std::mutex mutex;            // guards faults, requests, nonces, traffic
     Faults faults;
     std::deque<Request> requests;
-    std::deque<std::string> nonces;
+    std::deque<Nonce> nonces;
+    std::set<std::string> challenged;    // client hosts sent a Basic challenge that no login used yet
+    Traffic totals;                      // its perConnection stays empty: see connections
+    uint64_t lastConnection = 0;
+    uint64_t generation = 0;             // of the traffic count, advanced when it is cleared
+    std::deque<std::shared_ptr<ConnectionCount>> connections;
     Poco::Random random;
 
     Poco::ThreadPool pool{2, 16};
-    std::unique_ptr<Poco::Net::HTTPServer> server;
+    std::unique_ptr<Poco::Net::TCPServer> server;
+    Poco::Net::HTTPRequestHandlerFactory::Ptr handlers;
     uint16_t port = 0;
     std::atomic<bool> stopping{false};
     std::mutex waitMutex;
@@ -91,90 +125,157 @@ struct Simulator::Impl {
         waitCv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return stopping.load(); });
     }
 
+    void openConnection(ConnectionState& conn)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        ++totals.connections;
+        list(conn, ++lastConnection);
+    }
+
+    // Lists a connection in the current traffic count, its counts from zero.
+    void list(ConnectionState& conn, uint64_t id)
+    {
+        conn.count = std::make_shared<ConnectionCount>();
+        conn.count->id = id;
+        conn.generation = generation;
+        connections.push_back(conn.count);
+        if (connections.size() > kConnectionLog) connections.pop_front();
+    }
+
+    // Returns the connection's count of requests, this one included.
+    uint64_t countRequest(ConnectionState& conn)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        // A connection opened before the count was cleared joins it on its next request.
+        if (conn.generation != generation) list(conn, conn.count->id);
+        ++totals.requests;
+        return ++conn.count->requests;
+    }
+
+    void countUnauthorised(ConnectionState& conn)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        ++totals.unauthorised;
+        ++conn.count->unauthorised;
+    }
+
     std::string newNonce()
     {
         std::lock_guard<std::mutex> lock(mutex);
         std::ostringstream n;
         n << std::hex << random.next() << random.next() << random.next() << random.next();
-        nonces.push_back(n.str());
-        if (nonces.size() > 256) nonces.pop_front();
+        nonces.push_back(Nonce{n.str(), std::chrono::steady_clock::now(), 0, 0});
+        if (nonces.size() > kNonces) nonces.pop_front();
         return n.str();
     }
 
-    bool knownNonce(const std::string& nonce) const
+    // Takes one use of a nonce whose answer was right, when its lifetime allows it.
+    Login useNonce(const std::string& value, const std::string& ncText, const Faults& f)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        for (auto& n : nonces) {
+            if (n.value != value) continue;
+            if (!f.preemptive) {
+                if (n.uses > 0) return Login::Stale;
+            } else {
+                const auto age = std::chrono::steady_clock::now() - n.issued;
+                if (f.nonceUses > 0 && n.uses >= f.nonceUses) return Login::Stale;
+                if (f.nonceSeconds > 0 && age >= std::chrono::seconds(f.nonceSeconds)) return Login::Stale;
+                if (!ncText.empty()) {
+                    uint64_t nc = 0;
+                    try {
+                        nc = std::stoull(ncText, nullptr, 16);
+                    } catch (const std::exception&) {
+                        return Login::Refused;
+                    }
+                    if (nc <= n.lastNc) return Login::Stale;
+                    n.lastNc = nc;
+                }
+            }
+            ++n.uses;
+            return Login::Accepted;
+        }
+        return Login::Refused;
+    }
+
+    bool knownNonce(const std::string& value) const
     {
         std::lock_guard<std::mutex> lock(mutex);
         for (const auto& n : nonces)
-            if (n == nonce) return true;
+            if (n.value == value) return true;
         return false;
     }
 
-    bool authorised(const Poco::Net::HTTPServerRequest& request, bool always401)
+    Login login(const Poco::Net::HTTPServerRequest& request, const Faults& f)
     {
-        if (always401) return false;
-        if (config.auth == Auth::None) return true;
-        if (!request.hasCredentials()) return false;
+        if (f.always401) return Login::Refused;
+        if (config.auth == Auth::None) return Login::Accepted;
+        if (!request.hasCredentials()) return Login::Refused;
         std::string scheme, info;
         request.getCredentials(scheme, info);
         try {
             if (config.auth == Auth::Basic) {
-                if (Poco::icompare(scheme, "Basic") != 0) return false;
+                if (Poco::icompare(scheme, "Basic") != 0) return Login::Refused;
                 const Poco::Net::HTTPBasicCredentials basic(info);
-                return basic.getUsername() == config.user && basic.getPassword() == config.password;
+                if (basic.getUsername() != config.user || basic.getPassword() != config.password) return Login::Refused;
+                // Without a challenge pending for the client, the credentials came before it.
+                std::lock_guard<std::mutex> lock(mutex);
+                if (!challenged.erase(request.clientAddress().host().toString()) && !f.preemptive) return Login::Refused;
+                return Login::Accepted;
             }
-            if (Poco::icompare(scheme, "Digest") != 0) return false;
+            if (Poco::icompare(scheme, "Digest") != 0) return Login::Refused;
             const Poco::Net::HTTPAuthenticationParams p(info);
-            if (p.get("username", "") != config.user || p.get("realm", "") != kRealm) return false;
-            if (!knownNonce(p.get("nonce", "")) || p.get("uri", "") != request.getURI()) return false;
+            if (p.get("username", "") != config.user || p.get("realm", "") != kRealm) return Login::Refused;
+            if (!knownNonce(p.get("nonce", "")) || p.get("uri", "") != request.getURI()) return Login::Refused;
             const std::string ha1 = md5(config.user + ":" + kRealm + ":" + config.password);
             const std::string ha2 = md5(request.getMethod() + ":" + p.get("uri"));
             const std::string expected =
                 p.has("qop") ? md5(ha1 + ":" + p.get("nonce") + ":" + p.get("nc", "") + ":" + p.get("cnonce", "") + ":" +
                                    p.get("qop") + ":" + ha2)
                              : md5(ha1 + ":" + p.get("nonce") + ":" + ha2);
-            return p.get("response", "") == expected;
+            if (p.get("response", "") != expected) return Login::Refused;
+            return useNonce(p.get("nonce"), p.has("qop") ? p.get("nc", "") : std::string(), f);
         } catch (const Poco::Exception&) {
-            return false;
+            return Login::Refused;
         }
     }
 
-    void serve(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response)
+    void challenge(const Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response, bool stale,
+                   ConnectionState& conn)
     {
-        // Read the body, bounded.
-        std::string body;
-        {
-            std::istream& in = request.stream();
-            char chunk[8192];
-            while (in) {
-                in.read(chunk, sizeof chunk);
-                const std::size_t n = static_cast<std::size_t>(in.gcount());
-                if (n == 0) break;
-                if (body.size() + n > kMaxRequestBody) {
-                    response.setStatusAndReason(Poco::Net::HTTPResponse::HTTP_REQUEST_ENTITY_TOO_LARGE);
-                    response.setKeepAlive(false);
-                    response.send() << "{\"err\":\"1\"}";
-                    return;
-                }
-                body.append(chunk, n);
-            }
+        countUnauthorised(conn);
+        if (config.auth == Auth::Basic) {
+            std::lock_guard<std::mutex> lock(mutex);
+            challenged.insert(request.clientAddress().host().toString());
         }
-        const Faults f = snapshot();
-        if (!authorised(request, f.always401)) {
-            std::string challenge = config.auth == Auth::Basic
-                                        ? std::string("Basic realm=\"") + kRealm + "\""
-                                        : std::string("Digest realm=\"") + kRealm + "\", qop=\"auth\", nonce=\"" +
-                                              newNonce() + "\", opaque=\"" + md5(config.serial) + "\", algorithm=MD5";
-            response.set("WWW-Authenticate", challenge);
-            response.setStatusAndReason(Poco::Net::HTTPResponse::HTTP_UNAUTHORIZED);
-            response.setContentType("text/html");
-            const std::string page = "<html><body>401 Unauthorized</body></html>";
-            response.setContentLength(static_cast<std::streamsize>(page.size()));
-            response.send() << page;
-            return;
-        }
-        const Poco::URI uri(request.getURI());
-        const std::string path = uri.getPath();
-        const std::string query = uri.getRawQuery();
+        const std::string challenge =
+            config.auth == Auth::Basic
+                ? std::string("Basic realm=\"") + kRealm + "\""
+                : std::string("Digest realm=\"") + kRealm + "\", qop=\"auth\", nonce=\"" + newNonce() + "\", opaque=\"" +
+                      md5(config.serial) + "\", algorithm=MD5" + (stale ? ", stale=true" : "");
+        response.set("WWW-Authenticate", challenge);
+        response.setStatusAndReason(Poco::Net::HTTPResponse::HTTP_UNAUTHORIZED);
+        response.setContentType("text/html");
+        const std::string page = "<html><body>401 Unauthorized</body></html>";
+        response.setContentLength(static_cast<std::streamsize>(page.size()));
+        response.send() << page;
+    }
+
+    static Poco::Net::StreamSocket socketOf(Poco::Net::HTTPServerRequest& request)
+    {
+        return static_cast<Poco::Net::HTTPServerRequestImpl&>(request).socket();
+    }
+
+    // Ends the connection with a TCP reset, leaving the request unanswered.
+    static void resetConnection(Poco::Net::HTTPServerRequest& request)
+    {
+        Poco::Net::StreamSocket socket = socketOf(request);
+        socket.setLinger(true, 0);
+        socket.close();
+    }
+
+    void record(const Poco::Net::HTTPServerRequest& request, const std::string& body)
+    {
         {
             std::lock_guard<std::mutex> lock(mutex);
             requests.push_back(Request{request.getMethod(), request.getURI(), body});
@@ -189,32 +290,99 @@ struct Simulator::Impl {
             line.stringify(text);
             requestLog.print(text.str() + "\n");
         }
+    }
+
+    // Reads the body, bounded; false (and answered) when it is too long.
+    static bool readBody(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response,
+                         std::string& body)
+    {
+        std::istream& in = request.stream();
+        char chunk[8192];
+        while (in) {
+            in.read(chunk, sizeof chunk);
+            const std::size_t n = static_cast<std::size_t>(in.gcount());
+            if (n == 0) break;
+            if (body.size() + n > kMaxRequestBody) {
+                response.setStatusAndReason(Poco::Net::HTTPResponse::HTTP_REQUEST_ENTITY_TOO_LARGE);
+                response.setKeepAlive(false);
+                response.send() << "{\"err\":\"1\"}";
+                return false;
+            }
+            body.append(chunk, n);
+        }
+        return true;
+    }
+
+    void serve(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response)
+    {
+        ConnectionState single;   // a request reaching here outside a counted connection
+        if (!current) openConnection(single);
+        ConnectionState& conn = current ? *current : single;
+        std::string body;
+        if (!readBody(request, response, body)) return;
+        const uint64_t onConnection = countRequest(conn);
+        const Faults f = snapshot();
+        if (f.notRegister) {
+            const auto status = static_cast<Poco::Net::HTTPResponse::HTTPStatus>(f.notRegister);
+            response.setStatusAndReason(status);
+            response.setContentType("text/html");
+            const std::string page = htmlPage(f.notRegister, response.getReason());
+            response.setContentLength(static_cast<std::streamsize>(page.size()));
+            response.send() << page;
+            return;
+        }
+        if (f.resetAfter >= 0 && onConnection > static_cast<uint64_t>(f.resetAfter)) {
+            resetConnection(request);
+            return;
+        }
+        const Login login = this->login(request, f);
+        if (login != Login::Accepted) {
+            challenge(request, response, login == Login::Stale, conn);
+            return;
+        }
+        const Poco::URI uri(request.getURI());
+        const std::string path = uri.getPath();
+        const std::string query = uri.getRawQuery();
+        record(request, body);
+        const bool post = request.getMethod() == "POST" && path == "/cgi/chk";
+        if (post && !f.foreignDocument.empty()) reg.handle("POST", "/cgi/chk", "", f.foreignDocument);
+        if (matches(f.reset, path)) {
+            resetConnection(request);
+            return;
+        }
         if (const int* ms = lookup(f.delayMs, path)) pause(*ms);
         if (stopping) return;
 
+        const std::string kind = post ? Register::documentKind(body) : std::string();
+        const bool document = kind == "F" || kind == "R" || kind == "P" || kind == "IO";
         Answer a;
-        if (const int* status = lookup(f.status, path)) {
+        std::string contentType = "application/json; charset=utf-8";
+        std::string reason;
+        if (document && f.documentStatus) {
+            a.status = f.documentStatus;
+            reason = f.documentReason.empty()
+                         ? Poco::Net::HTTPResponse::getReasonForStatus(static_cast<Poco::Net::HTTPResponse::HTTPStatus>(a.status))
+                         : f.documentReason;
+            a.body = htmlPage(a.status, reason);
+            contentType = "text/html";
+        } else if (document && f.documentAnswer != Faults::BadAnswer::None) {
+            if (f.documentAnswerBooked) a = reg.handle(request.getMethod(), path, query, body);
+            a.status = 200;
+            a.body = badAnswer(f.documentAnswer, f.documentAnswerBooked ? a.body : std::string());
+            if (f.documentAnswer == Faults::BadAnswer::Html) contentType = "text/html";
+        } else if (const int* status = lookup(f.status, path)) {
             a.status = *status;
             a.body = "<html><body>" + std::to_string(*status) + "</body></html>";
         } else {
             a = reg.handle(request.getMethod(), path, query, body);
             if (matches(f.dropAfter, path)) {
                 // The request was carried out; its answer is lost.
-                static_cast<Poco::Net::HTTPServerRequestImpl&>(request).socket().shutdown();
+                socketOf(request).shutdown();
                 return;
             }
             if (const int* ms = lookup(f.stallAfterMs, path)) pause(*ms);
             if (stopping) return;
-            if (const std::string* code = lookup(f.err, path)) a.body = "{\"err\":\"" + *code + "\"}";
-            if (const auto* codes = lookup(f.errArray, path)) {
-                a.body = "{\"err\":[";
-                for (std::size_t i = 0; i < codes->size(); ++i)
-                    a.body += (i ? ",{\"e\":\"" : "{\"e\":\"") + (*codes)[i] + "\"}";
-                a.body += "]}";
-            }
-            if (matches(f.malformed, path)) a.body = a.body.substr(0, a.body.size() / 2) + ",,{";
-            if (const std::size_t* size = lookup(f.oversize, path))
-                if (a.body.size() < *size) a.body.append(*size - a.body.size(), ' ');
+            answerFaults(f, path, a);
         }
         if (f.bom) a.body = "\xEF\xBB\xBF" + a.body;
         if (f.deflate) {
@@ -227,10 +395,84 @@ struct Simulator::Impl {
             a.body = packed.str();
             response.set("Content-Encoding", "deflate");
         }
-        response.setStatusAndReason(static_cast<Poco::Net::HTTPResponse::HTTPStatus>(a.status));
-        response.setContentType("application/json; charset=utf-8");
+        const auto status = static_cast<Poco::Net::HTTPResponse::HTTPStatus>(a.status);
+        if (reason.empty()) response.setStatusAndReason(status);
+        else response.setStatusAndReason(status, reason);
+        response.setContentType(contentType);
         response.setContentLength(static_cast<std::streamsize>(a.body.size()));
-        response.send().write(a.body.data(), static_cast<std::streamsize>(a.body.size()));
+        send(request, response, a.body, f, path);
+    }
+
+    // The answer switches that rewrite a register answer.
+    static void answerFaults(const Faults& f, const std::string& path, Answer& a)
+    {
+        if (const std::string* code = lookup(f.err, path)) a.body = "{\"err\":\"" + *code + "\"}";
+        if (const auto* codes = lookup(f.errArray, path)) {
+            a.body = "{\"err\":[";
+            for (std::size_t i = 0; i < codes->size(); ++i)
+                a.body += (i ? ",{\"e\":\"" : "{\"e\":\"") + (*codes)[i] + "\"}";
+            a.body += "]}";
+        }
+        if (matches(f.malformed, path)) a.body = broken(a.body);
+        if (const std::size_t* size = lookup(f.oversize, path))
+            if (a.body.size() < *size) a.body.append(*size - a.body.size(), ' ');
+    }
+
+    static std::string broken(const std::string& json) { return json.substr(0, json.size() / 2) + ",,{"; }
+
+    // What stands in for a document's answer: built around the register's own answer when
+    // the document was carried out.
+    static std::string badAnswer(Faults::BadAnswer kind, const std::string& answer)
+    {
+        switch (kind) {
+        case Faults::BadAnswer::Html: return htmlPage(200, "OK");
+        case Faults::BadAnswer::Array: return "[" + answer + "]";
+        case Faults::BadAnswer::Broken: return answer.empty() ? std::string("{\"id\":") : broken(answer);
+        case Faults::BadAnswer::None: break;
+        }
+        return answer;
+    }
+
+    // Sends the head and body, paced or cut when a fault asks for it.
+    void send(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response, const std::string& body,
+              const Faults& f, const std::string& path)
+    {
+        const Faults::Drip* drip = lookup(f.drip, path);
+        const int* stall = lookup(f.stallBodyMs, path);
+        if (!drip && !stall) {
+            response.send().write(body.data(), static_cast<std::streamsize>(body.size()));
+            return;
+        }
+        // Written here rather than through the response: the connection closes afterwards.
+        response.setKeepAlive(false);
+        std::ostringstream headText;
+        response.write(headText);
+        const std::string head = headText.str();
+        Poco::Net::StreamSocket socket = socketOf(request);
+        if (drip) {
+            if (!write(socket, head, drip->head ? drip->ms : 0)) return;
+            write(socket, body, drip->body ? drip->ms : 0);
+            return;
+        }
+        const std::size_t half = body.size() / 2 + body.size() % 2;
+        if (!write(socket, head + body.substr(0, half), 0)) return;
+        pause(*stall);
+        if (!stopping) write(socket, body.substr(half), 0);
+    }
+
+    // Writes text, one byte every ms when ms > 0; false when stopped.
+    bool write(Poco::Net::StreamSocket& socket, const std::string& text, int ms)
+    {
+        std::size_t done = 0;
+        while (done < text.size()) {
+            if (stopping) return false;
+            const std::size_t n = ms > 0 ? 1 : text.size() - done;
+            const int sent = socket.sendBytes(text.data() + done, static_cast<int>(n), MSG_NOSIGNAL);
+            if (sent <= 0) return false;
+            done += static_cast<std::size_t>(sent);
+            if (ms > 0 && done < text.size()) pause(ms);
+        }
+        return !stopping;
     }
 
     Faults snapshot() const
@@ -309,8 +551,54 @@ public:
     {
         return new Handler(impl_);
     }
+    // Shuts the open connections down, their answers unsent.
+    void abortConnections() { serverStopped(this, true); }
 
 private:
+    Simulator::Impl& impl_;
+};
+
+// An HTTP connection that counts its requests: its thread's handlers find it in `current`.
+class Connection : public Poco::Net::HTTPServerConnection {
+public:
+    Connection(const Poco::Net::StreamSocket& socket, Poco::Net::HTTPServerParams::Ptr params,
+               Poco::Net::HTTPRequestHandlerFactory::Ptr factory, Simulator::Impl& impl)
+        : HTTPServerConnection(socket, params, factory), impl_(impl)
+    {
+    }
+    void run() override
+    {
+        ConnectionState state;
+        impl_.openConnection(state);
+        current = &state;
+        try {
+            HTTPServerConnection::run();
+        } catch (...) {
+            current = nullptr;
+            throw;
+        }
+        current = nullptr;
+    }
+
+private:
+    Simulator::Impl& impl_;
+};
+
+class ConnectionFactory : public Poco::Net::TCPServerConnectionFactory {
+public:
+    ConnectionFactory(Poco::Net::HTTPServerParams::Ptr params, Poco::Net::HTTPRequestHandlerFactory::Ptr handlers,
+                      Simulator::Impl& impl)
+        : params_(params), handlers_(handlers), impl_(impl)
+    {
+    }
+    Poco::Net::TCPServerConnection* createConnection(const Poco::Net::StreamSocket& socket) override
+    {
+        return new Connection(socket, params_, handlers_, impl_);
+    }
+
+private:
+    Poco::Net::HTTPServerParams::Ptr params_;
+    Poco::Net::HTTPRequestHandlerFactory::Ptr handlers_;
     Simulator::Impl& impl_;
 };
 
@@ -333,7 +621,9 @@ void Simulator::start()
     params->setKeepAlive(true);
     params->setKeepAliveTimeout(Poco::Timespan(10, 0));
     params->setTimeout(Poco::Timespan(10, 0));
-    d.server = std::make_unique<Poco::Net::HTTPServer>(new Factory(d), d.pool, socket, params);
+    d.handlers = new Factory(d);
+    d.server = std::make_unique<Poco::Net::TCPServer>(new ConnectionFactory(params, d.handlers, d), d.pool, socket,
+                                                      params);
     d.server->start();
 
     if (d.config.ssdp) {
@@ -358,7 +648,8 @@ void Simulator::stop()
     d.waitCv.notify_all();
     if (d.ssdpThread.joinable()) d.ssdpThread.join();
     if (d.server) {
-        d.server->stopAll(true);
+        d.server->stop();
+        static_cast<Factory&>(*d.handlers).abortConnections();
         d.server.reset();
         d.pool.joinAll();
     }
@@ -386,6 +677,27 @@ void Simulator::clearRequests()
 {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     impl_->requests.clear();
+}
+
+Traffic Simulator::traffic() const
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    Traffic t = impl_->totals;
+    for (const auto& c : impl_->connections) t.perConnection.push_back(*c);
+    return t;
+}
+
+void Simulator::clearTraffic()
+{
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->totals = Traffic();
+    impl_->connections.clear();
+    ++impl_->generation;
+}
+
+std::string Simulator::bookForeign(const std::string& document)
+{
+    return impl_->reg.handle("POST", "/cgi/chk", "", document).body;
 }
 
 } // namespace netsim

@@ -2,6 +2,7 @@
 // directory, tape, and fault switches. Talks plain HTTP through POCO.
 #include "netsim.h"
 #include "child_process.h"
+#include "netsim_calls.h"
 #include "test_files.h"
 
 #include <Poco/File.h>
@@ -17,70 +18,8 @@
 
 namespace {
 
+using namespace netsimtest;
 using testsupport::readFile;
-
-struct Reply {
-    int status = 0;
-    std::string body;
-    std::string encoding;
-};
-
-// One request; answers a challenge with the given credentials (none when user is empty).
-Reply call(uint16_t port, const std::string& method, const std::string& target, const std::string& body = "",
-           const std::string& user = "", const std::string& password = "")
-{
-    Poco::Net::HTTPClientSession session("127.0.0.1", port);
-    session.setTimeout(Poco::Timespan(5, 0));
-    Poco::Net::HTTPRequest request(method, target, Poco::Net::HTTPMessage::HTTP_1_1);
-    request.setContentLength(static_cast<std::streamsize>(body.size()));
-    Poco::Net::HTTPResponse response;
-    session.sendRequest(request) << body;
-    std::istream* in = &session.receiveResponse(response);
-    if (response.getStatus() == Poco::Net::HTTPResponse::HTTP_UNAUTHORIZED && !user.empty()) {
-        Poco::NullOutputStream skip;
-        Poco::StreamCopier::copyStream(*in, skip);
-        Poco::Net::HTTPCredentials credentials(user, password);
-        credentials.authenticate(request, response);
-        session.sendRequest(request) << body;
-        response = Poco::Net::HTTPResponse();
-        in = &session.receiveResponse(response);
-    }
-    Reply r;
-    r.status = response.getStatus();
-    r.encoding = response.get("Content-Encoding", "");
-    Poco::StreamCopier::copyToString(*in, r.body);
-    return r;
-}
-
-std::string get(uint16_t port, const std::string& target) { return call(port, "GET", target).body; }
-std::string post(uint16_t port, const std::string& target, const std::string& body)
-{
-    return call(port, "POST", target, body).body;
-}
-
-netsim::Config plain()
-{
-    netsim::Config c;
-    c.auth = netsim::Auth::None;
-    c.clock = "2026-12-08 10:00:00";
-    return c;
-}
-
-// A sale of `qty` x `price` in group `tax`, paid with the given P elements.
-std::string sale(const std::string& kind, double qty, double price, int tax, const std::string& payments)
-{
-    char item[200];
-    std::snprintf(item, sizeof item, "{\"S\":{\"code\":1,\"name\":\"Товар\",\"qty\":%.3f,\"price\":%.2f,\"dep\":1,\"grp\":1,\"tax\":%d}}",
-                  qty, price, tax);
-    return "{\"" + kind + "\":[" + item + (payments.empty() ? "" : "," + payments) + "]}";
-}
-
-std::string payment(int no, double sum)
-{
-    char p[80];
-    std::snprintf(p, sizeof p, "{\"P\":{\"no\":%d, \"sum\" : %.2f}}", no, sum);
-    return p;
-}
 
 TEST(NetsimCommandLine, HelpErrorsAndALifeCycle)
 {
@@ -91,12 +30,17 @@ TEST(NetsimCommandLine, HelpErrorsAndALifeCycle)
         const std::string text = readFile(out);
         for (const char* option : {"--port", "--bind", "--ready-file", "--auth", "--ssdp", "--tape", "--state-dir",
                                    "--clock", "--delay", "--status", "--malformed", "--err", "--err-array",
-                                   "--always-401", "--deflate", "--bom"})
+                                   "--always-401", "--deflate", "--bom", "--stall-body", "--drip", "--reset",
+                                   "--reset-after", "--not-a-register", "--document-answer", "--document-status",
+                                   "--foreign-document", "--preemptive", "--nonce-uses", "--nonce-seconds"})
             EXPECT_NE(text.find(option), std::string::npos) << option;
     }
     for (const std::vector<std::string>& bad :
          {std::vector<std::string>{NETSIM_PATH, "--frobnicate"}, {NETSIM_PATH, "--port", "70000"},
-          {NETSIM_PATH, "--clock", "yesterday"}, {NETSIM_PATH, "--auth", "ntlm"}, {NETSIM_PATH, "--delay", "/x"}}) {
+          {NETSIM_PATH, "--clock", "yesterday"}, {NETSIM_PATH, "--auth", "ntlm"}, {NETSIM_PATH, "--delay", "/x"},
+          {NETSIM_PATH, "--drip", "/x=5:tail"}, {NETSIM_PATH, "--not-a-register", "302"},
+          {NETSIM_PATH, "--document-answer", "xml"}, {NETSIM_PATH, "--document-status", "ok:Fine"},
+          {NETSIM_PATH, "--foreign-document", "[1]"}, {NETSIM_PATH, "--nonce-uses", "0"}}) {
         testsupport::Child child(bad, out);
         EXPECT_EQ(child.wait(10000), 2) << bad[1];
         EXPECT_NE(readFile(out).find("oltra-netsim: "), std::string::npos);
@@ -121,6 +65,8 @@ TEST(NetsimCommandLine, HelpErrorsAndALifeCycle)
     for (const char* piece : {"ПРОДАЖ", "Товар", "2.000 x 10.50 = 21.00 А", "РЕШТА  29.00", "ЧЕК №1  08.12.2026 10:00:00"})
         EXPECT_NE(printed.find(piece), std::string::npos) << piece << "\n" << printed;
     EXPECT_NE(readFile(out).find("listening on http://127.0.0.1:" + std::to_string(p)), std::string::npos);
+    // Each call opens its own connection: 5 requests, 3 of them refused before the login.
+    EXPECT_NE(readFile(out).find("5 requests on 5 connections, 3 answered 401"), std::string::npos) << readFile(out);
     // Authenticated requests only, one JSON line each.
     const std::string log = readFile(requests);
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2);
