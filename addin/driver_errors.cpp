@@ -19,6 +19,8 @@ const ErrorEntry kErrorTable[] = {
      u"Не верно указано имя пользователя или пароль для подключения к фискальному регистратору"},
     {kErrorTimeout, u"Истекло время ожидания при подключении к фискальному регистратору"},
     {kErrorNoAddress, u"Не указан IP адрес, а авто поиск не нашел фискальный регистратор"},
+    {kErrorNoRegisterState, u"По указанному адресу не получено состояние фискального регистратора"},
+    {kErrorBadArgument, u"Недопустимое значение параметра, в фискальный регистратор ничего не отправлено"},
 };
 
 void report(IAddInDefBase* connection, int32_t code, const std::u16string& text)
@@ -47,17 +49,32 @@ void reportError(IAddInDefBase* connection, int32_t code)
     report(connection, code, text ? std::u16string(text) : std::u16string());
 }
 
+std::u16string noRegisterStateText(const std::string& address, const std::string& detail)
+{
+    return std::u16string(driverErrorText(kErrorNoRegisterState)) + u": " +
+           textconv::toUtf16(address.empty() ? detail : address + " (" + detail + ")");
+}
+
+void reportError(IAddInDefBase* connection, int32_t code, const std::u16string& detail)
+{
+    const char16_t* text = driverErrorText(code);
+    report(connection, code, (text ? std::u16string(text) : std::u16string()) + u": " + detail);
+}
+
 void reportException(IAddInDefBase* connection, int32_t code, const std::string& displayText)
 {
     const char16_t* text = driverErrorText(code);
     report(connection, code, text ? std::u16string(text) : textconv::toUtf16(displayText));
 }
 
-void reportRegisterFailure(IAddInDefBase* connection, const RegisterFailure& failure)
+void reportRegisterFailure(IAddInDefBase* connection, const RegisterFailure& failure, const std::string& address)
 {
     switch (failure.kind()) {
     case RegisterFailure::Kind::Timeout: reportError(connection, kErrorTimeout); break;
     case RegisterFailure::Kind::LoginRefused: reportError(connection, kErrorAuthentication); break;
+    case RegisterFailure::Kind::NoRegisterState:
+        report(connection, kErrorNoRegisterState, noRegisterStateText(address, failure.text()));
+        break;
     case RegisterFailure::Kind::Other: reportException(connection, failure.code(), failure.text()); break;
     }
 }

@@ -16,6 +16,8 @@ enum DriverError : int32_t {
     kErrorAuthentication = kAuthenticationErrorCode,  // 1002: the register refused the login
     kErrorTimeout = 1003,        // a time-out of the network library
     kErrorNoAddress = 1004,      // no IP and discovery found no register
+    kErrorNoRegisterState = kNoRegisterStateErrorCode,  // 1005: the address gives no register state
+    kErrorBadArgument = 1006,    // a number the register can't take; nothing was sent
 };
 
 // Source name passed with every AddError.
@@ -31,8 +33,17 @@ void reportError(IAddInDefBase* connection, int32_t code);
 // table holds is reported with the table's text.
 void reportException(IAddInDefBase* connection, int32_t code, const std::string& displayText);
 
+// The text of 1005 for an address and what came instead of the state:
+// "<text>: <address> (<detail>)".
+std::u16string noRegisterStateText(const std::string& address, const std::string& detail);
+
+// Reports a table code with a detail after its text: "<text>: <detail>".
+void reportError(IAddInDefBase* connection, int32_t code, const std::u16string& detail);
+
 // How a register failure that reaches a driver method is reported: a time-out gives 1003,
-// a refused login 1002, anything else goes to reportException.
-void reportRegisterFailure(IAddInDefBase* connection, const RegisterFailure& failure);
+// a refused login 1002, no register state 1005 (with `address` and what came instead),
+// anything else goes to reportException.
+void reportRegisterFailure(IAddInDefBase* connection, const RegisterFailure& failure,
+                           const std::string& address = std::string());
 
 } // namespace oltra

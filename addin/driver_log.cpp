@@ -84,7 +84,8 @@ int32_t logLevel() { return g_level; }
 
 void dumpResponse(const std::string& body)
 {
-    if (g_level > kLogDebug) return;
+    // Like the DEBUG line that names the dump: at level 0 only.
+    if (g_level != kLogDebug) return;
     using namespace std::chrono;
     const auto now = system_clock::now();
     const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;

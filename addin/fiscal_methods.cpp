@@ -5,6 +5,7 @@
 #include "method_tables.h"
 #include "oltranative.h"
 #include "variant_util.h"
+#include "netclient/amounts.h"
 
 namespace oltra {
 
@@ -34,6 +35,12 @@ bool Oltranative::runFiscalMethod(long method)
     }
     RegisterClient& client = *registerClient;
     bool outcome = false;
+    // An argument the register can't take ends the method before anything is sent, and
+    // without showing the register's last error again.
+    auto refused = [&] {
+        setBool(returnValue, false);
+        return true;
+    };
     switch (method) {
     case eMethOpenShift:
         outcome = true;  // nothing to send: the register opens the shift with the first receipt
@@ -47,23 +54,31 @@ bool Oltranative::runFiscalMethod(long method)
         break;
     }
     case eMethPrintFiscalString: {
-        const double quantity = toDouble(arg(2));
-        const double price = toDouble(arg(3));
-        const double amount = toDouble(arg(4));
+        double quantity = 0, price = 0, amount = 0, taxRate = 0;
+        if (!numberArg(2, u"количество", true, quantity) || !numberArg(3, u"цена", false, price) ||
+            !numberArg(4, u"сумма", false, amount) || !numberArg(6, u"ставка налога", false, taxRate))
+            return refused();
         const int32_t department = intArg(arg(5));
-        const double taxRate = toDouble(arg(6));
         outcome = client.printFiscalString(stringArg(1), quantity, price, amount, department, taxRate);
         break;
     }
     case eMethPrintNonFiscalString: outcome = client.printNonFiscalString(stringArg(1)); break;
     case eMethPrintBarCode: outcome = client.printBarCode(stringArg(1), stringArg(2)); break;
     case eMethCloseCheck: {
-        const double s1 = toDouble(arg(1)), s2 = toDouble(arg(2)), s3 = toDouble(arg(3)), s4 = toDouble(arg(4));
+        double s1 = 0, s2 = 0, s3 = 0, s4 = 0;
+        if (!paymentArg(1, u"оплата 1", s1) || !paymentArg(2, u"оплата 2", s2) || !paymentArg(3, u"оплата 3", s3) ||
+            !paymentArg(4, u"оплата 4", s4))
+            return refused();
         outcome = client.closeCheck(s1, s2, s3, s4);
         break;
     }
     case eMethCancelCheck: outcome = client.cancelCheck(); break;
-    case eMethCashInOutcome: outcome = client.cashInOutcome(toDouble(arg(1))); break;
+    case eMethCashInOutcome: {
+        double amount = 0;
+        if (!numberArg(1, u"сумма", false, amount)) return refused();
+        outcome = client.cashInOutcome(amount);
+        break;
+    }
     case eMethPrintXReport: outcome = client.printXReport(); break;
     case eMethPrintZReport: outcome = client.printZReport(); break;
     case eMethOpenCashDrawer: outcome = client.openCashDrawer(); break;
@@ -113,6 +128,26 @@ bool Oltranative::runFiscalMethod(long method)
     }
     showRegisterError();
     setBool(returnValue, outcome);
+    return true;
+}
+
+// A number the register can take. Anything else (a string, a flag, an empty value, NaN,
+// infinity, a magnitude beyond what a document carries) is reported through AddError with
+// the argument's name.
+bool Oltranative::numberArg(long k, const char16_t* name, bool quantity, double& out)
+{
+    if (!readNumber(arg(k), out)) logError("tVariant to double conversion error!");
+    else if (quantity ? quantityFits(out) : amountFits(out)) return true;
+    reportError(connection, kErrorBadArgument, std::u16string(name));
+    return false;
+}
+
+// A payment sum; one the host left out (an empty value) is no payment, 0, as it always was.
+bool Oltranative::paymentArg(long k, const char16_t* name, double& out)
+{
+    if (arg(k).vt != VTYPE_EMPTY) return numberArg(k, name, false, out);
+    logError("tVariant to double conversion error!");
+    out = 0;
     return true;
 }
 

@@ -216,7 +216,7 @@ bool Oltranative::writeProperty(long index, const tVariant& value)
         if (!readString(value, text)) return false;
         password = text;
         logInfo("Set password");
-        logDebug(u"Password:" + std::u16string(password.size(), u'*'));
+        logDebug("Password:********");  // the same mask whatever the length
         return true;
     case ePropLogLevel:
         if (!readInt32(value, number)) return false;

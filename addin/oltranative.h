@@ -68,6 +68,8 @@ private:
     // fiscal_methods.cpp
     bool runFiscalMethod(long method);
     void showRegisterError();
+    bool numberArg(long k, const char16_t* name, bool quantity, double& out);
+    bool paymentArg(long k, const char16_t* name, double& out);
 
     // Argument k of the call in progress.
     tVariant& arg(long k) { return arguments[k]; }

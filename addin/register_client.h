@@ -13,14 +13,17 @@
 
 namespace oltra {
 
-// A failure of the connection to the register: no answer in time, the login refused, or
-// anything else the network reports, with its code and text (UTF-8).
+// A failure of the connection to the register: no answer in time, the login refused, an
+// address that answers without a register's state, or anything else the network reports,
+// with its code and text (UTF-8).
 class RegisterFailure : public std::runtime_error {
 public:
-    enum class Kind { Timeout, LoginRefused, Other };
+    enum class Kind { Timeout, LoginRefused, NoRegisterState, Other };
 
     static RegisterFailure timeout(const std::string& text) { return {Kind::Timeout, 0, text}; }
     static RegisterFailure loginRefused(const std::string& text) { return {Kind::LoginRefused, 0, text}; }
+    // text: what came instead of the state ("HTTP 404 Not Found").
+    static RegisterFailure noRegisterState(const std::string& text) { return {Kind::NoRegisterState, 0, text}; }
     static RegisterFailure other(int32_t code, const std::string& text) { return {Kind::Other, code, text}; }
 
     Kind kind() const { return kind_; }
@@ -45,8 +48,10 @@ public:
     virtual std::string serial() const = 0;             // UTF-8, the device identifier
     virtual std::u16string lastErrorText() const = 0;   // empty when the last answer held none
     virtual int32_t lastErrorCode() const = 0;          // getLastErrorCode
-    // Reads the register's state document; returns the raw body (UTF-8), whatever the status.
-    virtual std::string readStateDocument() = 0;
+    // Reads the register's state document into `document` (the raw body, UTF-8, whatever
+    // the status). True when it is the register's state; otherwise `failure` says what
+    // came instead ("HTTP 500 Internal Server Error").
+    virtual bool readStateDocument(std::string& document, std::string& failure) = 0;
 
     // Receipt.
     virtual bool openCheck(bool fiscal, bool isReturn, bool cancelOpen, int32_t& number) = 0;
@@ -82,7 +87,7 @@ public:
 std::vector<std::string> discoverRegisters();
 
 // Connects to the register at address; throws RegisterFailure when the register cannot be
-// reached or refuses the login.
+// reached, refuses the login or gives no state.
 std::unique_ptr<RegisterClient> createRegisterClient(const std::string& address, const std::string& login,
                                                      const std::string& secret, int32_t defaultTaxGroup);
 

@@ -9,6 +9,7 @@
 
 #include "netclient/client_log.h"
 #include "netclient/discovery.h"
+#include "netclient/errors.h"
 #include "netclient/fiscal_printer.h"
 
 #include <Poco/Exception.h>
@@ -53,6 +54,7 @@ RegisterFailure failureOf(const Poco::Exception& e)
 {
     if (dynamic_cast<const Poco::TimeoutException*>(&e)) return RegisterFailure::timeout(e.displayText());
     if (e.code() == kAuthenticationErrorCode) return RegisterFailure::loginRefused(e.displayText());
+    if (e.code() == kNoRegisterStateErrorCode) return RegisterFailure::noRegisterState(e.message());
     return RegisterFailure::other(e.code(), e.displayText());
 }
 
@@ -78,9 +80,13 @@ public:
     std::string serial() const override { return printer.serial(); }
     std::u16string lastErrorText() const override { return printer.getLastErrorText(); }
     int32_t lastErrorCode() const override { return static_cast<int32_t>(printer.getLastErrorCode()); }
-    std::string readStateDocument() override
+    bool readStateDocument(std::string& document, std::string& failure) override
     {
-        return translated([&] { return printer.fetchStateDocument(); });
+        return translated([&] {
+            const bool ok = printer.testState(failure);
+            document = printer.lastResponse();
+            return ok;
+        });
     }
 
     bool openCheck(bool fiscal, bool isReturn, bool cancelOpen, int32_t& number) override

@@ -142,7 +142,17 @@ bool Oltranative::deviceTest()
         setBool(returnValue, false);
         return true;
     }
-    const std::u16string state = textconv::toUtf16(registerClient->readStateDocument());
+    std::string document, failure;
+    if (!registerClient->readStateDocument(document, failure)) {
+        // Not the register's state (an error page, say): the test fails and says why.
+        const std::string address = textconv::toUtf8(ipAddress);
+        reportRegisterFailure(connection, RegisterFailure::noRegisterState(failure), address);
+        putString(&arg(0), noRegisterStateText(address, failure));
+        putString(&arg(1), std::u16string());
+        setBool(returnValue, false);
+        return true;
+    }
+    const std::u16string state = textconv::toUtf16(document);
     putString(&arg(0), state);
     putString(&arg(1), std::u16string());
     setBool(returnValue, !state.empty());
@@ -183,7 +193,7 @@ bool Oltranative::connectRegister(bool writeDeviceId)
         try {
             client = createRegisterClient(address, login, secret, defaultTaxGroup);
         } catch (const RegisterFailure& failure) {
-            reportRegisterFailure(connection, failure);
+            reportRegisterFailure(connection, failure, address);
         }
         if (client) {
             registerClient.swap(client);

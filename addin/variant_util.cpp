@@ -85,11 +85,26 @@ bool readFlag(const tVariant& v, bool& out)
     return true;
 }
 
+bool readNumber(const tVariant& v, double& out)
+{
+    if (v.vt == VTYPE_R8) {
+        out = v.dblVal;
+        return true;
+    }
+    if (v.vt == VTYPE_R4) {
+        out = v.fltVal;
+        return true;
+    }
+    long double n = 0;
+    if (!integerValue(v, n)) return false;
+    out = static_cast<double>(n);
+    return true;
+}
+
 double toDouble(const tVariant& v)
 {
-    if (v.vt == VTYPE_R8) return v.dblVal;
-    long double n = 0;
-    if (integerValue(v, n)) return static_cast<double>(n);
+    double value = 0;
+    if (readNumber(v, value)) return value;
     logError("tVariant to double conversion error!");
     return 0;
 }

@@ -24,8 +24,10 @@ bool readInt32(const tVariant& v, int32_t& out);
 // A flag: BOOL, or a whole number (non-zero is true).
 bool readFlag(const tVariant& v, bool& out);
 
-// A number for the register: I4 and R8, and the other integer types. Any other type
-// writes the ERROR line "tVariant to double conversion error!" and gives 0.
+// A number: R8, R4 and the integer types (not necessarily finite). False for any other type.
+bool readNumber(const tVariant& v, double& out);
+
+// readNumber, or the ERROR line "tVariant to double conversion error!" and 0.
 double toDouble(const tVariant& v);
 
 } // namespace oltra

@@ -43,7 +43,8 @@ FiscalPrinter::FiscalPrinter(const std::string& address, const std::string& user
 {
     netlog::debug(std::string("Create FiscalPrinter object"));
     http_ = std::make_unique<HttpClient>(address, user, password, timeouts);
-    readState();
+    // Something that answers HTTP but gives no state is no register to work with.
+    if (!readState()) throw Poco::Exception(stateFailure(), kNoRegisterStateErrorCode);
     netlog::info("Found fiscal printer. Model: " + model_ + ", serial: " + serial_);
     fillErrorsMap();
     fillTaxGroups();
@@ -69,7 +70,13 @@ bool FiscalPrinter::getAnswer(const std::string& path, std::string& body, const 
 bool FiscalPrinter::readState()
 {
     std::string body;
-    return getAnswer(kState, body, AnswerLabels::named("Read status"), [this](const Var& root) {
+    http_->get(kState, body);
+    return readStateFrom(body);
+}
+
+bool FiscalPrinter::readStateFrom(const std::string& body)
+{
+    return readAnswer(body, AnswerLabels::named("Read status"), [this](const Var& root) {
         const Object::Ptr state = rootObject(root);
         model_ = jsonText(state->get("model"));
         name_ = jsonText(state->get("name"));
@@ -82,10 +89,18 @@ bool FiscalPrinter::readState()
     });
 }
 
-const std::string& FiscalPrinter::fetchStateDocument()
+std::string FiscalPrinter::stateFailure() const
 {
-    http_->get(kState, lastResponse_);
-    return lastResponse_;
+    const std::string status = http_->lastStatusText();
+    return status.empty() ? std::string("ответ не является состоянием регистратора") : status;
+}
+
+bool FiscalPrinter::testState(std::string& failure)
+{
+    const bool ok = http_->get(kState, lastResponse_);
+    if (ok && readStateFrom(lastResponse_)) return true;
+    failure = stateFailure();
+    return false;
 }
 
 void FiscalPrinter::fillErrorsMap()
@@ -227,9 +242,19 @@ uint32_t FiscalPrinter::getLastErrorCode() const
 
 bool FiscalPrinter::complete(bool transportOk)
 {
+    const std::string status = http_->lastStatusText();
     parseResponseErrors();
     const bool stateOk = readState();
+    noteStatus(status);
     return stateOk && transportOk && lastErrorText_.empty();
+}
+
+void FiscalPrinter::noteStatus(const std::string& statusText)
+{
+    if (statusText.empty()) return;
+    netlog::error(statusText);
+    if (!lastErrorText_.empty()) lastErrorText_ += u"; ";
+    lastErrorText_ += textconv::toUtf16(statusText);
 }
 
 } // namespace oltra

@@ -27,7 +27,9 @@ struct AnswerLabels;
 class FiscalPrinter {
 public:
     // Connects: reads the state, the error texts ("/desc") and the tax table. Network
-    // exceptions leave the constructor.
+    // exceptions leave the constructor, and so does a Poco::Exception with code
+    // kNoRegisterStateErrorCode when the address gives no register state (its message
+    // says what came instead).
     FiscalPrinter(const std::string& address, const std::string& user, const std::string& password,
                   int32_t defaultTaxGroup, const HttpTimeouts& timeouts = HttpTimeouts());
     ~FiscalPrinter();
@@ -36,8 +38,10 @@ public:
 
     // GET "/cgi/state.php": the liveness probe; fills model, name, serial, the clocks and chkId.
     bool readState();
-    // The same GET, read by nobody: the raw body, whatever the status, also kept as lastResponse.
-    const std::string& fetchStateDocument();
+    // The same GET for the host's device test; the raw body, whatever the status, is kept
+    // as lastResponse. True when it is the register's state (status 200, a state object);
+    // otherwise `failure` says what came instead.
+    bool testState(std::string& failure);
     // GET "/desc": the register's error texts by code.
     void fillErrorsMap();
     // GET "/cgi/tbl/Tax": tax rate (percent) to tax group.
@@ -59,9 +63,10 @@ public:
     uint32_t getLastErrorCode() const;
     const std::string& lastErrorCode() const { return lastErrorCode_; }
 
-    // The common end of a register command whose answer was stored in lastResponse:
-    // parses its errors and probes the state; true when the state probe and the
-    // transport succeeded and the register reported no error.
+    // The common end of a register command whose answer was stored in lastResponse, called
+    // right after the command's request: parses its errors and probes the state; true when
+    // the state probe and the transport succeeded and the register reported no error. A
+    // status other than 200 joins the error text ("HTTP 500 Internal Server Error").
     bool complete(bool transportOk);
 
     // Receipts. Items go into the receipt buffer; closeCheck sends the whole document.
@@ -144,6 +149,14 @@ private:
     // GET of `path` into `body`, then readAnswer: true when the answer was read.
     bool getAnswer(const std::string& path, std::string& body, const AnswerLabels& labels,
                    const std::function<void(const Poco::Dynamic::Var& root)>& read);
+    // Reads a state document into the state fields.
+    bool readStateFrom(const std::string& body);
+    // Why the last state request gave no state.
+    std::string stateFailure() const;
+    // getLineLength into lineLength, bounded to 0..1024.
+    void learnLineLength();
+    // Adds the status of a request that did not end with 200 to the error text.
+    void noteStatus(const std::string& statusText);
     bool sendReceipt(const std::u16string& document, const std::u16string& type);
     // 1: the journal holds a record of `type` after `afterId`; 0: it does not; -1: unknown.
     int journalRecorded(const std::u16string& type, int32_t afterId);

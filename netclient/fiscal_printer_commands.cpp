@@ -1,5 +1,6 @@
 // FiscalPrinter: receipts, reports and service commands, and the register display.
 #include "netclient/fiscal_printer.h"
+#include "netclient/amounts.h"
 #include "netclient/json_answer.h"
 #include "netclient/text_format.h"
 
@@ -11,6 +12,7 @@
 #include <Poco/JSON/Array.h>
 #include <Poco/JSON/JSONException.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace oltra {
@@ -73,6 +75,10 @@ bool FiscalPrinter::openCheck(bool isFiscal, bool isReturn, bool cancelOpen, int
 bool FiscalPrinter::printFiscalString(const std::u16string& name, double quantity, double price, double amount,
                                       int32_t department, double taxRate)
 {
+    if (!quantityFits(quantity) || !amountFits(price) || !amountFits(amount)) {
+        netlog::error(std::string("Print fiscal string: quantity, price or amount out of range, nothing added"));
+        return false;
+    }
     clearDisplay();
     showLines(name, 1, u"l");
     const double q = std::round(finiteOrZero(quantity) * 1000) / 1000;
@@ -105,6 +111,10 @@ bool FiscalPrinter::printBarCode(const std::u16string& type, const std::u16strin
 
 bool FiscalPrinter::closeCheck(double sum1, double sum2, double sum3, double sum4)
 {
+    if (!amountFits(sum1) || !amountFits(sum2) || !amountFits(sum3) || !amountFits(sum4)) {
+        netlog::error(std::string("Close check: payment out of range, nothing sent"));
+        return false;
+    }
     if (!pendingDocument_.empty()) {
         bool result = false;
         settlePending(true, result);
@@ -199,6 +209,10 @@ bool FiscalPrinter::cancelCheck()
 
 bool FiscalPrinter::cashInOutcome(double amount)
 {
+    if (!amountFits(amount)) {
+        netlog::error(std::string("Cash in/out: amount out of range, nothing sent"));
+        return false;
+    }
     const std::u16string body = u"{\"IO\":[{\"IO\":{\"sum\":" + fixedNumber16(amount, 2) + u"}}]}";
     const bool sent = http_->post(kReceipts, body, lastResponse_);
     return complete(sent);
@@ -247,10 +261,14 @@ bool FiscalPrinter::printNullReceipt()
 bool FiscalPrinter::openCashDrawer()
 {
     const bool asked = http_->get(kDrawer, lastResponse_);
+    const std::string askedStatus = http_->lastStatusText();
     parseResponseErrors();
     std::string answer;
     const bool opened = http_->post(kDrawer, u"", answer);
+    const std::string openedStatus = http_->lastStatusText();
     const bool stateOk = readState();
+    noteStatus(askedStatus);
+    if (openedStatus != askedStatus) noteStatus(openedStatus);
     return stateOk && opened && asked && lastErrorText_.empty();
 }
 
@@ -270,18 +288,24 @@ bool FiscalPrinter::getLineLength(int32_t& width)
     parseResponseErrors();
     const AnswerLabels labels{"Get line length, JSON parsing: ", "Get line length, standart exception: "};
     const bool read = readAnswer(lastResponse_, labels, [&](const Var& root) {
-        const int32_t w = memberObject(*rootObject(root), "chars")->get("w").convert<Poco::Int32>();
-        // A width beyond any display would make every write huge.
-        if (w < 1 || w > kMaxDisplayWidth) throw Poco::RangeException("Display width " + std::to_string(w));
-        width = w;
+        width = memberObject(*rootObject(root), "chars")->get("w").convert<Poco::Int32>();
     });
     const bool stateOk = readState();
     return stateOk && sent && read && lastErrorText_.empty();
 }
 
+void FiscalPrinter::learnLineLength()
+{
+    int32_t width = 0;
+    getLineLength(width);
+    // The register's answer is kept within what a display can be: a width beyond any
+    // display would make every write huge, and one below 1 is asked for again next time.
+    lineLength_ = std::min(std::max(width, 0), kMaxDisplayWidth);
+}
+
 bool FiscalPrinter::showLines(const std::u16string& text, int32_t firstLine, const std::u16string& align)
 {
-    if (lineLength_ == 0) getLineLength(lineLength_);
+    if (lineLength_ == 0) learnLineLength();
     std::vector<std::u16string> pieces = splitCharacters(text, lineLength_);
     if (pieces.size() > static_cast<std::size_t>(kDisplayLines)) pieces.resize(kDisplayLines);
     std::u16string body = u"[";
@@ -297,7 +321,7 @@ bool FiscalPrinter::showLines(const std::u16string& text, int32_t firstLine, con
 
 bool FiscalPrinter::clearDisplay()
 {
-    if (lineLength_ == 0) getLineLength(lineLength_);
+    if (lineLength_ == 0) learnLineLength();
     const std::u16string blanks(static_cast<std::size_t>(lineLength_), u' ');
     std::u16string body = u"[";
     for (int line = 1; line <= 5; ++line) {

@@ -10,6 +10,10 @@
 #include <Poco/Net/NetException.h>
 #include <Poco/URI.h>
 
+#include <Poco/Net/StreamSocket.h>
+#include <Poco/Net/StreamSocketImpl.h>
+
+#include <chrono>
 #include <istream>
 
 namespace oltra {
@@ -18,7 +22,10 @@ namespace {
 
 const std::string kSeparator(54, '-');
 
-// Copies the stream into `out`; more than kMaxResponseBytes fails the exchange.
+using SteadyClock = std::chrono::steady_clock;
+
+// Copies the stream into `out` until it ends or fails; more than kMaxResponseBytes fails
+// the exchange.
 void readBounded(std::istream& in, std::string& out)
 {
     out.clear();
@@ -32,8 +39,6 @@ void readBounded(std::istream& in, std::string& out)
                                               std::to_string(kMaxResponseBytes) + " bytes");
         out.append(chunk, n);
     }
-    // A stream error (a corrupt deflate body, a broken connection) is not an answer.
-    if (in.bad()) throw Poco::Net::MessageException("Response body could not be read");
 }
 
 // Sets the session's time-outs. The session keeps its connection between requests,
@@ -50,6 +55,51 @@ void applyTimeouts(Poco::Net::HTTPClientSession& session, const Poco::Timespan& 
 
 } // namespace
 
+// The session's socket. Each read and write waits at most the per-read time-out (the
+// socket's own), and none waits past the end of the exchange: an answer dripped a byte at
+// a time can't hold the caller longer than the exchange's deadline.
+class DeadlineSocketImpl final : public Poco::Net::StreamSocketImpl {
+public:
+    using Poco::Net::StreamSocketImpl::receiveBytes;
+    using Poco::Net::StreamSocketImpl::sendBytes;
+
+    void start(const Poco::Timespan& perStep, const Poco::Timespan& whole)
+    {
+        perStep_ = perStep;
+        whole_ = whole;
+        end_ = SteadyClock::now() + std::chrono::microseconds(whole.totalMicroseconds());
+        active_ = true;
+    }
+    void stop() { active_ = false; }
+
+    int receiveBytes(void* buffer, int length, int flags = 0) override
+    {
+        waitFor(SELECT_READ);
+        return Poco::Net::StreamSocketImpl::receiveBytes(buffer, length, flags);
+    }
+    int sendBytes(const void* buffer, int length, int flags = 0) override
+    {
+        waitFor(SELECT_WRITE);
+        return Poco::Net::StreamSocketImpl::sendBytes(buffer, length, flags);
+    }
+
+private:
+    void waitFor(int mode)
+    {
+        if (!active_) return;
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(end_ - SteadyClock::now()).count();
+        // Only when the exchange ends sooner than the socket's own time-out does this wait
+        // for itself.
+        if (left <= 0 || (left < perStep_.totalMicroseconds() && !poll(Poco::Timespan(left), mode)))
+            throw Poco::TimeoutException("The exchange with the register took longer than " +
+                                         std::to_string(whole_.totalSeconds()) + " s");
+    }
+
+    bool active_ = false;
+    Poco::Timespan perStep_, whole_;
+    SteadyClock::time_point end_;
+};
+
 HttpClient::HttpClient(const std::string& address, const std::string& user, const std::string& password,
                        const HttpTimeouts& timeouts)
     : bom_("\xEF\xBB\xBF"), timeouts_(timeouts)
@@ -59,7 +109,10 @@ HttpClient::HttpClient(const std::string& address, const std::string& user, cons
     host_ = uri.getHost();
     port_ = uri.getPort() ? uri.getPort() : 80;
     credentials_ = std::make_unique<Poco::Net::HTTPCredentials>(user, password);
-    session_ = std::make_unique<Poco::Net::HTTPClientSession>(host_, port_);
+    socket_ = new DeadlineSocketImpl;
+    session_ = std::make_unique<Poco::Net::HTTPClientSession>(Poco::Net::StreamSocket(socket_));
+    session_->setHost(host_);
+    session_->setPort(port_);
     // One connection for the whole session: without keep-alive every request (and every
     // answer to an authentication challenge) would open a TCP connection of its own.
     session_->setKeepAlive(true);
@@ -95,11 +148,49 @@ bool HttpClient::postUtf8(const std::string& path, const std::string& body, std:
     return exchange(request, body, response);
 }
 
+std::string HttpClient::lastStatusText() const
+{
+    if (lastStatus_ == 0 || lastStatus_ == Poco::Net::HTTPResponse::HTTP_OK) return std::string();
+    return "HTTP " + std::to_string(lastStatus_) + " " + lastReason_;
+}
+
+void HttpClient::startTimer(const Poco::Timespan& perStep, const Poco::Timespan& whole)
+{
+    applyTimeouts(*session_, perStep);
+    socket_->start(perStep, whole);
+}
+
+void HttpClient::readBody(std::istream& in, bool inflate, std::string& body)
+{
+    bool failed = false;
+    if (inflate) {
+        Poco::InflatingInputStream inflater(in, Poco::InflatingStreamBuf::STREAM_ZLIB);
+        readBounded(inflater, body);
+        failed = inflater.bad() || in.bad();
+    } else {
+        readBounded(in, body);
+        failed = in.bad();
+    }
+    if (!failed) return;
+    // The stream only knows that it broke; the session keeps the network's reason (a
+    // time-out, a reset connection), which is what the caller must see.
+    if (const Poco::Exception* reason = session_->networkException()) reason->rethrow();
+    // A corrupt deflate body, say: not an answer.
+    throw Poco::Net::MessageException("Response body could not be read");
+}
+
 bool HttpClient::exchange(Poco::Net::HTTPRequest& request, const std::string& body, std::string& response)
 {
+    lastStatus_ = 0;
+    lastReason_.clear();
     try {
-        applyTimeouts(*session_, timeouts_.normal);
+        startTimer(timeouts_.normal, timeouts_.deadline);
         const bool isPost = request.getMethod() == Poco::Net::HTTPRequest::HTTP_POST;
+        // After the register's first challenge the credentials go with every request.
+        if (!authorization_.empty()) {
+            request.set(Poco::Net::HTTPRequest::AUTHORIZATION, authorization_);
+            credentials_->updateAuthInfo(request);
+        }
 
         std::ostream& out = session_->sendRequest(request);
         if (isPost) out << body;
@@ -107,50 +198,61 @@ bool HttpClient::exchange(Poco::Net::HTTPRequest& request, const std::string& bo
         std::istream* in = &session_->receiveResponse(head);
 
         if (head.getStatus() == Poco::Net::HTTPResponse::HTTP_UNAUTHORIZED) {
-            // Let the connection be reused: drop the refusal's body, or the connection
-            // when the body is too long to skip.
+            // A first request, or credentials the register no longer takes (a stale or
+            // changed nonce): answer the challenge. Let the connection be reused: drop the
+            // refusal's body, or the connection when the body is too long to skip.
             std::string skipped;
             try {
                 readBounded(*in, skipped);
+                if (in->bad()) session_->reset();
             } catch (const Poco::Net::MessageException&) {
                 session_->reset();
             }
-            applyTimeouts(*session_, timeouts_.challenged);
+            startTimer(timeouts_.challenged, timeouts_.challengedDeadline);
             credentials_->authenticate(request, head);
             std::ostream& again = session_->sendRequest(request);
             if (isPost) again << body;
             head = Poco::Net::HTTPResponse();
             in = &session_->receiveResponse(head);
-            if (head.getStatus() == Poco::Net::HTTPResponse::HTTP_UNAUTHORIZED)
+            if (head.getStatus() == Poco::Net::HTTPResponse::HTTP_UNAUTHORIZED) {
+                authorization_.clear();
                 throw Poco::Exception("Authentication error: Wrong username or password.", kAuthenticationErrorCode);
+            }
         }
+        if (request.has(Poco::Net::HTTPRequest::AUTHORIZATION))
+            authorization_ = request.get(Poco::Net::HTTPRequest::AUTHORIZATION);
 
         std::string received;
         if (head.has("Content-Encoding") && head.get("Content-Encoding") == "deflate") {
-            Poco::InflatingInputStream inflater(*in, Poco::InflatingStreamBuf::STREAM_ZLIB);
-            readBounded(inflater, received);
+            readBody(*in, true, received);
         } else {
-            readBounded(*in, received);
+            readBody(*in, false, received);
             if (head.hasContentLength() && head.getContentLength64() > static_cast<Poco::Int64>(received.size()))
                 throw Poco::Net::MessageException("Response body truncated: " + std::to_string(received.size()) +
                                                   " of " + std::to_string(head.getContentLength64()) + " bytes");
         }
+        socket_->stop();
         response.swap(received);
         if (response.size() > 2 && response.compare(0, 3, bom_) == 0) response.erase(0, 3);
         netlog::response(response);
         netlog::debug("Response status: " + head.getReason());
+        lastStatus_ = static_cast<int>(head.getStatus());
+        lastReason_ = head.getReason();
         return head.getStatus() == Poco::Net::HTTPResponse::HTTP_OK;
     } catch (const Poco::TimeoutException& e) {
+        socket_->stop();
         netlog::error(e.displayText());
         // The late answer must not be taken for the next request's.
         session_->reset();
         throw;
     } catch (const Poco::Exception& e) {
+        socket_->stop();
         netlog::error(e.displayText());
         // A half-read answer must not be taken for the next one.
         session_->reset();
         throw;
     } catch (const std::exception& e) {
+        socket_->stop();
         netlog::error(std::string(e.what()));
         session_->reset();
         return false;

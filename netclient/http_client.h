@@ -20,12 +20,18 @@ namespace oltra {
 // Largest response body accepted (after inflating); a longer one fails the call.
 constexpr std::size_t kMaxResponseBytes = 16u * 1024u * 1024u;
 
-// Time-outs of one exchange: `normal` for every request, `challenged` once the register
-// has answered 401 (until the next exchange).
+// Time-outs of one exchange: `normal` for every read, write and connection, `challenged`
+// once the register has answered 401 (until the next exchange). However slowly an answer
+// trickles in, the whole exchange ends as a time-out once it has lasted `deadline`, or
+// `challengedDeadline` counted from the register's 401.
 struct HttpTimeouts {
     Poco::Timespan normal{5, 0};
     Poco::Timespan challenged{300, 0};
+    Poco::Timespan deadline{15, 0};
+    Poco::Timespan challengedDeadline{300, 0};
 };
+
+class DeadlineSocketImpl;
 
 class HttpClient {
 public:
@@ -39,7 +45,10 @@ public:
     HttpClient& operator=(const HttpClient&) = delete;
 
     // Both return true only for a final status 200; the body is handed out whenever the
-    // exchange completed. Time-outs (Poco::TimeoutException), the authentication failure
+    // exchange completed. Once the register has asked for credentials, every later request
+    // carries them (Digest with an increasing nonce count); a 401 to such a request is
+    // answered like the first challenge. Time-outs (Poco::TimeoutException, also for a
+    // time-out while the body is read), the authentication failure
     // (Poco::Exception, code kAuthenticationErrorCode), an oversized body
     // (Poco::Net::MessageException) and other POCO exceptions are logged and thrown on;
     // other standard exceptions are logged and give false.
@@ -51,8 +60,18 @@ public:
     const std::string& host() const { return host_; }
     std::uint16_t port() const { return port_; }
 
+    // Final status and reason phrase of the last exchange; 0 and empty when it did not
+    // complete.
+    int lastStatus() const { return lastStatus_; }
+    const std::string& lastReason() const { return lastReason_; }
+    // "HTTP " + status + " " + reason of the last exchange; empty when it ended with 200 or
+    // did not complete.
+    std::string lastStatusText() const;
+
 private:
     bool exchange(Poco::Net::HTTPRequest& request, const std::string& body, std::string& response);
+    void readBody(std::istream& in, bool inflate, std::string& body);
+    void startTimer(const Poco::Timespan& perStep, const Poco::Timespan& whole);
 
     const std::string bom_;
     std::string host_;
@@ -60,6 +79,10 @@ private:
     HttpTimeouts timeouts_;
     std::unique_ptr<Poco::Net::HTTPClientSession> session_;
     std::unique_ptr<Poco::Net::HTTPCredentials> credentials_;
+    DeadlineSocketImpl* socket_ = nullptr;   // owned by the session's socket
+    std::string authorization_;   // of the last request the register accepted; empty before a challenge
+    int lastStatus_ = 0;
+    std::string lastReason_;
 };
 
 } // namespace oltra

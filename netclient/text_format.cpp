@@ -90,7 +90,7 @@ std::string queryValue(const std::string& utf8)
     std::string out;
     for (unsigned char c : utf8) {
         if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-            c == '_' || c == '~') {
+            c == '_' || c == '~' || c == '/' || c == ':') {
             out += static_cast<char>(c);
         } else {
             out += '%';

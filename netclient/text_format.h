@@ -25,8 +25,9 @@ std::vector<std::u16string> splitCharacters(const std::u16string& text, int leng
 // ASCII white space trimmed from both ends.
 std::u16string trimmed(const std::u16string& text);
 
-// Percent-encodes every byte outside A-Z a-z 0-9 - . _ ~ (a query value that can't add
-// query parameters).
+// Percent-encodes every byte outside A-Z a-z 0-9 - . _ ~ / : (a query value that can't
+// add query parameters; "/" and ":" are legal in a query and stay as they are, for dates
+// and times).
 std::string queryValue(const std::string& utf8);
 
 } // namespace oltra

@@ -84,9 +84,10 @@ Result EncodeCommentCheck(const std::string& text, bool refund, Request& out) {
 Result EncodeArticle(const Article& a, bool refund, Request& out) {
     std::uint32_t price = 0;
     if (a.Count == 0 || Magnitude(a.Count) >= (1u << 24) || a.TaxType < kTaxGroupFirst ||
-        a.TaxType > kTaxGroupLast || a.CodeEx < 0 || a.CodeEx > 0xFFFF || !ToSignMagnitude(a.Price, price))
+        a.TaxType > kTaxGroupLast || a.CodeEx < 0 || a.CodeEx > 0xFFFF || a.CountFormat < 0 ||
+        a.CountFormat > 0xFF || !ToSignMagnitude(a.Price, price))
         return Invalid(out);
-    std::uint8_t format = static_cast<std::uint8_t>(a.CountFormat & 0xFF);
+    std::uint8_t format = static_cast<std::uint8_t>(a.CountFormat);
     if (format & 0x80) {
         std::int32_t unit = 1;
         for (int i = 0; i < (format & 7); ++i) unit *= 10;

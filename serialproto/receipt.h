@@ -46,7 +46,7 @@ struct Article {
     std::int32_t Price = 0;        // smallest currency unit, sent sign-magnitude
     std::int32_t TaxType = kTaxGroupFirst;
     std::string Name;              // at most 75 characters; empty: length byte 0xFF
-    std::int32_t CountFormat = 0;  // low byte sent; bit 7 only for a count of one unit
+    std::int32_t CountFormat = 0;  // 0 to 255, one byte; bit 7 only for a count of one unit
     std::int32_t CodeEx = 0;       // 0 to 65535
 };
 // SaleArticle (refund = false, 0x14) and RefundArticle (refund = true, 0x0B).

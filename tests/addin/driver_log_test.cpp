@@ -105,9 +105,12 @@ TEST_F(DriverLog, LevelFiltersLines)
 
 TEST_F(DriverLog, ResponseDumpsOnlyAtDebugWithTimestampedName)
 {
-    setLogLevel(kLogInfo);
-    dumpResponse("{\"quiet\":1}");
-    EXPECT_TRUE(dumpFiles().empty());
+    // Like the DEBUG line naming the dump: at level 0 only, not at a negative level.
+    for (const int32_t level : {int32_t(kLogInfo), -1}) {
+        setLogLevel(level);
+        dumpResponse("{\"quiet\":1}");
+        EXPECT_TRUE(dumpFiles().empty()) << level;
+    }
 
     setLogLevel(kLogDebug);
     dumpResponse("{\"a\":\"б\"}");

@@ -23,6 +23,7 @@ void failIf(fake::Failure f)
     case fake::Failure::None: return;
     case fake::Failure::Timeout: throw oltra::RegisterFailure::timeout("Timeout: no answer");
     case fake::Failure::Authentication: throw oltra::RegisterFailure::loginRefused("Unauthorized");
+    case fake::Failure::NoRegisterState: throw oltra::RegisterFailure::noRegisterState("HTTP 404 Not Found");
     case fake::Failure::Other:
         throw oltra::RegisterFailure::other(fake::kOtherFailureCode, "I/O error: connection refused");
     }
@@ -43,10 +44,12 @@ public:
     std::string serial() const override { return serial_; }
     std::u16string lastErrorText() const override { return lastErrorText_; }
     int32_t lastErrorCode() const override { return lastErrorCode_; }
-    std::string readStateDocument() override
+    bool readStateDocument(std::string& document, std::string& failure) override
     {
         record("readStateDocument");
-        return script().stateBody;
+        document = script().stateBody;
+        failure = script().stateFailure;
+        return failure.empty();
     }
 
     bool openCheck(bool fiscal, bool isReturn, bool cancelOpen, int32_t& number) override

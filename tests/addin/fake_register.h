@@ -9,7 +9,7 @@
 
 namespace fake {
 
-enum class Failure { None, Timeout, Authentication, Other };
+enum class Failure { None, Timeout, Authentication, NoRegisterState, Other };
 
 // The code of the "any other" network failure.
 constexpr int kOtherFailureCode = 77;
@@ -29,6 +29,7 @@ struct Script {
     int32_t receiptNumber = 12;
     int32_t lineWidth = 32;
     std::string stateBody = "{\"model\":\"T\"}";
+    std::string stateFailure;  // non-empty: the state read fails with this text
 
     // Records
     std::vector<std::string> calls;  // one line per operation, UTF-8

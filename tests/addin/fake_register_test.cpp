@@ -3,6 +3,8 @@
 #include "addin_fixture.h"
 #include "fake_register.h"
 
+#include <cmath>
+
 using namespace addinhost;
 using namespace testsupport;
 
@@ -123,6 +125,8 @@ TEST_F(WithRegister, ConnectionFailuresFailTheCallAndKeepTheEarlierClient)
         {fake::Failure::Authentication, 1002,
          u"Не верно указано имя пользователя или пароль для подключения к фискальному регистратору"},
         {fake::Failure::Other, fake::kOtherFailureCode, u"I/O error: connection refused"},
+        {fake::Failure::NoRegisterState, 1005,
+         u"По указанному адресу не получено состояние фискального регистратора: 127.0.0.1 (HTTP 404 Not Found)"},
     };
     reg->serial = "OTHER";
     for (const Case& c : cases) {
@@ -191,15 +195,63 @@ TEST_F(WithRegister, FiscalMethodsPassTheirArgumentsOn)
         EXPECT_EQ(countOf(log, line), 1) << line;
     EXPECT_EQ(log.find("ERROR"), std::string::npos) << log;
 
-    // A number of the wrong type counts as 0 and is logged; a string of the wrong type
-    // counts as empty.
+    // A string of the wrong type counts as empty, a department of the wrong type as 0; an
+    // R4 number is read like an R8 one.
     reg->calls.clear();
-    CallResult r = comp->call("PrintFiscalString", {Value::str(u"id"), Value::i4(5), Value::str(u"2"), Value::r8(3),
-                                                    Value::r8(6), Value::str(u"1"), Value::boolean(true)});
+    CallResult r = comp->call("PrintFiscalString", {Value::str(u"id"), Value::i4(5), Value::r4(2.5f), Value::r8(3),
+                                                    Value::r8(7.5), Value::str(u"1"), Value::r4(20)});
     EXPECT_TRUE(r.ok);
     ASSERT_EQ(reg->calls.size(), 1u);
-    EXPECT_EQ(reg->calls[0], "printFiscalString(,0,3,6,0,0)");
-    EXPECT_EQ(countOf(logText(), "] ERROR: tVariant to double conversion error!\n"), 2);
+    EXPECT_EQ(reg->calls[0], "printFiscalString(,2.5,3,7.5,0,20)");
+    EXPECT_EQ(logText().find("ERROR"), std::string::npos);
+}
+
+// A number the register can't take (not a number at all, not finite, or beyond what a
+// document carries) is reported through AddError, and nothing reaches the register.
+TEST_F(WithRegister, NumbersTheRegisterCannotTakeAreRefused)
+{
+    open();
+    const Value id = Value::str(u"id");
+    struct Case {
+        const char* method;
+        std::vector<Value> args;
+        const char16_t* argument;
+    };
+    const Case cases[] = {
+        {"CashInOutcome", {id, Value::str(u"100")}, u"сумма"},
+        {"CashInOutcome", {id, Value::boolean(true)}, u"сумма"},
+        {"CashInOutcome", {id, Value::r8(NAN)}, u"сумма"},
+        {"CashInOutcome", {id, Value::r8(-INFINITY)}, u"сумма"},
+        {"PrintFiscalString", {id, Value::str(u"a"), Value::r8(1e7), Value::r8(1e13), Value::r8(1), Value::i4(1), Value::r8(0)},
+         u"количество"},
+        {"PrintFiscalString",
+         {id, Value::str(u"a"), Value::i4(2147483647), Value::i4(2147483647), Value::i4(2147483647),
+          Value::i4(2147483647), Value::i4(2147483647)},
+         u"количество"},
+        {"PrintFiscalString", {id, Value::str(u"a"), Value::r8(1), Value::r8(1e13), Value::r8(1), Value::i4(1), Value::r8(0)},
+         u"цена"},
+        {"PrintFiscalString", {id, Value::str(u"a"), Value::r8(1), Value::r8(1), Value::empty(), Value::i4(1), Value::r8(0)},
+         u"сумма"},
+        {"PrintFiscalString", {id, Value::str(u"a"), Value::r8(1), Value::r8(1), Value::r8(1), Value::i4(1), Value::str(u"20")},
+         u"ставка налога"},
+        {"CloseCheck", {id, Value::r8(1), Value::r8(0), Value::r8(0), Value::r8(NAN)}, u"оплата 4"},
+    };
+    reg->errorText = u"shown only after an operation";
+    for (const Case& c : cases) {
+        const CallResult r = comp->call(c.method, c.args);
+        EXPECT_TRUE(r.ok) << c.method;
+        EXPECT_EQ(r.result, Value::boolean(false)) << c.method;
+        ASSERT_EQ(r.errors.size(), 1u) << c.method;
+        EXPECT_EQ(r.errors[0].scode, 1006);
+        EXPECT_EQ(r.errors[0].description,
+                  u"Недопустимое значение параметра, в фискальный регистратор ничего не отправлено: " +
+                      std::u16string(c.argument));
+        EXPECT_TRUE(r.alerts.empty());
+    }
+    EXPECT_TRUE(reg->calls.empty()) << reg->calls[0];
+    const std::string log = logText();
+    EXPECT_EQ(countOf(log, " code:1006\n"), 10);
+    EXPECT_EQ(countOf(log, "] ERROR: tVariant to double conversion error!\n"), 4) << "the arguments of the wrong type";
 }
 
 TEST_F(WithRegister, FiscalMethodsWithOutputs)
@@ -241,6 +293,19 @@ TEST_F(WithRegister, FiscalMethodsWithOutputs)
     EXPECT_EQ(r.args[1], Value::str(u""));
     reg->stateBody.clear();
     EXPECT_EQ(comp->call("DeviceTest").result, Value::boolean(false));
+
+    // Something that is not the register's state: the test fails and says why.
+    reg->stateBody = "<html>500</html>";
+    reg->stateFailure = "HTTP 500 Internal Server Error";
+    r = comp->call("DeviceTest");
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.result, Value::boolean(false));
+    const std::u16string why =
+        u"По указанному адресу не получено состояние фискального регистратора: 127.0.0.1 (HTTP 500 Internal Server Error)";
+    EXPECT_EQ(r.args[0], Value::str(why));
+    ASSERT_EQ(r.errors.size(), 1u);
+    EXPECT_EQ(r.errors[0].scode, 1005);
+    EXPECT_EQ(r.errors[0].description, why);
 }
 
 TEST_F(WithRegister, RegisterErrorTextIsShownInTheMessageBox)

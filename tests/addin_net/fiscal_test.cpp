@@ -187,7 +187,8 @@ TEST_F(NetFiscal, RegisterErrorsReachTheUserAndGetLastError)
 
 TEST_F(NetFiscal, TimeOutInAFiscalMethodIsReportedAndTheCallStillWorks)
 {
-    NetsimProcess sim({"--auth", "none", "--delay", "/cgi/proc/printreport=8000"});
+    // The register sends the head and half the body, then stalls: a time-out all the same.
+    NetsimProcess sim({"--auth", "none", "--stall-body", "/cgi/proc/printreport=8000"});
     open(sim.address());
     const CallResult r = comp->call("PrintZReport", {Value::str(u"")});
     EXPECT_TRUE(r.ok) << "outside Open and SetParameter the host's call itself works";
@@ -352,4 +353,24 @@ TEST_F(NetFiscal, LoginRefusedOrRegisterGoneAfterOpen)
     EXPECT_NE(text.find("Connection refused"), std::string::npos) << text;
     EXPECT_EQ(countOf(logText(), text + " code:" + std::to_string(r.errors[0].scode) + "\n"), 1);
     expectDone(comp->call("Close", {Value::str(u"")}), "Close without a register");
+}
+
+TEST_F(NetFiscal, ARefusalByHttpStatusSaysWhy)
+{
+    netsim::Simulator sim(netsim::Config{});
+    sim.start();
+    open(sim.address());
+    expectDone(openCheck(), "OpenCheck");
+    expectDone(item(u"Чай", 1, 30.00, 30.00, 20), "item");
+    netsim::Faults f;
+    f.status["/cgi/chk"] = 500;
+    sim.setFaults(f);
+    CallResult r = closeCheck(30, 0);
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.result, Value::boolean(false));
+    EXPECT_EQ(r.alerts, std::vector<std::u16string>{u"HTTP 500 Internal Server Error"});
+    r = comp->call("GetLastError", {Value::str(u"")});
+    EXPECT_EQ(r.args[0], Value::str(u"HTTP 500 Internal Server Error"));
+    EXPECT_NE(logText().find("ERROR: HTTP 500 Internal Server Error\n"), std::string::npos);
+    sim.stop();
 }

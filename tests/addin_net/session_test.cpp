@@ -3,6 +3,7 @@
 // reaches the host.
 #include "addin_fixture.h"
 #include "netsim_process.h"
+#include "scripted_server.h"
 
 using namespace addinhost;
 using namespace testsupport;
@@ -124,4 +125,28 @@ TEST_F(NetSession, RefusedConnectionIsReportedWithTheNetworkLibrarysText)
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.result, Value::boolean(false));
     EXPECT_EQ(r.errors.size(), 1u);
+}
+
+TEST_F(NetSession, SomethingThatIsNoRegisterFailsOpenNamingTheAddress)
+{
+    // A web server that answers 404 everywhere, then one that answers a page of its own.
+    testsupport::ScriptedServer server;
+    const std::u16string prefix = u"По указанному адресу не получено состояние фискального регистратора: " +
+                                  toUtf16(server.address());
+    for (const std::u16string& why : {std::u16string(u" (HTTP 404 Not Found)"),
+                                      std::u16string(u" (ответ не является состоянием регистратора)")}) {
+        const CallResult r = openAt(server.address(), u"");
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.result, Value::boolean(false));
+        ASSERT_EQ(r.errors.size(), 1u);
+        EXPECT_EQ(r.errors[0].scode, 1005);
+        EXPECT_EQ(r.errors[0].description, prefix + why);
+        EXPECT_EQ(comp->call("GetLastError", {Value::str(u"")}).args[0], Value::str(kNotConnected)) << "no client kept";
+        server.set("/cgi/state.php", "<html><body>It works!</body></html>");
+    }
+    // Without a client the device test connects first, and fails the same way.
+    const CallResult r = comp->call("DeviceTest", {Value::str(u""), Value::boolean(false)});
+    EXPECT_EQ(r.result, Value::boolean(false));
+    ASSERT_EQ(r.errors.size(), 1u);
+    EXPECT_EQ(r.errors[0].scode, 1005);
 }

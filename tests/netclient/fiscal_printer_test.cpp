@@ -251,7 +251,8 @@ TEST_F(PrinterOnSimulatorTest, CompletionRule)
     f.status["/cgi/chk"] = 500;
     sim->setFaults(f);
     EXPECT_FALSE(command(*p, kSale));
-    EXPECT_TRUE(p->getLastErrorText().empty());
+    EXPECT_EQ(p->getLastErrorText(), u"HTTP 500 Internal Server Error") << "a failure says why";
+    EXPECT_EQ(p->getLastErrorCode(), 0u);
     f = netsim::Faults();
     f.status["/cgi/state.php"] = 404;
     sim->setFaults(f);
@@ -265,6 +266,39 @@ TEST_F(PrinterOnSimulatorTest, CompletionRule)
     EXPECT_TRUE(p->getLastErrorText().empty());
     sim->setFaults(netsim::Faults());
     EXPECT_TRUE(command(*p, kSale));
+}
+
+// Something that answers HTTP without a register's state is no register: the constructor
+// fails, saying what came instead. The device test's state read says the same.
+TEST(PrinterAtANonRegister, ConnectionFailsWithWhatCameInstead)
+{
+    ScriptedServer server;   // 404 everywhere
+    const std::pair<std::string, std::string> cases[] = {
+        {"", "HTTP 404 Not Found"},
+        {"<html><body>It works!</body></html>", "ответ не является состоянием регистратора"},
+        {"[1,2]", "ответ не является состоянием регистратора"},
+    };
+    for (const auto& c : cases) {
+        if (!c.first.empty()) server.set("/cgi/state.php", c.first);
+        try {
+            FiscalPrinter p(server.address(), "service", "384190", 1);
+            FAIL() << "no exception for " << c.first;
+        } catch (const Poco::Exception& e) {
+            EXPECT_EQ(e.code(), oltra::kNoRegisterStateErrorCode);
+            EXPECT_EQ(e.message(), c.second);
+        }
+    }
+    EXPECT_EQ(server.targets(), std::vector<std::string>(3, "/cgi/state.php")) << "nothing else is asked";
+
+    server.set("/cgi/state.php", kState);
+    FiscalPrinter p(server.address(), "service", "384190", 1);
+    std::string failure;
+    EXPECT_TRUE(p.testState(failure));
+    EXPECT_EQ(p.lastResponse(), kState);
+    server.set("/cgi/state.php", 500, kState);
+    EXPECT_FALSE(p.testState(failure));
+    EXPECT_EQ(failure, "HTTP 500 Internal Server Error");
+    EXPECT_EQ(p.lastResponse(), kState) << "the body is kept whatever the status";
 }
 
 TEST_F(PrinterOnSimulatorTest, NetworkFailuresLeaveTheConstructor)

@@ -2,23 +2,30 @@
 #include "netclient/http_client.h"
 #include "netsim.h"
 #include "captured_client_log.h"
+#include "raw_http_server.h"
 #include "scripted_server.h"
 #include "test_files.h"
 
 
+#include <Poco/DeflatingStream.h>
 #include <Poco/Exception.h>
 #include <Poco/JSON/Parser.h>
 #include <Poco/Net/NetException.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
+#include <regex>
+#include <sstream>
 
 namespace {
 
 using oltra::HttpClient;
 using oltra::HttpTimeouts;
 using testsupport::CapturedClientLog;
+using testsupport::RawHttpServer;
+using Pieces = std::vector<RawHttpServer::Piece>;
 
 const char kState[] = "/cgi/state.php";
 
@@ -36,6 +43,30 @@ HttpTimeouts shortTimeouts(int normalMs, int challengedMs)
     t.normal = Poco::Timespan(0, normalMs * 1000);
     t.challenged = Poco::Timespan(0, challengedMs * 1000);
     return t;
+}
+
+HttpTimeouts withDeadlines(HttpTimeouts t, int deadlineMs, int challengedDeadlineMs)
+{
+    t.deadline = Poco::Timespan(0, deadlineMs * 1000);
+    t.challengedDeadline = Poco::Timespan(0, challengedDeadlineMs * 1000);
+    return t;
+}
+
+std::string deflated(const std::string& text)
+{
+    std::ostringstream out;
+    Poco::DeflatingOutputStream deflater(out, Poco::DeflatingStreamBuf::STREAM_ZLIB);
+    deflater << text;
+    deflater.close();
+    return out.str();
+}
+
+// The value of a Digest parameter in a request head, quoted or not.
+std::string digestParam(const std::string& head, const std::string& name)
+{
+    std::smatch m;
+    if (!std::regex_search(head, m, std::regex("[ ,]" + name + "=\"?([^\",\r]*)"))) return "";
+    return m[1];
 }
 
 class HttpClientTest : public ::testing::Test {
@@ -253,6 +284,135 @@ TEST_F(HttpClientTest, DebugLogAndResponses)
     const std::vector<std::string> responses = log.responses();
     ASSERT_EQ(responses.size(), 3u);
     EXPECT_NE(responses[0].find("\"serial\""), std::string::npos) << responses[0];
+}
+
+// Against the simulated register, which checks every Digest answer: a register that takes
+// credentials sent in advance costs one request per call after the first challenge, with a
+// fresh challenge whenever its nonce runs out; one that takes them only in answer to a
+// challenge costs two, as every call did before.
+TEST_P(HttpAuthTest, HalfTheRoundTripsWhereTheRegisterTakesCredentialsInAdvance)
+{
+    netsim::Simulator sim(simConfig(GetParam()));
+    sim.start();
+    struct Case {
+        bool preemptive;
+        int nonceUses;
+        uint64_t requests, unauthorised;
+    };
+    const bool digest = GetParam() == netsim::Auth::Digest;
+    const Case cases[] = {
+        {true, 0, 11, 1},
+        // A nonce serves 4 requests: after every fourth call a stale 401 and a new challenge.
+        {true, 4, digest ? 13u : 11u, digest ? 3u : 1u},
+        {false, 0, 20, 10},
+    };
+    for (const Case& c : cases) {
+        netsim::Faults f;
+        f.preemptive = c.preemptive;
+        f.nonceUses = c.nonceUses;
+        sim.setFaults(f);
+        sim.clearTraffic();
+        HttpClient client(sim.address(), "service", "384190");
+        std::string body;
+        for (int i = 0; i < 5; ++i) {
+            ASSERT_TRUE(client.get(kState, body)) << i;
+            ASSERT_TRUE(client.post("/cgi/scr", u"[]", body)) << i;
+        }
+        const netsim::Traffic t = sim.traffic();
+        EXPECT_EQ(t.requests, c.requests) << c.preemptive << " " << c.nonceUses;
+        EXPECT_EQ(t.unauthorised, c.unauthorised) << c.preemptive << " " << c.nonceUses;
+    }
+}
+
+// A register that sends the head and part of the body and then stalls: a time-out, however
+// the body is encoded, and never a malformed answer.
+TEST_F(HttpClientTest, StallMidBodyIsATimeOut)
+{
+    const std::string text = "{\"model\":\"" + std::string(400, 'x') + "\"}";
+    for (const bool deflate : {false, true}) {
+        const std::string body = deflate ? deflated(text) : text;
+        RawHttpServer server([&](int, const std::string&) {
+            const std::string whole =
+                RawHttpServer::answer(200, "OK", body, deflate ? "Content-Encoding: deflate\r\n" : "");
+            const std::size_t cut = whole.size() - body.size() / 2;
+            return Pieces{{whole.substr(0, cut), 0, 3000}, {whole.substr(cut)}};
+        });
+        HttpClient client(server.address(), "", "", shortTimeouts(300, 300));
+        std::string out;
+        EXPECT_THROW(client.get(kState, out), Poco::TimeoutException) << "deflate " << deflate;
+    }
+}
+
+// Each byte of the answer comes well within the read time-out; the exchange still ends at
+// its deadline, which after a challenge is the longer one.
+TEST_F(HttpClientTest, DrippedAnswerEndsAtTheExchangeDeadline)
+{
+    const std::string dripped = RawHttpServer::answer(200, "OK", std::string(60, 'x'));   // ~80 bytes
+    RawHttpServer open([&](int, const std::string&) { return Pieces{{dripped, 25}}; });
+    std::string out;
+    {
+        HttpClient client(open.address(), "", "", withDeadlines(shortTimeouts(1000, 1000), 500, 60000));
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_THROW(client.get(kState, out), Poco::TimeoutException);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1800))
+            << "the answer itself takes 2 s";
+    }
+
+    RawHttpServer login([&](int index, const std::string&) {
+        if (index % 2 == 0)
+            return Pieces{{RawHttpServer::answer(401, "Unauthorized", "", "WWW-Authenticate: Basic realm=\"r\"\r\n")}};
+        return Pieces{{dripped, 25}};
+    });
+    HttpClient patient(login.address(), "u", "p", withDeadlines(shortTimeouts(1000, 1000), 500, 60000));
+    ASSERT_TRUE(patient.get(kState, out));
+    EXPECT_EQ(out, std::string(60, 'x'));
+    HttpClient hasty(login.address(), "u", "p", withDeadlines(shortTimeouts(1000, 1000), 500, 500));
+    EXPECT_THROW(hasty.get(kState, out), Poco::TimeoutException);
+}
+
+// After the first challenge the credentials go with every request, Digest with the nonce
+// count increased; a 401 to them (a stale nonce) is answered like the first challenge.
+TEST_F(HttpClientTest, CredentialsGoAlongAfterTheFirstChallenge)
+{
+    for (const bool digest : {false, true}) {
+        SCOPED_TRACE(digest ? "Digest" : "Basic");
+        RawHttpServer server([&](int index, const std::string& head) {
+            const bool credentials = head.find("\r\nAuthorization: ") != std::string::npos;
+            // Request 3 carries credentials the register no longer takes.
+            if (!credentials || index == 3) {
+                const std::string challenge =
+                    digest ? "WWW-Authenticate: Digest realm=\"r\", qop=\"auth\", nonce=\"" +
+                                 std::string(index < 3 ? "n1" : "n2") + "\", opaque=\"o\"" +
+                                 (index == 3 ? ", stale=true" : "") + "\r\n"
+                           : "WWW-Authenticate: Basic realm=\"r\"\r\n";
+                return Pieces{{RawHttpServer::answer(401, "Unauthorized", "<html>401</html>", challenge)}};
+            }
+            return Pieces{{RawHttpServer::answer(200, "OK", "{}")}};
+        });
+        HttpClient client(server.address(), "service", "384190");
+        std::string body;
+        for (const char* path : {"/a", "/b", "/c", "/d"}) EXPECT_TRUE(client.get(path, body)) << path;
+        std::string posted;
+        EXPECT_TRUE(client.post("/e", u"{}", posted));
+
+        const std::vector<std::string> heads = server.heads();
+        ASSERT_EQ(heads.size(), 7u) << "one challenge at the start, one for the refused credentials";
+        EXPECT_EQ(heads[0].find("Authorization"), std::string::npos);
+        for (std::size_t i = 1; i < heads.size(); ++i)
+            EXPECT_NE(heads[i].find(digest ? "\r\nAuthorization: Digest " : "\r\nAuthorization: Basic "),
+                      std::string::npos)
+                << i;
+        if (digest) {
+            const std::vector<std::pair<std::string, std::string>> expected = {
+                {"", ""}, {"n1", "00000001"}, {"n1", "00000002"}, {"n1", "00000003"},
+                {"n2", "00000001"}, {"n2", "00000002"}, {"n2", "00000003"}};
+            for (std::size_t i = 1; i < heads.size(); ++i) {
+                EXPECT_EQ(digestParam(heads[i], "nonce"), expected[i].first) << i;
+                EXPECT_EQ(digestParam(heads[i], "nc"), expected[i].second) << i;
+            }
+            EXPECT_EQ(digestParam(heads[6], "uri"), "/e");
+        }
+    }
 }
 
 } // namespace

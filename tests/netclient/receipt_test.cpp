@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -39,6 +40,9 @@ TEST(TextFormat, NumbersEscapesAndPieces)
     EXPECT_TRUE(oltra::splitCharacters(u"", 5).empty());
     EXPECT_EQ(oltra::queryValue("01.02.2020"), "01.02.2020");
     EXPECT_EQ(oltra::queryValue("1&x=2 ї"), "1%26x%3D2%20%D1%97");
+    // "/" and ":" are legal in a query: dates and times pass as written.
+    EXPECT_EQ(oltra::queryValue("01/02/2020 10:00"), "01/02/2020%2010:00");
+    EXPECT_EQ(oltra::queryValue("#%+?"), "%23%25%2B%3F");
 }
 
 TEST(ReceiptBufferTest, ElementsPaymentsAndEscaping)
@@ -184,6 +188,28 @@ TEST_F(PrinterCommandsTest, OpenCancelReturnAndRefusal)
     EXPECT_EQ(posted("/cgi/scr").back().find("Дякуэмо"), std::string::npos);
 }
 
+// Numbers a document can't carry are refused before anything is sent, and the receipt
+// stays as it was: never written as 0, never overflowing the line arithmetic.
+TEST_F(PrinterCommandsTest, NumbersADocumentCannotCarryAreRefused)
+{
+    int32_t number = 0;
+    ASSERT_TRUE(printer->openCheck(true, false, false, number));
+    ASSERT_TRUE(printer->printFiscalString(u"a", 1, 5, 5, 1, 0));
+    const std::u16string items = printer->receipt().items();
+    sim->clearRequests();
+    EXPECT_FALSE(printer->printFiscalString(u"b", 1e7, 1e13, 1, 1, 0));
+    EXPECT_FALSE(printer->printFiscalString(u"b", 2147483647, 2147483647, 2147483647, 1, 0));
+    EXPECT_FALSE(printer->printFiscalString(u"b", NAN, 1, 1, 1, 0));
+    EXPECT_FALSE(printer->printFiscalString(u"b", 1, 1, -INFINITY, 1, 0));
+    EXPECT_FALSE(printer->cashInOutcome(NAN));
+    EXPECT_FALSE(printer->cashInOutcome(1e15));
+    EXPECT_FALSE(printer->closeCheck(INFINITY, 0, 0, 0));
+    EXPECT_TRUE(sim->requests().empty());
+    EXPECT_EQ(printer->receipt().items(), items);
+    ASSERT_TRUE(printer->closeCheck(5, 0, 0, 0));
+    EXPECT_NE(lastReceipt().find("\"name\":\"a\""), std::string::npos);
+}
+
 TEST_F(PrinterCommandsTest, AnUnansweredReceiptIsRecordedOnce)
 {
     int32_t number = 0;
@@ -292,22 +318,29 @@ TEST_F(PrinterCommandsTest, ReportsAndServiceCommands)
     EXPECT_FALSE(printer->printZReport());
     EXPECT_EQ(printer->getLastErrorCode(), 58u);
     EXPECT_FALSE(printer->openCashDrawer());
-    EXPECT_TRUE(printer->getLastErrorText().empty());
+    EXPECT_EQ(printer->getLastErrorText(), u"HTTP 404 Not Found") << "the failure says why";
+    EXPECT_EQ(printer->getLastErrorCode(), 0u);
 }
 
-TEST(PrinterDisplayWidth, AnUnusableWidthSendsNoText)
+TEST(PrinterDisplayWidth, TheWidthIsReportedAsAnsweredAndStoredWithinBounds)
 {
     testsupport::ScriptedServer server;
     server.set("/cgi/state.php", "{\"model\":\"m\",\"name\":\"n\",\"serial\":\"s\",\"time\":1,\"JrnTime\":1,\"chkId\":1}");
-    server.set("/cgi/scr", "{\"chars\":{\"w\":2147483647}}");
-    FiscalPrinter printer(server.address(), "", "", 1);
     CapturedClientLog log;
-    int32_t width = 5;
-    EXPECT_FALSE(printer.getLineLength(width));
-    EXPECT_EQ(width, 5);
-    EXPECT_TRUE(log.contains("ERROR: Get line length, JSON parsing: "));
+    for (const int32_t answered : {0, 5000, 2147483647}) {
+        server.set("/cgi/scr", "{\"chars\":{\"w\":" + std::to_string(answered) + "}}");
+        FiscalPrinter printer(server.address(), "", "", 1);
+        int32_t width = 5;
+        EXPECT_TRUE(printer.getLineLength(width)) << answered;
+        EXPECT_EQ(width, answered);
+        printer.showLines(std::u16string(3000, u'z'), 1, u"l");
+        EXPECT_EQ(printer.lineLength(), std::min(answered, 1024));
+    }
+    EXPECT_FALSE(log.contains("ERROR: Get line length")) << log.text();
+
     // Without a width every write asks for it again and shows no text.
     server.set("/cgi/scr", "{\"chars\":{}}");
+    FiscalPrinter printer(server.address(), "", "", 1);
     const auto before = server.targets().size();
     printer.showLines(u"text", 1, u"l");
     printer.showLines(u"text", 1, u"l");

@@ -46,7 +46,7 @@ TEST(Receipt, SaleRequestBytes) {
 TEST(Receipt, SaleFormatByteAndChecks) {
     Article a;
     a.Count = 1000;
-    a.CountFormat = 0x183;  // low byte only
+    a.CountFormat = 0x83;
     Request r;
     ASSERT_EQ(EncodeArticle(a, false, r), fpresult::kOk);
     EXPECT_EQ(r[4], 0x83);  // one whole unit keeps bit 7
@@ -68,6 +68,12 @@ TEST(Receipt, SaleFormatByteAndChecks) {
     b = a; b.CodeEx = 65536; invalid(b);
     b.CodeEx = -1; invalid(b);
     b = a; b.Price = INT32_MIN; invalid(b);  // no sign-magnitude form
+    // A format that does not fit its byte would be cut to another one (-32768 to 00, a
+    // thousand units booked for one).
+    b = a; b.CountFormat = -32768; invalid(b);
+    b.CountFormat = 0x183; invalid(b);
+    b.CountFormat = -1; invalid(b);
+    b = a;
     b.Count = 16777215;
     b.Price = 0x7FFFFFFF;
     Request ok;

@@ -3,9 +3,12 @@
 // add-in library, loaded as the platform loads it, N times. Printed: receipts per second,
 // HTTP requests per receipt (counted on the wire by a forwarding proxy, authentication
 // challenges included), and the time per request of the driver beside a plain keep-alive
-// POCO client sending the very same requests.
+// POCO client sending the very same requests. With --compare-challenge-only it also runs
+// the receipts through the counting proxy twice, as the driver sends its credentials and
+// with the proxy taking out those sent in advance (credentials only in answer to a
+// challenge), and prints requests per receipt and receipts per second for both.
 //
-//   addin-bench [--receipts N] [--auth digest|basic|none] [--library PATH]
+//   addin-bench [--receipts N] [--auth digest|basic|none] [--library PATH] [--compare-challenge-only]
 #include "addin_host.h"
 #include "netsim.h"
 
@@ -28,6 +31,7 @@
 #include <memory>
 #include <mutex>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <stdexcept>
 #include <string>
@@ -63,11 +67,69 @@ private:
     long count_ = 0;
 };
 
+// The status of the last answer head in a byte stream that arrives in chunks.
+class StatusTracker {
+public:
+    void feed(const char* data, std::size_t n)
+    {
+        std::string window = tail_ + std::string(data, n);
+        static const std::string mark = "HTTP/1.1 ";
+        for (std::size_t at = window.find(mark); at != std::string::npos; at = window.find(mark, at + 1))
+            if (at + mark.size() + 3 <= window.size()) last_ = std::atoi(window.substr(at + mark.size(), 3).c_str());
+        tail_ = window.size() > 11 ? window.substr(window.size() - 11) : window;
+    }
+    int last() const { return last_; }
+
+private:
+    std::string tail_;
+    int last_ = 0;
+};
+
+// Takes the credentials out of every request that does not answer a 401, so that the
+// register sees what a client sends when it gives credentials only in answer to a
+// challenge: each request is refused once and sent again with them.
+class CredentialStripper {
+public:
+    // Bytes to forward for `n` bytes from the client; `lastStatus` is that of the answer
+    // before (the client sends a request only once it has read the previous answer).
+    std::string feed(const char* data, std::size_t n, int lastStatus)
+    {
+        pending_.append(data, n);
+        std::string out;
+        for (;;) {
+            if (bodyLeft_ > 0) {
+                const std::size_t take = std::min(bodyLeft_, pending_.size());
+                out += pending_.substr(0, take);
+                pending_.erase(0, take);
+                bodyLeft_ -= take;
+                if (bodyLeft_ > 0) break;
+                continue;
+            }
+            const std::size_t end = pending_.find("\r\n\r\n");
+            if (end == std::string::npos) break;
+            std::string head = pending_.substr(0, end + 4);
+            pending_.erase(0, end + 4);
+            const std::size_t credentials = head.find("\r\nAuthorization: ");
+            if (credentials != std::string::npos && lastStatus != 401)
+                head.erase(credentials, head.find("\r\n", credentials + 2) - credentials);
+            const std::size_t length = head.find("\r\nContent-Length: ");
+            if (length != std::string::npos) bodyLeft_ = std::strtoul(head.c_str() + length + 18, nullptr, 10);
+            out += head;
+        }
+        return out;
+    }
+
+private:
+    std::string pending_;
+    std::size_t bodyLeft_ = 0;
+};
+
 // A TCP forwarder on a loopback port that counts HTTP request heads going to the register
-// and 401 answers coming back.
+// and 401 answers coming back; with `challengeOnly` it also takes out the credentials of
+// requests that do not answer a challenge.
 class CountingProxy {
 public:
-    explicit CountingProxy(uint16_t target) : target_(target)
+    explicit CountingProxy(uint16_t target, bool challengeOnly = false) : target_(target), challengeOnly_(challengeOnly)
     {
         listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a = loopback(0);
@@ -129,6 +191,10 @@ private:
                 if (server >= 0) ::close(server);
                 continue;
             }
+            // Forward each piece at once, as the two ends send theirs.
+            const int on = 1;
+            ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            ::setsockopt(server, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 ++connections_;
@@ -140,6 +206,8 @@ private:
     void relay(int client, int server)
     {
         StreamCounter heads(" HTTP/1.1\r\n"), refusals("HTTP/1.1 401");
+        StatusTracker answers;
+        CredentialStripper stripper;
         long countedHeads = 0, countedRefusals = 0;
         char buffer[65536];
         pollfd p[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
@@ -153,15 +221,18 @@ private:
                     open = false;
                     break;
                 }
-                (i == 0 ? heads : refusals).feed(buffer, static_cast<std::size_t>(n));
+                std::string forwarded(buffer, static_cast<std::size_t>(n));
+                if (i == 0 && challengeOnly_) forwarded = stripper.feed(buffer, forwarded.size(), answers.last());
+                if (i == 1) answers.feed(buffer, forwarded.size());
+                (i == 0 ? heads : refusals).feed(forwarded.data(), forwarded.size());
                 const int to = i == 0 ? server : client;
-                for (ssize_t sent = 0; sent < n;) {
-                    const ssize_t w = ::send(to, buffer + sent, static_cast<std::size_t>(n - sent), MSG_NOSIGNAL);
+                for (std::size_t sent = 0; sent < forwarded.size();) {
+                    const ssize_t w = ::send(to, forwarded.data() + sent, forwarded.size() - sent, MSG_NOSIGNAL);
                     if (w <= 0) {
                         open = false;
                         break;
                     }
-                    sent += w;
+                    sent += static_cast<std::size_t>(w);
                 }
             }
             std::lock_guard<std::mutex> lock(mutex_);
@@ -175,6 +246,7 @@ private:
     }
 
     uint16_t target_;
+    bool challengeOnly_;
     int listener_ = -1;
     uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
@@ -188,15 +260,20 @@ struct Options {
     int receipts = 200;
     std::string auth = "digest";
     std::string library = ADDIN_LIBRARY;
+    bool compareChallengeOnly = false;
 };
 
 [[noreturn]] void usage(int status)
 {
     std::fprintf(status ? stderr : stdout,
                  "usage: addin-bench [--receipts N] [--auth digest|basic|none] [--library PATH]\n"
+                 "                   [--compare-challenge-only]\n"
                  "A 10-item receipt through the add-in against the simulated register on loopback,\n"
                  "N times (default 200); prints receipts per second, HTTP requests per receipt and\n"
-                 "the time per request beside a plain keep-alive POCO client.\n");
+                 "the time per request beside a plain keep-alive POCO client.\n"
+                 "--compare-challenge-only: also measures, through the counting proxy, requests and\n"
+                 "receipts per second as they are and with the credentials sent only in answer to a\n"
+                 "challenge (the proxy takes out those sent in advance).\n");
     std::exit(status);
 }
 
@@ -217,6 +294,7 @@ Options parse(int argc, char** argv)
             o.auth = value();
             if (o.auth != "digest" && o.auth != "basic" && o.auth != "none") usage(2);
         } else if (a == "--library") o.library = value();
+        else if (a == "--compare-challenge-only") o.compareChallengeOnly = true;
         else usage(2);
     }
     return o;
@@ -317,6 +395,31 @@ double replay(const std::vector<netsim::Request>& requests, uint16_t port, int r
     return seconds(Clock::now() - start);
 }
 
+// Requests and receipts per second through the counting proxy, with the credentials as the
+// driver sends them or (challengeOnly) only in answer to a challenge.
+struct ProxiedFigures {
+    double requestsPerReceipt = 0, challengesPerReceipt = 0, receiptsPerSecond = 0;
+};
+
+ProxiedFigures throughProxy(Component& comp, uint16_t registerPort, bool challengeOnly, int receipts)
+{
+    CountingProxy proxy(registerPort, challengeOnly);
+    openAt(comp, "127.0.0.1:" + std::to_string(proxy.port()));
+    receipt(comp);  // warm-up
+    const long r0 = proxy.requests(), c0 = proxy.challenges();
+    const Clock::time_point start = Clock::now();
+    for (int i = 0; i < receipts; ++i) receipt(comp);
+    const double elapsed = seconds(Clock::now() - start);
+    // The proxy counts what it has relayed; the last answer has reached the driver, so
+    // its request was counted too.
+    ProxiedFigures f;
+    f.requestsPerReceipt = static_cast<double>(proxy.requests() - r0) / receipts;
+    f.challengesPerReceipt = static_cast<double>(proxy.challenges() - c0) / receipts;
+    f.receiptsPerSecond = receipts / elapsed;
+    comp.call("Close", {Value::str(u"")});
+    return f;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -325,6 +428,8 @@ int main(int argc, char** argv)
     try {
         netsim::Config config;
         config.auth = o.auth == "basic" ? netsim::Auth::Basic : o.auth == "none" ? netsim::Auth::None : netsim::Auth::Digest;
+        // The register takes credentials sent in advance (with an increasing Digest nonce count).
+        config.faults.preemptive = true;
         netsim::Simulator sim(config);
         sim.start();
 
@@ -378,6 +483,11 @@ int main(int argc, char** argv)
         long sentChallenged = 0, sentReusing = 0;
         const double plainChallenged = replay(one, sim.port(), rounds, false, sentChallenged);
         const double plainReusing = replay(one, sim.port(), rounds, true, sentReusing);
+        ProxiedFigures now, before;
+        if (o.compareChallengeOnly) {
+            now = throughProxy(comp, sim.port(), false, o.receipts);
+            before = throughProxy(comp, sim.port(), true, o.receipts);
+        }
         sim.stop();
 
         const double perReceipt = elapsed / o.receipts;
@@ -404,6 +514,16 @@ int main(int argc, char** argv)
                         "(%.1f requests per receipt)\n",
                         plainReusing / static_cast<double>(sentReusing) * 1e3, plainReusing / rounds * 1e3,
                         static_cast<double>(sentReusing) / rounds);
+        if (o.compareChallengeOnly) {
+            std::printf("  through the counting proxy, %d receipts each:\n", o.receipts);
+            std::printf("    credentials after the first challenge   %.1f requests per receipt (%.1f answered 401), "
+                        "%.1f receipts per second\n",
+                        now.requestsPerReceipt, now.challengesPerReceipt, now.receiptsPerSecond);
+            std::printf("    credentials only after a challenge      %.1f requests per receipt (%.1f answered 401), "
+                        "%.1f receipts per second\n",
+                        before.requestsPerReceipt, before.challengesPerReceipt, before.receiptsPerSecond);
+            std::printf("    receipts per second, ratio              %.2f\n", now.receiptsPerSecond / before.receiptsPerSecond);
+        }
         const int outstanding = static_cast<int>(host.memory().outstanding());
         if (outstanding) std::printf("  WARNING: %d host memory blocks not returned\n", outstanding);
     } catch (const Poco::Exception& e) {

@@ -23,6 +23,14 @@ Value Value::i4(int32_t v)
     return r;
 }
 
+Value Value::r4(float v)
+{
+    Value r;
+    r.type = VTYPE_R4;
+    r.real = v;
+    return r;
+}
+
 Value Value::r8(double v)
 {
     Value r;
@@ -337,6 +345,7 @@ void load(const Value& v, tVariant& out)
     out.vt = v.type;
     switch (v.type) {
     case VTYPE_I4: out.lVal = static_cast<int32_t>(v.integer); break;
+    case VTYPE_R4: out.fltVal = static_cast<float>(v.real); break;
     case VTYPE_R8: out.dblVal = v.real; break;
     case VTYPE_BOOL: out.bVal = v.flag; break;
     case VTYPE_PWSTR:

@@ -35,6 +35,7 @@ struct Value {
 
     static Value empty() { return {}; }
     static Value i4(int32_t v);
+    static Value r4(float v);
     static Value r8(double v);
     static Value boolean(bool v);
     static Value str(std::u16string v);
