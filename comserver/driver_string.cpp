@@ -110,20 +110,28 @@ void DriverString::Assign(const char* ansi)
     }
 }
 
+// The text is converted into a new buffer before the old one and the cached wide copy
+// go: `wide` may be that very copy (s.AssignWide(s.Wide())).
 void DriverString::AssignWide(const wchar_t* wide, int length)
 {
     KeepLastError keep;
-    Reset();
-    if (!wide)
+    if (!wide) {
+        Reset();
         return;
+    }
     if (length < 0)
         length = static_cast<int>(wcslen(wide));
-    if (length == 0)
-        return;
-    int need = WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr);
-    if (need <= 0 || !Allocate(static_cast<std::size_t>(need)))
-        return;
-    WideCharToMultiByte(CP_ACP, 0, wide, length, data_, need, nullptr, nullptr);
+    int need = length > 0 ? WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr) : 0;
+    char* fresh = need > 0 ? new (std::nothrow) char[static_cast<std::size_t>(need) + 1] : nullptr;
+    if (fresh) {
+        WideCharToMultiByte(CP_ACP, 0, wide, length, fresh, need, nullptr, nullptr);
+        fresh[need] = '\0';
+    }
+    Reset();
+    if (fresh) {
+        data_ = fresh;
+        count_ = static_cast<std::size_t>(need);
+    }
 }
 
 void DriverString::AssignUtf8(const char* utf8)

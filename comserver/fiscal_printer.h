@@ -14,6 +14,7 @@
 //                                ISupportErrorInfo, properties, connect/disconnect,
 //                                the method frame, the four members without support
 //   fiscal_printer_commands.cpp  the members that talk to the register
+//   report_commands.cpp          the report and query members (records/ for the records)
 #pragma once
 
 #include <windows.h>
@@ -23,6 +24,7 @@
 #include "driver_string.h"
 #include "errors.h"
 #include "peltra44_h.h"
+#include "records/record.h"
 #include "serial_link.h"
 #include "server_process.h"
 #include "work_log.h"
@@ -171,6 +173,10 @@ public:
     HRESULT QueryRegisterState(LONG* value, bool check = false);
     // CallFailed, with the number of FPE_SYSTEM/FPE_ECR put in the last-error value.
     HRESULT LinkFailed(HRESULT result, const char* method);
+
+    // What a record object takes when it is filled (report_commands.cpp): this object
+    // as its parent, the process's type library and the error record.
+    records::Context RecordContext();
     // ---- end of serial link --------------------------------------------------------
 
 private:

@@ -4,56 +4,25 @@
 // the arguments, the argument checks and the request (serialproto's encoders; a failed
 // check is E_INVALIDARG and sends nothing), the exchange over the serial link
 // (serial_link.h), then CallSucceeded or CallFailed. The connection, status, date and
-// time, display, safe, receipt and printing members run over the link; the others
-// record their entry event and then fail with E_NOTIMPL ("Не поддерживается.")
-// through the frame, so clients, the error properties and the work log already see
-// the final shape of a failed call.
+// time, display, safe, receipt and printing members run over the link (the reports and
+// queries are in report_commands.cpp); the others record their entry event and then
+// fail with E_NOTIMPL ("Не поддерживается.") through the frame, so clients, the error
+// properties and the work log already see the final shape of a failed call.
 #include "fiscal_printer.h"
 
 #include <string>
 
+#include "command_frame.h"
 #include "serialproto/commands.h"
 #include "serialproto/receipt.h"
 
 namespace {
 
-// A client's text as ANSI for the entry event (the text as given).
-DriverString Ansi(BSTR text)
-{
-    DriverString s;
-    s.AssignWide(text);
-    return s;
-}
-
-// Text for the register: the register's code page, as bytes (the encoders cut it to
-// the field and replace control bytes).
-std::string ForRegister(DriverString text)
-{
-    text.ToOem();
-    return text.Text();
-}
-
-int Flag(VARIANT_BOOL v) { return v ? 1 : 0; }
-
-// The exchange of a member: a failed encoding (argument check) or link failure ends the
-// call with CallFailed; the caller decodes the answer and calls CallSucceeded.
-HRESULT Exchange(FiscalPrinter& fp, fpresult::Result encoded, const serialproto::Request& request,
-                 const char* method)
-{
-    if (FAILED(encoded)) return fp.CallFailed(encoded, method);
-    const HRESULT hr = fp.Serial.Link.SendCommand(request.data(), request.size());
-    if (FAILED(hr)) return fp.LinkFailed(hr, method);
-    return S_OK;
-}
-
-// A member whose answer carries nothing.
-HRESULT Simple(FiscalPrinter& fp, fpresult::Result encoded, const serialproto::Request& request,
-               const char* method)
-{
-    const HRESULT hr = Exchange(fp, encoded, request, method);
-    if (SUCCEEDED(hr)) fp.CallSucceeded(method);
-    return hr;
-}
+using frame::Ansi;
+using frame::Exchange;
+using frame::Flag;
+using frame::ForRegister;
+using frame::Simple;
 
 constexpr std::size_t kMaxPortName = 100;  // characters of a port name
 
@@ -379,31 +348,18 @@ STDMETHODIMP FiscalPrinter::SetCheckCaption(LONG, BSTR, VARIANT_BOOL, VARIANT_BO
     PENDING("SetCheckCaption");
 }
 
-STDMETHODIMP FiscalPrinter::PrintArtReport(short, LONG, LONG, LONG, LONG) { BeginCall(); PENDING("PrintArtReport"); }
-STDMETHODIMP FiscalPrinter::PrintXReport(short) { BeginCall(); PENDING("PrintXReport"); }
-STDMETHODIMP FiscalPrinter::PrintZReport(short, LONG*) { BeginCall(); PENDING("PrintZReport"); }
 
 STDMETHODIMP FiscalPrinter::AlterOnlineMode() { BeginCall(); PENDING("AlterOnlineMode"); }
 STDMETHODIMP FiscalPrinter::AlterCutterMode() { BeginCall(); PENDING("AlterCutterMode"); }
 STDMETHODIMP FiscalPrinter::ChangeBitrate(LONG) { BeginCall(); PENDING("ChangeBitrate"); }
-STDMETHODIMP FiscalPrinter::GetSafeSum(double*) { BeginCall(); PENDING("GetSafeSum"); }
 
 STDMETHODIMP FiscalPrinter::ChangePassword(short, short, short, BSTR) { BeginCall(); PENDING("SetPassword"); }
 STDMETHODIMP FiscalPrinter::Login(short, short, BSTR) { BeginCall(); PENDING("Login"); }
 STDMETHODIMP FiscalPrinter::Logout(short, short) { BeginCall(); PENDING("Logout"); }
-STDMETHODIMP FiscalPrinter::ReadMemory(short, short, short, SAFEARRAY**) { BeginCall(); PENDING("ReadMemory"); }
-STDMETHODIMP FiscalPrinter::GetArticleInfo(LONG, LONG, IArticleInfo**) { BeginCall(); PENDING("GetArticleInfo"); }
-STDMETHODIMP FiscalPrinter::GetXReport(IXReport**) { BeginCall(); PENDING("GetXReport"); }
-STDMETHODIMP FiscalPrinter::GetCheckSum(ICheckSum**) { BeginCall(); PENDING("GetCheckSum"); }
-STDMETHODIMP FiscalPrinter::GetTaxData(LONG, ITaxData**) { BeginCall(); PENDING("GetTaxData"); }
 STDMETHODIMP FiscalPrinter::SetTaxData(short, ITaxData*) { BeginCall(); PENDING("SetTaxData"); }
 STDMETHODIMP FiscalPrinter::Personalize(short) { BeginCall(); PENDING("Personalize"); }
 STDMETHODIMP FiscalPrinter::SetFiscalNumber(short, BSTR) { BeginCall(); PENDING("SetFiscalNumber"); }
 STDMETHODIMP FiscalPrinter::SetTaxPayerInfo(short, BSTR, BSTR, BSTR, BSTR, short) { BeginCall(); PENDING("SetTaxPayerInfo"); }
 STDMETHODIMP FiscalPrinter::ProgramArticle(short, LONG, LONG, FPTaxType, BSTR, short, LONG) { BeginCall(); PENDING("ProgramArticle"); }
-STDMETHODIMP FiscalPrinter::PrintReportByDate(short, BSTR, BSTR, VARIANT_BOOL) { BeginCall(); PENDING("PrintReportByDate"); }
-STDMETHODIMP FiscalPrinter::PrintReportById(short, LONG, LONG, VARIANT_BOOL) { BeginCall(); PENDING("PrintReportById"); }
 STDMETHODIMP FiscalPrinter::SetLogo(short, BSTR, LONG, LONG) { BeginCall(); PENDING("SetLogo"); }
 STDMETHODIMP FiscalPrinter::SetPayTypeName(short, FPPayType, BSTR) { BeginCall(); PENDING("SetPayTypeName"); }
-
-STDMETHODIMP FiscalPrinter::GetTimeToBlock(short, int*) { BeginCall(); PENDING("GetTimeToBlock"); }

@@ -9,6 +9,7 @@ add_library(peltra44_server STATIC
   ${_dir}/fiscal_printer.cpp
   ${_dir}/fiscal_printer_commands.cpp
   ${_dir}/registration.cpp
+  ${_dir}/report_commands.cpp
   ${_dir}/serial_link.cpp
   ${_dir}/server_process.cpp
   ${_dir}/tray_window.cpp)

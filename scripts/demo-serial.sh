@@ -2,8 +2,8 @@
 # The serial half of the demo: PELTRA44.exe (mingw-w64 i686) under Wine, started by COM
 # for a VBScript client, drives the serial register simulator through COM5, which the
 # demo's private Wine prefix maps to the simulator's pseudo-terminal. Shows the client's
-# output, the receipt tape the register printed, what it received and answered, and the
-# driver's work log.
+# output, the receipt tape the register printed (with the X report beside the record the
+# client read back), what it received and answered, and the driver's work log.
 # Called by scripts/demo.sh; runs on its own too (after scripts/setup.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -71,6 +71,21 @@ grep -qx DONE "$demo/client.txt" || { echo "the client did not finish" >&2; exit
 echo
 echo "== The register's receipt tape ($demo/tape.txt)"
 cat "$demo/tape.txt"
+echo
+echo "== The X report on the tape, beside the XReport record the client read back"
+# The tape's X report runs from its title to the next rule line.
+awk '/^X-ЗВІТ$/ { on = 1 } on { print } on && /^=+$/ { exit }' "$demo/tape.txt" >"$demo/x-tape.txt"
+sed -n 's/^X   //p' "$demo/client.txt" >"$demo/x-record.txt"
+(
+    export LC_ALL=C.UTF-8  # ${#line} counts characters
+    mapfile -t left <"$demo/x-tape.txt"
+    mapfile -t right <"$demo/x-record.txt"
+    n=$(( ${#left[@]} > ${#right[@]} ? ${#left[@]} : ${#right[@]} ))
+    for ((i = 0; i < n; i++)); do
+        l=${left[i]:-}
+        printf '%s%*s  |  %s\n' "$l" $((31 - ${#l} > 0 ? 31 - ${#l} : 0)) '' "${right[i]:-}"
+    done
+)
 echo
 echo "== What the register received and answered ($demo/register.log)"
 cat "$demo/register.log"

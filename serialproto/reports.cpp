@@ -16,6 +16,18 @@ std::uint32_t Get32(const std::uint8_t* p) {
 
 std::int32_t GetS32(const std::uint8_t* p) { return static_cast<std::int32_t>(Get32(p)); }
 
+std::int16_t GetS16(const std::uint8_t* p) { return static_cast<std::int16_t>(p[0] | p[1] << 8); }
+
+std::uint32_t Get24(const std::uint8_t* p) { return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16; }
+
+double Get40(const std::uint8_t* p) {
+    std::uint64_t v = 0;
+    for (int i = 4; i >= 0; --i) v = v << 8 | p[i];
+    return static_cast<double>(v);
+}
+
+bool Fits16(std::int32_t v) { return v >= 0 && v <= 0xFFFF; }
+
 int Bcd(std::uint8_t b) { return (b >> 4) * 10 + (b & 0x0F); }
 
 std::int32_t BcdCounter(const std::uint8_t* p) { return Bcd(p[1]) * 100 + Bcd(p[0]); }
@@ -61,6 +73,8 @@ fpresult::Result EncodePrintZReport(std::int16_t password, Request& out) {
 
 fpresult::Result EncodePrintArtReport(std::int16_t password, std::int32_t fromCode, std::int32_t toCode,
                                       std::int32_t fromCodeEx, std::int32_t toCodeEx, Request& out) {
+    out.clear();
+    if (!Fits16(fromCodeEx) || !Fits16(toCodeEx)) return fpresult::kInvalidArg;
     WithPassword(kCmdPrintArtReport, password, out);
     if (fromCode || toCode || fromCodeEx || toCodeEx) {
         Put(out, static_cast<std::uint32_t>(fromCode), 4);
@@ -83,6 +97,8 @@ fpresult::Result EncodePrintReportByDate(std::int16_t password, const std::strin
 
 fpresult::Result EncodePrintReportById(std::int16_t password, std::int32_t idFrom, std::int32_t idTo,
                                        Request& out) {
+    out.clear();
+    if (!Fits16(idFrom) || !Fits16(idTo)) return fpresult::kInvalidArg;
     WithPassword(kCmdReportById, password, out);
     Put(out, static_cast<std::uint32_t>(idFrom), 2);
     Put(out, static_cast<std::uint32_t>(idTo), 2);
@@ -92,8 +108,11 @@ fpresult::Result EncodePrintReportById(std::int16_t password, std::int32_t idFro
 fpresult::Result EncodeGetXReport(Request& out) { return Bare(kCmdGetXReport, out); }
 fpresult::Result EncodeGetCheckSum(Request& out) { return Bare(kCmdGetCheckSum, out); }
 fpresult::Result EncodeGetSafeSum(Request& out) { return Bare(kCmdGetSafeSum, out); }
+fpresult::Result EncodeGetTaxData(Request& out) { return Bare(kCmdGetTaxData, out); }
 
 fpresult::Result EncodeGetArticleInfo(std::int32_t code, std::int32_t codeEx, Request& out) {
+    out.clear();
+    if (!Fits16(codeEx)) return fpresult::kInvalidArg;
     Bare(kCmdGetArticleInfo, out);
     Put(out, static_cast<std::uint32_t>(code), 4);
     Put(out, static_cast<std::uint32_t>(codeEx), 2);
@@ -110,7 +129,8 @@ fpresult::Result EncodeGetTimeToBlock(std::int16_t password, Request& out) {
 fpresult::Result EncodeReadMemory(std::int32_t blockAddr, std::int32_t page, std::int32_t count,
                                   Request& out) {
     out.clear();
-    if (count < 1 || count > 128) return fpresult::kInvalidArg;
+    if (count < 1 || count > 128 || page < 0 || page > 0xFF || blockAddr < -0x8000 || blockAddr > 0xFFFF)
+        return fpresult::kInvalidArg;
     out.push_back(kCmdReadMemory);
     Put(out, static_cast<std::uint32_t>(blockAddr), 2);
     out.push_back(static_cast<std::uint8_t>(page));
@@ -125,17 +145,17 @@ std::int32_t DecodeZReportResult(const std::uint8_t* data, std::int32_t n) {
 void DecodeGetSafeSum(const std::uint8_t* data, std::int32_t n, double& sum) {
     sum = 0.0;
     if (!data || n != 5) return;
-    std::uint64_t v = 0;
-    for (int i = 4; i >= 0; --i) v = v << 8 | data[i];
-    sum = static_cast<double>(v);
+    sum = Get40(data);
 }
 
 fpresult::Result DecodeTimeToBlock(const std::uint8_t* data, std::int32_t n, std::int32_t& seconds) {
     if (!data || n < 168 || data[0] != 0) return FPE_MODEM;
     const std::int64_t kGrace = 259200;  // 72 hours
     const std::int32_t a = GetS32(data + 16), b = GetS32(data + 164);
-    const std::int64_t v = a < 0 ? kGrace : std::int64_t(a) + kGrace - b;
-    seconds = static_cast<std::int32_t>(static_cast<std::uint32_t>(v));  // register's 32-bit result
+    std::int64_t v = a < 0 ? kGrace : std::int64_t(a) + kGrace - b;
+    if (v > INT32_MAX) v = INT32_MAX;
+    if (v < INT32_MIN) v = INT32_MIN;
+    seconds = static_cast<std::int32_t>(v);
     return fpresult::kOk;
 }
 
@@ -165,6 +185,69 @@ fpresult::Result DecodeCheckSum(const std::uint8_t* data, std::int32_t n, CheckS
     for (auto v : r.ByPay.Sum) payed += static_cast<std::uint32_t>(v);
     r.TotalSum = static_cast<std::int32_t>(total);
     r.PayedSum = static_cast<std::int32_t>(payed);
+    return fpresult::kOk;
+}
+
+void DecodeArticleInfo(const std::uint8_t* data, std::int32_t n, ArticleInfoData& r) {
+    if (!data || n <= 0) return;
+    const std::uint8_t* p = data;
+    std::int32_t left = n;
+    const std::int32_t nameLength = p[0];
+    if (nameLength > 0) {
+        if (left < nameLength + 1) return;
+        r.HasName = true;
+        r.Name.assign(reinterpret_cast<const char*>(p + 1), static_cast<std::size_t>(nameLength));
+    }
+    p += nameLength + 1;
+    left -= nameLength + 1;
+    if (left < 4) return;
+    r.Count = static_cast<std::int32_t>(Get24(p));
+    r.CountFormat = p[3];
+    p += 4, left -= 4;
+    if (left < 4) return;
+    r.Price = GetS32(p);
+    p += 4, left -= 4;
+    if (left < 1) return;
+    r.TaxType = p[0];
+    p += 1, left -= 1;
+    if (left < 5) return;
+    r.TurnoverSum = Get40(p);
+    p += 5, left -= 5;
+    if (left < 4) return;
+    r.RefundCount = static_cast<std::int32_t>(Get24(p));
+    r.RefundCountFormat = p[3];
+    p += 4, left -= 4;
+    if (left < 5) return;
+    r.RefundTurnoverSum = Get40(p);
+}
+
+fpresult::Result DecodeTaxData(const std::uint8_t* data, std::int32_t n, TaxTableData& r) {
+    if (!data || n < 4 || data[0] > kMaxTaxRates) return FPE_PROTOCOL;
+    TaxTableData t;
+    t.Count = data[0];
+    for (int i = 1; i <= 3; ++i) {
+        if (i > 1) t.Date += '/';
+        t.Date += static_cast<char>('0' + (data[i] >> 4));
+        t.Date += static_cast<char>('0' + (data[i] & 0x0F));
+    }
+    const std::uint8_t* p = data + 4;
+    std::int32_t left = n - 4;
+    if (t.Count == 0) t.TaxRate[0] = 0;
+    for (int i = 0; i < t.Count; ++i, p += 2, left -= 2) {
+        if (left < 2) return FPE_PROTOCOL;
+        t.TaxRate[i] = GetS16(p);
+    }
+    if (left < 1) return FPE_PROTOCOL;
+    t.Flags = *p++;
+    --left;
+    if (t.Flags & kTaxFlagFees) {
+        for (int i = 0; i < t.Count; ++i, p += 2, left -= 2) {
+            if (left < 2) return FPE_PROTOCOL;
+            t.FeeRate[i] = GetS16(p);
+        }
+        if (left == 2) t.FeeRate[5] = GetS16(p);
+    }
+    r = t;
     return fpresult::kOk;
 }
 

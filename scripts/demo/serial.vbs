@@ -1,10 +1,17 @@
 ' Demo client of PELTRA44: what a point-of-sale program does with the serial register:
-' connect, read its state, date and time, then sell a receipt of two articles paid in
-' cash with change. Late-bound, as scripting clients are. Usage: serial.vbs PORT
+' connect, read its state, date and time, sell a receipt of two articles paid in cash
+' with change, then end the shift: the X report printed and read back as a record, and
+' the Z report. Late-bound, as scripting clients are. Usage: serial.vbs PORT
 ' (The file is kept in UTF-8; the demo hands it to the script host in the ANSI page.)
 Option Explicit
-Dim fp, port, v
+Dim fp, port, v, x
 port = WScript.Arguments(0)
+
+' Kopiykas as hryvnias with a point, as the register prints them (the sums here are not
+' negative).
+Function Money(v)
+    Money = (v \ 100) & "." & Right("0" & (v Mod 100), 2)
+End Function
 
 Sub Show(name, value)
     WScript.Echo "  " & name & ": " & value
@@ -59,6 +66,29 @@ Show "TotalSum (due after the payment; negative: change)", fp.TotalSum
 Show "register state", "0x" & Hex(fp.EcrState) & " (receipt closed)"
 fp.PayCheck 3, 100
 Outcome "PayCheck with no receipt open"
+
+' The end of the shift: the register prints its X report, the driver reads the same
+' totals back as an XReport record, then the Z report closes the shift.
+fp.PrintXReport 0
+Outcome "PrintXReport"
+Set x = fp.GetXReport()
+Outcome "GetXReport"
+WScript.Echo "  XReport record (" & x.Name & "):"
+WScript.Echo "X   receipts           " & x.ChecksCount
+WScript.Echo "X   group A            " & Money(x.SumByTaxType.TaxTypeA)
+WScript.Echo "X   group B            " & Money(x.SumByTaxType.TaxTypeB)
+WScript.Echo "X   by card            " & Money(x.SumByPayType.ByCard)
+WScript.Echo "X   in cash            " & Money(x.SumByPayType.ByCash)
+WScript.Echo "X   markups            " & Money(x.MarkUp)
+WScript.Echo "X   discounts          " & Money(x.Discount)
+WScript.Echo "X   refund receipts    " & x.RefundChecksCount
+WScript.Echo "X   cash deposited     " & Money(x.SafePlus)
+WScript.Echo "X   cash withdrawn     " & Money(x.SafeMinus)
+Show "cash in the drawer", Money(fp.GetSafeSum())
+Set x = Nothing
+v = fp.PrintZReport(0)
+Outcome "PrintZReport"
+Show "Z report number", v
 fp.Disconnect
 Outcome "Disconnect"
 v = fp.GetDate()

@@ -4,24 +4,16 @@
 #include <cstring>
 
 #include "simulator.h"
+#include "tape.h"
 
 namespace serialsim {
 
 namespace {
 
-constexpr std::uint8_t kErrLength = 20;  // wrong length of a field
-
-std::uint8_t Bcd(int v) { return static_cast<std::uint8_t>(((v / 10) % 10) << 4 | (v % 10)); }
-
 std::tm Fields(std::time_t t) {
     std::tm tm{};
     gmtime_r(&t, &tm);
     return tm;
-}
-
-void PutText(Bytes& out, const std::string& text, std::size_t width) {
-    for (std::size_t i = 0; i < width; ++i)
-        out.push_back(i < text.size() ? static_cast<std::uint8_t>(text[i]) : 0);
 }
 
 Answer GetState(RegisterState& st, const Bytes&, const Bytes&) {
@@ -78,7 +70,7 @@ Answer SetLogo(RegisterState& st, const Bytes& r, const Bytes& extra) {
         st.logoWidth = st.logoHeight = 0;
         return Answer{};
     }
-    if (LogoBytes(r) == 0) return Answer{0, 19, {}};  // logo programming error
+    if (LogoBytes(r) == 0) return Error(19);  // logo programming error
     st.logo = extra;
     st.logoWidth = w;
     st.logoHeight = h;
@@ -97,7 +89,8 @@ const CommandSpec kCommands[] = {
 const CommandSpec* FindCommand(std::uint8_t code) {
     for (const auto& c : kCommands)
         if (c.code == code) return &c;
-    return FindReceiptCommand(code);
+    if (const CommandSpec* c = FindReceiptCommand(code)) return c;
+    return FindReportCommand(code);
 }
 
 std::time_t RegisterState::Now() const {
@@ -107,6 +100,6 @@ std::time_t RegisterState::Now() const {
 }
 
 // Used by the engine for a request shorter than its command needs.
-Answer LengthError() { return Answer{0, kErrLength, {}}; }
+Answer LengthError() { return Error(kErrLength); }
 
 } // namespace serialsim

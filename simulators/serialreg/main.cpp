@@ -45,6 +45,9 @@ const char kUsage[] =
     "  --taxpayer TEXT       a tax-payer line (up to three; UTF-8, sent in code page 866)\n"
     "  --tax-number TEXT     tax number text, sent after three tax-payer lines\n"
     "  --sw-version TEXT     firmware version, sent after the tax number\n"
+    "  --books FILE          the register's books (shift totals, receipt, tax table,\n"
+    "                        articles) as key=value lines, rewritten at start and\n"
+    "                        before each answer\n"
     "  --control PATH        make PATH a named pipe and read control lines from it; each\n"
     "                        takes effect at the next command: \"fault SPEC\", \"clear\"\n"
     "                        (all faults), \"ext-status N\", \"clock YYYY-MM-DD HH:MM:SS\"\n"
@@ -83,7 +86,7 @@ int Fail(const std::string& message) {
 int main(int argc, char** argv) {
     RegisterState state;
     std::vector<Fault> faults;
-    std::string linkPath, logPath, controlPath, tapePath;
+    std::string linkPath, logPath, controlPath, tapePath, booksPath;
     long baud = 0;
     bool clockSet = false;
     int taxPayers = 0;
@@ -112,6 +115,8 @@ int main(int argc, char** argv) {
             }
         } else if (opt == "--control") {
             controlPath = v;
+        } else if (opt == "--books") {
+            booksPath = v;
         } else if (opt == "--tape") {
             tapePath = v;
         } else if (opt == "--log") {
@@ -151,6 +156,7 @@ int main(int argc, char** argv) {
         localtime_r(&now, &tm);
         state.clockBase = timegm(&tm);
     }
+    state.books.shift.opened = state.Now();
 
     std::FILE* log = nullptr;
     if (logPath == "-") {
@@ -196,6 +202,8 @@ int main(int argc, char** argv) {
 
     Simulator sim(line, state, faults, log);
     sim.SetControl(control);
+    sim.SetBooks(booksPath);
+    sim.WriteBooks();
     std::printf("PTY %s\n", line.SlavePath().c_str());
     std::fflush(stdout);
     sim.Run(g_stop);

@@ -5,128 +5,23 @@
 // payment, payments reduce what is due, and the receipt closes when it is paid; a cash
 // payment may exceed what is due and gives change. Commands that do not fit the receipt
 // state are refused with the register's error codes. Everything printed goes to the
-// tape (--tape), one line per printed line, in UTF-8.
+// tape (--tape), one line per printed line, in UTF-8. The receipt keeps its own sums by
+// tax group and pay type; they go to the shift's books when it closes (books.cpp).
 #include <algorithm>
 #include <cinttypes>
-#include <cstdarg>
 #include <cstring>
 
 #include "simulator.h"
+#include "tape.h"
 
 namespace serialsim {
 
 namespace {
 
-// Register errors.
-constexpr std::uint8_t kErrMode = 16;           // command not allowed in this mode
-constexpr std::uint8_t kErrLength = 20;         // wrong length of a field
-constexpr std::uint8_t kErrTaxGroup = 23;       // tax group not set
-constexpr std::uint8_t kErrPayType = 24;        // no such pay type
-constexpr std::uint8_t kErrNegativeSale = 27;   // refund line above the receipt's sales
-constexpr std::uint8_t kErrArticle = 28;        // bad article description
-constexpr std::uint8_t kErrOverflow = 32;       // computed sum too large
-constexpr std::uint8_t kErrSafe = 35;           // withdrawal above the cash in the drawer
-constexpr std::uint8_t kErrPayoutOpen = 37;     // payout receipt open, no sales
-constexpr std::uint8_t kErrSalesOpen = 38;      // sales receipt open, no payouts
-constexpr std::uint8_t kErrNotOpen = 39;        // no receipt open
-constexpr std::uint8_t kErrNoReceipts = 42;     // no receipt yet
-constexpr std::uint8_t kErrNoChange = 43;       // change from this payment not allowed
-constexpr std::uint8_t kErrOpen = 44;           // receipt open
-constexpr std::uint8_t kErrNoSales = 45;        // discount before any sale
-constexpr std::uint8_t kErrPaying = 46;         // after payments began
-
 constexpr std::uint8_t kExtPayout = 0x08;       // fpsCheckType
 constexpr std::uint8_t kExtOpen = 0x40;         // fpsCheckOpened
 
-// Tax groups А to Г are programmed; Д and Е are not.
-constexpr int kFirstGroup = 128, kLastSetGroup = 131;
-const char* const kGroupLetter[] = {"А", "Б", "В", "Г", "Д", "Е"};
-
-constexpr std::int64_t kMaxSum = 0x7FFFFFFF;
-
-Answer Error(std::uint8_t code) { return Answer{0, code, {}}; }
-
-std::uint32_t U32(const Bytes& r, std::size_t at) {
-    return static_cast<std::uint32_t>(r[at]) | static_cast<std::uint32_t>(r[at + 1]) << 8 |
-           static_cast<std::uint32_t>(r[at + 2]) << 16 | static_cast<std::uint32_t>(r[at + 3]) << 24;
-}
-
-void Put32(Bytes& out, std::int64_t v) {
-    const auto u = static_cast<std::uint32_t>(v);
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(u >> (8 * i)));
-}
-
-std::uint32_t SignMagnitude(std::int64_t v) {
-    const auto m = static_cast<std::uint32_t>((v < 0 ? -v : v) & 0x7FFFFFFF);
-    return v < 0 ? m | 0x80000000u : m;
-}
-
-// Register (code page 866) text as UTF-8 for the tape.
-std::string Utf8(const std::uint8_t* p, std::size_t n) {
-    std::string s;
-    auto put = [&](unsigned cp) {
-        if (cp < 0x80) {
-            s += static_cast<char>(cp);
-        } else {
-            s += static_cast<char>(0xC0 | cp >> 6);
-            s += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    };
-    static const unsigned kHigh[16] = {0x401, 0x451, 0x404, 0x454, 0x407, 0x457, 0x40E, 0x45E,
-                                       0xB0,  0x2219, 0xB7, 0x221A, 0x2116, 0xA4, 0x25A0, 0xA0};
-    for (std::size_t i = 0; i < n; ++i) {
-        const unsigned c = p[i];
-        if (c < 0x20)
-            put(' ');
-        else if (c < 0x80)
-            put(c);
-        else if (c < 0xB0)
-            put(0x410 + (c - 0x80));
-        else if (c >= 0xE0 && c < 0xF0)
-            put(0x440 + (c - 0xE0));
-        else if (c >= 0xF0 && kHigh[c - 0xF0] < 0x800)
-            put(kHigh[c - 0xF0]);
-        else
-            put('?');
-    }
-    return s;
-}
-
-std::string Money(std::int64_t v) {
-    char b[32];
-    const std::int64_t m = v < 0 ? -v : v;
-    std::snprintf(b, sizeof b, "%s%" PRId64 ".%02" PRId64, v < 0 ? "-" : "", m / 100, m % 100);
-    return b;
-}
-
-std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* fmt, ...) {
-    char b[256];
-    va_list ap;
-    va_start(ap, fmt);
-    std::vsnprintf(b, sizeof b, fmt, ap);
-    va_end(ap);
-    return b;
-}
-
-// "left ... right" in a line of 31 characters (UTF-8 aware), like the register prints.
-std::string Columns(const std::string& left, const std::string& right, const char* tail = "") {
-    auto chars = [](const std::string& t) {
-        std::size_t n = 0;
-        for (unsigned char c : t) n += (c & 0xC0) != 0x80;
-        return n;
-    };
-    const std::size_t used = chars(left) + chars(right);
-    return left + std::string(used < 31 ? 31 - used : 1, ' ') + right + tail;
-}
-
-void Print(RegisterState& st, const std::string& line) {
-    if (st.receipt.open) st.receipt.lines.push_back(line);
-    if (st.tape) {
-        std::fprintf(st.tape, "%s\n", line.c_str());
-        std::fflush(st.tape);
-    }
-}
+constexpr int kFirstGroup = 128;
 
 void SetReceiptStatus(RegisterState& st) {
     st.extStatus = static_cast<std::uint8_t>(st.extStatus & ~(kExtOpen | kExtPayout));
@@ -141,21 +36,23 @@ std::uint8_t OpenReceipt(RegisterState& st, bool payout) {
         if (r.paying) return kErrPaying;
         return 0;
     }
+    if (const std::uint8_t e = StartShiftWork(st)) return e;
     r = RegisterState::Receipt{};
     r.open = true;
     r.payout = payout;
     SetReceiptStatus(st);
-    Print(st, "==============================");
+    Print(st, kRule);
     Print(st, Format("%s No %d", payout ? "ЧЕК ВИПЛАТИ" : "ФІСКАЛЬНИЙ ЧЕК", st.receiptNumber + 1));
     return 0;
 }
 
 void CloseReceipt(RegisterState& st, const char* how) {
     Print(st, how);
-    Print(st, "==============================");
+    Print(st, kRule);
     if (std::strcmp(how, "ЧЕК АНУЛЬОВАНО") != 0) {
         ++st.receiptNumber;
         st.lastReceipt = st.receipt.lines;
+        BookReceipt(st);
     }
     st.receipt = RegisterState::Receipt{};
     SetReceiptStatus(st);
@@ -174,7 +71,7 @@ Answer Article(RegisterState& st, const Bytes& r, bool refund) {
                                                           : std::int64_t(priceField);
     const int group = r[9];
     if (count == 0 || decimals > 3) return Error(kErrArticle);
-    if (group < kFirstGroup || group > kLastSetGroup) return Error(kErrTaxGroup);
+    if (group < kFirstGroup || group >= kFirstGroup + st.books.tax.count) return Error(kErrTaxGroup);
     if (const std::uint8_t e = OpenReceipt(st, refund)) return Error(e);
 
     std::int64_t scale = 1;
@@ -186,10 +83,16 @@ Answer Article(RegisterState& st, const Bytes& r, bool refund) {
     if (rc.total + sum > kMaxSum || sum > kMaxSum || sum < -kMaxSum) return Error(kErrOverflow);
     rc.total += sum;
     rc.lastLine = sum;
+    rc.lastGroup = group - kFirstGroup;
+    rc.sums.byGroup[rc.lastGroup] += sum;
     rc.hasSales = true;
 
     const std::string name = Utf8(r.data() + 11, n);
     const std::uint32_t code = U32(r, 11 + n);
+    std::int64_t milli = count;
+    for (int i = decimals; i < 3; ++i) milli *= 10;
+    rc.articles.push_back({{code, U16(r, 15 + n)}, std::string(reinterpret_cast<const char*>(r.data() + 11), n),
+                           group, price, milli, sum, decimals});
     char qty[32];
     const std::int64_t absCount = count < 0 ? -std::int64_t(count) : count;
     if (decimals)
@@ -216,6 +119,29 @@ Answer Comment(RegisterState& st, const Bytes& r, const Bytes&) {
     if (const std::uint8_t e = OpenReceipt(st, (r[1] & 0x80) != 0)) return Error(e);
     Print(st, Utf8(r.data() + 2, n));
     return Answer{};
+}
+
+// A markup or discount on the whole receipt: shared out among the tax groups in
+// proportion to their sums; what rounding leaves goes to the largest group.
+void Spread(std::int64_t (&byGroup)[6], std::int64_t amount) {
+    std::int64_t base = 0;
+    int largest = 0;
+    for (int g = 0; g < 6; ++g) {
+        base += byGroup[g];
+        if (byGroup[g] > byGroup[largest]) largest = g;
+    }
+    if (base <= 0) {
+        byGroup[largest] += amount;
+        return;
+    }
+    std::int64_t given = 0;
+    std::int64_t parts[6] = {};
+    for (int g = 0; g < 6; ++g) {
+        parts[g] = amount * byGroup[g] / base;
+        given += parts[g];
+    }
+    parts[largest] += amount - given;
+    for (int g = 0; g < 6; ++g) byGroup[g] += parts[g];
 }
 
 // Discount or markup: mode (1; 2 on the total, 1 a sum), value (4; bit 31 set: a
@@ -254,6 +180,11 @@ Answer Discount(RegisterState& st, const Bytes& r, const Bytes&) {
     if (rc.total + amount < 0) return Error(kErrNegativeSale);
     if (rc.total + amount > kMaxSum) return Error(kErrOverflow);
     rc.total += amount;
+    (amount < 0 ? rc.sums.discount : rc.sums.markup) += amount < 0 ? -amount : amount;
+    if (onTotal)
+        Spread(rc.sums.byGroup, amount);
+    else
+        rc.sums.byGroup[rc.lastGroup] += amount;
     const std::string text = Utf8(r.data() + 7, n);
     Print(st, Format("%s %s%s", discount ? "ЗНИЖКА" : "НАДБАВКА", what.c_str(), onTotal ? " НА ЧЕК" : ""));
     Print(st, Columns(text, Money(amount)));
@@ -261,11 +192,6 @@ Answer Discount(RegisterState& st, const Bytes& r, const Bytes&) {
     Put32(a.data, SignMagnitude(amount));
     Put32(a.data, rc.total);
     return a;
-}
-
-const char* PayName(int type) {
-    static const char* const names[] = {"КАРТКА", "КРЕДИТ", "ЧЕК", "ГОТІВКА"};
-    return type < 4 ? names[type] : type == 64 ? "НЕФІСКАЛЬНА" : "ІНША";
 }
 
 // Payment: type (1), sum (4; -1: what is due), 0, text length (1), text. Answer: what is
@@ -286,8 +212,9 @@ Answer Pay(RegisterState& st, const Bytes& r, const Bytes&) {
         if (type != 3) return Error(kErrNoChange);
         change = sum - due;
     }
+    if (type == 3 && rc.payout && sum - change > st.safe) return Error(kErrSafe);
     if (!rc.paying) {
-        Print(st, "------------------------------");
+        Print(st, kThinRule);
         Print(st, Columns("СУМА", Money(rc.total)));
         rc.paying = true;
     }
@@ -295,6 +222,7 @@ Answer Pay(RegisterState& st, const Bytes& r, const Bytes&) {
     if (n) Print(st, Utf8(r.data() + 8, n));
     Print(st, Columns(PayName(type), Money(sum)));
     if (type == 3) st.safe += rc.payout ? -(sum - change) : sum - change;
+    if (type < 10) rc.sums.byPay[type] += sum - change;
     const std::int64_t rest = rc.total - rc.paid;
     if (change) Print(st, Columns("РЕШТА", Money(change)));
     Answer a;
@@ -335,11 +263,13 @@ Answer Safe(RegisterState& st, const Bytes& r, bool deposit) {
     const std::int64_t sum = U32(r, 1);
     if (!deposit && sum > st.safe) return Error(kErrSafe);
     if (deposit && st.safe + sum > kMaxSum) return Error(kErrOverflow);
+    if (const std::uint8_t e = StartShiftWork(st)) return Error(e);
     st.safe += deposit ? sum : -sum;
-    Print(st, "==============================");
+    (deposit ? st.books.shift.safeIn : st.books.shift.safeOut) += sum;
+    Print(st, kRule);
     Print(st, Columns(deposit ? "СЛУЖБОВЕ ВНЕСЕННЯ" : "СЛУЖБОВА ВИДАЧА", Money(sum)));
     Print(st, Columns("В СЕЙФІ", Money(st.safe)));
-    Print(st, "==============================");
+    Print(st, kRule);
     Answer a;
     Put32(a.data, st.safe);
     return a;
@@ -374,7 +304,7 @@ Answer Barcode(RegisterState& st, const Bytes& r, const Bytes&) {
     }
     if (r.size() != 14) return Error(kErrLength);
     for (std::size_t i = 1; i < 14; ++i)
-        if (r[i] < '0' || r[i] > '9') return Error(25);
+        if (r[i] < '0' || r[i] > '9') return Error(kErrCharacters);
     Print(st, "|||| " + Utf8(r.data() + 1, 13) + " ||||");
     return Answer{};
 }

@@ -164,8 +164,13 @@ void Simulator::ApplyControl(const std::string& line) {
         faults_.clear();
     } else if (word == "ext-status") {
         long v;
-        if (ParseNumber(arg, v) && v >= 0 && v <= 255) state_.extStatus = static_cast<std::uint8_t>(v);
-        else error = "bad value";
+        if (ParseNumber(arg, v) && v >= 0 && v <= 255) {
+            const bool wasOpen = state_.ShiftOpen();
+            state_.extStatus = static_cast<std::uint8_t>(v);
+            if (!wasOpen && state_.ShiftOpen()) state_.books.shift.opened = state_.Now();  // a shift begins
+        } else {
+            error = "bad value";
+        }
     } else if (word == "clock") {
         std::time_t t;
         if (ParseClock(arg.c_str(), t)) {
@@ -258,6 +263,20 @@ void Simulator::Run(const volatile bool& stop) {
     }
 }
 
+void Simulator::WriteBooks() {
+    if (booksPath_.empty()) return;
+    const std::string text = DumpBooks(state_);
+    const std::string temp = booksPath_ + ".new";
+    std::FILE* f = std::fopen(temp.c_str(), "w");
+    if (!f) {
+        Log("books: cannot write %s", temp.c_str());
+        return;
+    }
+    const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    if (std::fclose(f) != 0 || !ok || std::rename(temp.c_str(), booksPath_.c_str()) != 0)
+        Log("books: cannot write %s", booksPath_.c_str());
+}
+
 bool Simulator::PullExtra(std::size_t count, Bytes& extra, const volatile bool& stop) {
     while (extra.size() < count) {
         const std::size_t n = std::min<std::size_t>(64, count - extra.size());
@@ -347,6 +366,9 @@ void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bo
     } else {
         answer = spec->run(state_, request, extra);
     }
+    // The books are on disk before the answer goes out, so whoever reads them after the
+    // answer sees this command's effect.
+    WriteBooks();
     haveLast_ = true;
     lastSeq_ = seq;
     lastRequest_ = request;

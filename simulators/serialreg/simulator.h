@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "books.h"
 #include "line.h"
 
 namespace serialsim {
@@ -40,8 +41,20 @@ struct RegisterState {
         std::int64_t total = 0;      // smallest currency unit
         std::int64_t paid = 0;
         std::int64_t lastLine = 0;   // sum of the last line, base of a line discount
+        int lastGroup = 0;           // its tax group (0 to 5)
+        Totals sums;                 // this receipt's part of the shift totals
+        struct Line {
+            ArticleKey key;
+            std::string name;        // register (OEM) text
+            int group;
+            std::int64_t price, milli, sum;  // count in thousandths
+            int decimals;
+        };
+        std::vector<Line> articles;
         std::vector<std::string> lines;  // the receipt as printed so far (UTF-8)
     } receipt;
+    Books books;                     // books.cpp
+    bool ShiftOpen() const { return (extStatus & 0x20) != 0; }
     int receiptNumber = 0;           // receipts closed since start
     std::vector<std::string> lastReceipt;  // for a copy
     std::int64_t safe = 0;           // cash in the drawer
@@ -70,6 +83,17 @@ struct CommandSpec {
 const CommandSpec* FindCommand(std::uint8_t code);
 // The receipt, safe, display and printing commands (receipt.cpp), or null.
 const CommandSpec* FindReceiptCommand(std::uint8_t code);
+// The report and query commands (books.cpp), or null.
+const CommandSpec* FindReportCommand(std::uint8_t code);
+
+// Books of a receipt that closed (not cancelled): its sums, its receipt counter and its
+// articles go to the shift (books.cpp).
+void BookReceipt(RegisterState& st);
+// Opens the shift if it is closed; refuses (with the register's error code) when the
+// shift has run more than 24 hours or data have waited more than 72 hours.
+std::uint8_t StartShiftWork(RegisterState& st);
+// The books as "key=value" lines, for tests and the curious.
+std::string DumpBooks(const RegisterState& st);
 
 // An injected fault, for matching commands (cmd < 0: all) and a number of answers
 // (count < 0: no limit).
@@ -96,6 +120,10 @@ public:
     // Control lines ("fault SPEC", "clear", "ext-status N", "clock YYYY-MM-DD HH:MM:SS")
     // are read from `fd` (non-blocking) before each command is handled.
     void SetControl(int fd) { control_ = fd; }
+    // The books are written to `path` (replaced as a whole) at start and after each
+    // executed command.
+    void SetBooks(const std::string& path) { booksPath_ = path; }
+    void WriteBooks();
     void Run(const volatile bool& stop);
 
 private:
@@ -112,6 +140,7 @@ private:
     std::vector<Fault> faults_;
     std::FILE* log_;
     int control_ = -1;
+    std::string booksPath_;
     std::string controlBuffer_;
 
     // The last command executed and its answer frame, to answer a repeated frame (a

@@ -51,13 +51,38 @@ TEST(Reports, ReportByDateChecksTheDates) {
     }
 }
 
-TEST(Reports, ReadMemoryCountBounds) {
+TEST(Reports, ReadMemoryBounds) {
     Request r;
     EXPECT_EQ(EncodeReadMemory(0, 0, 0, r), fpresult::kInvalidArg);
     EXPECT_EQ(EncodeReadMemory(0, 0, 129, r), fpresult::kInvalidArg);
+    EXPECT_EQ(EncodeReadMemory(0, 256, 1, r), fpresult::kInvalidArg);
+    EXPECT_EQ(EncodeReadMemory(0, -1, 1, r), fpresult::kInvalidArg);
+    EXPECT_EQ(EncodeReadMemory(0x10000, 0, 1, r), fpresult::kInvalidArg);
     EXPECT_TRUE(r.empty());
     ASSERT_EQ(EncodeReadMemory(0x0203, 5, 128, r), fpresult::kOk);
     EXPECT_EQ(r, (Bytes{0x1C, 3, 2, 5, 128}));
+    ASSERT_EQ(EncodeReadMemory(-1, 255, 1, r), fpresult::kOk);
+    EXPECT_EQ(r, (Bytes{0x1C, 0xFF, 0xFF, 0xFF, 1}));
+}
+
+// 16-bit fields refuse what they cannot hold instead of sending another range.
+TEST(Reports, SixteenBitFieldsRefuseWiderValues) {
+    Request r;
+    EXPECT_EQ(EncodePrintReportById(0, 0x10000, 1, r), fpresult::kInvalidArg);
+    EXPECT_EQ(EncodePrintReportById(0, 1, -1, r), fpresult::kInvalidArg);
+    EXPECT_TRUE(r.empty());
+    ASSERT_EQ(EncodePrintReportById(0, 0, 0xFFFF, r), fpresult::kOk);
+    EXPECT_EQ(r, (Bytes{0x1F, 0, 0, 0, 0, 0xFF, 0xFF}));
+    EXPECT_EQ(EncodePrintArtReport(0, 1, 2, 0x10000, 0, r), fpresult::kInvalidArg);
+    EXPECT_EQ(EncodePrintArtReport(0, 1, 2, 0, -1, r), fpresult::kInvalidArg);
+    EXPECT_TRUE(r.empty());
+    EXPECT_EQ(EncodeGetArticleInfo(1, 65536, r), fpresult::kInvalidArg);
+    EXPECT_EQ(EncodeGetArticleInfo(1, -1, r), fpresult::kInvalidArg);
+    EXPECT_TRUE(r.empty());
+    ASSERT_EQ(EncodeGetArticleInfo(1, 65535, r), fpresult::kOk);
+    EXPECT_EQ(r, (Bytes{0x29, 1, 0, 0, 0, 0xFF, 0xFF}));
+    EncodeGetTaxData(r);
+    EXPECT_EQ(r, Bytes{0x2C});
 }
 
 TEST(Reports, ScalarAnswers) {
@@ -79,6 +104,15 @@ TEST(Reports, ScalarAnswers) {
     Put32(t, 164, 200);
     ASSERT_EQ(DecodeTimeToBlock(t.data(), 168, s), fpresult::kOk);
     EXPECT_EQ(s, 260000);
+    // Far apart values stay in range instead of wrapping round.
+    Put32(t, 16, 0x7FFFFFFF);
+    Put32(t, 164, -0x7FFFFFFF);
+    ASSERT_EQ(DecodeTimeToBlock(t.data(), 168, s), fpresult::kOk);
+    EXPECT_EQ(s, 0x7FFFFFFF);
+    Put32(t, 16, 0);
+    Put32(t, 164, 0x7FFFFFFF);
+    ASSERT_EQ(DecodeTimeToBlock(t.data(), 168, s), fpresult::kOk);
+    EXPECT_EQ(s, 259200 - 0x7FFFFFFF);
     EXPECT_EQ(DecodeTimeToBlock(t.data(), 167, s), FPE_MODEM);
     t[0] = 1;
     EXPECT_EQ(DecodeTimeToBlock(t.data(), 168, s), FPE_MODEM);
@@ -90,20 +124,28 @@ TEST(Reports, XReportLayout) {
     d[1] = 0x12;
     Put32(d, 2, 1500);         // sales, group A
     Put32(d, 26 + 3 * 4, 2000);  // sales, cash
+    Put32(d, 66, 5);           // MarkUp
+    Put32(d, 70, 6);           // Discount
     Put32(d, 74, 99);          // SafePlus
     d[78] = 0x07;
     Put32(d, 80 + 5 * 4, -3);  // refund, group E
     Put32(d, 104 + 9 * 4, 42);  // refund, other 9
+    Put32(d, 144, 8);          // RefundMarkUp
+    Put32(d, 148, 9);          // RefundDiscount
     Put32(d, 152, 11);         // SafeMinus
     XReportData x;
     ASSERT_EQ(DecodeXReport(d.data(), 156, x), fpresult::kOk);
     EXPECT_EQ(x.ChecksCount, 1234);
     EXPECT_EQ(x.ByTax.Sum[0], 1500);
     EXPECT_EQ(x.ByPay.Sum[3], 2000);
+    EXPECT_EQ(x.MarkUp, 5);
+    EXPECT_EQ(x.Discount, 6);
     EXPECT_EQ(x.SafePlus, 99);
     EXPECT_EQ(x.RefundChecksCount, 7);
     EXPECT_EQ(x.RefundByTax.Sum[5], -3);
     EXPECT_EQ(x.RefundByPay.Sum[9], 42);
+    EXPECT_EQ(x.RefundMarkUp, 8);
+    EXPECT_EQ(x.RefundDiscount, 9);
     EXPECT_EQ(x.SafeMinus, 11);
     d.push_back(0);
     XReportData y;
@@ -122,4 +164,103 @@ TEST(Reports, CheckSumTotals) {
     EXPECT_EQ(c.TotalSum, static_cast<std::int32_t>(0x80000063u));  // wraps
     EXPECT_EQ(c.PayedSum, 250);
     EXPECT_EQ(DecodeCheckSum(d.data(), 63, c), FPE_PROTOCOL);
+}
+
+TEST(Reports, ArticleInfoReadsFieldByFieldAndStopsQuietly) {
+    const Bytes full{3, 'T', 'e', 'a',
+                     0x40, 0x42, 0x0F, 0x03,               // count 1000000, format 3
+                     0xEC, 0x04, 0, 0,                     // price 1260
+                     0x81,                                 // group B
+                     0xFF, 0xFF, 0xFF, 0xFF, 0xFF,         // turnover 2^40 - 1, unsigned
+                     0xFF, 0xFF, 0xFF, 0x02,               // refund count 2^24 - 1, format 2
+                     0x10, 0x27, 0, 0, 0};                 // refund turnover 10000
+    ArticleInfoData a;
+    DecodeArticleInfo(full.data(), static_cast<std::int32_t>(full.size()), a);
+    EXPECT_TRUE(a.HasName);
+    EXPECT_EQ(a.Name, "Tea");
+    EXPECT_EQ(a.Count, 1000000);
+    EXPECT_EQ(a.CountFormat, 3);
+    EXPECT_EQ(a.Price, 1260);
+    EXPECT_EQ(a.TaxType, 0x81);
+    EXPECT_EQ(a.TurnoverSum, 1099511627775.0);
+    EXPECT_EQ(a.RefundCount, 0xFFFFFF);
+    EXPECT_EQ(a.RefundCountFormat, 2);
+    EXPECT_EQ(a.RefundTurnoverSum, 10000.0);
+
+    // Cut anywhere, the fields before the cut are read and the rest stay 0.
+    for (std::int32_t n = 0; n < static_cast<std::int32_t>(full.size()); ++n) {
+        ArticleInfoData b;
+        DecodeArticleInfo(full.data(), n, b);
+        EXPECT_EQ(b.HasName, n >= 4) << n;
+        EXPECT_EQ(b.Count, n >= 8 ? 1000000 : 0) << n;
+        EXPECT_EQ(b.Price, n >= 12 ? 1260 : 0) << n;
+        EXPECT_EQ(b.TaxType, n >= 13 ? 0x81 : 0) << n;
+        EXPECT_EQ(b.TurnoverSum, n >= 18 ? 1099511627775.0 : 0.0) << n;
+        EXPECT_EQ(b.RefundCount, n >= 22 ? 0xFFFFFF : 0) << n;
+        EXPECT_EQ(b.RefundTurnoverSum, 0.0) << n;
+    }
+
+    // An empty name: the length byte is consumed and the count follows it.
+    const Bytes unnamed{0, 5, 0, 0, 0};
+    ArticleInfoData c;
+    DecodeArticleInfo(unnamed.data(), 5, c);
+    EXPECT_FALSE(c.HasName);
+    EXPECT_EQ(c.Count, 5);
+}
+
+namespace {
+Bytes TaxAnswer(std::uint8_t count, std::initializer_list<std::int16_t> rates, std::uint8_t flags,
+                std::initializer_list<std::int16_t> fees) {
+    Bytes d{count, 0x15, 0x03, 0x24};
+    for (auto v : rates) d.insert(d.end(), {std::uint8_t(v), std::uint8_t(std::uint16_t(v) >> 8)});
+    d.push_back(flags);
+    for (auto v : fees) d.insert(d.end(), {std::uint8_t(v), std::uint8_t(std::uint16_t(v) >> 8)});
+    return d;
+}
+fpresult::Result Tax(const Bytes& d, TaxTableData& t) {
+    return DecodeTaxData(d.data(), static_cast<std::int32_t>(d.size()), t);
+}
+} // namespace
+
+TEST(Reports, TaxTable) {
+    TaxTableData t;
+    Bytes d = TaxAnswer(2, {2000, -700}, 0x22, {150, 250, 75});  // two fees, then E
+    ASSERT_EQ(Tax(d, t), fpresult::kOk);
+    EXPECT_EQ(t.Date, "15/03/24");
+    EXPECT_EQ(t.Count, 2);
+    EXPECT_EQ(t.TaxRate[0], 2000);
+    EXPECT_EQ(t.TaxRate[1], -700);
+    EXPECT_EQ(t.Flags, 0x22);
+    EXPECT_EQ(t.FeeRate[0], 150);
+    EXPECT_EQ(t.FeeRate[1], 250);
+    EXPECT_EQ(t.FeeRate[5], 75);
+
+    // Three bytes after the fee rates: group E's fee is not read.
+    d.push_back(0);
+    TaxTableData u;
+    ASSERT_EQ(Tax(d, u), fpresult::kOk);
+    EXPECT_EQ(u.FeeRate[5], 0);
+
+    // Without the fee flag nothing after the flags is read; count 0 clears rate A.
+    TaxTableData v;
+    ASSERT_EQ(Tax(TaxAnswer(0, {}, 0x02, {1, 2}), v), fpresult::kOk);
+    EXPECT_EQ(v.TaxRate[0], 0);
+    for (auto f : v.FeeRate) EXPECT_EQ(f, 0);
+
+    // Five rates is the most; a count of 6 and answers cut inside a field fail, and
+    // the record keeps what it had.
+    TaxTableData w;
+    ASSERT_EQ(Tax(TaxAnswer(5, {1, 2, 3, 4, 5}, 0, {}), w), fpresult::kOk);
+    EXPECT_EQ(w.TaxRate[4], 5);
+    TaxTableData x;
+    EXPECT_EQ(Tax(TaxAnswer(6, {1, 2, 3, 4, 5, 6}, 0, {}), x), FPE_PROTOCOL);
+    const Bytes good = TaxAnswer(2, {2000, 700}, 0x20, {100, 200});
+    for (std::size_t n : {std::size_t(3), std::size_t(5), std::size_t(8), std::size_t(10), std::size_t(11)}) {
+        Bytes cut(good.begin(), good.begin() + static_cast<long>(n));
+        EXPECT_EQ(Tax(cut, x), FPE_PROTOCOL) << n;
+    }
+    EXPECT_EQ(x.Count, 2);
+    EXPECT_EQ(x.TaxRate[0], 2000);
+    EXPECT_EQ(x.Flags, 0x22);
+    EXPECT_TRUE(x.Date.empty());
 }

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # PELTRA44 over a serial line under Wine: the register simulator plays the register on
 # a pty that COM5 of the prefix points to; VBScript clients connect, query the status,
-# date and time, meet a register error, a silent register and a bad port name; the
-# work log must hold the bytes of the exchanges.
-# Usage: comserial_test.sh SIMULATOR PELTRA44.exe DIALOG_STATUS.exe WINEPREFIX wine-run.sh SRC_DIR RUN_DIR
+# date and time, meet a register error, a silent register and a bad port name, run a
+# shift whose report records must equal the simulator's own books; a C++ client keeps a
+# sub-record alive after its report; the work log must hold the bytes of the exchanges.
+# Usage: comserial_test.sh SIMULATOR PELTRA44.exe DIALOG_STATUS.exe WINEPREFIX wine-run.sh SRC_DIR RUN_DIR RECORDS_CLIENT.exe
 set -u
-sim=$1 exe=$2 dialog=$3 prefix=$4 winerun=$5 src=$6 run=$7
+sim=$1 exe=$2 dialog=$3 prefix=$4 winerun=$5 src=$6 run=$7 records=$8
 
 # One display for the whole run: the COM-started server lives on between clients.
 if [ -z "${DISPLAY:-}" ]; then
@@ -24,6 +25,32 @@ w() { "$winerun" "$prefix" "$@"; }
 kill_wine() { WINEPREFIX="$prefix" wineserver -k 2>/dev/null; WINEPREFIX="$prefix" wineserver -w 2>/dev/null; }
 # Servers started from the run directory (Wine shows them by their Windows or Unix path).
 servers() { ps -eo args= | cut -d' ' -f1 | grep -ciFx -e "$run/PELTRA44.exe" -e "Z:$(tr / '\\' <<<"$run")\\PELTRA44.exe" || true; }
+# wait_servers N SECONDS: until N server processes run.
+wait_servers() {
+    local i
+    for ((i = 0; i < $2 * 10; i++)); do [ "$(servers)" -eq "$1" ] && return 0; sleep 0.1; done
+    return 1
+}
+wait_line() { # wait_line FILE TEXT SECONDS: a line TEXT (with or without CR)
+    local i
+    for ((i = 0; i < $3 * 10; i++)); do grep -qx -- "$2"$'\r\\?' "$1" 2>/dev/null && return 0; sleep 0.1; done
+    return 1
+}
+# books TAG OUTPUT COUNT: the client's "TAG key=value" lines (record fields under the
+# keys of the simulator's books) equal the simulator's books as they are now, and there
+# are COUNT of them.
+books() {
+    local tag=$1 out=$2 want=$3 n=0 bad=0 line
+    cp "$run/books.txt" "$run/books-$tag.txt"
+    while IFS= read -r line; do
+        n=$((n + 1))
+        if ! grep -qxF -- "$line" "$run/books-$tag.txt"; then
+            echo "  record: $line; books: $(grep -F -- "${line%%=*}=" "$run/books-$tag.txt" | head -n 1)"
+            bad=$((bad + 1))
+        fi
+    done < <(sed -n "s/^$tag //p" "$out")
+    check "books $tag: the $n fields equal the simulator's ($want expected)" [ "$n" -eq "$want" -a "$bad" -eq 0 ]
+}
 vbs() { w cscript //nologo "Z:$run/drive.vbs" "$@" | iconv -f CP866 -t UTF-8 | tr -d '\r'; }
 control() { printf '%s\n' "$@" >"$run/control"; }
 
@@ -56,7 +83,8 @@ if [ ! -f "$prefix/system.reg" ]; then w cmd /c exit >/dev/null 2>&1 || true; fi
 "$sim" --clock "2016-07-24 10:20:30" --frozen-clock --model "PELTRA-SIM" --fiscal-number "1234567890" \
     --taxpayer "ТОВ Тест" --taxpayer "вул. Хрещатик, 1" --taxpayer "м. Київ" \
     --tax-number "123456789012" --sw-version "1.2" \
-    --control "$run/control" --log "$run/sim.log" --tape "$run/tape.txt" >"$run/sim.out" 2>&1 &
+    --control "$run/control" --log "$run/sim.log" --tape "$run/tape.txt" --books "$run/books.txt" \
+    >"$run/sim.out" 2>&1 &
 sim_pid=$!
 pty=
 for _ in $(seq 100); do
@@ -123,6 +151,54 @@ for line in "ФІСКАЛЬНИЙ ЧЕК No 1" "2.000 x 15.50" 'Молоко    
     check "tape: $line" has "$run/tape.txt" "$line"
 done
 
+echo "== report records against the simulator's books"
+vbs template COM5 >"$run/template.txt"
+cat "$run/template.txt"
+for line in "Template=0||" "TemplateName=TaxData" "TemplateValues=2 34 2000 0 0 []" \
+    "TemplateCount6=80070057|VAdazi|Неверный аргумент." "TemplateCountAfter=2" "TemplateChanged=5 2 1400|0||" \
+    "TemplateParent=PELTRA44" "XDisconnected=A0042002|GetXReport|Необходимо выполнить команду Connect." \
+    "XDisconnectedIsNothing=yes" "DONE"; do
+    check "template: $line" has "$run/template.txt" "$line"
+done
+vbs books-open COM5 >"$run/books-open.txt"
+cat "$run/books-open.txt"
+for line in "Connect=0||" "Receipt=0||" "CheckSum=0||" "CheckSumNames=CheckSum SumByTaxType SumByPayType CheckSum" "DONE"; do
+    check "open receipt: $line" has "$run/books-open.txt" "$line"
+done
+books C "$run/books-open.txt" 18
+vbs books-close COM5 >"$run/books-close.txt"
+cat "$run/books-close.txt"
+for line in "Connect=0||" "Shift=0||" "CheckSumClosed=A0042802|GetCheckSum|Ошибка ЭККР 39: команда запрещена, чек не открыт." \
+    "XReport=0||" "XNames=XReport SumByPayType PELTRA44" "XSameSubRecord=yes" "Article=0||" "ArticleCode=123 0 PELTRA44" \
+    "ArticleUnknown=A0042802|GetArticleInfo|Ошибка ЭККР 22: несуществующий номер (пароля, строки)." \
+    "ArticleCodeEx=80070057|GetArticleInfo|Неверный аргумент." "TaxData=0||" "TimeToBlock=259200|0||" \
+    "ReadMemory=0||" "ReadMemoryType=8209" \
+    "ReadMemoryPage=80070057|ReadMemory|Неверный аргумент." "ReadMemoryCount=80070057|ReadMemory|Неверный аргумент." \
+    "PrintXReport=0||" "PrintArtReport=0||" "PrintArtReportCodeEx=80070057|PrintArtReport|Неверный аргумент." "DONE"; do
+    check "shift: $line" has "$run/books-close.txt" "$line"
+done
+books X "$run/books-close.txt" 40
+books S "$run/books-close.txt" 1
+books A "$run/books-close.txt" 8
+books T "$run/books-close.txt" 14
+check "the shift has sales, refunds and both kinds of safe operation" \
+    bash -c "grep -qx 'X shift.refunds.receipts=[1-9][0-9]*' '$run/books-close.txt' && grep -qx 'X shift.sales.markup=[1-9][0-9]*' '$run/books-close.txt' && grep -qx 'X shift.sales.discount=[1-9][0-9]*' '$run/books-close.txt' && grep -qx 'X shift.safe.out=[1-9][0-9]*' '$run/books-close.txt' && grep -qx 'X shift.sales.pay.0=[1-9][0-9]*' '$run/books-close.txt'"
+vbs books-z COM5 >"$run/books-z.txt"
+cat "$run/books-z.txt"
+for line in "Connect=0||" "ZWithReceiptOpen=A0042802|PrintZReport|Ошибка ЭККР 44: команда запрещена, чек открыт." \
+    "PrintZReport=0||" "ZAgain=A0042802|PrintZReport|Ошибка ЭККР 42: команда запрещена, не было чеков." \
+    "ReportByDate=0||" "ReportByDateShort=0||" "ReportByDateBad=80070057|PrintReportByDate|Неверный аргумент." \
+    "ReportById=0||" "ReportByIdWide=80070057|PrintReportById|Неверный аргумент." "DONE"; do
+    check "Z report: $line" has "$run/books-z.txt" "$line"
+done
+books Z "$run/books-z.txt" 1
+books X0 "$run/books-z.txt" 40
+check "Z report: the next running totals are all 0" bash -c "! grep '^X0 ' '$run/books-z.txt' | grep -qv '=0\$'"
+for line in "X-ЗВІТ" "Z-ЗВІТ No 1" "ЗМІНУ ЗАКРИТО" "ЗВІТ ПО ТОВАРАХ" "#123 Молоко" "ПЕРІОДИЧНИЙ ЗВІТ" \
+    "ПЕРІОДИЧНИЙ ЗВІТ СКОРОЧЕНИЙ" "Z-ЗВІТИ З No 1 ПО No 1" "ЧЕК АНУЛЬОВАНО"; do
+    check "tape: $line" has "$run/tape.txt" "$line"
+done
+
 echo "== silent register"
 control clear "fault silence"
 vbs silent COM5 >"$run/silent.txt"
@@ -163,7 +239,11 @@ for line in "Connect - COM5 19200bps" "Connect - Ok" "GetState - Ok" "GetTime - 
     "SaleArticle - 123, 2000, 80, 03, 0, 'Молоко'" "SaleArticle - Ok" "SaleArticle - 1, 0, 80, 83, 0, ''" \
     "SaleArticle - Неверный аргумент." "GiveDiscount - 500, 1, 0, 2, 'Знижка'" "GiveDiscount - Ok" \
     "CommentCheck - 'Дякуємо!'" "PayCheck - 03, 10000, 'Готівка'" "PayCheck - Ok" "ChangeSafeSum - 2500" \
-    "PrintBarcode - '12345'" "DisplayString - 0, 'Сума 59.62'" "RefundArticle - Ok" "CancelCheck - Ok"; do
+    "PrintBarcode - '12345'" "DisplayString - 0, 'Сума 59.62'" "RefundArticle - Ok" "CancelCheck - Ok" \
+    "GetXReport - Ok" "GetCheckSum - Ok" "GetTaxData - Ok" "GetArticleInfo - 123, 0" "GetArticleInfo - Ok" \
+    "ReadMemory - 19, 0, 10" "PrintArtReport - 100, 200, 0, 0" "PrintZReport - Ok" \
+    "PrintReportByDate - 01/07/16 - 31/07/16, 0" "PrintReportByDate - 24/07/16 - 24/07/16, 1" \
+    "PrintReportById - 1, 1, 0" "PrintReportById - 70000, 1, 1" "PrintReportById - Неверный аргумент."; do
     check "log: $line" has "$run/log.txt" "$line"
 done
 # The worked exchange: the answer to GetDate with sequence 7, then the trailer bytes.
@@ -177,5 +257,23 @@ check "one server ran all the clients (it idles now)" [ "$(servers)" -eq 1 ]
 kill_wine
 wait "$hand_started" 2>/dev/null
 check "no server left" [ "$(servers)" -eq 0 ]
+
+echo "== record lifetime"
+# A compiled client keeps only XReport.SumByTaxType and lets go of the XReport and of
+# FiscalPrinter: the record keeps the server connected and running past its idle time
+# (ticks of 100 ms: 10 s), and the server ends once the last reference goes.
+export PELTRA44_TICK_MS=100
+w "$records" keep-sums COM5 "Z:$run/release-sums" >"$run/keep-sums.raw" &
+holder=$!
+check "records client holds only a SumByTaxType" wait_line "$run/keep-sums.raw" READY 60
+sleep 12
+check "the server stays up while the record lives" [ "$(servers)" -eq 1 ]
+touch "$run/release-sums"
+wait "$holder"
+tr -d '\r' <"$run/keep-sums.raw" >"$run/keep-sums.txt"
+cat "$run/keep-sums.txt"
+check "records client: every check passed" bash -c "grep -q '^ok' '$run/keep-sums.txt' && ! grep -q FAIL '$run/keep-sums.txt' && grep -qx DONE '$run/keep-sums.txt'"
+check "the server exits after the last record goes" wait_servers 0 40
+kill_wine
 echo "failures: $failures"
 [ "$failures" -eq 0 ]

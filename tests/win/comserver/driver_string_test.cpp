@@ -54,6 +54,16 @@ TEST(DriverString, AssignmentsAndWideCopies)
     EXPECT_EQ(std::string("Запуск"), copy.Text());
 }
 
+// Assigning the string its own wide copy converts that copy before freeing it.
+TEST(DriverString, AssignsItsOwnWideCopy)
+{
+    DriverString s("Чек №7");
+    s.AssignWide(s.Wide());
+    EXPECT_EQ(std::string("Чек №7"), s.Text());
+    s.AssignWide(s.Wide(), 3);
+    EXPECT_EQ(std::string("Чек"), s.Text());
+}
+
 TEST(DriverString, KeepsTheThreadsLastError)
 {
     SetLastError(1234);

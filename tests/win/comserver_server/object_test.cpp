@@ -11,30 +11,12 @@
 #include <string>
 
 #include "class_factory.h"
-#include "fiscal_printer.h"
-#include "server_process.h"
+#include "server_fixture.h"
 
 namespace {
 
-// The process's state and its object, as the program has them.
-ServerProcess g_process;
-FiscalPrinter g_printer{g_process};
-
-class ObjectTest : public ::testing::Test {
+class ObjectTest : public ServerObjectTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        CoInitialize(nullptr);
-        wchar_t path[MAX_PATH];
-        GetModuleFileNameW(nullptr, path, MAX_PATH);  // this program carries TYPELIB 1 too
-        ASSERT_EQ(S_OK, g_process.LoadTypeLibraryFrom(path));
-        ASSERT_EQ(S_OK, g_process.LoadPrinterTypeInfo());
-    }
-    static void TearDownTestSuite()
-    {
-        g_process.ReleaseTypeLibrary();
-        CoUninitialize();
-    }
     void TearDown() override
     {
         // Every test gives back what it took.

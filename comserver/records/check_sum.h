@@ -1,0 +1,12 @@
+// CheckSum: the sums of the open receipt (GetCheckSum).
+#pragma once
+
+#include "records/record.h"
+#include "serialproto/reports.h"
+
+namespace records {
+
+// A new CheckSum with the client's reference, or the failure (nothing to release).
+HRESULT CreateCheckSum(const Context& context, const serialproto::CheckSumData& data, ICheckSum** out);
+
+} // namespace records

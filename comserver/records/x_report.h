@@ -1,0 +1,12 @@
+// XReport: the running totals of the shift (GetXReport).
+#pragma once
+
+#include "records/record.h"
+#include "serialproto/reports.h"
+
+namespace records {
+
+// A new XReport with the client's reference, or the failure (nothing to release).
+HRESULT CreateXReport(const Context& context, const serialproto::XReportData& data, IXReport** out);
+
+} // namespace records
