@@ -8,10 +8,13 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <sys/stat.h>
+#include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
+#include "console.h"
+#include "console_link.h"
 #include "line.h"
 #include "simulator.h"
 
@@ -48,6 +51,11 @@ const char kUsage[] =
     "  --books FILE          the register's books (shift totals, receipt, tax table,\n"
     "                        articles) as key=value lines, rewritten at start and\n"
     "                        before each answer\n"
+    "  --console [ADDR:]PORT serve the browser console (tape, display, books, frames with\n"
+    "                        their meaning, fault switches) on ADDR (default 127.0.0.1);\n"
+    "                        PORT 0 picks a free one. Its address follows the PTY line as\n"
+    "                        \"console on URL\". A fault switched there acts from the next\n"
+    "                        command\n"
     "  --control PATH        make PATH a named pipe and read control lines from it; each\n"
     "                        takes effect at the next command: \"fault SPEC\", \"clear\"\n"
     "                        (all faults), \"ext-status N\", \"clock YYYY-MM-DD HH:MM:SS\"\n"
@@ -86,7 +94,7 @@ int Fail(const std::string& message) {
 int main(int argc, char** argv) {
     RegisterState state;
     std::vector<Fault> faults;
-    std::string linkPath, logPath, controlPath, tapePath, booksPath;
+    std::string linkPath, logPath, controlPath, tapePath, booksPath, consoleListen;
     long baud = 0;
     bool clockSet = false;
     int taxPayers = 0;
@@ -115,6 +123,11 @@ int main(int argc, char** argv) {
             }
         } else if (opt == "--control") {
             controlPath = v;
+        } else if (opt == "--console") {
+            consoleListen = v;
+            std::string address, error;
+            std::uint16_t port = 0;
+            if (!simconsole::parseListenAddress(v, address, port, error)) return Fail("--console: " + error);
         } else if (opt == "--books") {
             booksPath = v;
         } else if (opt == "--tape") {
@@ -204,9 +217,22 @@ int main(int argc, char** argv) {
     sim.SetControl(control);
     sim.SetBooks(booksPath);
     sim.WriteBooks();
+    std::unique_ptr<ConsoleLink> console;
+    if (!consoleListen.empty()) {
+        console = std::make_unique<ConsoleLink>(consoleListen, sim, state);
+        try {
+            console->Start();
+        } catch (const std::exception& e) {
+            return Fail(e.what());
+        }
+        sim.SetObserver(console.get());
+    }
     std::printf("PTY %s\n", line.SlavePath().c_str());
+    if (console) std::printf("console on %s\n", console->Url().c_str());
     std::fflush(stdout);
     sim.Run(g_stop);
+    sim.SetObserver(nullptr);
+    console.reset();
 
     if (control >= 0) {
         ::close(control);

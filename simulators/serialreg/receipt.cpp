@@ -41,6 +41,8 @@ std::uint8_t OpenReceipt(RegisterState& st, bool payout) {
     r.open = true;
     r.payout = payout;
     SetReceiptStatus(st);
+    // A receipt begins with the logo, when one was loaded.
+    if (!st.logo.empty() && st.logoPrinted) st.logoPrinted();
     Print(st, kRule);
     Print(st, Format("%s No %d", payout ? "ЧЕК ВИПЛАТИ" : "ФІСКАЛЬНИЙ ЧЕК", st.receiptNumber + 1));
     return 0;

@@ -15,6 +15,7 @@ constexpr std::uint8_t STX = 0x02, ETX = 0x03, ENQ = 0x05, ACK = 0x06, DLE = 0x1
 constexpr int kFrameByteMs = 500;  // silence that ends an incomplete frame
 constexpr std::size_t kMaxRaw = 600;
 constexpr std::uint32_t kSynEveryMs = 100;
+constexpr std::size_t kTraceBytes = 4096;  // of what was sent, kept for an observer
 
 const struct {
     const char* name;
@@ -159,8 +160,12 @@ void Simulator::ApplyControl(const std::string& line) {
     std::string error;
     if (word == "fault") {
         Fault f;
-        if (ParseFault(arg, f, error)) faults_.push_back(f);
+        if (ParseFault(arg, f, error)) {
+            std::lock_guard<std::mutex> lock(faultsMutex_);
+            faults_.push_back(f);
+        }
     } else if (word == "clear") {
+        std::lock_guard<std::mutex> lock(faultsMutex_);
         faults_.clear();
     } else if (word == "ext-status") {
         long v;
@@ -183,6 +188,74 @@ void Simulator::ApplyControl(const std::string& line) {
         error = "unknown control command";
     }
     Log("control: %s%s%s", line.c_str(), error.empty() ? "" : ": ", error.c_str());
+    if (observer_) observer_->StateChanged(state_);
+}
+
+std::vector<FaultKindInfo> FaultKinds() {
+    std::vector<FaultKindInfo> out;
+    for (const auto& k : kFaultKinds) out.push_back({k.name, k.help, k.needsValue || k.defaultValue != 0});
+    return out;
+}
+
+const char* FaultName(Fault::Kind kind) {
+    for (const auto& k : kFaultKinds)
+        if (k.kind == kind) return k.name;
+    return "?";
+}
+
+std::string FaultTail(const Fault& f) {
+    std::string out;
+    for (const auto& k : kFaultKinds) {
+        if (k.kind != f.kind || !(k.needsValue || k.defaultValue != 0)) continue;
+        char buf[16];
+        // Status bits read best in hex, the rest in decimal.
+        std::snprintf(buf, sizeof buf, f.kind == Fault::Status || f.kind == Fault::ExtStatus ? "0x%02X" : "%d", f.value);
+        out = buf;
+    }
+    char buf[32];
+    if (f.cmd >= 0) {
+        std::snprintf(buf, sizeof buf, "cmd=%02X", f.cmd);
+        out += (out.empty() ? "" : ",") + std::string(buf);
+    }
+    if (f.count >= 0) out += (out.empty() ? "" : ",") + std::string("count=") + std::to_string(f.count);
+    return out;
+}
+
+std::vector<Fault> Simulator::Faults() const {
+    std::lock_guard<std::mutex> lock(faultsMutex_);
+    std::vector<Fault> live;
+    for (const auto& f : faults_)
+        if (f.count != 0) live.push_back(f);
+    return live;
+}
+
+bool Simulator::SwitchFault(const std::string& kind, bool on, const std::string& tail, std::string& error) {
+    const FaultKindInfo* info = nullptr;
+    const auto kinds = FaultKinds();
+    for (const auto& k : kinds)
+        if (kind == k.name) info = &k;
+    if (!info) {
+        error = "unknown fault '" + kind + "'";
+        return false;
+    }
+    Fault f;
+    if (on) {
+        // The tail as given after the name, with or without its "=" or ",".
+        std::string spec = kind;
+        if (!tail.empty()) {
+            const bool option = tail.rfind("cmd=", 0) == 0 || tail.rfind("count=", 0) == 0;
+            if (tail[0] == '=' || tail[0] == ',') spec += tail;
+            else spec += (info->takesValue && !option ? "=" : ",") + tail;
+        }
+        if (!ParseFault(spec, f, error)) return false;
+    }
+    std::lock_guard<std::mutex> lock(faultsMutex_);
+    std::vector<Fault> kept;
+    for (const auto& x : faults_)
+        if (FaultName(x.kind) != kind) kept.push_back(x);
+    if (on) kept.push_back(f);
+    faults_ = kept;
+    return true;
 }
 
 std::string FaultHelp() {
@@ -212,7 +285,16 @@ void Simulator::Send(const Bytes& bytes, const char* what) {
         Log("tx %s", what);
     else
         LogBytes("tx", bytes);
+    if (trace_ && trace_->sent.size() < kTraceBytes)
+        trace_->sent.insert(trace_->sent.end(), bytes.begin(),
+                            bytes.begin() + static_cast<long>(std::min(bytes.size(), kTraceBytes - trace_->sent.size())));
     line_.Write(bytes);
+}
+
+void Simulator::Report(Exchange& e) {
+    if (!observer_) return;
+    observer_->Exchanged(e);
+    observer_->StateChanged(state_);
 }
 
 void Simulator::Run(const volatile bool& stop) {
@@ -248,18 +330,28 @@ void Simulator::Run(const volatile bool& stop) {
         }
         if (!complete) {
             LogBytes(bad ? "rx bad frame" : "rx incomplete frame", raw);
+            Exchange e;
+            e.received = raw;
+            e.problem = bad ? "bad frame" : "incomplete frame";
+            Report(e);
             continue;
         }
         line_.WaitWireTime(t0, raw.size());
         LogBytes("rx", raw);
         std::uint8_t sum = 0;
         for (auto p : payload) sum = static_cast<std::uint8_t>(sum + p);
+        Exchange e;
+        e.received = raw;
+        trace_ = &e;
         if (payload.size() < 3 || sum != 0) {
-            Log(payload.size() < 3 ? "frame too short" : "checksum error");
+            e.problem = payload.size() < 3 ? "frame too short" : "checksum error";
+            Log("%s", e.problem.c_str());
             Send({NAK}, "NAK");
-            continue;
+        } else {
+            Handle(payload[0], Bytes(payload.begin() + 1, payload.end() - 1), stop, e);
         }
-        Handle(payload[0], Bytes(payload.begin() + 1, payload.end() - 1), stop);
+        trace_ = nullptr;
+        Report(e);
     }
 }
 
@@ -299,25 +391,33 @@ bool Simulator::PullExtra(std::size_t count, Bytes& extra, const volatile bool& 
             return false;
         }
         extra.insert(extra.end(), block.begin(), block.end() - 1);
+        if (trace_ && trace_->received.size() < kTraceBytes) trace_->received.insert(trace_->received.end(), block.begin(), block.end());
     }
     return true;
 }
 
-void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bool& stop) {
+void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bool& stop, Exchange& e) {
     PollControl();
     const std::uint8_t cmd = request[0];
     const CommandSpec* spec = FindCommand(cmd);
     Log("cmd %02X %s seq %02X, %zu request bytes", cmd, spec ? spec->name : "(unknown)", seq, request.size());
+    e.cmd = cmd;
+    e.name = spec ? spec->name : "";
+    e.seq = seq;
 
     // The faults for this answer; each one used counts against its limit.
     bool has[32] = {};
     int value[32] = {};
-    for (auto& f : faults_) {
-        if (f.count == 0 || (f.cmd >= 0 && f.cmd != cmd)) continue;
-        if (f.count > 0) --f.count;
-        has[f.kind] = true;
-        value[f.kind] |= f.value;
-        if (f.kind == Fault::SynStorm || f.kind == Fault::Error) value[f.kind] = f.value;
+    {
+        std::lock_guard<std::mutex> lock(faultsMutex_);
+        for (auto& f : faults_) {
+            if (f.count == 0 || (f.cmd >= 0 && f.cmd != cmd)) continue;
+            if (f.count > 0) --f.count;
+            if (!has[f.kind]) e.faults.push_back(FaultName(f.kind));
+            has[f.kind] = true;
+            value[f.kind] |= f.value;
+            if (f.kind == Fault::SynStorm || f.kind == Fault::Error) value[f.kind] = f.value;
+        }
     }
 
     if (has[Fault::Nak]) {
@@ -344,6 +444,7 @@ void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bo
     if (busy > 0) {
         Log("tx SYN every %u ms for %u ms", kSynEveryMs, busy);
         for (std::uint32_t t = 0; t < busy && !stop; t += kSynEveryMs) {
+            if (trace_ && trace_->sent.size() < kTraceBytes) trace_->sent.push_back(SYN);
             line_.Write({SYN});
             std::this_thread::sleep_for(std::chrono::milliseconds(kSynEveryMs));
         }
@@ -355,10 +456,14 @@ void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bo
     const std::size_t extraCount = spec && spec->extraBytes && request.size() >= spec->minLength
                                        ? spec->extraBytes(request) : 0;
     Bytes extra;
-    if (extraCount > 0 && !PullExtra(extraCount, extra, stop)) return;
+    if (extraCount > 0 && !PullExtra(extraCount, extra, stop)) {
+        e.problem = "extra data not received";
+        return;
+    }
     if (repeated && extraCount == 0) {
         Log("repeated frame: same answer, not executed again");
         answer = lastAnswer_;
+        e.repeated = true;
     } else if (!spec) {
         answer.status = 0x80;  // no such command
     } else if (request.size() < spec->minLength) {
@@ -369,6 +474,7 @@ void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bo
     // The books are on disk before the answer goes out, so whoever reads them after the
     // answer sees this command's effect.
     WriteBooks();
+    e.answer = answer;
     haveLast_ = true;
     lastSeq_ = seq;
     lastRequest_ = request;
@@ -385,6 +491,8 @@ void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bo
     std::uint8_t sum = 0;
     for (auto p : payload) sum = static_cast<std::uint8_t>(sum + p);
     payload.push_back(static_cast<std::uint8_t>(0u - sum + (has[Fault::BadChecksum] ? 1 : 0)));
+    e.answer.status = payload[2];
+    e.answer.error = payload[3];
 
     Bytes frame{DLE, STX};
     for (std::size_t i = 0; i < payload.size(); ++i) {
@@ -400,6 +508,7 @@ void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bo
         frame.push_back(payload[4]);
     }
     Send(frame);
+    e.answered = true;
 }
 
 } // namespace serialsim

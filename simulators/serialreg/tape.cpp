@@ -113,6 +113,7 @@ void Print(RegisterState& st, const std::string& line) {
         std::fprintf(st.tape, "%s\n", line.c_str());
         std::fflush(st.tape);
     }
+    if (st.printed) st.printed(line);
 }
 
 } // namespace serialsim
