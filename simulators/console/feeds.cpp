@@ -43,15 +43,7 @@ std::string Feed::json(const std::string& listName, std::uint64_t since) const
 std::uint64_t TapeFeed::print(const std::string& text)
 {
     std::uint64_t n = feed_.last();
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t nl = text.find('\n', start);
-        if (nl == std::string::npos) nl = text.size();
-        std::size_t end = nl;
-        if (end > start && text[end - 1] == '\r') --end;
-        n = feed_.add("\"text\":" + jsonQuote(text.substr(start, end - start)));
-        start = nl + 1;
-    }
+    for (const auto& line : splitLines(text)) n = feed_.add("\"text\":" + jsonQuote(line));
     return n;
 }
 

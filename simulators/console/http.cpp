@@ -42,23 +42,22 @@ int hexDigit(char c)
     return -1;
 }
 
-// Splits the head into lines, accepting CRLF or a bare LF as the line end.
-std::vector<std::string> headLines(const std::string& head)
+} // namespace
+
+std::vector<std::string> splitLines(const std::string& text)
 {
     std::vector<std::string> lines;
     std::size_t start = 0;
-    while (start < head.size()) {
-        std::size_t nl = head.find('\n', start);
-        if (nl == std::string::npos) nl = head.size();
+    while (start < text.size()) {
+        std::size_t nl = text.find('\n', start);
+        if (nl == std::string::npos) nl = text.size();
         std::size_t end = nl;
-        if (end > start && head[end - 1] == '\r') --end;
-        lines.push_back(head.substr(start, end - start));
+        if (end > start && text[end - 1] == '\r') --end;
+        lines.push_back(text.substr(start, end - start));
         start = nl + 1;
     }
     return lines;
 }
-
-} // namespace
 
 std::string Request::header(const std::string& lowerName) const
 {
@@ -124,7 +123,7 @@ RequestParser::Result RequestParser::parseHead(std::size_t headEnd)
 {
     request_ = Request();
     bodyLength_ = 0;
-    const std::vector<std::string> lines = headLines(buffer_.substr(0, headEnd));
+    const std::vector<std::string> lines = splitLines(buffer_.substr(0, headEnd));
     if (lines.empty()) return fail(400, "empty request");
 
     // METHOD SP TARGET SP HTTP/1.x

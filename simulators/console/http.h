@@ -64,6 +64,9 @@ private:
     std::string errorText_;
 };
 
+// The lines of a text, ended by LF or CRLF (a last line end adds no empty line).
+std::vector<std::string> splitLines(const std::string& text);
+
 // Decodes %XX and '+' of a query component; false on a broken escape.
 bool percentDecode(const std::string& in, std::string& out);
 // "a=1&b=x%20y" into a map; false on a broken escape.

@@ -12,12 +12,14 @@ session of its own: leaving the `with` block ends chromedriver, the browser and 
 process they started, and checks that none is left.
 """
 
+import json
 import os
 import shutil
 import signal
 import subprocess
 import tempfile
 import time
+import urllib.request
 
 from selenium import webdriver
 from selenium.common.exceptions import StaleElementReferenceException, WebDriverException
@@ -178,6 +180,12 @@ class Browser:
         self.driver.save_screenshot(path)
         self.driver.set_window_size(self.width, self.height)
         return path
+
+
+def api(url, path):
+    """GET of the console's JSON API at `url` ("http://ADDR:PORT/"), decoded."""
+    with urllib.request.urlopen(url + path.lstrip("/"), timeout=5) as r:
+        return json.load(r)
 
 
 def start_process(args, ready_prefix, timeout=15, **kw):

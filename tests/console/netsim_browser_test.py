@@ -6,17 +6,15 @@ that fault's error, and switched off lets the call after succeed.
     netsim_browser_test.py NETSIM ADDIN_HOST ADDIN_LIBRARY SCREENSHOT_DIR
 """
 
-import json
 import os
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
-import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from browser import Browser, start_process, stop_process  # noqa: E402
+from browser import Browser, api, start_process, stop_process  # noqa: E402
 
 NETSIM, HOST, LIBRARY, SHOTS = sys.argv[1:5]
 
@@ -36,10 +34,6 @@ class NetsimConsoleTest(unittest.TestCase):
             time.sleep(0.05)
         with open(ready) as f:
             self.port = int(f.read())
-
-    def api(self, path):
-        with urllib.request.urlopen(self.url + path.lstrip("/"), timeout=5) as r:
-            return json.load(r)
 
     def driver(self, *commands, opens=True):
         """Runs the add-in through addin-host: Open, then the commands; returns its output.
@@ -80,14 +74,14 @@ class NetsimConsoleTest(unittest.TestCase):
             b.wait_until(lambda: b.display_lines() and all(len(l) == 20 for l in b.display_lines()),
                          "a 20-character display")
             b.wait_until(lambda: "POST /cgi/chk" in b.driver.find_element("id", "exchanges").text, "the receipt POST")
-            state = self.api("/api/state")
+            state = api(self.url, "/api/state")
             self.assertEqual(state["display"]["width"], 20)
             b.screenshot(os.path.join(SHOTS, "console-netsim.png"))
 
             # A fault switched on the page: the next receipt fails with that register error.
             b.switch_fault("err", True, "/cgi/chk=3A")
             self.assertIn({"name": "err", "on": True, "value": "/cgi/chk=3A"},
-                          [{k: f[k] for k in ("name", "on", "value")} for f in self.api("/api/faults")["faults"]])
+                          [{k: f[k] for k in ("name", "on", "value")} for f in api(self.url, "/api/faults")["faults"]])
             out = self.driver(*self.RECEIPT)
             self.assertIn(self.CLOSE_FAILED, out)
             self.assertIn("(Код:3A) Фіскальна пам'ять переповнена", out)

@@ -4,15 +4,13 @@
     page_test.py FIXTURE SCREENSHOT_DIR
 """
 
-import json
 import os
 import subprocess
 import sys
 import unittest
-import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from browser import Browser, start_process, stop_process  # noqa: E402
+from browser import Browser, api, start_process, stop_process  # noqa: E402
 
 FIXTURE, SHOTS = sys.argv[1], sys.argv[2]
 
@@ -26,10 +24,6 @@ class PageTest(unittest.TestCase):
         self.proc.stdin.write(line + "\n")
         self.proc.stdin.flush()
         self.assertEqual(self.proc.stdout.readline().strip(), "OK")
-
-    def api(self, path):
-        with urllib.request.urlopen(self.url + path.lstrip("/"), timeout=5) as r:
-            return json.load(r)
 
     def test_page_follows_the_register_without_reloading(self):
         with Browser() as b:
@@ -68,13 +62,13 @@ class PageTest(unittest.TestCase):
             b.driver.find_element("css selector", "#fault-row-err label").click()
             b.wait_until(lambda: "err needs a code" in b.fault_error(), "the refusal")
             b.wait_until(lambda: not b.fault_on("err"), "the switch to fall back")
-            self.assertFalse(self.api("/api/faults")["faults"][0]["on"])
+            self.assertFalse(api(self.url, "/api/faults")["faults"][0]["on"])
             b.switch_fault("err", True, "3A")
-            self.assertEqual(self.api("/api/faults")["faults"][0], {
+            self.assertEqual(api(self.url, "/api/faults")["faults"][0], {
                 "name": "err", "help": "answer an error", "argument": "CODE", "on": True, "value": "3A"})
             self.assertEqual(b.fault_error(), "")
             b.switch_fault("err", False)
-            self.assertFalse(self.api("/api/faults")["faults"][0]["on"])
+            self.assertFalse(api(self.url, "/api/faults")["faults"][0]["on"])
 
 
 if __name__ == "__main__":

@@ -6,18 +6,16 @@ driver's next call fail with that fault's error; switched off, the call after su
     serial_console_test.py SIMULATOR PELTRA44.exe WINEPREFIX WINE_RUN SRC_DIR RUN_DIR SCREENSHOT_DIR
 """
 
-import json
 import os
 import shutil
 import subprocess
 import sys
 import time
 import unittest
-import urllib.request
 
 SIM, EXE, PREFIX, WINE_RUN, SRC, RUN, SHOTS = sys.argv[1:8]
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "console"))
-from browser import Browser, stop_process  # noqa: E402
+from browser import Browser, api, stop_process  # noqa: E402
 
 LINK = os.path.join(PREFIX, "dosdevices", "com5")
 
@@ -90,10 +88,6 @@ class SerialConsoleTest(unittest.TestCase):
         self.assertIn("Connect=0||", out.splitlines())
         return out.splitlines()
 
-    def api(self, path):
-        with urllib.request.urlopen(self.url + path.lstrip("/"), timeout=5) as r:
-            return json.load(r)
-
     def test_receipt_on_the_page_and_a_fault_from_the_page(self):
         with Browser() as b:
             b.open(self.url)
@@ -113,7 +107,7 @@ class SerialConsoleTest(unittest.TestCase):
             # A register error switched on the page: the next driver call fails with it.
             b.switch_fault("error", True, "21,cmd=01")
             self.assertIn({"name": "error", "on": True, "value": "21,cmd=01"},
-                          [{k: f[k] for k in ("name", "on", "value")} for f in self.api("/api/faults")["faults"]])
+                          [{k: f[k] for k in ("name", "on", "value")} for f in api(self.url, "/api/faults")["faults"]])
             out = self.client("date")
             self.assertIn("GetDate=|A0042802|GetDate|Ошибка ЭККР 21: неправильный пароль.", out)
             self.assertIn("EcrErrorNumber=21", out)
