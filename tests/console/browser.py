@@ -169,14 +169,20 @@ class Browser:
                         "the switch %s to show %s" % (name, "on" if on else "off"))
 
     def fault_error(self):
-        return self.driver.find_element(By.ID, "fault-error").text
+        return self.driver.find_element(By.ID, "faults-message").text
 
     def screenshot(self, path):
         os.makedirs(os.path.dirname(path), exist_ok=True)
-        # The whole page, not only the window: grow the window to the page's height.
-        height = self.driver.execute_script("return document.documentElement.scrollHeight")
-        self.driver.set_window_size(self.width, max(self.height, min(height + 20, 4000)))
-        time.sleep(0.3)
+        # The whole page, not only the window: grow the window to the page's height (which
+        # may grow with the window: columns sized to it).
+        for _ in range(3):
+            height = self.driver.execute_script("return document.documentElement.scrollHeight")
+            inner = self.driver.execute_script("return window.innerHeight")
+            if height <= inner:
+                break
+            size = self.driver.get_window_size()
+            self.driver.set_window_size(self.width, min(size["height"] + height - inner + 10, 5000))
+            time.sleep(0.3)
         self.driver.save_screenshot(path)
         self.driver.set_window_size(self.width, self.height)
         return path
