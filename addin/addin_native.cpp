@@ -32,8 +32,7 @@ IMsgBox* CAddInNative::messageBox() const
 {
     if (!connection) return nullptr;
     // The host hands Init its IAddInDefBaseEx.
-    IInterface* iface = static_cast<IAddInDefBaseEx*>(connection)->GetInterface(eIMsgBox);
-    return iface ? static_cast<IMsgBox*>(iface) : nullptr;
+    return msgBoxFromInterface(static_cast<IAddInDefBaseEx*>(connection)->GetInterface(eIMsgBox));
 }
 
 void CAddInNative::logEscaped(const char* where, const char* what) noexcept

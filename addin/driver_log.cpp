@@ -7,11 +7,52 @@
 #include <cstdlib>
 #include <ctime>
 #include <sys/stat.h>
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 namespace oltra {
 
 namespace {
 
+#if defined(_WIN32)
+// Paths are kept in UTF-8 (they also go into the log); Windows opens them as UTF-16.
+std::wstring widePath(const std::string& utf8)
+{
+    const std::u16string path = textconv::toUtf16(utf8);
+    return std::wstring(path.begin(), path.end());
+}
+
+// The user's temporary folder as Windows reports it, made long (no 8.3 names), ending in
+// a separator.
+std::string computeTempDirectory()
+{
+    wchar_t reported[MAX_PATH + 1];
+    const DWORD n = GetTempPathW(MAX_PATH + 1, reported);
+    if (n == 0 || n > MAX_PATH) return std::string();
+    std::wstring dir(reported, n);
+    const DWORD need = GetLongPathNameW(reported, nullptr, 0);
+    if (need > 0) {
+        std::wstring full(need, L'\0');
+        const DWORD got = GetLongPathNameW(reported, &full[0], need);
+        if (got > 0 && got < need) dir.assign(full.data(), got);
+    }
+    if (dir.back() != L'\\' && dir.back() != L'/') dir += L'\\';
+    return textconv::toUtf8(std::u16string(dir.begin(), dir.end()));
+}
+
+std::FILE* openFile(const std::string& path, bool append)
+{
+    return _wfopen(widePath(path).c_str(), append ? L"ab" : L"wb");
+}
+
+bool appendable(const std::string& path)
+{
+    struct _stat64 st {};
+    return _wstat64(widePath(path).c_str(), &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFREG &&
+           static_cast<std::uintmax_t>(st.st_size) < kLogSizeLimit;
+}
+#else
 std::string computeTempDirectory()
 {
     const char* env = std::getenv("TMPDIR");
@@ -19,6 +60,19 @@ std::string computeTempDirectory()
     if (dir.back() != '/') dir += '/';
     return dir;
 }
+
+std::FILE* openFile(const std::string& path, bool append)
+{
+    return std::fopen(path.c_str(), append ? "ab" : "wb");
+}
+
+bool appendable(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           static_cast<std::uintmax_t>(st.st_size) < kLogSizeLimit;
+}
+#endif
 
 // Level at load: DEBUG, until the host writes the LogLevel property.
 int32_t g_level = kLogDebug;
@@ -28,10 +82,8 @@ const char kBom[] = "\xEF\xBB\xBF";
 void writeLogLine(const char* levelName, const std::string& message)
 {
     const std::string& path = logFilePath();
-    struct stat st {};
-    const bool append = ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-                        static_cast<std::uintmax_t>(st.st_size) < kLogSizeLimit;
-    std::FILE* f = std::fopen(path.c_str(), append ? "ab" : "wb");
+    const bool append = appendable(path);
+    std::FILE* f = openFile(path, append);
     if (!f) return;
     if (!append) std::fwrite(kBom, 1, 3, f);
     const std::string stamp = textconv::formatLocalTime(std::time(nullptr), "[%d-%m-%Y %H:%M:%S]");
@@ -95,7 +147,7 @@ void dumpResponse(const std::string& body)
                              textconv::formatLocalTime(system_clock::to_time_t(now), "%d%m%Y-%H%M%S-") +
                              millis + ".response";
     logDebug(path);
-    std::FILE* f = std::fopen(path.c_str(), "wb");
+    std::FILE* f = openFile(path, false);
     if (!f) return;
     std::fwrite(kBom, 1, 3, f);
     std::fwrite(body.data(), 1, body.size(), f);

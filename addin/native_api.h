@@ -3,31 +3,58 @@
 //
 // Layout rules that matter:
 //  - every interface except IMsgBox and IInterface starts with a virtual destructor;
-//    the Itanium C++ ABI (Linux g++/clang, and MinGW) gives it two vtable slots, MSVC one;
+//    the Itanium C++ ABI (Linux g++/clang, and MinGW) gives it two vtable slots, MSVC one
+//    (the deleting destructor, `void* f(unsigned flags)`);
 //  - `long` follows the platform (8 bytes on Linux x86_64, 4 on Windows x64);
 //  - WCHAR_T is one UTF-16 code unit; char16_t has the size and alignment of the host's
 //    uint16_t (Linux) or wchar_t (Windows), and no interface is looked up by mangled name,
 //    so char16_t is used throughout our code.
 //
-// A MinGW build for the MSVC-built Windows platform cannot use these declarations as they
-// stand: it needs the single-slot destructor (NATIVE_API_VIRTUAL_DTOR below) and a -8 byte
-// adjustment of the IInterface pointer returned by GetInterface. That variant is not built.
+// Two layouts come out of this header:
+//  - the compiler's own: Linux (Itanium, as the Linux platform is built) and MSVC-mode
+//    compilers (as the Windows platform is built; our Windows test host);
+//  - NATIVE_API_MSVC_LAYOUT: a MinGW build (Itanium compiler) of a component for the
+//    MSVC-built Windows platform. Each destructor becomes the single slot
+//    `nativeDeletingDestructor(unsigned flags)`, which IComponentBase implements by
+//    destroying the whole component (and freeing it when flags & 1), and an IInterface
+//    pointer from GetInterface is turned back into IMsgBox by msgBoxFromInterface(),
+//    which subtracts the 8 bytes of MSVC's vptr-first placement of the empty base.
+//
+// NATIVE_API_FREESTANDING: for a host built without any C runtime headers (the MSVC-layout
+// test host); `struct tm` is then declared here with the Windows runtime's nine ints.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
-#include <ctime>
+#include <stddef.h>
+#include <stdint.h>
+#if defined(NATIVE_API_FREESTANDING)
+struct tm {
+    int tm_sec, tm_min, tm_hour, tm_mday, tm_mon, tm_year, tm_wday, tm_yday, tm_isdst;
+};
+#else
+#include <time.h>
+#endif
 
 using WCHAR_T = char16_t;
 
-#if defined(__MINGW32__) && !defined(NATIVE_API_ITANIUM_LAYOUT_OK)
-// Hook for a Windows build with MinGW: replace NATIVE_API_VIRTUAL_DTOR with one virtual
-// function of the MSVC deleting-destructor shape `void* f(unsigned flags)` (deleting the
-// object itself when flags & 1), and adjust IMsgBox pointers by 8 bytes.
-#error "MinGW needs the MSVC-compatible single-slot destructor variant of native_api.h"
+#if defined(_WIN32) && !defined(_MSC_VER)
+#define NATIVE_API_MSVC_LAYOUT 1
+#else
+#define NATIVE_API_MSVC_LAYOUT 0
 #endif
 
+#if NATIVE_API_MSVC_LAYOUT
+// One slot, where MSVC puts its deleting destructor. The interfaces' own destructors stay
+// non-virtual (and protected: nothing deletes through them).
+#define NATIVE_API_VIRTUAL_DTOR(Class)                               \
+    virtual void* nativeDeletingDestructor(unsigned flags) = 0;   \
+                                                                     \
+protected:                                                           \
+    ~Class() = default;                                              \
+                                                                     \
+public:
+#else
 #define NATIVE_API_VIRTUAL_DTOR(Class) virtual ~Class() = default;
+#endif
 
 #if defined(_WIN32)
 #define NATIVE_API_EXPORT extern "C" __declspec(dllexport)
@@ -127,10 +154,12 @@ static_assert(offsetof(tVariant, wstrLen) == 8 && offsetof(tVariant, strLen) == 
 static_assert(offsetof(tVariant, cbElements) == 56, "cbElements after the union");
 static_assert(offsetof(tVariant, vt) == 60, "vt");
 static_assert(sizeof(tVariant) == 64 && alignof(tVariant) == 8, "tVariant size");
-#elif defined(_MSC_VER) && defined(_WIN64)
-// MSVC x64: struct tm is 9 ints, the union is 40 bytes.
+#elif defined(_WIN64)
+// Windows x64 (MSVC and MinGW alike): struct tm is 9 ints, the union is 40 bytes.
 static_assert(sizeof(long) == 4, "LLP64");
-static_assert(offsetof(tVariant, wstrLen) == 8, "string length");
+static_assert(sizeof(struct tm) == 36, "struct tm of the Windows runtime");
+static_assert(offsetof(tVariant, pwstrVal) == 0 && offsetof(tVariant, pstrVal) == 0, "string pointer");
+static_assert(offsetof(tVariant, wstrLen) == 8 && offsetof(tVariant, strLen) == 8, "string length");
 static_assert(offsetof(tVariant, cbElements) == 40, "cbElements after the union");
 static_assert(offsetof(tVariant, vt) == 44, "vt");
 static_assert(sizeof(tVariant) == 48 && alignof(tVariant) == 8, "tVariant size");
@@ -183,6 +212,17 @@ public:
     virtual bool Alert(const WCHAR_T* text) = 0;
 };
 
+// The message box behind the IInterface pointer that GetInterface(eIMsgBox) returns.
+// MSVC places the empty base after the vptr, at +8; Itanium at +0.
+inline IMsgBox* msgBoxFromInterface(IInterface* iface)
+{
+#if NATIVE_API_MSVC_LAYOUT
+    return iface ? reinterpret_cast<IMsgBox*>(reinterpret_cast<char*>(iface) - sizeof(void*)) : nullptr;
+#else
+    return static_cast<IMsgBox*>(iface);
+#endif
+}
+
 // ---------------------------------------------------------------------------------------
 // Component interfaces the host calls
 
@@ -227,11 +267,27 @@ public:
 // LocaleBase (+16), each with its own vtable pointer.
 class IComponentBase : public IInitDoneBase, public ILanguageExtenderBase, public LocaleBase {
 public:
+#if NATIVE_API_MSVC_LAYOUT
+    // Itanium destructor slots appended after Done() in the primary vtable, past every
+    // slot the host knows; our own code deletes components through them.
+    virtual ~IComponentBase() = default;
+    // Slot 0 of all three vtables (the compiler adds the this-adjusting thunks), called
+    // by the host's `delete`: destroys the component, frees it when flags & 1.
+    void* nativeDeletingDestructor(unsigned flags) final
+    {
+        void* self = this;
+        if (flags & 1u) delete this;
+        else this->~IComponentBase();
+        return self;
+    }
+#else
     NATIVE_API_VIRTUAL_DTOR(IComponentBase)
+#endif
 };
 
-#if defined(__linux__) && defined(__x86_64__)
+#if (defined(__linux__) && defined(__x86_64__)) || defined(_WIN64)
 static_assert(sizeof(IComponentBase) == 24, "three vtable pointers");
+static_assert(sizeof(IMsgBox) == sizeof(void*), "IMsgBox is a vptr");
 #endif
 
 enum AppCapabilities : int {

@@ -296,7 +296,11 @@ std::u16string Oltranative::stringArg(long k) const
 void Oltranative::SetLocale(const WCHAR_T* locale)
 {
     guarded("SetLocale", 0, [&] {
+#if defined(_WIN32)
+        if (locale) _wsetlocale(LC_ALL, reinterpret_cast<const wchar_t*>(locale));
+#else
         if (locale) std::setlocale(LC_ALL, textconv::toUtf8(std::u16string(locale)).c_str());
+#endif
         return 0;
     });
 }

@@ -15,6 +15,8 @@
 //                                the method frame, the four members without support
 //   fiscal_printer_commands.cpp  the members that talk to the register
 //   report_commands.cpp          the report and query members (records/ for the records)
+//   programming_commands.cpp     the programming and service members
+//   logo_commands.cpp            SetLogo
 #pragma once
 
 #include <windows.h>

@@ -3,11 +3,10 @@
 // Each follows the method frame (fiscal_printer.h): BeginCall, the entry event with
 // the arguments, the argument checks and the request (serialproto's encoders; a failed
 // check is E_INVALIDARG and sends nothing), the exchange over the serial link
-// (serial_link.h), then CallSucceeded or CallFailed. The connection, status, date and
-// time, display, safe, receipt and printing members run over the link (the reports and
-// queries are in report_commands.cpp); the others record their entry event and then
-// fail with E_NOTIMPL ("Не поддерживается.") through the frame, so clients, the error
-// properties and the work log already see the final shape of a failed call.
+// (serial_link.h), then CallSucceeded or CallFailed. Here: the connection, status, date
+// and time, display, safe, receipt and printing members; the reports and queries are in
+// report_commands.cpp, the programming and service members in programming_commands.cpp
+// and SetLogo in logo_commands.cpp.
 #include "fiscal_printer.h"
 
 #include <string>
@@ -330,36 +329,3 @@ STDMETHODIMP FiscalPrinter::PrintCommentBarcode(BSTR Text)
     return PrintText(*this, Text, serialproto::EncodePrintCommentBarcode, "PrintCommentBarcode");
 }
 
-// ---- members ----------------------------------------------------------------------------
-
-#define PENDING(method)                           \
-    do {                                          \
-        return CallFailed(E_NOTIMPL, method);     \
-    } while (0)
-
-STDMETHODIMP FiscalPrinter::SetDate(BSTR) { BeginCall(); PENDING("SetDate"); }
-STDMETHODIMP FiscalPrinter::SetTime(BSTR) { BeginCall(); PENDING("SetTime"); }
-STDMETHODIMP FiscalPrinter::PrintVersion() { BeginCall(); PENDING("PrintVersion"); }
-
-
-STDMETHODIMP FiscalPrinter::SetCheckCaption(LONG, BSTR, VARIANT_BOOL, VARIANT_BOOL)
-{
-    BeginCall();
-    PENDING("SetCheckCaption");
-}
-
-
-STDMETHODIMP FiscalPrinter::AlterOnlineMode() { BeginCall(); PENDING("AlterOnlineMode"); }
-STDMETHODIMP FiscalPrinter::AlterCutterMode() { BeginCall(); PENDING("AlterCutterMode"); }
-STDMETHODIMP FiscalPrinter::ChangeBitrate(LONG) { BeginCall(); PENDING("ChangeBitrate"); }
-
-STDMETHODIMP FiscalPrinter::ChangePassword(short, short, short, BSTR) { BeginCall(); PENDING("SetPassword"); }
-STDMETHODIMP FiscalPrinter::Login(short, short, BSTR) { BeginCall(); PENDING("Login"); }
-STDMETHODIMP FiscalPrinter::Logout(short, short) { BeginCall(); PENDING("Logout"); }
-STDMETHODIMP FiscalPrinter::SetTaxData(short, ITaxData*) { BeginCall(); PENDING("SetTaxData"); }
-STDMETHODIMP FiscalPrinter::Personalize(short) { BeginCall(); PENDING("Personalize"); }
-STDMETHODIMP FiscalPrinter::SetFiscalNumber(short, BSTR) { BeginCall(); PENDING("SetFiscalNumber"); }
-STDMETHODIMP FiscalPrinter::SetTaxPayerInfo(short, BSTR, BSTR, BSTR, BSTR, short) { BeginCall(); PENDING("SetTaxPayerInfo"); }
-STDMETHODIMP FiscalPrinter::ProgramArticle(short, LONG, LONG, FPTaxType, BSTR, short, LONG) { BeginCall(); PENDING("ProgramArticle"); }
-STDMETHODIMP FiscalPrinter::SetLogo(short, BSTR, LONG, LONG) { BeginCall(); PENDING("SetLogo"); }
-STDMETHODIMP FiscalPrinter::SetPayTypeName(short, FPPayType, BSTR) { BeginCall(); PENDING("SetPayTypeName"); }

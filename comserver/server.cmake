@@ -8,6 +8,8 @@ add_library(peltra44_server STATIC
   ${_dir}/class_factory.cpp
   ${_dir}/fiscal_printer.cpp
   ${_dir}/fiscal_printer_commands.cpp
+  ${_dir}/logo_commands.cpp
+  ${_dir}/programming_commands.cpp
   ${_dir}/registration.cpp
   ${_dir}/report_commands.cpp
   ${_dir}/serial_link.cpp

@@ -1,5 +1,6 @@
 #include "netclient/fiscal_printer.h"
 #include "netclient/json_answer.h"
+#include "netclient/register_answers.h"
 
 #include "netclient/client_log.h"
 #include "textconv/local_time.h"
@@ -20,20 +21,9 @@ namespace oltra {
 namespace {
 
 using Poco::Dynamic::Var;
-using Poco::JSON::Array;
 using Poco::JSON::Object;
 
 const char kState[] = "/cgi/state.php";
-
-bool isAsciiSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
-
-void trim(std::u16string& s)
-{
-    std::size_t b = 0, e = s.size();
-    while (b < e && isAsciiSpace(s[b])) ++b;
-    while (e > b && isAsciiSpace(s[e - 1])) --e;
-    s = s.substr(b, e - b);
-}
 
 } // namespace
 
@@ -69,6 +59,8 @@ bool FiscalPrinter::getAnswer(const std::string& path, std::string& body, const 
 
 bool FiscalPrinter::readState()
 {
+    // Until this read succeeds chkId may lag behind the journal.
+    chkIdFresh_ = false;
     std::string body;
     http_->get(kState, body);
     return readStateFrom(body);
@@ -76,17 +68,22 @@ bool FiscalPrinter::readState()
 
 bool FiscalPrinter::readStateFrom(const std::string& body)
 {
-    return readAnswer(body, AnswerLabels::named("Read status"), [this](const Var& root) {
-        const Object::Ptr state = rootObject(root);
-        model_ = jsonText(state->get("model"));
-        name_ = jsonText(state->get("name"));
-        serial_ = jsonText(state->get("serial"));
-        time_ = state->get("time").convert<Poco::Int64>();
-        journalTime_ = state->get("JrnTime").convert<Poco::Int64>();
-        chkId_ = state->get("chkId").convert<Poco::Int32>();
+    chkIdFresh_ = false;
+    RegisterState state{model_, name_, serial_, time_, journalTime_, chkId_};
+    const bool read = readAnswer(body, AnswerLabels::named("Read status"),
+                                 [&state](const Var& root) { readStateMembers(root, state); });
+    model_ = state.model;
+    name_ = state.name;
+    serial_ = state.serial;
+    time_ = state.time;
+    journalTime_ = state.journalTime;
+    chkId_ = state.chkId;
+    if (read) {
         timeText_ = textconv::formatLocalTime(static_cast<std::time_t>(time_));
         journalTimeText_ = textconv::formatLocalTime(static_cast<std::time_t>(journalTime_));
-    });
+        chkIdFresh_ = true;
+    }
+    return read;
 }
 
 std::string FiscalPrinter::stateFailure() const
@@ -106,27 +103,15 @@ bool FiscalPrinter::testState(std::string& failure)
 void FiscalPrinter::fillErrorsMap()
 {
     errorDescriptions_.clear();
-    getAnswer("/desc", lastResponse_, AnswerLabels::named("Fill errors map"), [this](const Var& root) {
-        const Object::Ptr errors = memberObject(*memberObject(*rootObject(root), "uk"), "err");
-        for (const auto& member : *errors)
-            errorDescriptions_.emplace(member.first, textconv::toUtf16(jsonText(member.second)));
-    });
+    getAnswer("/desc", lastResponse_, AnswerLabels::named("Fill errors map"),
+              [this](const Var& root) { readErrorDescriptions(root, errorDescriptions_); });
 }
 
 void FiscalPrinter::fillTaxGroups()
 {
     taxGroups_.clear();
     const AnswerLabels labels{"Fill tax groups, JSON parsing: ", "Fill tax groups, standart exception: "};
-    getAnswer("/cgi/tbl/Tax", lastResponse_, labels, [this](const Var& root) {
-        const Array::Ptr table = rootArray(root);
-        for (std::size_t i = 0; i < table->size(); ++i) {
-            const Object::Ptr entry = table->getObject(static_cast<unsigned>(i));
-            if (entry.isNull()) throw Poco::JSON::JSONException("Tax table entry is not an object");
-            const int32_t id = entry->get("id").convert<Poco::Int32>();
-            const double rate = entry->get("Prc").convert<double>();
-            taxGroups_.emplace(rate, id);   // the first entry with a rate wins
-        }
-    });
+    getAnswer("/cgi/tbl/Tax", lastResponse_, labels, [this](const Var& root) { readTaxTable(root, taxGroups_); });
 }
 
 int32_t FiscalPrinter::findTaxGroup(double rate) const
@@ -150,17 +135,7 @@ int32_t FiscalPrinter::readNextReceiptNumber()
     std::string body;
     int32_t number = 0;
     getAnswer(path, body, AnswerLabels::ofPath(path), [&](const Var& root) {
-        const Array::Ptr records = rootArray(root);
-        if (records->size() == 0) throw Poco::JSON::JSONException("The journal answer holds no record");
-        const Object::Ptr last = records->getObject(static_cast<unsigned>(records->size() - 1));
-        if (last.isNull()) throw Poco::JSON::JSONException("The last journal record is not an object");
-        number = last->get("no").convert<Poco::Int32>();
-        // After a sale or return receipt the next one takes the following number; at the
-        // end of the range the last number is kept.
-        if (last->has("F") || last->has("R")) {
-            if (number == INT32_MAX) throw Poco::RangeException("Receipt number out of range");
-            ++number;
-        }
+        oltra::readNextReceiptNumber(root, number);
         netlog::debug("Next receipt number from " + path + ": " + std::to_string(number));
     });
     return number;
@@ -182,49 +157,28 @@ void FiscalPrinter::parseResponseErrors()
     lastErrorCode_.clear();
     Poco::trimInPlace(lastResponse_);
     if (lastResponse_.empty() || lastResponse_ == "{}") return;
-    readAnswer(lastResponse_, AnswerLabels::named("Parse for response errors"), [this](const Var& answer) {
-        const Object::Ptr root = rootObject(answer);
-        const Var err = root->get("err");
-        if (err.isString()) {
-            lastErrorCode_ = jsonText(err);
-            lastErrorText_ = describeErrorCode(lastErrorCode_);
-        } else if (root->isArray("err")) {
-            const Array::Ptr list = root->getArray("err");
-            for (std::size_t i = 0; i < list->size(); ++i) {
-                const Object::Ptr item = list->getObject(static_cast<unsigned>(i));
-                // Anything but an object is still an error: its own text describes it.
-                const std::u16string piece = item.isNull()
-                                                 ? textconv::toUtf16(jsonText(list->get(static_cast<unsigned>(i))))
-                                                 : describeErrorObject(*item);
-                if (!lastErrorText_.empty()) lastErrorText_ += u"; ";
-                lastErrorText_ += piece;
-            }
-        }
-    });
+    ErrorReader reader(errorDescriptions_);
+    readAnswer(lastResponse_, AnswerLabels::named("Parse for response errors"),
+               [&reader](const Var& answer) { reader.read(answer); });
+    lastErrorText_ = reader.text;
+    lastErrorCode_ = reader.code;
     if (!lastErrorText_.empty()) netlog::error(lastErrorText_);
 }
 
 std::u16string FiscalPrinter::describeErrorCode(const std::string& code) const
 {
-    const auto it = errorDescriptions_.find(code);
-    if (it == errorDescriptions_.end()) return textconv::toUtf16(code);
-    return u"(Код:" + textconv::toUtf16(lastErrorCode_) + u") " + it->second;
+    ErrorReader reader(errorDescriptions_);
+    reader.code = lastErrorCode_;
+    return reader.describeCode(code);
 }
 
 std::u16string FiscalPrinter::describeErrorObject(const Poco::JSON::Object& error)
 {
-    std::u16string result;
-    for (const auto& member : error) {
-        if (!result.empty()) result += u", ";
-        if (member.first == "e") {
-            lastErrorCode_ = jsonText(member.second);
-            result += describeErrorCode(lastErrorCode_);
-        } else {
-            result += textconv::toUtf16(member.first + ": " + jsonText(member.second));
-        }
-    }
-    trim(result);
-    return result;
+    ErrorReader reader(errorDescriptions_);
+    reader.code = lastErrorCode_;
+    const std::u16string text = reader.describeObject(error);
+    lastErrorCode_ = reader.code;
+    return text;
 }
 
 uint32_t FiscalPrinter::getLastErrorCode() const

@@ -8,6 +8,7 @@
 
 #include "netclient/http_client.h"
 #include "netclient/receipt_buffer.h"
+#include "netclient/register_answers.h"
 
 #include <cstdint>
 #include <functional>
@@ -75,10 +76,13 @@ public:
                            int32_t department, double taxRate);
     bool printNonFiscalString(const std::u16string& text);
     bool printBarCode(const std::u16string& type, const std::u16string& barcode);
-    // Sums in the host's order. A receipt whose sending failed with a network exception is
-    // never sent twice: the next closeCheck first asks the journal whether it was recorded.
+    // Sums in the host's order. A receipt whose answer did not confirm it (a network
+    // exception, or an answer that is not a JSON object) is never sent twice: the journal
+    // decides whether it was recorded, by its content, now or at the next closeCheck.
+    // Until then the receipt takes no more items, texts or barcodes.
     bool closeCheck(double sum1, double sum2, double sum3, double sum4);
     bool cancelCheck();
+    // A cash document whose answer is not a JSON object counts only when the journal has it.
     bool cashInOutcome(double amount);
     // Whether a receipt whose sending failed is waiting to be settled.
     bool hasUnsettledReceipt() const { return !pendingDocument_.empty(); }
@@ -140,11 +144,17 @@ private:
     std::string journalTimeText_;
     int32_t chkId_ = 0;
 
-    // A receipt whose POST ended in a network exception: the document, its type and the
-    // journal id known before it was sent.
+    // Whether chkId is the journal's last record as of now: the last state read succeeded
+    // and no document was sent since.
+    bool chkIdFresh_ = false;
+
+    // A receipt sent but not confirmed: the document, its type, the journal id known before
+    // it was sent, and whether that id was fresh (a stale one can't place the receipt).
     std::u16string pendingDocument_;
     std::u16string pendingType_;
     int32_t pendingChkId_ = 0;
+    bool pendingFresh_ = false;
+    bool pendingSent_ = false;   // false: the state read before the POST failed, nothing was sent
 
     // GET of `path` into `body`, then readAnswer: true when the answer was read.
     bool getAnswer(const std::string& path, std::string& body, const AnswerLabels& labels,
@@ -158,10 +168,18 @@ private:
     // Adds the status of a request that did not end with 200 to the error text.
     void noteStatus(const std::string& statusText);
     bool sendReceipt(const std::u16string& document, const std::u16string& type);
-    // 1: the journal holds a record of `type` after `afterId`; 0: it does not; -1: unknown.
-    int journalRecorded(const std::u16string& type, int32_t afterId);
+    // A receipt answered with something other than a JSON object: settled by the journal.
+    bool settleUnconfirmed();
+    void clearPending();
+    // Whether the journal holds `document` (of `type`) after the record `afterId`; Unknown
+    // when `fresh` is false (afterId may lag) or the journal can't tell.
+    JournalVerdict journalHolds(const std::string& type, const std::u16string& document, int32_t afterId, bool fresh);
     // Settles an unsent receipt before the next one: true when it is settled.
     bool settlePending(bool resend, bool& result);
+    // While a receipt is unsettled, changes to it are refused: sets the error text, true then.
+    bool refuseWhileUnsettled();
+    // Before a document that may add to the journal: makes chkId current if it can.
+    void freshenJournalId();
 };
 
 } // namespace oltra

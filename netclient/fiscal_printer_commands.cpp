@@ -28,6 +28,17 @@ constexpr int32_t kMaxDisplayWidth = 1024;
 const char kScreen[] = "/cgi/scr";
 const char kReceipts[] = "/cgi/chk";
 const char kDrawer[] = "/cgi/proc/openbox";
+// Journal pages read to settle one document (the register gives a limited number of records
+// per answer).
+constexpr int kMaxJournalPages = 20;
+
+const char16_t kUnsettledText[] =
+    u"Предыдущий чек отправлен, но ответ регистратора не получен: чек нельзя изменить. "
+    u"Повторите закрытие чека или отмените его";
+const char16_t kNotRecordedText[] =
+    u"Ответ регистратора на документ не распознан, и в журнале регистратора документа нет: документ не проведён";
+const char16_t kUnknownText[] =
+    u"Не удалось установить по журналу регистратора, проведён ли документ: документ не отправлен повторно";
 
 std::u16string ascii(const std::string& s) { return std::u16string(s.begin(), s.end()); }
 
@@ -72,9 +83,19 @@ bool FiscalPrinter::openCheck(bool isFiscal, bool isReturn, bool cancelOpen, int
     return readState();
 }
 
+bool FiscalPrinter::refuseWhileUnsettled()
+{
+    if (pendingDocument_.empty()) return false;
+    lastErrorText_ = kUnsettledText;
+    lastErrorCode_.clear();
+    netlog::error(lastErrorText_);
+    return true;
+}
+
 bool FiscalPrinter::printFiscalString(const std::u16string& name, double quantity, double price, double amount,
                                       int32_t department, double taxRate)
 {
+    if (refuseWhileUnsettled()) return false;
     if (!quantityFits(quantity) || !amountFits(price) || !amountFits(amount)) {
         netlog::error(std::string("Print fiscal string: quantity, price or amount out of range, nothing added"));
         return false;
@@ -97,6 +118,7 @@ bool FiscalPrinter::printFiscalString(const std::u16string& name, double quantit
 
 bool FiscalPrinter::printNonFiscalString(const std::u16string& text)
 {
+    if (refuseWhileUnsettled()) return false;
     receipt_->addText(text);
     clearDisplay();
     showLines(text, 1, u"l");
@@ -105,6 +127,7 @@ bool FiscalPrinter::printNonFiscalString(const std::u16string& text)
 
 bool FiscalPrinter::printBarCode(const std::u16string& type, const std::u16string& barcode)
 {
+    if (refuseWhileUnsettled()) return false;
     receipt_->addBarcode(type, barcode);
     return readState();
 }
@@ -125,15 +148,35 @@ bool FiscalPrinter::closeCheck(double sum1, double sum2, double sum3, double sum
     return sendReceipt(document, type);
 }
 
+void FiscalPrinter::freshenJournalId()
+{
+    if (!chkIdFresh_) readState();
+}
+
+void FiscalPrinter::clearPending()
+{
+    pendingDocument_.clear();
+    pendingType_.clear();
+    pendingFresh_ = false;
+    pendingSent_ = false;
+}
+
 bool FiscalPrinter::sendReceipt(const std::u16string& document, const std::u16string& type)
 {
     // Until the answer arrives the receipt may or may not be recorded.
     pendingDocument_ = document;
     pendingType_ = type;
     pendingChkId_ = chkId_;
+    pendingFresh_ = false;
+    pendingSent_ = false;
+    freshenJournalId();
+    pendingChkId_ = chkId_;
+    pendingFresh_ = chkIdFresh_;
+    chkIdFresh_ = false;
+    pendingSent_ = true;
     const bool sent = http_->post(kReceipts, document, lastResponse_);
-    pendingDocument_.clear();
-    pendingType_.clear();
+    if (sent && !isJsonObjectAnswer(lastResponse_)) return settleUnconfirmed();
+    clearPending();
     receipt_ = std::make_unique<ReceiptBuffer>(u"F", model_);
     const bool result = complete(sent);
     if (type == u"F" && result) {
@@ -144,34 +187,80 @@ bool FiscalPrinter::sendReceipt(const std::u16string& document, const std::u16st
     return result;
 }
 
-int FiscalPrinter::journalRecorded(const std::u16string& type, int32_t afterId)
+bool FiscalPrinter::settleUnconfirmed()
 {
-    if (chkId_ <= afterId) return 0;
-    const std::string path = "/cgi/chk?id=" + std::to_string(static_cast<int64_t>(afterId) + 1);
-    std::string body;
-    bool found = false;
-    const bool read = getAnswer(path, body, AnswerLabels::ofPath(path), [&](const Var& root) {
-        const Array::Ptr records = rootArray(root);
-        const std::string key = textconv::toUtf8(type);
-        for (std::size_t i = 0; i < records->size() && !found; ++i) {
-            const Object::Ptr record = records->getObject(static_cast<unsigned>(i));
-            if (record.isNull()) continue;
-            const int64_t id = record->has("id") ? record->get("id").convert<Poco::Int64>() : int64_t(afterId) + 1;
-            found = id > afterId && record->has(key);
-        }
-    });
-    return !read ? -1 : found ? 1 : 0;
+    netlog::error(std::string("The register's answer to the receipt is not a JSON object: its journal decides"));
+    lastErrorCode_.clear();
+    const JournalVerdict verdict = readState() ? journalHolds(textconv::toUtf8(pendingType_), pendingDocument_,
+                                                              pendingChkId_, pendingFresh_)
+                                               : JournalVerdict::Unknown;
+    if (verdict == JournalVerdict::Unknown) {
+        // Like a lost answer: the next closeCheck settles it.
+        lastErrorText_ = kUnknownText;
+        netlog::error(lastErrorText_);
+        return false;
+    }
+    const std::u16string type = pendingType_;
+    clearPending();
+    receipt_ = std::make_unique<ReceiptBuffer>(u"F", model_);
+    if (verdict == JournalVerdict::Absent) {
+        lastErrorText_ = kNotRecordedText;
+        netlog::error(lastErrorText_);
+        return false;
+    }
+    netlog::info(std::string("Receipt found in the register's journal: recorded"));
+    lastErrorText_.clear();
+    if (type == u"F") {
+        clearDisplay();
+        showLines(u"Дякуэмо", 3, u"c");
+        showLines(u"за покупку!", 4, u"c");
+    }
+    return true;
+}
+
+JournalVerdict FiscalPrinter::journalHolds(const std::string& type, const std::u16string& document, int32_t afterId,
+                                          bool fresh)
+{
+    if (!fresh) return JournalVerdict::Unknown;
+    if (chkId_ <= afterId) return JournalVerdict::Absent;
+    Poco::JSON::Array::Ptr sent;
+    try {
+        sent = documentElements(textconv::toUtf8(document), type);
+    } catch (const Poco::Exception& e) {
+        netlog::error("Journal check, the document sent can't be read: " + e.displayText());
+        return JournalVerdict::Unknown;
+    }
+    bool unknown = false;
+    int64_t from = static_cast<int64_t>(afterId) + 1;
+    for (int page = 0; page < kMaxJournalPages; ++page) {
+        const std::string path = "/cgi/chk?id=" + std::to_string(from);
+        std::string body;
+        JournalPage found;
+        if (!getAnswer(path, body, AnswerLabels::ofPath(path),
+                       [&](const Var& root) { found = findInJournal(root, type, *sent, afterId); }))
+            return JournalVerdict::Unknown;
+        if (found.verdict == JournalVerdict::Recorded) return found.verdict;
+        if (found.verdict == JournalVerdict::Unknown) unknown = true;
+        // The answer ends before the last record: read on from where it stopped.
+        if (found.records == 0 || found.lastId < from || found.lastId >= chkId_)
+            return unknown ? JournalVerdict::Unknown : JournalVerdict::Absent;
+        from = found.lastId + 1;
+    }
+    return JournalVerdict::Unknown;
 }
 
 bool FiscalPrinter::settlePending(bool resend, bool& result)
 {
     result = false;
-    // Without a fresh journal id the journal can't be judged.
-    const int recorded = readState() ? journalRecorded(pendingType_, pendingChkId_) : -1;
-    if (recorded == 1) {
+    // Without a fresh journal id the journal can't be judged; a receipt never sent is not
+    // in it.
+    const JournalVerdict verdict = !pendingSent_ ? JournalVerdict::Absent
+                                   : readState() ? journalHolds(textconv::toUtf8(pendingType_), pendingDocument_,
+                                                              pendingChkId_, pendingFresh_)
+                                               : JournalVerdict::Unknown;
+    if (verdict == JournalVerdict::Recorded) {
         netlog::info(std::string("Unanswered receipt found in the register's journal: recorded, not sent again"));
-        pendingDocument_.clear();
-        pendingType_.clear();
+        clearPending();
         receipt_ = std::make_unique<ReceiptBuffer>(u"F", model_);
         lastErrorText_.clear();
         lastErrorCode_.clear();
@@ -179,15 +268,17 @@ bool FiscalPrinter::settlePending(bool resend, bool& result)
         return true;
     }
     if (!resend) {
-        netlog::info(std::string(recorded == 0 ? "Unanswered receipt not recorded by the register: dropped, a new receipt is opened"
-                                          : "Unanswered receipt of unknown fate dropped, a new receipt is opened"));
-        pendingDocument_.clear();
-        pendingType_.clear();
+        netlog::info(std::string(verdict == JournalVerdict::Absent
+                                     ? "Unanswered receipt not recorded by the register: dropped, a new receipt is opened"
+                                     : "Unanswered receipt of unknown fate dropped, a new receipt is opened"));
+        clearPending();
         return true;
     }
-    if (recorded < 0) {
+    if (verdict == JournalVerdict::Unknown) {
         // Sending again might record it twice.
         netlog::error(std::string("Cannot tell whether the unanswered receipt was recorded: not sent again"));
+        lastErrorText_ = kUnknownText;
+        lastErrorCode_.clear();
         return false;
     }
     netlog::info(std::string("Unanswered receipt not recorded by the register: sent again"));
@@ -200,8 +291,7 @@ bool FiscalPrinter::cancelCheck()
 {
     if (!pendingDocument_.empty()) {
         netlog::info(std::string("Unanswered receipt left unsettled at the host's request"));
-        pendingDocument_.clear();
-        pendingType_.clear();
+        clearPending();
     }
     receipt_ = std::make_unique<ReceiptBuffer>(u"F", model_);
     return readState();
@@ -214,7 +304,25 @@ bool FiscalPrinter::cashInOutcome(double amount)
         return false;
     }
     const std::u16string body = u"{\"IO\":[{\"IO\":{\"sum\":" + fixedNumber16(amount, 2) + u"}}]}";
+    freshenJournalId();
+    const int32_t afterId = chkId_;
+    const bool fresh = chkIdFresh_;
+    chkIdFresh_ = false;
     const bool sent = http_->post(kReceipts, body, lastResponse_);
+    if (sent && !isJsonObjectAnswer(lastResponse_)) {
+        // Counts only when the journal has it.
+        netlog::error(std::string("The register's answer to the cash document is not a JSON object: its journal decides"));
+        lastErrorCode_.clear();
+        const JournalVerdict verdict =
+            readState() ? journalHolds("IO", body, afterId, fresh) : JournalVerdict::Unknown;
+        if (verdict == JournalVerdict::Recorded) {
+            lastErrorText_.clear();
+            return true;
+        }
+        lastErrorText_ = verdict == JournalVerdict::Absent ? kNotRecordedText : kUnknownText;
+        netlog::error(lastErrorText_);
+        return false;
+    }
     return complete(sent);
 }
 
@@ -222,6 +330,7 @@ bool FiscalPrinter::cashInOutcome(double amount)
 
 bool FiscalPrinter::printReport(const std::string& path)
 {
+    chkIdFresh_ = false;   // a Z report adds to the journal
     const bool sent = http_->get(path, lastResponse_);
     return complete(sent);
 }
@@ -254,6 +363,7 @@ bool FiscalPrinter::printReceiptCopy()
 
 bool FiscalPrinter::printNullReceipt()
 {
+    chkIdFresh_ = false;
     const bool sent = http_->post(kReceipts, u"{}", lastResponse_);
     return complete(sent);
 }
@@ -288,7 +398,7 @@ bool FiscalPrinter::getLineLength(int32_t& width)
     parseResponseErrors();
     const AnswerLabels labels{"Get line length, JSON parsing: ", "Get line length, standart exception: "};
     const bool read = readAnswer(lastResponse_, labels, [&](const Var& root) {
-        width = memberObject(*rootObject(root), "chars")->get("w").convert<Poco::Int32>();
+        width = displayWidth(root);
     });
     const bool stateOk = readState();
     return stateOk && sent && read && lastErrorText_.empty();

@@ -209,6 +209,11 @@ bool HttpClient::exchange(Poco::Net::HTTPRequest& request, const std::string& bo
                 session_->reset();
             }
             startTimer(timeouts_.challenged, timeouts_.challengedDeadline);
+            // A challenge brings a new nonce, and the credentials keep a count for every
+            // nonce they have answered: start afresh, or a register that changes its nonce
+            // often makes the session grow for as long as it lives.
+            credentials_ = std::make_unique<Poco::Net::HTTPCredentials>(credentials_->getUsername(),
+                                                                         credentials_->getPassword());
             credentials_->authenticate(request, head);
             std::ostream& again = session_->sendRequest(request);
             if (isPost) again << body;

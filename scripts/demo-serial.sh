@@ -24,9 +24,10 @@ cmake -S "$root" -B "$B/win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmak
     -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$B/win" --target PELTRA44 -j"${JOBS:-2}" >/dev/null
 cmake -S "$root" -B "$B/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$B/native" --target peltra-serialsim -j"${JOBS:-2}" >/dev/null
+cmake --build "$B/native" --target peltra-serialsim make-picture -j"${JOBS:-2}" >/dev/null
 sim="$B/native/simulators/serialreg/peltra-serialsim"
 [ -x "$sim" ] || sim=$(find "$B/native/simulators" -name peltra-serialsim -type f -perm -u+x | head -n 1)
+maker="$B/native/tools/make-picture"
 
 rm -rf "$demo"
 mkdir -p "$demo"
@@ -34,6 +35,8 @@ cp "$B/win/comserver/PELTRA44.exe" "$demo/" 2>/dev/null || cp "$(find "$B/win" -
 # The script host reads scripts in the ANSI code page.
 iconv -f UTF-8 -t CP1251 "$root/scripts/demo/serial.vbs" >"$demo/serial.vbs"
 printf '[VAdazi]\r\nDoLog=1\r\n' >"$demo/PELTRA44.ini"
+# The shop's logo: a picture the client loads into the register before its first receipt.
+"$maker" "$demo/logo.bmp" 160 64 badge
 # Message boxes (registration) go to a file instead of waiting for a click.
 export PELTRA44_MSGBOX_LOG="Z:$demo/boxes.txt"
 
@@ -50,7 +53,7 @@ trap 'exit 130' INT TERM
 "$sim" --clock "2026-12-08 09:00:00" --model "PELTRA-SIM" --fiscal-number "4000123456" \
     --taxpayer "ТОВ Крамниця Демо" --taxpayer "вул. Хрещатик, 1" --taxpayer "м. Київ" \
     --tax-number "123456789012" --sw-version "1.2" --log "$demo/register.log" --tape "$demo/tape.txt" \
-    --console 0 >"$demo/sim.out" 2>&1 &
+    --logo "$demo/register-logo.pbm" --console 0 >"$demo/sim.out" 2>&1 &
 sim_pid=$!
 pty=
 for _ in $(seq 100); do
@@ -72,9 +75,13 @@ echo "== Registering PELTRA44 (PELTRA44.exe /r)"
 w "$demo/PELTRA44.exe" /r
 echo
 echo "== A VBScript client: CreateObject(\"PELTRA44.FiscalPrinter\")"
-w cscript //nologo "Z:$demo/serial.vbs" COM5 | iconv -f CP866 -t UTF-8 | tr -d '\r' | tee "$demo/client.txt"
+w cscript //nologo "Z:$demo/serial.vbs" COM5 "Z:$demo/logo.bmp" | iconv -f CP866 -t UTF-8 | tr -d '\r' | tee "$demo/client.txt"
 grep -qx DONE "$demo/client.txt" || { echo "the client did not finish" >&2; exit 1; }
 
+echo
+echo "== The logo as the register keeps it ($demo/register-logo.pbm, from $demo/logo.bmp)"
+head -n 2 "$demo/register-logo.pbm" | tr '\n' ' '
+echo
 echo
 echo "== The register's receipt tape ($demo/tape.txt)"
 cat "$demo/tape.txt"

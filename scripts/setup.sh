@@ -13,7 +13,7 @@ need_root() {
 
 NATIVE_PKGS=(build-essential cmake pkg-config git zip unzip
     libpoco-dev zlib1g-dev googletest libgtest-dev libgmock-dev
-    clang libclang-rt-14-dev iproute2 socat locales xvfb xauth)
+    clang lld libclang-rt-14-dev iproute2 socat locales xvfb xauth dpkg-dev)
 WIN_PKGS=(mingw-w64 mingw-w64-tools libwine-dev wine wine64 wine32:i386)
 # The simulators' browser consoles are tested in headless Chromium through WebDriver
 # (Debian's python3-selenium, run by /usr/bin/python3); a font with Cyrillic for the pages.
@@ -37,6 +37,17 @@ if [ ${#missing[@]} -gt 0 ]; then
     $SUDO apt-get update -qq
     $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
+
+# Debian's POCO sources: the add-in links its own static build of them (scripts/build-poco.sh).
+src_list=/etc/apt/sources.list.d/debian-src.sources
+if ! grep -rqs '^Types:.*deb-src\|^deb-src ' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+    [ -n "$SUDO" ] || SUDO=$( [ "$(id -u)" -eq 0 ] && echo "" || need_root )
+    echo "setup: adding a deb-src entry for bookworm"
+    printf '%s\n' 'Types: deb-src' 'URIs: http://deb.debian.org/debian' 'Suites: bookworm bookworm-updates' \
+        'Components: main' 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' | $SUDO tee "$src_list" >/dev/null
+    $SUDO apt-get update -qq
+fi
+BUILD_ROOT="${BUILD_ROOT:-$(cd "$(dirname "$0")/.." && pwd)/build}" bash "$(dirname "$0")/build-poco.sh" fetch
 
 # Locales for the Windows code pages (1251 ANSI / 866 OEM under Wine).
 for loc in uk_UA ru_RU; do

@@ -1,19 +1,24 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test.
-#   scripts/test.sh            all stages: native, asan, win, fuzz
+#   scripts/test.sh            all stages: native, asan, win, win64, fuzz
 #   scripts/test.sh native win only the named stages
 # Stages:
 #   native  Linux build (add-in, network client, serial protocol, simulators, tools) + tests
 #   asan    the same tests again under AddressSanitizer and UndefinedBehaviorSanitizer
 #   win     mingw-w64 i686 build of PELTRA44 and its tests, run under Wine with Xvfb
+#   win64   mingw-w64 x86_64 build of the add-in DLL, driven under 64-bit Wine by the
+#           MSVC-layout host against the network simulator; the package with both
+#           add-in libraries (build/win64/addin/Oltranative.zip)
 #   fuzz    clang build of the fuzz targets (build/fuzz) and a short libFuzzer run of each
+# The add-in's trees link a static POCO built once from Debian's sources and kept in
+# build/poco (scripts/build-poco.sh).
 # Environment: BUILD_ROOT (default ./build), JOBS (default 2), SKIP_SETUP=1.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 B=${BUILD_ROOT:-$root/build}
 J=${JOBS:-2}
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(native asan win fuzz)
+[ ${#stages[@]} -gt 0 ] || stages=(native asan win win64 fuzz)
 
 if [ "${SKIP_SETUP:-0}" != 1 ]; then
     bash "$root/scripts/setup.sh" || exit 1
@@ -62,14 +67,20 @@ build() { # build STAGE DIR [cmake args...]
     grep -E 'warning:' "$log" | sort -u | head -n 40 || true
 }
 
+# poco TARGET: the static POCO build for a tree (reused when cached), timed.
+poco() {
+    BUILD_ROOT="$B" JOBS="$J" bash "$root/scripts/build-poco.sh" "$1" || {
+        echo "static POCO ($1): build failed"; failed_stages+=("poco-$1"); total_fail=$((total_fail + 1)); return 1; }
+}
+
 mkdir -p "$B"
 for stage in "${stages[@]}"; do
     echo "=== $stage"
     case $stage in
     native)
-        build native "$B/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo && run_ctest native "$B/native" ;;
+        poco linux && build native "$B/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo && run_ctest native "$B/native" ;;
     asan)
-        build asan "$B/asan" -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=ON &&
+        poco linux && build asan "$B/asan" -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=ON &&
             ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
             run_ctest asan "$B/asan" ;;
     win)
@@ -91,6 +102,18 @@ for stage in "${stages[@]}"; do
                 total_fail=$((total_fail + 1))
             fi
             [ "$rc" -eq 0 ] || failed_stages+=(win)
+        fi ;;
+    win64)
+        # The tests need the native tree's network simulator, and the package takes the
+        # native tree's Linux library beside the DLL: build those two targets first.
+        if poco linux && poco mingw64 &&
+            { { cmake -S "$root" -B "$B/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
+                cmake --build "$B/native" -j"$J" --target oltra-netsim Oltranative_x64; } >"$B/win64-native-build.log" 2>&1 ||
+              { tail -n 40 "$B/win64-native-build.log"; echo "win64: native parts failed"; failed_stages+=(win64); false; }; } &&
+            build win64 "$B/win64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release \
+                -DOLTRA_NETSIM="$B/native/simulators/netreg/oltra-netsim" \
+                -DOLTRA_PACKAGE_LINUX_LIBRARY="$B/native/addin/libOltranative_x64.so"; then
+            run_ctest win64 "$B/win64"
         fi ;;
     fuzz)
         BUILD_ROOT="$B" JOBS="$J" "$root/scripts/fuzz.sh" || { failed_stages+=(fuzz); total_fail=$((total_fail + 1)); } ;;

@@ -187,7 +187,10 @@ Result Link::DrainInput(const std::uint8_t* already, std::size_t n) {
     if (n > kMaxFrame) n = kMaxFrame;
     if (n > 0 && already != drain_) std::memmove(drain_, already, n);
     if (port_) {
-        while (n < kMaxFrame) {
+        // A line that keeps trickling bytes is drained no longer than the busy limit, so
+        // that even with a long read time-out one drain cannot hold the caller for minutes.
+        const std::uint32_t start = clock_.NowMs();
+        while (n < kMaxFrame && static_cast<std::uint32_t>(clock_.NowMs() - start) <= kBusyLimit) {
             std::uint8_t b = 0;
             const SerialPort::Read rd = port_->ReadByte(b);
             if (rd == SerialPort::Read::Failed) return SystemFailure();

@@ -52,7 +52,9 @@ public:
     // One transmission of a built frame and the reception of its answer.
     fpresult::Result ExchangeFrame(const std::uint8_t* frame, std::size_t len,
                                    const std::uint8_t* extra, std::size_t extraLen);
-    // Reads the rest of unexpected input after `n` bytes already read, logs it as "<!".
+    // Reads the rest of unexpected input after `n` bytes already read, until the line is
+    // silent for a read time-out, 512 bytes are held or the busy limit (10 s) has passed
+    // since the drain began; logs it as "<!".
     fpresult::Result DrainInput(const std::uint8_t* already, std::size_t n);
 
     std::uint8_t Sequence = 0;

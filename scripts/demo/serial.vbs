@@ -1,11 +1,13 @@
 ' Demo client of PELTRA44: what a point-of-sale program does with the serial register:
-' connect, read its state, date and time, sell a receipt of two articles paid in cash
-' with change, then end the shift: the X report printed and read back as a record, and
-' the Z report. Late-bound, as scripting clients are. Usage: serial.vbs PORT
+' connect, read its state, date and time, program a receipt header and the shop's logo,
+' sell a receipt of two articles paid in cash with change, then end the shift: the X
+' report printed and read back as a record, and the Z report. Late-bound, as scripting
+' clients are. Usage: serial.vbs PORT LOGO-FILE
 ' (The file is kept in UTF-8; the demo hands it to the script host in the ANSI page.)
 Option Explicit
-Dim fp, port, v, x
+Dim fp, port, logo, v, x
 port = WScript.Arguments(0)
+logo = WScript.Arguments(1)
 
 ' Kopiykas as hryvnias with a point, as the register prints them (the sums here are not
 ' negative).
@@ -49,6 +51,15 @@ Show "register date", v
 v = fp.GetTime()
 Outcome "GetTime"
 Show "register time", v
+
+' Set up before the first receipt: two header lines (the first in double width) and
+' the logo, both printed at the head of every receipt from now on.
+fp.SetCheckCaption 0, "Крамниця Демо", True
+Outcome "SetCheckCaption 0 (double width)"
+fp.SetCheckCaption 1, "Ласкаво просимо!"
+Outcome "SetCheckCaption 1"
+fp.SetLogo 0, logo
+Outcome "SetLogo " & logo
 
 ' A sale receipt. Money in kopiykas; counts with three decimals (1000 = one unit).
 fp.DisplayString 0, "Кава 250г, Молоко"

@@ -54,34 +54,10 @@ Answer GetTime(RegisterState& st, const Bytes&, const Bytes&) {
     return Answer{0, 0, {Bcd(tm.tm_hour), Bcd(tm.tm_min), Bcd(tm.tm_sec)}};
 }
 
-// Logo: code, password (2), 1 = image follows / 0 = clear, width (2), height (2); the
-// image (width / 8 x height bytes) comes as extra data.
-std::size_t LogoBytes(const Bytes& r) {
-    if (r.size() < 8 || r[3] != 1) return 0;
-    const unsigned w = r[4] | r[5] << 8, h = r[6] | r[7] << 8;
-    if (w == 0 || w > 448 || w % 32 != 0 || h == 0 || h > 192) return 0;
-    return w / 8 * h;
-}
-
-Answer SetLogo(RegisterState& st, const Bytes& r, const Bytes& extra) {
-    const unsigned w = r[4] | r[5] << 8, h = r[6] | r[7] << 8;
-    if (r[3] == 0) {
-        st.logo.clear();
-        st.logoWidth = st.logoHeight = 0;
-        return Answer{};
-    }
-    if (LogoBytes(r) == 0) return Error(19);  // logo programming error
-    st.logo = extra;
-    st.logoWidth = w;
-    st.logoHeight = h;
-    return Answer{};
-}
-
 const CommandSpec kCommands[] = {
     {0x00, "GetState", 1, 0, nullptr, GetState},
     {0x01, "GetDate", 1, 0, nullptr, GetDate},
     {0x03, "GetTime", 1, 0, nullptr, GetTime},
-    {0x2D, "SetLogo", 8, 300, LogoBytes, SetLogo},
 };
 
 } // namespace
@@ -90,7 +66,8 @@ const CommandSpec* FindCommand(std::uint8_t code) {
     for (const auto& c : kCommands)
         if (c.code == code) return &c;
     if (const CommandSpec* c = FindReceiptCommand(code)) return c;
-    return FindReportCommand(code);
+    if (const CommandSpec* c = FindReportCommand(code)) return c;
+    return FindProgrammingCommand(code);
 }
 
 std::time_t RegisterState::Now() const {

@@ -48,8 +48,9 @@ bool Line::Open(std::string& error) {
     return true;
 }
 
-std::uint32_t Line::Baud() const {
-    if (fixedBaud_) return fixedBaud_;
+std::uint32_t Line::Baud() const { return fixedBaud_ ? fixedBaud_ : DriverBaud(); }
+
+std::uint32_t Line::DriverBaud() const {
     termios t{};
     if (slave_ < 0 || ::tcgetattr(slave_, &t) != 0) return 19200;
     static const struct { speed_t s; std::uint32_t baud; } table[] = {

@@ -22,6 +22,16 @@ public:
     void SetBaud(std::uint32_t baud) { fixedBaud_ = baud; }
     // The speed used for pacing now.
     std::uint32_t Baud() const;
+    // The speed the driver set on its end of the line.
+    std::uint32_t DriverBaud() const;
+    // The register changes its own speed: from now on it runs at `baud`, and frames
+    // the driver sends at another speed arrive garbled.
+    void SwitchTo(std::uint32_t baud) {
+        fixedBaud_ = baud;
+        switched_ = true;
+    }
+    // True when the register's speed was switched and the driver's differs from it.
+    bool SpeedMismatch() const { return switched_ && DriverBaud() != fixedBaud_; }
 
     enum class Read { Byte, Timeout, Stopped };
     // Waits up to `timeoutMs` (negative: no limit) for one byte; returns Stopped when
@@ -39,6 +49,7 @@ private:
     int slave_ = -1;  // kept open so that the driver closing its end is no hang-up
     std::string slavePath_;
     std::uint32_t fixedBaud_ = 0;
+    bool switched_ = false;
     std::chrono::steady_clock::time_point nextFree_{};
 };
 

@@ -56,6 +56,10 @@ const char kUsage[] =
     "                        PORT 0 picks a free one. Its address follows the PTY line as\n"
     "                        \"console on URL\". A fault switched there acts from the next\n"
     "                        command\n"
+    "  --password ID=N       password of user ID (0 to 15; default 0 for all); user 0's\n"
+    "                        password guards the programming commands\n"
+    "  --logo FILE           keep the logo the driver programs as a PBM file (removed\n"
+    "                        when the logo is cleared)\n"
     "  --control PATH        make PATH a named pipe and read control lines from it; each\n"
     "                        takes effect at the next command: \"fault SPEC\", \"clear\"\n"
     "                        (all faults), \"ext-status N\", \"clock YYYY-MM-DD HH:MM:SS\"\n"
@@ -151,6 +155,16 @@ int main(int argc, char** argv) {
             state.taxPayer[taxPayers++] = ToOem(v);
         } else if (opt == "--tax-number") {
             state.taxNumber = ToOem(v);
+        } else if (opt == "--password") {
+            int id = -1;
+            long pw = -1;
+            char tail = 0;
+            if (std::sscanf(v, "%d=%li%c", &id, &pw, &tail) != 2 || id < 0 || id >= RegisterState::kUsers ||
+                pw < 0 || pw > 0xFFFF)
+                return Fail(std::string("bad --password value: ") + v);
+            state.users[id].password = static_cast<std::uint16_t>(pw);
+        } else if (opt == "--logo") {
+            state.logoFile = v;
         } else if (opt == "--sw-version") {
             state.version = v;
         } else if (opt == "--fault") {

@@ -41,9 +41,19 @@ std::uint8_t OpenReceipt(RegisterState& st, bool payout) {
     r.open = true;
     r.payout = payout;
     SetReceiptStatus(st);
-    // A receipt begins with the logo, when one was loaded.
-    if (!st.logo.empty() && st.logoPrinted) st.logoPrinted();
     Print(st, kRule);
+    // The head begins with the logo's text art, when one was loaded; the console draws
+    // the picture in its place.
+    std::size_t art = 0;
+    if (!st.logo.empty() && st.logoPrinted) {
+        art = LogoArt(st.logo, st.logoWidth, st.logoHeight, 62).size();
+        st.logoPrinted();
+    }
+    PrintReceiptHead(st, [&st, &art](const std::string& line) {
+        const bool logoLine = art > 0;
+        if (art > 0) --art;
+        Print(st, line, !logoLine);
+    });
     Print(st, Format("%s No %d", payout ? "ЧЕК ВИПЛАТИ" : "ФІСКАЛЬНИЙ ЧЕК", st.receiptNumber + 1));
     return 0;
 }
@@ -222,7 +232,8 @@ Answer Pay(RegisterState& st, const Bytes& r, const Bytes&) {
     }
     rc.paid += sum;
     if (n) Print(st, Utf8(r.data() + 8, n));
-    Print(st, Columns(PayName(type), Money(sum)));
+    const std::string programmed = PayTypeName(st, type);
+    Print(st, Columns(programmed.empty() ? PayName(type) : programmed, Money(sum)));
     if (type == 3) st.safe += rc.payout ? -(sum - change) : sum - change;
     if (type < 10) rc.sums.byPay[type] += sum - change;
     const std::int64_t rest = rc.total - rc.paid;

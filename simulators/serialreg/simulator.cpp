@@ -1,5 +1,6 @@
 #include "simulator.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdlib>
 #include <thread>
@@ -41,6 +42,7 @@ const struct {
     {"ext-status", Fault::ExtStatus, true, 0, "=BITS: set these extended status bits in the answer"},
     {"no-trailer", Fault::NoTrailer, false, 0, "send no trailer bytes after DLE ETX"},
     {"stray-enq", Fault::StrayEnq, false, 0, "ask for extra data with ENQ although the command has none"},
+    {"slow", Fault::Slow, true, 0, "=MS: stay silent for MS ms after the ACK"},
 };
 
 bool ParseNumber(const std::string& s, long& out) {
@@ -337,6 +339,11 @@ void Simulator::Run(const volatile bool& stop) {
             continue;
         }
         line_.WaitWireTime(t0, raw.size());
+        if (line_.SpeedMismatch()) {
+            LogBytes("rx garbled", raw);
+            Log("the driver sends at %u baud, the register runs at %u: no answer", line_.DriverBaud(), line_.Baud());
+            continue;
+        }
         LogBytes("rx", raw);
         std::uint8_t sum = 0;
         for (auto p : payload) sum = static_cast<std::uint8_t>(sum + p);
@@ -416,7 +423,7 @@ void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bo
             if (!has[f.kind]) e.faults.push_back(FaultName(f.kind));
             has[f.kind] = true;
             value[f.kind] |= f.value;
-            if (f.kind == Fault::SynStorm || f.kind == Fault::Error) value[f.kind] = f.value;
+            if (f.kind == Fault::SynStorm || f.kind == Fault::Error || f.kind == Fault::Slow) value[f.kind] = f.value;
         }
     }
 
@@ -448,6 +455,13 @@ void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bo
             line_.Write({SYN});
             std::this_thread::sleep_for(std::chrono::milliseconds(kSynEveryMs));
         }
+    }
+    std::uint32_t silent = spec ? spec->silentMs : 0;
+    if (has[Fault::Slow]) silent += static_cast<std::uint32_t>(value[Fault::Slow]);
+    if (silent > 0) {
+        Log("silent for %u ms", silent);
+        for (std::uint32_t t = 0; t < silent && !stop; t += 50)
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::min<std::uint32_t>(50, silent - t)));
     }
     if (has[Fault::StrayEnq]) Send({ENQ}, "ENQ");
 
@@ -509,6 +523,12 @@ void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bo
     }
     Send(frame);
     e.answered = true;
+    // A new line speed takes effect once the answer is out.
+    if (state_.switchBaud) {
+        line_.SwitchTo(state_.switchBaud);
+        Log("line speed now %u baud", state_.switchBaud);
+        state_.switchBaud = 0;
+    }
 }
 
 } // namespace serialsim

@@ -31,8 +31,25 @@ struct RegisterState {
     std::string taxNumber;    // register (OEM) text
     std::string version = "1.0";
 
-    Bytes logo;
+    Bytes logo;                       // rows top first, a set bit dark
     unsigned logoWidth = 0, logoHeight = 0;
+    std::string logoFile;             // where the logo is kept as a PBM file (--logo)
+
+    // Programming (programming.cpp). Users 0 to 15; user 0's password guards the
+    // programming commands.
+    static constexpr int kUsers = 16;
+    struct User {
+        std::uint16_t password = 0;
+        std::string name;             // register (OEM) text
+    } users[kUsers];
+    int cashier = -1;                 // the user logged in, or -1
+    std::uint8_t taxPayerFlags[4] = {};  // the three lines and the tax number: 0x40 wide, 0x80 high
+    std::string header[8];            // receipt header lines (register text)
+    std::uint8_t headerFlags[8] = {};
+    std::string payNames[10];         // programmed pay type names (register text)
+    bool onlineMode = false;
+    bool cutterMode = false;
+    std::uint32_t switchBaud = 0;     // line speed to take after the answer, or 0
 
     // The receipt being printed (receipt.cpp) and the printed tape.
     struct Receipt {
@@ -84,6 +101,7 @@ struct CommandSpec {
     std::uint32_t busyMs;                              // time spent busy (SYN) before answering
     std::size_t (*extraBytes)(const Bytes& request);   // extra data to pull with ENQ, or null
     Answer (*run)(RegisterState& state, const Bytes& request, const Bytes& extra);
+    std::uint32_t silentMs = 0;                        // time spent silent before answering
 };
 const CommandSpec* FindCommand(std::uint8_t code);
 // The receipt, safe, display and printing commands (receipt.cpp), or null.
@@ -99,6 +117,16 @@ void BookReceipt(RegisterState& st);
 std::uint8_t StartShiftWork(RegisterState& st);
 // The books as "key=value" lines, for tests and the curious.
 std::string DumpBooks(const RegisterState& st);
+// The programming and service commands (programming.cpp), or null.
+const CommandSpec* FindProgrammingCommand(std::uint8_t code);
+
+// What every receipt begins with: the logo as text art, the tax payer's lines, the tax
+// number, the header lines, the fiscal number and the cashier.
+void PrintReceiptHead(RegisterState& st, const std::function<void(const std::string&)>& print);
+// The logo as text art of at most `columns` characters a line (half blocks).
+std::vector<std::string> LogoArt(const Bytes& logo, unsigned width, unsigned height, unsigned columns);
+// A programmed pay type name (UTF-8), or "" when none was set.
+std::string PayTypeName(const RegisterState& st, int type);
 
 // An injected fault, for matching commands (cmd < 0: all) and a number of answers
 // (count < 0: no limit).
@@ -106,6 +134,7 @@ struct Fault {
     enum Kind {
         Nak, SynFirst, SynStorm, Silence, SilenceAfterAck, Garbage, BadChecksum, WrongSeq,
         WrongCmd, Truncate, StrayDle, Oversize, Error, Status, ExtStatus, NoTrailer, StrayEnq,
+        Slow,
     };
     Kind kind = Nak;
     int value = 0;

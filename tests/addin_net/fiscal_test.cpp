@@ -216,6 +216,13 @@ TEST_F(NetFiscal, ReceiptWhoseAnswerIsLostIsRecordedOnce)
     EXPECT_EQ(r.result, Value::boolean(false));
     EXPECT_EQ(r.errors.size(), 1u) << "the lost answer is a network failure";
 
+    // Until it is settled the receipt takes no more items: the host is told why.
+    r = item(u"Чай", 1, 10.00, 10.00, 20);
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.result, Value::boolean(false));
+    ASSERT_EQ(r.alerts.size(), 1u);
+    EXPECT_NE(r.alerts[0].find(u"ответ регистратора не получен"), std::u16string::npos) << toUtf8(r.alerts[0]);
+
     // The host retries: the register already has the receipt, so it is not sent again.
     sim.setFaults(netsim::Faults{});
     sim.clearRequests();
@@ -353,6 +360,34 @@ TEST_F(NetFiscal, LoginRefusedOrRegisterGoneAfterOpen)
     EXPECT_NE(text.find("Connection refused"), std::string::npos) << text;
     EXPECT_EQ(countOf(logText(), text + " code:" + std::to_string(r.errors[0].scode) + "\n"), 1);
     expectDone(comp->call("Close", {Value::str(u"")}), "Close without a register");
+}
+
+TEST_F(NetFiscal, ReceiptAnsweredWithAPageCountsOnlyWhenRecorded)
+{
+    netsim::Config config;
+    config.auth = netsim::Auth::None;
+    netsim::Simulator sim(config);
+    sim.start();
+    open(sim.address());
+    netsim::Faults page;
+    page.documentAnswer = netsim::Faults::BadAnswer::Html;
+    for (const bool booked : {false, true}) {
+        SCOPED_TRACE(booked ? "booked" : "not booked");
+        // (The refusal's text stays for the host to read until the next answer.)
+        EXPECT_EQ(openCheck().result, Value::boolean(true));
+        EXPECT_EQ(item(u"Кава", 1, 99.00, 99.00, 20).result, Value::boolean(true));
+        page.documentAnswerBooked = booked;
+        sim.setFaults(page);
+        const CallResult r = closeCheck(99, 0);
+        sim.setFaults(netsim::Faults{});
+        EXPECT_TRUE(r.ok);
+        EXPECT_EQ(r.result, Value::boolean(booked));
+        EXPECT_EQ(r.alerts.size(), booked ? 0u : 1u) << "a failure says why";
+    }
+    const CallResult next = openCheck();
+    EXPECT_EQ(next.result, Value::boolean(true));
+    EXPECT_EQ(next.args[4], Value::i4(2)) << "one receipt recorded";
+    sim.stop();
 }
 
 TEST_F(NetFiscal, ARefusalByHttpStatusSaysWhy)

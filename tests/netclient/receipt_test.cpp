@@ -220,8 +220,8 @@ TEST_F(PrinterCommandsTest, AnUnansweredReceiptIsRecordedOnce)
     sim->setFaults(f);
     EXPECT_THROW(printer->closeCheck(0, 7, 0, 0), Poco::Exception);
     EXPECT_TRUE(printer->hasUnsettledReceipt());
-    // Items added meanwhile can't make a nested document.
-    printer->printFiscalString(u"b", 1, 1, 1, 1, 0);
+    // Until it is settled the receipt takes no more items.
+    EXPECT_FALSE(printer->printFiscalString(u"b", 1, 1, 1, 1, 0));
     sim->setFaults(netsim::Faults());
     CapturedClientLog log;
     EXPECT_TRUE(printer->closeCheck(0, 7, 0, 0));

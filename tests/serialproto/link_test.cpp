@@ -249,3 +249,17 @@ TEST_F(LinkTest, PortStateAndSystemFailures) {
     EXPECT_EQ(Send({0x00}), fpresult::kOk);
     EXPECT_EQ(notified, 1);
 }
+
+TEST_F(LinkTest, DrainOfATricklingLineEndsWithTheBusyLimit) {
+    // With the 2-second read time-out of the clock commands, a line that sends a stray
+    // byte every 1.9 s is drained for about the busy limit, not for 512 bytes.
+    link.ReadTimeout = 2000;
+    std::vector<fake::In> trickle{{0x41, 0}};
+    for (int i = 0; i < 600; ++i) trickle.push_back({0x41, 1900});
+    for (int i = 0; i < 3; ++i) port.ReplyTimed(trickle);
+    const std::uint32_t start = clock.now;
+    EXPECT_EQ(Send({0x02, 0x24, 0x07, 0x16}), FPE_PROTOCOL);
+    EXPECT_EQ(port.writes.size(), 3u);
+    EXPECT_LE(clock.now - start, 3 * (Link::kBusyLimit + 2000) + 2 * Link::kRetryPause);
+    EXPECT_EQ(log.lines.back().substr(0, 7), "<! (7) ");
+}

@@ -1,0 +1,254 @@
+// A receipt or cash document whose answer did not confirm it (lost, or not a JSON object):
+// the receipt can't change until it is settled, and the journal settles it only when it
+// holds this very document.
+#include "netclient/fiscal_printer.h"
+#include "netsim.h"
+#include "captured_client_log.h"
+#include "scripted_server.h"
+
+#include "textconv/utf.h"
+
+#include <Poco/Exception.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using oltra::FiscalPrinter;
+using testsupport::CapturedClientLog;
+using testsupport::ScriptedServer;
+
+class SettleTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        netsim::Config c;
+        c.auth = netsim::Auth::Basic;
+        c.clock = "2026-12-08 10:00:00";
+        sim = std::make_unique<netsim::Simulator>(c);
+        sim->start();
+        printer = connect();
+    }
+    std::unique_ptr<FiscalPrinter> connect()
+    {
+        return std::make_unique<FiscalPrinter>(sim->address(), "service", "384190", 1);
+    }
+    // A sale of one line, closed in cash; true when the register confirmed it.
+    static bool sell(FiscalPrinter& p, const std::u16string& name, double price)
+    {
+        int32_t number = 0;
+        p.openCheck(true, false, true, number);
+        p.printFiscalString(name, 1, price, price, 1, 0);
+        return p.closeCheck(0, price, 0, 0);
+    }
+    // The receipts in the register's journal that sell `name`.
+    int recorded(const std::string& name)
+    {
+        std::string journal;
+        printer->http().get("/cgi/chk?id=1", journal);
+        int count = 0;
+        for (std::size_t at = journal.find("\"name\":\"" + name + "\""); at != std::string::npos;
+             at = journal.find("\"name\":\"" + name + "\"", at + 1))
+            ++count;
+        return count;
+    }
+    void faults(void (*set)(netsim::Faults&))
+    {
+        netsim::Faults f;
+        set(f);
+        sim->setFaults(f);
+    }
+    void noFaults() { sim->setFaults(netsim::Faults()); }
+
+    std::unique_ptr<netsim::Simulator> sim;
+    std::unique_ptr<FiscalPrinter> printer;
+};
+
+TEST_F(SettleTest, AnUnsettledReceiptCannotChange)
+{
+    int32_t number = 0;
+    ASSERT_TRUE(printer->openCheck(true, false, false, number));
+    ASSERT_TRUE(printer->printFiscalString(u"a", 1, 7, 7, 1, 0));
+    faults([](netsim::Faults& f) { f.dropAfter.insert("/cgi/chk"); });
+    EXPECT_THROW(printer->closeCheck(0, 7, 0, 0), Poco::Exception);
+    ASSERT_TRUE(printer->hasUnsettledReceipt());
+    noFaults();
+
+    // Refused with a reason, nothing added, no display request: the next close settles
+    // the receipt the register has, and only that one.
+    sim->clearRequests();
+    EXPECT_FALSE(printer->printFiscalString(u"b", 1, 1, 1, 1, 0));
+    const std::u16string reason = printer->getLastErrorText();
+    EXPECT_NE(reason.find(u"не получен"), std::u16string::npos) << textconv::toUtf8(reason);
+    EXPECT_FALSE(printer->printNonFiscalString(u"text"));
+    EXPECT_FALSE(printer->printBarCode(u"EAN13", u"4820000000000"));
+    EXPECT_EQ(printer->getLastErrorText(), reason);
+    EXPECT_TRUE(sim->requests().empty());
+
+    EXPECT_TRUE(printer->closeCheck(0, 7, 0, 0));
+    EXPECT_FALSE(printer->hasUnsettledReceipt());
+    EXPECT_TRUE(printer->getLastErrorText().empty());
+    EXPECT_EQ(recorded("a"), 1);
+    EXPECT_EQ(recorded("b"), 0);
+    // Settled, the receipt takes items again.
+    EXPECT_TRUE(printer->printFiscalString(u"b", 1, 1, 1, 1, 0));
+}
+
+TEST_F(SettleTest, OnlyTheSameReceiptInTheJournalSettlesIt)
+{
+    // Refused at the login, so never recorded; meanwhile another till books a sale and a
+    // null receipt. Neither is ours: ours is sent again, once.
+    int32_t number = 0;
+    ASSERT_TRUE(printer->openCheck(true, false, false, number));
+    ASSERT_TRUE(printer->printFiscalString(u"ours", 2, 5, 10, 1, 0));
+    faults([](netsim::Faults& f) { f.always401 = true; });
+    EXPECT_THROW(printer->closeCheck(0, 10, 0, 0), Poco::Exception);
+    noFaults();
+    auto otherTill = connect();
+    ASSERT_TRUE(sell(*otherTill, u"theirs", 3));
+    ASSERT_TRUE(otherTill->printNullReceipt());
+
+    CapturedClientLog log;
+    EXPECT_TRUE(printer->closeCheck(0, 10, 0, 0)) << textconv::toUtf8(printer->getLastErrorText());
+    EXPECT_TRUE(log.contains("INFO: Unanswered receipt not recorded by the register: sent again\n"));
+    EXPECT_EQ(recorded("ours"), 1);
+
+    // The same goods as another till's receipt but other payments: not ours either.
+    ASSERT_TRUE(printer->openCheck(true, false, false, number));
+    ASSERT_TRUE(printer->printFiscalString(u"same", 1, 4, 4, 1, 0));
+    faults([](netsim::Faults& f) { f.always401 = true; });
+    EXPECT_THROW(printer->closeCheck(0, 4, 0, 0), Poco::Exception);
+    noFaults();
+    otherTill->openCheck(true, false, true, number);
+    otherTill->printFiscalString(u"same", 1, 4, 4, 1, 0);
+    ASSERT_TRUE(otherTill->closeCheck(0, 0, 4, 0));
+    EXPECT_TRUE(printer->closeCheck(0, 4, 0, 0));
+    EXPECT_EQ(recorded("same"), 2);
+}
+
+TEST_F(SettleTest, AStaleJournalIdLeavesTheReceiptUnknown)
+{
+    // Short time-outs: the register is made to miss them.
+    oltra::HttpTimeouts quick;
+    quick.normal = quick.challenged = Poco::Timespan(0, 300000);
+    printer = std::make_unique<FiscalPrinter>(sim->address(), "service", "384190", 1, quick);
+    // From here on the state probes fail: the first sale is recorded, but the driver's
+    // journal id stays behind it.
+    faults([](netsim::Faults& f) { f.status["/cgi/state.php"] = 500; });
+    EXPECT_FALSE(sell(*printer, u"twice", 6));
+    int32_t number = 0;
+    printer->openCheck(true, false, false, number);
+    printer->printFiscalString(u"twice", 1, 6, 6, 1, 0);
+    // The same goods again, sent and not answered in time, never recorded.
+    faults([](netsim::Faults& f) {
+        f.status["/cgi/state.php"] = 500;
+        f.status["/cgi/chk"] = 500;
+        f.delayMs["/cgi/chk"] = 1000;
+    });
+    EXPECT_THROW(printer->closeCheck(0, 6, 0, 0), Poco::TimeoutException);
+    noFaults();
+
+    // The earlier identical sale lies after the stale id: that proves nothing.
+    CapturedClientLog log;
+    EXPECT_FALSE(printer->closeCheck(0, 6, 0, 0));
+    EXPECT_TRUE(log.contains("ERROR: Cannot tell whether the unanswered receipt was recorded: not sent again\n"));
+    EXPECT_FALSE(printer->getLastErrorText().empty());
+    EXPECT_TRUE(printer->hasUnsettledReceipt());
+    EXPECT_EQ(recorded("twice"), 1);
+    EXPECT_TRUE(printer->cancelCheck());
+    EXPECT_FALSE(printer->hasUnsettledReceipt());
+}
+
+TEST_F(SettleTest, ABrokenAnswerLeavesTheReceiptToTheNextClose)
+{
+    // Recorded, answered with broken JSON, and the journal can't be read either: unknown.
+    int32_t number = 0;
+    ASSERT_TRUE(printer->openCheck(true, false, false, number));
+    ASSERT_TRUE(printer->printFiscalString(u"kept", 1, 5, 5, 1, 0));
+    faults([](netsim::Faults& f) { f.malformed.insert("/cgi/chk"); });
+    EXPECT_FALSE(printer->closeCheck(0, 5, 0, 0));
+    EXPECT_TRUE(printer->hasUnsettledReceipt());
+    EXPECT_FALSE(printer->getLastErrorText().empty());
+    noFaults();
+    // The next close finds it in the journal and does not send it again.
+    sim->clearRequests();
+    EXPECT_TRUE(printer->closeCheck(0, 5, 0, 0));
+    for (const auto& r : sim->requests()) EXPECT_NE(r.method + r.uri, "POST/cgi/chk");
+    EXPECT_EQ(recorded("kept"), 1);
+}
+
+TEST_F(SettleTest, AnAnswerThatIsNoJsonObjectCountsOnlyWhenTheJournalHasIt)
+{
+    using Bad = netsim::Faults::BadAnswer;
+    int n = 0;
+    for (const Bad bad : {Bad::Html, Bad::Array, Bad::Broken}) {
+        for (const bool booked : {false, true}) {
+            const std::string name = "doc" + std::to_string(++n);
+            SCOPED_TRACE(name);
+            netsim::Faults f;
+            f.documentAnswer = bad;
+            f.documentAnswerBooked = booked;
+            sim->setFaults(f);
+            EXPECT_EQ(sell(*printer, textconv::toUtf16(name), 2), booked);
+            EXPECT_EQ(printer->getLastErrorText().empty(), booked);
+            EXPECT_FALSE(printer->hasUnsettledReceipt());
+            EXPECT_EQ(printer->cashInOutcome(n), booked);
+            noFaults();
+            EXPECT_EQ(recorded(name), booked ? 1 : 0);
+        }
+    }
+}
+
+// A register that answers the documents that move money with something other than a JSON
+// object, and keeps a journal that lacks them.
+class NotJsonAnswerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        server.set("/cgi/state.php", "{\"model\":\"Oltra-T 600\",\"name\":\"n\",\"serial\":\"s\",\"time\":1,"
+                                     "\"JrnTime\":1,\"chkId\":57}");
+        server.set("/desc", "{\"uk\":{\"err\":{}}}");
+        server.set("/cgi/tbl/Tax", "[{\"id\":1,\"Prc\":20}]");
+        server.set("/cgi/chk?id=-43", "[{\"id\":57,\"no\":4,\"F\":[]}]");
+        server.set("/cgi/scr", "{}");
+        printer = std::make_unique<FiscalPrinter>(server.address(), "service", "384190", 1);
+    }
+    ScriptedServer server;
+    std::unique_ptr<FiscalPrinter> printer;
+};
+
+TEST_F(NotJsonAnswerTest, ADocumentTheJournalLacksFails)
+{
+    for (const char* answer : {"<html><body>Error 13</body></html>", "[]", "{\"id\":", "\"ok\""}) {
+        SCOPED_TRACE(answer);
+        server.set("/cgi/chk", 200, answer);
+        int32_t number = 0;
+        ASSERT_TRUE(printer->openCheck(true, false, true, number));
+        ASSERT_TRUE(printer->printFiscalString(u"a", 1, 5, 5, 1, 0));
+        // The journal shows nothing after id 57 (the state says 57 still).
+        EXPECT_FALSE(printer->closeCheck(0, 5, 0, 0));
+        EXPECT_FALSE(printer->getLastErrorText().empty());
+        EXPECT_FALSE(printer->hasUnsettledReceipt());
+        EXPECT_TRUE(printer->receipt().empty()) << "the host builds it again, as after a refusal";
+        EXPECT_FALSE(printer->cashInOutcome(100));
+        EXPECT_FALSE(printer->getLastErrorText().empty());
+    }
+    // A JSON object still confirms a document.
+    server.set("/cgi/chk", 200, "{\"id\":58,\"no\":5}");
+    EXPECT_TRUE(printer->cashInOutcome(100));
+}
+
+TEST_F(NotJsonAnswerTest, TheJournalDecides)
+{
+    // The state moves on and the journal holds the document: confirmed by the journal.
+    const std::string moved = "{\"model\":\"Oltra-T 600\",\"name\":\"n\",\"serial\":\"s\",\"time\":1,"
+                              "\"JrnTime\":1,\"chkId\":";
+    server.set("/cgi/chk", 200, "<html>OK</html>");
+    server.set("/cgi/state.php", moved + "58}");
+    server.set("/cgi/chk?id=58", "[{\"id\":58,\"no\":1,\"IO\":[{\"IO\":{\"sum\":100}}]}]");
+    EXPECT_TRUE(printer->cashInOutcome(100));
+    EXPECT_FALSE(printer->cashInOutcome(100)) << "nothing new in the journal";
+
+}
+
+} // namespace
