@@ -3,7 +3,10 @@
 # for a VBScript client, drives the serial register simulator through COM5, which the
 # demo's private Wine prefix maps to the simulator's pseudo-terminal. Shows the client's
 # output, the receipt tape the register printed (with the X report beside the record the
-# client read back), what it received and answered, and the driver's work log.
+# client read back), what it received and answered, and the driver's work log. It ends
+# with the addresses of the simulators' browser consoles (the network one comes from
+# scripts/demo.sh as NETSIM_CONSOLE) and, on a terminal, waits for Enter before it stops
+# the simulator.
 # Called by scripts/demo.sh; runs on its own too (after scripts/setup.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -39,6 +42,7 @@ export PELTRA44_MSGBOX_LOG="Z:$demo/boxes.txt"
 
 w() { "$root/scripts/wine-run.sh" "$prefix" "$@"; }
 sim_pid=
+serial_console=
 cleanup() {
     [ -n "$sim_pid" ] && { kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null; } || true
     WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
@@ -49,17 +53,19 @@ trap 'exit 130' INT TERM
 "$sim" --clock "2026-12-08 09:00:00" --model "PELTRA-SIM" --fiscal-number "4000123456" \
     --taxpayer "ТОВ Крамниця Демо" --taxpayer "вул. Хрещатик, 1" --taxpayer "м. Київ" \
     --tax-number "123456789012" --sw-version "1.2" --log "$demo/register.log" --tape "$demo/tape.txt" \
-    --logo "$demo/register-logo.pbm" >"$demo/sim.out" 2>&1 &
+    --logo "$demo/register-logo.pbm" --console 0 >"$demo/sim.out" 2>&1 &
 sim_pid=$!
 pty=
 for _ in $(seq 100); do
     pty=$(sed -n 's/^PTY //p' "$demo/sim.out" 2>/dev/null)
-    [ -n "$pty" ] && break
+    serial_console=$(sed -n 's/^console on //p' "$demo/sim.out" 2>/dev/null)
+    [ -n "$pty" ] && [ -n "$serial_console" ] && break
     sleep 0.1
 done
 [ -n "$pty" ] || { cat "$demo/sim.out" >&2; echo "the serial simulator did not start" >&2; exit 1; }
 echo
 echo "== Serial register (simulated) on $pty, COM5 in the Wine prefix $prefix"
+echo "console: $serial_console"
 w cmd /c exit >/dev/null 2>&1 || true
 mkdir -p "$prefix/dosdevices"
 ln -sfn "$pty" "$prefix/dosdevices/com5"
@@ -105,4 +111,14 @@ for f in "$demo"/logday*.txt; do
     iconv -f CP1251 -t UTF-8 "$f" | tr -d '\r'
 done
 w "$demo/PELTRA44.exe" /u
+
+# The simulators' browser consoles: the tapes, displays, books, exchanges and fault
+# switches. On a terminal the simulators stay up for them until Enter is pressed.
+echo
+echo "== Consoles"
+[ -z "${NETSIM_CONSOLE:-}" ] || echo "network register: $NETSIM_CONSOLE"
+echo "serial register:  $serial_console"
+if [ -t 0 ]; then
+    read -r -p "The simulators stay up for their consoles; press Enter to stop them. " _ || true
+fi
 echo "serial demo finished"

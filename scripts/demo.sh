@@ -7,8 +7,10 @@
 #   scripts/demo.sh                  set-up, build, demo
 #   SKIP_SETUP=1 scripts/demo.sh     without the package set-up
 #
-# Everything the demo writes goes to build/demo/ (tape, driver log, host script). The
-# simulator is stopped when the script ends, whichever way it ends.
+# Everything the demo writes goes to build/demo/ (tape, driver log, host script). Both
+# simulators serve their browser consoles; the demo prints their addresses and, when it
+# runs on a terminal, keeps the simulators up until Enter is pressed. The simulators are
+# stopped when the script ends, whichever way it ends.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 B=${BUILD_ROOT:-$root/build}
@@ -38,7 +40,7 @@ trap 'exit 130' INT TERM
 
 echo
 echo "== Network register (simulated): $netsim"
-"$netsim" --port 0 --ready-file "$demo/port" --tape "$demo/tape.txt" \
+"$netsim" --port 0 --ready-file "$demo/port" --tape "$demo/tape.txt" --console 0 \
     --serial ON40007777 --name "Крамниця Демо" >"$demo/netsim.out" 2>&1 &
 sim_pid=$!
 for _ in $(seq 100); do
@@ -48,7 +50,10 @@ for _ in $(seq 100); do
 done
 [ -s "$demo/port" ] || { echo "the simulator did not listen within 10 s" >&2; exit 1; }
 port=$(cat "$demo/port")
+# The browser console: the tape, display, state, requests and fault switches, live.
+netsim_console=$(sed -n 's/^console on //p' "$demo/netsim.out")
 echo "listening on 127.0.0.1:$port, tape in $demo/tape.txt"
+echo "console: $netsim_console"
 
 # The shift, as an accounting program drives the driver through the platform.
 # Arguments: DeviceID first; the sums of CloseCheck are in the host's order (cash first).
@@ -100,9 +105,11 @@ awk '/^  \+-+\+$/ { frame = !frame; if (!frame) shown++; next } !frame' "$demo/t
 echo
 echo "== Driver log: $demo/tmp/Oltra.log (level INFO)"
 sed '1s/^\xEF\xBB\xBF//' "$demo/tmp/Oltra.log" | grep -v ' DEBUG: ' || true
-stop_simulator
 
-# The serial register: PELTRA44.exe under Wine, driven by a VBScript client.
+# The serial register: PELTRA44.exe under Wine, driven by a VBScript client. The network
+# register stays up meanwhile: on a terminal, the serial half shows both consoles and
+# keeps both simulators up until Enter is pressed.
 echo
-SKIP_SETUP=1 BUILD_ROOT="$B" bash "$root/scripts/demo-serial.sh"
+SKIP_SETUP=1 BUILD_ROOT="$B" NETSIM_CONSOLE="$netsim_console" bash "$root/scripts/demo-serial.sh"
+stop_simulator
 echo "demo finished"

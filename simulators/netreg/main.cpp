@@ -1,5 +1,6 @@
 // oltra-netsim: command line of the simulated network register.
 #include "netsim.h"
+#include "console.h"
 
 #include <Poco/Exception.h>
 #include <Poco/File.h>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <stdexcept>
 #include <string>
 
 namespace {
@@ -39,6 +41,9 @@ const char kUsage[] =
     "  --tape FILE|-          print the receipt tape and display to FILE or standard output\n"
     "  --request-log FILE     append each request received as a JSON line\n"
     "                         {\"method\":...,\"uri\":...,\"body\":...} to FILE\n"
+    "  --console [ADDR:]PORT  serve the browser console (tape, display, state, requests and\n"
+    "                         answers, fault switches) on ADDR (default 127.0.0.1), PORT 0 a\n"
+    "                         free one; every fault below can be switched there while it runs\n"
     "\n"
     "Faults (PATH is a request path without query, such as /cgi/state.php; * means all):\n"
     "  --delay PATH=MS        answer PATH only after MS milliseconds\n"
@@ -87,22 +92,6 @@ struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-std::pair<std::string, std::string> split(const std::string& arg, const std::string& option)
-{
-    const auto eq = arg.rfind('=');
-    if (eq == std::string::npos || eq == 0 || eq + 1 == arg.size())
-        throw UsageError(option + " expects PATH=VALUE, got \"" + arg + "\"");
-    return {arg.substr(0, eq), arg.substr(eq + 1)};
-}
-
-// "VALUE:SUFFIX" as {VALUE, SUFFIX}; no colon gives an empty suffix.
-std::pair<std::string, std::string> splitSuffix(const std::string& text)
-{
-    const auto colon = text.find(':');
-    if (colon == std::string::npos) return {text, std::string()};
-    return {text.substr(0, colon), text.substr(colon + 1)};
-}
-
 int number(const std::string& text, const std::string& option, int low, int high)
 {
     int v = 0;
@@ -146,69 +135,19 @@ netsim::Config parse(int argc, char** argv, std::string& readyFile, bool& help)
         else if (opt == "--state-dir") c.stateDir = value();
         else if (opt == "--tape") c.tape = value();
         else if (opt == "--request-log") c.requestLog = value();
-        else if (opt == "--delay") { auto kv = split(value(), opt); c.faults.delayMs[kv.first] = number(kv.second, opt, 0, 3600000); }
-        else if (opt == "--status") { auto kv = split(value(), opt); c.faults.status[kv.first] = number(kv.second, opt, 100, 599); }
-        else if (opt == "--malformed") c.faults.malformed.insert(value());
-        else if (opt == "--err") { auto kv = split(value(), opt); c.faults.err[kv.first] = kv.second; }
-        else if (opt == "--err-array") {
-            auto kv = split(value(), opt);
-            std::vector<std::string> codes;
-            std::size_t start = 0;
-            while (start <= kv.second.size()) {
-                const auto comma = kv.second.find(',', start);
-                const std::string code = kv.second.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-                if (!code.empty()) codes.push_back(code);
-                if (comma == std::string::npos) break;
-                start = comma + 1;
+        else if (opt == "--console") {
+            c.console = value();
+            std::string address, error;
+            std::uint16_t port = 0;
+            if (!simconsole::parseListenAddress(c.console, address, port, error)) throw UsageError("--console: " + error);
+        }
+        else if (const netsim::FaultOption* fault = opt.compare(0, 2, "--") == 0 ? netsim::findFaultOption(opt.substr(2)) : nullptr) {
+            try {
+                fault->apply(c.faults, *fault->argument ? value() : std::string());
+            } catch (const std::invalid_argument& e) {
+                throw UsageError(e.what());
             }
-            c.faults.errArray[kv.first] = codes;
         }
-        else if (opt == "--oversize") { auto kv = split(value(), opt); c.faults.oversize[kv.first] = static_cast<std::size_t>(number(kv.second, opt, 0, 512 * 1024 * 1024)); }
-        else if (opt == "--drop-after") c.faults.dropAfter.insert(value());
-        else if (opt == "--stall-after") { auto kv = split(value(), opt); c.faults.stallAfterMs[kv.first] = number(kv.second, opt, 0, 3600000); }
-        else if (opt == "--always-401") c.faults.always401 = true;
-        else if (opt == "--deflate") c.faults.deflate = true;
-        else if (opt == "--bom") c.faults.bom = true;
-        else if (opt == "--stall-body") { auto kv = split(value(), opt); c.faults.stallBodyMs[kv.first] = number(kv.second, opt, 0, 3600000); }
-        else if (opt == "--drip") {
-            auto kv = split(value(), opt);
-            netsim::Faults::Drip drip;
-            auto given = splitSuffix(kv.second);
-            if (given.second == "head") drip.body = false;
-            else if (given.second == "body") drip.head = false;
-            else if (!given.second.empty()) throw UsageError("--drip expects PATH=MS, PATH=MS:head or PATH=MS:body");
-            drip.ms = number(given.first, opt, 1, 3600000);
-            c.faults.drip[kv.first] = drip;
-        }
-        else if (opt == "--reset") c.faults.reset.insert(value());
-        else if (opt == "--reset-after") c.faults.resetAfter = number(value(), opt, 0, 1000000);
-        else if (opt == "--not-a-register") {
-            c.faults.notRegister = number(value(), opt, 404, 500);
-            if (c.faults.notRegister != 404 && c.faults.notRegister != 500) throw UsageError("--not-a-register expects 404 or 500");
-        }
-        else if (opt == "--document-answer") {
-            auto given = splitSuffix(value());
-            if (given.second == "booked") c.faults.documentAnswerBooked = true;
-            else if (!given.second.empty()) throw UsageError("--document-answer expects KIND or KIND:booked");
-            if (given.first == "html") c.faults.documentAnswer = netsim::Faults::BadAnswer::Html;
-            else if (given.first == "array") c.faults.documentAnswer = netsim::Faults::BadAnswer::Array;
-            else if (given.first == "broken") c.faults.documentAnswer = netsim::Faults::BadAnswer::Broken;
-            else throw UsageError("--document-answer expects html, array or broken");
-        }
-        else if (opt == "--document-status") {
-            const std::string v = value();
-            const auto colon = v.find(':');
-            c.faults.documentStatus = number(v.substr(0, colon), opt, 100, 599);
-            if (colon != std::string::npos) c.faults.documentReason = v.substr(colon + 1);
-        }
-        else if (opt == "--foreign-document") {
-            c.faults.foreignDocument = value();
-            if (netsim::Register::documentKind(c.faults.foreignDocument).empty())
-                throw UsageError("--foreign-document expects a document such as {} or {\"F\":[...]}");
-        }
-        else if (opt == "--preemptive") c.faults.preemptive = true;
-        else if (opt == "--nonce-uses") c.faults.nonceUses = number(value(), opt, 1, 1000000);
-        else if (opt == "--nonce-seconds") c.faults.nonceSeconds = number(value(), opt, 1, 86400);
         else throw UsageError("unknown option " + opt);
     }
     return c;
@@ -247,6 +186,7 @@ int main(int argc, char** argv)
         sim.start();
         std::cout << "oltra-netsim listening on http://" << sim.address() << "/ (port " << sim.port() << ")"
                   << std::endl;
+        if (!sim.consoleUrl().empty()) std::cout << "console on " << sim.consoleUrl() << std::endl;
         if (!readyFile.empty()) {
             const std::string tmp = readyFile + ".tmp";
             {

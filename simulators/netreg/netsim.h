@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -78,6 +79,25 @@ struct Faults {
     int nonceSeconds = 0;
 };
 
+// A fault switch as a command-line option "--NAME ARGUMENT", which the console switches
+// too while the simulator runs.
+struct FaultOption {
+    const char* name;       // "delay"
+    const char* argument;   // what its value looks like ("PATH=MS"); "" for a switch without one
+    const char* help;
+    bool perPath;           // takes several PATH arguments (several options, or blank-separated)
+    std::function<void(Faults&, const std::string&)> apply;   // throws std::invalid_argument
+    std::function<void(Faults&)> clear;
+    std::function<std::vector<std::string>(const Faults&)> values;   // as arguments; empty when off
+};
+const std::vector<FaultOption>& faultOptions();
+const FaultOption* findFaultOption(const std::string& name);
+// Switches one fault: off clears it, on replaces its value (blank-separated arguments for
+// a per-path option). Throws std::invalid_argument, leaving `faults` as it was.
+void switchFault(Faults& faults, const std::string& name, bool on, const std::string& value);
+// The current arguments of the option, blank-separated.
+std::string faultValue(const Faults& faults, const FaultOption& option);
+
 struct Config {
     std::string bind = "127.0.0.1";
     uint16_t port = 0;                       // 0: any free port
@@ -93,6 +113,7 @@ struct Config {
     std::string name = "Oltra";
     std::string serial = "ON40001234";
     int displayWidth = 32;
+    std::string console;                     // "[ADDR:]PORT" of the browser console; empty: none
     Faults faults;
 };
 
@@ -138,6 +159,8 @@ public:
     static std::string documentKind(const std::string& body);
     // Parses "YYYY-MM-DD HH:MM:SS" as UTC seconds; -1 when malformed.
     static int64_t parseClock(const std::string& text);
+    // The state the console shows: {"title","display","logo","fiscal"}.
+    std::string consoleState();
 
     // Defined with the register's rules: its state, a document POSTed to "/cgi/chk", a
     // receipt while its elements are checked.
@@ -176,9 +199,14 @@ class Tape {
 public:
     explicit Tape(const std::string& target);
     ~Tape();
-    void print(const std::string& text);   // one or more lines
+    void print(const std::string& text);          // one or more lines
+    void printDisplay(const std::string& text);   // the display's frame: to the file only
+    // Gets every text given to print() (not the display), from the printing thread.
+    void setListener(std::function<void(const std::string&)> listener);
 private:
+    void write(const std::string& text);
     std::mutex mutex_;
+    std::function<void(const std::string&)> listener_;
     std::FILE* file_ = nullptr;
     bool own_ = false;
 };
@@ -194,6 +222,7 @@ public:
     void stop();           // idempotent; aborts open connections and delayed answers
     uint16_t port() const;
     std::string address() const;   // "host:port" to hand to a client
+    std::string consoleUrl() const;   // "http://ADDR:PORT/" of the console; empty: none
 
     void setFaults(const Faults& faults);
     Faults faults() const;

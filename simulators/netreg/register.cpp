@@ -676,7 +676,7 @@ Answer Register::screen(const std::string& method, const std::string& body)
     std::string out = "  +" + std::string(config_.displayWidth, '-') + "+\n";
     for (const auto& l : s_->display) out += "  |" + padRight(l.second, config_.displayWidth) + "|\n";
     out += "  +" + std::string(config_.displayWidth, '-') + "+\n";
-    tape_.print(out);
+    tape_.printDisplay(out);
     return Answer{200, "{}"};
 }
 
@@ -739,6 +739,78 @@ void Register::save()
     Poco::File(path + ".tmp").renameTo(path);
 }
 
+namespace {
+
+// A display line as the register shows it: cut to the width, aligned within it.
+std::string displayLine(const std::string& text, const std::string& align, std::size_t width)
+{
+    std::vector<std::string> chars;
+    for (std::size_t i = 0; i < text.size();) {
+        std::size_t n = 1;
+        while (i + n < text.size() && (static_cast<unsigned char>(text[i + n]) & 0xC0) == 0x80) ++n;
+        chars.push_back(text.substr(i, n));
+        i += n;
+    }
+    if (chars.size() > width) chars.resize(width);
+    const std::size_t room = width - chars.size();
+    const std::size_t left = align == "r" ? room : align == "c" ? room / 2 : 0;
+    std::string out(left, ' ');
+    for (const auto& c : chars) out += c;
+    return out + std::string(room - left, ' ');
+}
+
+} // namespace
+
+std::string Register::consoleState()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const State& s = *s_;
+    const bool family707 = config_.model.find("707") != std::string::npos;
+    const int cashType = family707 ? 1 : 4;
+
+    Array::Ptr lines = new Array;
+    for (const auto& l : s.display) lines->add(displayLine(l.second, l.first, static_cast<std::size_t>(config_.displayWidth)));
+    Object::Ptr display = new Object(Poco::JSON_PRESERVE_KEY_ORDER);
+    display->set("width", config_.displayWidth);
+    display->set("lines", lines);
+
+    Array::Ptr groups = new Array;
+    for (const auto& g : kTaxGroups) {
+        Object::Ptr row = new Object(Poco::JSON_PRESERVE_KEY_ORDER);
+        row->set("group", std::to_string(g.id) + " " + g.letter);
+        row->set("rate %", g.rate);
+        row->set("sales", money(s.sales.count(g.id) ? s.sales.at(g.id) : 0));
+        row->set("returns", money(s.returns.count(g.id) ? s.returns.at(g.id) : 0));
+        groups->add(row);
+    }
+    Array::Ptr payments = new Array;
+    for (const auto& p : s.paid) {
+        Object::Ptr row = new Object(Poco::JSON_PRESERVE_KEY_ORDER);
+        row->set("type", std::to_string(p.first) + (p.first == cashType ? " готівка" : ""));
+        row->set("sum", money(p.second));
+        payments->add(row);
+    }
+    Object::Ptr fiscal = new Object(Poco::JSON_PRESERVE_KEY_ORDER);
+    fiscal->set("Clock", timeText(now()));
+    fiscal->set("Shift open", s.shiftOpened != 0);
+    if (s.shiftOpened) fiscal->set("Shift opened", timeText(s.shiftOpened));
+    fiscal->set("Receipt open", "no (a receipt comes whole, in one request)");
+    fiscal->set("Receipts in the shift", s.receipts);
+    fiscal->set("Next receipt", s.nextNo);
+    fiscal->set("Next Z report", s.nextZ);
+    fiscal->set("Last journal record", s.nextId - 1);
+    fiscal->set("Cash in the drawer", money(s.cash));
+    fiscal->set("Totals by tax group", groups);
+    fiscal->set("Payments by type", payments);
+
+    Object::Ptr root = new Object(Poco::JSON_PRESERVE_KEY_ORDER);
+    root->set("title", "oltra-netsim: " + config_.model + " «" + config_.name + "», ЗН " + config_.serial);
+    root->set("display", display);
+    root->set("logo", Var());
+    root->set("fiscal", fiscal);
+    return json(root);
+}
+
 Tape::Tape(const std::string& target)
 {
     if (target == "-") {
@@ -756,6 +828,25 @@ Tape::~Tape()
 }
 
 void Tape::print(const std::string& text)
+{
+    write(text);
+    std::function<void(const std::string&)> listener;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        listener = listener_;
+    }
+    if (listener) listener(text);
+}
+
+void Tape::printDisplay(const std::string& text) { write(text); }
+
+void Tape::setListener(std::function<void(const std::string&)> listener)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    listener_ = std::move(listener);
+}
+
+void Tape::write(const std::string& text)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!file_) return;

@@ -1,6 +1,7 @@
 // HTTP side of the simulated register: authentication, fault injection, encodings, and
 // the SSDP responder.
 #include "netsim.h"
+#include "console_link.h"
 
 #include <Poco/DeflatingStream.h>
 #include <Poco/DigestEngine.h>
@@ -92,6 +93,13 @@ struct Simulator::Impl {
     explicit Impl(const Config& c) : config(c), tape(c.tape), requestLog(c.requestLog), reg(c, tape)
     {
         faults = c.faults;
+        if (!c.console.empty())
+            console = std::make_unique<ConsoleLink>(
+                c.console, reg, tape, [this] { return snapshot(); },
+                [this](const Faults& f) {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    faults = f;
+                });
     }
 
     Config config;
@@ -117,6 +125,78 @@ struct Simulator::Impl {
     std::mutex waitMutex;
     std::condition_variable waitCv;
     std::thread ssdpThread;
+    std::unique_ptr<ConsoleLink> console;   // last: it reads the members above
+
+    // What the console lists of one request: filled in while it is served, listed when
+    // serving ends, whichever way.
+    class Trace {
+    public:
+        Trace(Impl& impl, const Poco::Net::HTTPServerRequest& request, const std::string& body) : impl_(impl)
+        {
+            if (!impl_.console) return;
+            e_.title = request.getMethod() + " " + request.getURI();
+            e_.request = clip(body);
+            e_.note = "no answer";
+            e_.ok = false;
+        }
+        ~Trace()
+        {
+            if (impl_.console) impl_.console->exchange(e_);
+        }
+        void answer(int status, const std::string& body, const std::vector<std::string>& faults)
+        {
+            if (!impl_.console) return;
+            e_.answer = clip(body);
+            e_.note = std::to_string(status);
+            const bool registerError = body.compare(0, 7, "{\"err\":") == 0;
+            if (registerError) e_.note += ", register error";
+            if (!faults.empty()) {
+                e_.note += ", fault:";
+                for (const auto& f : faults) e_.note += " " + f;
+            }
+            e_.ok = status == 200 && !registerError && faults.empty();
+        }
+        void note(const std::string& text, bool ok)
+        {
+            e_.note = text;
+            e_.ok = ok;
+        }
+
+    private:
+        static std::string clip(const std::string& text)
+        {
+            constexpr std::size_t kShown = 4000;
+            return text.size() <= kShown ? text : text.substr(0, kShown) + " ... (" + std::to_string(text.size()) + " bytes)";
+        }
+        Impl& impl_;
+        simconsole::Exchange e_;
+    };
+
+    // The faults that shape the answer to a request for `path`, by option name.
+    static std::vector<std::string> faultsFor(const Faults& f, const std::string& path, bool post, bool document)
+    {
+        std::vector<std::string> n;
+        if (post && !f.foreignDocument.empty()) n.push_back("foreign-document");
+        if (lookup(f.delayMs, path)) n.push_back("delay");
+        if (document && f.documentStatus) {
+            n.push_back("document-status");
+        } else if (document && f.documentAnswer != Faults::BadAnswer::None) {
+            n.push_back("document-answer");
+        } else if (lookup(f.status, path)) {
+            n.push_back("status");
+        } else {
+            if (lookup(f.stallAfterMs, path)) n.push_back("stall-after");
+            if (lookup(f.err, path)) n.push_back("err");
+            if (lookup(f.errArray, path)) n.push_back("err-array");
+            if (matches(f.malformed, path)) n.push_back("malformed");
+            if (lookup(f.oversize, path)) n.push_back("oversize");
+        }
+        if (f.bom) n.push_back("bom");
+        if (f.deflate) n.push_back("deflate");
+        if (lookup(f.drip, path)) n.push_back("drip");
+        if (lookup(f.stallBodyMs, path)) n.push_back("stall-body");
+        return n;
+    }
 
     // Sleeps up to ms; returns early when the simulator stops.
     void pause(int ms)
@@ -320,6 +400,7 @@ struct Simulator::Impl {
         ConnectionState& conn = current ? *current : single;
         std::string body;
         if (!readBody(request, response, body)) return;
+        Trace trace(*this, request, body);
         const uint64_t onConnection = countRequest(conn);
         const Faults f = snapshot();
         if (f.notRegister) {
@@ -327,16 +408,20 @@ struct Simulator::Impl {
             response.setStatusAndReason(status);
             response.setContentType("text/html");
             const std::string page = htmlPage(f.notRegister, response.getReason());
+            trace.answer(f.notRegister, page, {"not-a-register"});
             response.setContentLength(static_cast<std::streamsize>(page.size()));
             response.send() << page;
             return;
         }
         if (f.resetAfter >= 0 && onConnection > static_cast<uint64_t>(f.resetAfter)) {
+            trace.note("connection reset, fault: reset-after", false);
             resetConnection(request);
             return;
         }
         const Login login = this->login(request, f);
         if (login != Login::Accepted) {
+            trace.note(f.always401 ? "401, fault: always-401" : login == Login::Stale ? "401, nonce stale" : "401, login asked",
+                       !f.always401);
             challenge(request, response, login == Login::Stale, conn);
             return;
         }
@@ -347,6 +432,7 @@ struct Simulator::Impl {
         const bool post = request.getMethod() == "POST" && path == "/cgi/chk";
         if (post && !f.foreignDocument.empty()) reg.handle("POST", "/cgi/chk", "", f.foreignDocument);
         if (matches(f.reset, path)) {
+            trace.note("connection reset, fault: reset", false);
             resetConnection(request);
             return;
         }
@@ -377,6 +463,8 @@ struct Simulator::Impl {
             a = reg.handle(request.getMethod(), path, query, body);
             if (matches(f.dropAfter, path)) {
                 // The request was carried out; its answer is lost.
+                trace.answer(a.status, a.body, {"drop-after"});
+                trace.note("carried out, then the connection dropped, fault: drop-after", false);
                 socketOf(request).shutdown();
                 return;
             }
@@ -384,6 +472,7 @@ struct Simulator::Impl {
             if (stopping) return;
             answerFaults(f, path, a);
         }
+        trace.answer(a.status, a.body, faultsFor(f, path, post, document));
         if (f.bom) a.body = "\xEF\xBB\xBF" + a.body;
         if (f.deflate) {
             std::ostringstream packed;
@@ -625,6 +714,7 @@ void Simulator::start()
     d.server = std::make_unique<Poco::Net::TCPServer>(new ConnectionFactory(params, d.handlers, d), d.pool, socket,
                                                       params);
     d.server->start();
+    if (d.console) d.console->start();
 
     if (d.config.ssdp) {
         Poco::Net::DatagramSocket udp(Poco::Net::SocketAddress::IPv4);
@@ -646,6 +736,7 @@ void Simulator::stop()
         d.stopping = true;
     }
     d.waitCv.notify_all();
+    if (d.console) d.console->stop();
     if (d.ssdpThread.joinable()) d.ssdpThread.join();
     if (d.server) {
         d.server->stop();
@@ -658,6 +749,8 @@ void Simulator::stop()
 uint16_t Simulator::port() const { return impl_->port; }
 
 std::string Simulator::address() const { return impl_->config.bind + ":" + std::to_string(impl_->port); }
+
+std::string Simulator::consoleUrl() const { return impl_->console ? impl_->console->url() : std::string(); }
 
 void Simulator::setFaults(const Faults& faults)
 {

@@ -8,10 +8,13 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <sys/stat.h>
+#include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
+#include "console.h"
+#include "console_link.h"
 #include "line.h"
 #include "simulator.h"
 
@@ -50,6 +53,11 @@ const char kUsage[] =
     "  --books FILE          the register's books (shift totals, receipt, tax table,\n"
     "                        articles) as key=value lines, rewritten at start and\n"
     "                        before each answer\n"
+    "  --console [ADDR:]PORT serve the browser console (tape, display, books, frames with\n"
+    "                        their meaning, fault switches) on ADDR (default 127.0.0.1);\n"
+    "                        PORT 0 picks a free one. Its address follows the PTY line as\n"
+    "                        \"console on URL\". A fault switched there acts from the next\n"
+    "                        command\n"
     "  --password ID=N       password of user ID (0 to 15; default 0 for all); user 0's\n"
     "                        password guards the programming commands\n"
     "  --logo FILE           keep the logo the driver programs as a PBM file (removed\n"
@@ -92,7 +100,7 @@ int Fail(const std::string& message) {
 int main(int argc, char** argv) {
     RegisterState state;
     std::vector<Fault> faults;
-    std::string linkPath, logPath, controlPath, tapePath, booksPath;
+    std::string linkPath, logPath, controlPath, tapePath, booksPath, consoleListen;
     long baud = 0;
     long busyPercent = 100;
     bool clockSet = false;
@@ -127,6 +135,11 @@ int main(int argc, char** argv) {
                 return Fail(std::string("bad --busy-percent value: ") + v);
         } else if (opt == "--control") {
             controlPath = v;
+        } else if (opt == "--console") {
+            consoleListen = v;
+            std::string address, error;
+            std::uint16_t port = 0;
+            if (!simconsole::parseListenAddress(v, address, port, error)) return Fail("--console: " + error);
         } else if (opt == "--books") {
             booksPath = v;
         } else if (opt == "--tape") {
@@ -227,9 +240,22 @@ int main(int argc, char** argv) {
     sim.SetBusyPercent(static_cast<unsigned>(busyPercent));
     sim.SetBooks(booksPath);
     sim.WriteBooks();
+    std::unique_ptr<ConsoleLink> console;
+    if (!consoleListen.empty()) {
+        console = std::make_unique<ConsoleLink>(consoleListen, sim, state);
+        try {
+            console->Start();
+        } catch (const std::exception& e) {
+            return Fail(e.what());
+        }
+        sim.SetObserver(console.get());
+    }
     std::printf("PTY %s\n", line.SlavePath().c_str());
+    if (console) std::printf("console on %s\n", console->Url().c_str());
     std::fflush(stdout);
     sim.Run(g_stop);
+    sim.SetObserver(nullptr);
+    console.reset();
 
     if (control >= 0) {
         ::close(control);

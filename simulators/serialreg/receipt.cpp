@@ -42,7 +42,18 @@ std::uint8_t OpenReceipt(RegisterState& st, bool payout) {
     r.payout = payout;
     SetReceiptStatus(st);
     Print(st, kRule);
-    PrintReceiptHead(st, [&st](const std::string& line) { Print(st, line); });
+    // The head begins with the logo's text art, when one was loaded; the console draws
+    // the picture in its place.
+    std::size_t art = 0;
+    if (!st.logo.empty() && st.logoPrinted) {
+        art = LogoArt(st.logo, st.logoWidth, st.logoHeight, 62).size();
+        st.logoPrinted();
+    }
+    PrintReceiptHead(st, [&st, &art](const std::string& line) {
+        const bool logoLine = art > 0;
+        if (art > 0) --art;
+        Print(st, line, !logoLine);
+    });
     Print(st, Format("%s No %d", payout ? "ЧЕК ВИПЛАТИ" : "ФІСКАЛЬНИЙ ЧЕК", st.receiptNumber + 1));
     return 0;
 }

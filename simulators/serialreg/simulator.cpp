@@ -17,6 +17,7 @@ namespace {
 constexpr std::uint8_t STX = 0x02, ETX = 0x03, ENQ = 0x05, ACK = 0x06, DLE = 0x10, NAK = 0x15, SYN = 0x16;
 constexpr int kFrameByteMs = 500;  // silence that ends an incomplete frame
 constexpr std::uint32_t kSynEveryMs = 100;
+constexpr std::size_t kTraceBytes = 4096;  // of what was sent, kept for an observer
 
 const struct {
     const char* name;
@@ -166,8 +167,12 @@ void Simulator::ApplyControl(const std::string& line) {
     std::string error;
     if (word == "fault") {
         Fault f;
-        if (ParseFault(arg, f, error)) faults_.push_back(f);
+        if (ParseFault(arg, f, error)) {
+            std::lock_guard<std::mutex> lock(faultsMutex_);
+            faults_.push_back(f);
+        }
     } else if (word == "clear") {
+        std::lock_guard<std::mutex> lock(faultsMutex_);
         faults_.clear();
     } else if (word == "ext-status") {
         long v;
@@ -190,6 +195,74 @@ void Simulator::ApplyControl(const std::string& line) {
         error = "unknown control command";
     }
     Log("control: %s%s%s", line.c_str(), error.empty() ? "" : ": ", error.c_str());
+    if (observer_) observer_->StateChanged(state_);
+}
+
+std::vector<FaultKindInfo> FaultKinds() {
+    std::vector<FaultKindInfo> out;
+    for (const auto& k : kFaultKinds) out.push_back({k.name, k.help, k.needsValue || k.defaultValue != 0});
+    return out;
+}
+
+const char* FaultName(Fault::Kind kind) {
+    for (const auto& k : kFaultKinds)
+        if (k.kind == kind) return k.name;
+    return "?";
+}
+
+std::string FaultTail(const Fault& f) {
+    std::string out;
+    for (const auto& k : kFaultKinds) {
+        if (k.kind != f.kind || !(k.needsValue || k.defaultValue != 0)) continue;
+        char buf[16];
+        // Status bits read best in hex, the rest in decimal.
+        std::snprintf(buf, sizeof buf, f.kind == Fault::Status || f.kind == Fault::ExtStatus ? "0x%02X" : "%d", f.value);
+        out = buf;
+    }
+    char buf[32];
+    if (f.cmd >= 0) {
+        std::snprintf(buf, sizeof buf, "cmd=%02X", f.cmd);
+        out += (out.empty() ? "" : ",") + std::string(buf);
+    }
+    if (f.count >= 0) out += (out.empty() ? "" : ",") + std::string("count=") + std::to_string(f.count);
+    return out;
+}
+
+std::vector<Fault> Simulator::Faults() const {
+    std::lock_guard<std::mutex> lock(faultsMutex_);
+    std::vector<Fault> live;
+    for (const auto& f : faults_)
+        if (f.count != 0) live.push_back(f);
+    return live;
+}
+
+bool Simulator::SwitchFault(const std::string& kind, bool on, const std::string& tail, std::string& error) {
+    const FaultKindInfo* info = nullptr;
+    const auto kinds = FaultKinds();
+    for (const auto& k : kinds)
+        if (kind == k.name) info = &k;
+    if (!info) {
+        error = "unknown fault '" + kind + "'";
+        return false;
+    }
+    Fault f;
+    if (on) {
+        // The tail as given after the name, with or without its "=" or ",".
+        std::string spec = kind;
+        if (!tail.empty()) {
+            const bool option = tail.rfind("cmd=", 0) == 0 || tail.rfind("count=", 0) == 0;
+            if (tail[0] == '=' || tail[0] == ',') spec += tail;
+            else spec += (info->takesValue && !option ? "=" : ",") + tail;
+        }
+        if (!ParseFault(spec, f, error)) return false;
+    }
+    std::lock_guard<std::mutex> lock(faultsMutex_);
+    std::vector<Fault> kept;
+    for (const auto& x : faults_)
+        if (FaultName(x.kind) != kind) kept.push_back(x);
+    if (on) kept.push_back(f);
+    faults_ = kept;
+    return true;
 }
 
 std::string FaultHelp() {
@@ -219,7 +292,16 @@ void Simulator::Send(const Bytes& bytes, const char* what) {
         Log("tx %s", what);
     else
         LogBytes("tx", bytes);
+    if (trace_ && trace_->sent.size() < kTraceBytes)
+        trace_->sent.insert(trace_->sent.end(), bytes.begin(),
+                            bytes.begin() + static_cast<long>(std::min(bytes.size(), kTraceBytes - trace_->sent.size())));
     line_.Write(bytes);
+}
+
+void Simulator::Report(Exchange& e) {
+    if (!observer_) return;
+    observer_->Exchanged(e);
+    observer_->StateChanged(state_);
 }
 
 void Simulator::Run(const volatile bool& stop) {
@@ -242,6 +324,10 @@ void Simulator::Run(const volatile bool& stop) {
         }
         if (step != FrameReader::Step::Complete) {
             LogBytes(step == FrameReader::Step::Bad ? "rx bad frame" : "rx incomplete frame", reader.Raw());
+            Exchange e;
+            e.received = reader.Raw();
+            e.problem = step == FrameReader::Step::Bad ? "bad frame" : "incomplete frame";
+            Report(e);
             continue;
         }
         line_.WaitWireTime(t0, reader.Raw().size());
@@ -252,12 +338,18 @@ void Simulator::Run(const volatile bool& stop) {
         }
         LogBytes("rx", reader.Raw());
         const Bytes& payload = reader.Payload();
+        Exchange e;
+        e.received = reader.Raw();
+        trace_ = &e;
         if (!reader.PayloadValid()) {
-            Log(payload.size() < 3 ? "frame too short" : "checksum error");
+            e.problem = payload.size() < 3 ? "frame too short" : "checksum error";
+            Log("%s", e.problem.c_str());
             Send({NAK}, "NAK");
-            continue;
+        } else {
+            Handle(payload[0], Bytes(payload.begin() + 1, payload.end() - 1), stop, e);
         }
-        Handle(payload[0], Bytes(payload.begin() + 1, payload.end() - 1), stop);
+        trace_ = nullptr;
+        Report(e);
     }
 }
 
@@ -297,25 +389,33 @@ bool Simulator::PullExtra(std::size_t count, Bytes& extra, const volatile bool& 
             return false;
         }
         extra.insert(extra.end(), block.begin(), block.end() - 1);
+        if (trace_ && trace_->received.size() < kTraceBytes) trace_->received.insert(trace_->received.end(), block.begin(), block.end());
     }
     return true;
 }
 
-void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bool& stop) {
+void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bool& stop, Exchange& e) {
     PollControl();
     const std::uint8_t cmd = request[0];
     const CommandSpec* spec = FindCommand(cmd);
     Log("cmd %02X %s seq %02X, %zu request bytes", cmd, spec ? spec->name : "(unknown)", seq, request.size());
+    e.cmd = cmd;
+    e.name = spec ? spec->name : "";
+    e.seq = seq;
 
     // The faults for this answer; each one used counts against its limit.
     bool has[Fault::KindCount] = {};
     int value[Fault::KindCount] = {};
-    for (auto& f : faults_) {
-        if (f.count == 0 || (f.cmd >= 0 && f.cmd != cmd)) continue;
-        if (f.count > 0) --f.count;
-        has[f.kind] = true;
-        value[f.kind] |= f.value;
-        if (f.kind == Fault::SynStorm || f.kind == Fault::Error || f.kind == Fault::Slow) value[f.kind] = f.value;
+    {
+        std::lock_guard<std::mutex> lock(faultsMutex_);
+        for (auto& f : faults_) {
+            if (f.count == 0 || (f.cmd >= 0 && f.cmd != cmd)) continue;
+            if (f.count > 0) --f.count;
+            if (!has[f.kind]) e.faults.push_back(FaultName(f.kind));
+            has[f.kind] = true;
+            value[f.kind] |= f.value;
+            if (f.kind == Fault::SynStorm || f.kind == Fault::Error || f.kind == Fault::Slow) value[f.kind] = f.value;
+        }
     }
 
     if (has[Fault::Nak]) {
@@ -349,6 +449,7 @@ void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bo
     if (busy > 0) {
         Log("tx SYN every %u ms for %u ms", kSynEveryMs, busy);
         for (std::uint32_t t = 0; t < busy && !stop; t += kSynEveryMs) {
+            if (trace_ && trace_->sent.size() < kTraceBytes) trace_->sent.push_back(SYN);
             line_.Write({SYN});
             std::this_thread::sleep_for(std::chrono::milliseconds(kSynEveryMs));
         }
@@ -366,10 +467,14 @@ void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bo
     const std::size_t extraCount = spec && spec->extraBytes && request.size() >= spec->minLength
                                        ? spec->extraBytes(request) : 0;
     Bytes extra;
-    if (extraCount > 0 && !PullExtra(extraCount, extra, stop)) return;
+    if (extraCount > 0 && !PullExtra(extraCount, extra, stop)) {
+        e.problem = "extra data not received";
+        return;
+    }
     if (sameFrame && extra == lastExtra_) {
         Log("repeated frame: same answer, not executed again");
         answer = lastAnswer_;
+        e.repeated = true;
     } else {
         if (!spec) {
             answer.status = 0x80;  // no such command
@@ -387,6 +492,7 @@ void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bo
         lastExtra_ = std::move(extra);
         lastAnswer_ = answer;
     }
+    e.answer = answer;
     if (has[Fault::AnswerLostAfterExec]) {
         Log("answer lost");
         return;
@@ -404,6 +510,8 @@ void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bo
     for (auto p : payload) sum = static_cast<std::uint8_t>(sum + p);
     payload.push_back(static_cast<std::uint8_t>(0u - sum + (has[Fault::BadChecksum] ? 1 : 0)));
     if (has[Fault::AnswerDamagedAfterExec]) payload[2] ^= 0x04;  // a bit flipped on the way
+    e.answer.status = payload[2];
+    e.answer.error = payload[3];
 
     Bytes frame{DLE, STX};
     for (std::size_t i = 0; i < payload.size(); ++i) {
@@ -419,6 +527,7 @@ void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bo
         frame.push_back(payload[4]);
     }
     Send(frame);
+    e.answered = true;
     // A new line speed takes effect once the answer is out.
     if (state_.switchBaud) {
         line_.SwitchTo(state_.switchBaud);

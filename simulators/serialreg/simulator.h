@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <ctime>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,9 @@ struct RegisterState {
     std::int64_t safe = 0;           // cash in the drawer
     std::string display[2];          // customer display rows (UTF-8)
     std::FILE* tape = nullptr;       // printed lines go here when set
+    // Also told of each printed line, and of the logo printed at the head of a receipt.
+    std::function<void(const std::string&)> printed;
+    std::function<void()> logoPrinted;
 
     std::time_t Now() const;
 };
@@ -141,6 +145,38 @@ struct Fault {
 // "KIND[=VALUE][,cmd=HEX][,count=N]"
 bool ParseFault(const std::string& spec, Fault& fault, std::string& error);
 std::string FaultHelp();
+struct FaultKindInfo {
+    const char* name;
+    const char* help;
+    bool takesValue;   // "=VALUE" means something (needed, or it has a default)
+};
+std::vector<FaultKindInfo> FaultKinds();
+const char* FaultName(Fault::Kind kind);
+// What follows the kind's name in its SPEC: "21,cmd=01,count=2", "" for none.
+std::string FaultTail(const Fault& fault);
+
+// One frame received and what the register did with it, for an observer.
+struct Exchange {
+    int cmd = -1;                    // -1: no command (a bad frame)
+    const char* name = "";           // the command's name, "" when unknown
+    std::uint8_t seq = 0;
+    Bytes received;                  // the frame as it came, and extra data blocks
+    Bytes sent;                      // everything sent back (cut after 4 KiB)
+    Answer answer;                   // with the status and error bytes as sent
+    bool answered = false;           // an answer frame was sent
+    bool repeated = false;           // a retry answered again, not executed
+    std::vector<std::string> faults; // names of the faults that met it
+    std::string problem;             // what went wrong with the frame, if anything
+};
+
+// Watches the simulator; called on the simulator's thread.
+class Observer {
+public:
+    virtual ~Observer() = default;
+    virtual void Exchanged(const Exchange& e) = 0;
+    // After a command was handled or a control line applied.
+    virtual void StateChanged(const RegisterState& st) = 0;
+};
 // "YYYY-MM-DD HH:MM:SS" as naive time fields.
 bool ParseClock(const char* text, std::time_t& out);
 
@@ -156,21 +192,32 @@ public:
     void SetBooks(const std::string& path) { booksPath_ = path; }
     // The busy time of each command, in percent of its usual time (faults apart).
     void SetBusyPercent(unsigned percent) { busyPercent_ = percent; }
+    void SetObserver(Observer* observer) { observer_ = observer; }
+    // The faults, and switching one kind from another thread: off removes every fault of
+    // the kind, on replaces them by KIND + `tail` ("=21,cmd=01", or "21,cmd=01"). Takes
+    // effect at the next command. False with `error` when the kind or the tail is wrong.
+    std::vector<Fault> Faults() const;
+    bool SwitchFault(const std::string& kind, bool on, const std::string& tail, std::string& error);
     void WriteBooks();
     void Run(const volatile bool& stop);
 
 private:
     void PollControl();
     void ApplyControl(const std::string& line);
-    void Handle(std::uint8_t seq, const Bytes& request, const volatile bool& stop);
+    void Handle(std::uint8_t seq, const Bytes& request, const volatile bool& stop, Exchange& e);
     bool PullExtra(std::size_t count, Bytes& extra, const volatile bool& stop);
     void Send(const Bytes& bytes, const char* what = nullptr);
     void Log(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
     void LogBytes(const char* label, const Bytes& bytes);
 
+    void Report(Exchange& e);
+
     Line& line_;
     RegisterState& state_;
+    mutable std::mutex faultsMutex_;   // faults_ are switched from other threads too
     std::vector<Fault> faults_;
+    Observer* observer_ = nullptr;
+    Exchange* trace_ = nullptr;        // the exchange being recorded, if observed
     std::FILE* log_;
     int control_ = -1;
     std::string booksPath_;

@@ -107,12 +107,13 @@ std::string Stamp(std::time_t t) {
                   tm.tm_min);
 }
 
-void Print(RegisterState& st, const std::string& line) {
+void Print(RegisterState& st, const std::string& line, bool toConsole) {
     if (st.receipt.open) st.receipt.lines.push_back(line);
     if (st.tape) {
         std::fprintf(st.tape, "%s\n", line.c_str());
         std::fflush(st.tape);
     }
+    if (st.printed && toConsole) st.printed(line);
 }
 
 } // namespace serialsim

@@ -70,6 +70,8 @@ extern const char* const kGroupLatin[6];
 const char* PayName(int type);
 
 // Prints a line on the tape (and into the open receipt, for a copy).
-void Print(RegisterState& st, const std::string& line);
+// `toConsole` false keeps it from the console (which draws the logo as a picture instead
+// of its text art).
+void Print(RegisterState& st, const std::string& line, bool toConsole = true);
 
 } // namespace serialsim

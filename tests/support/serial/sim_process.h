@@ -36,6 +36,12 @@ public:
             std::string s(line);
             if (s.rfind("PTY ", 0) == 0) path_ = s.substr(4, s.find_last_not_of("\r\n") - 3);
         }
+        // With --console, the next line gives the console's address.
+        for (const auto& a : args)
+            if (a == "--console" && f && std::fgets(line, sizeof line, f)) {
+                std::string s(line);
+                if (s.rfind("console on ", 0) == 0) console_ = s.substr(11, s.find_last_not_of("\r\n") - 10);
+            }
         if (f) std::fclose(f);
     }
     ~SimProcess() {
@@ -49,8 +55,11 @@ public:
     SimProcess& operator=(const SimProcess&) = delete;
 
     const std::string& Path() const { return path_; }
+    // "http://ADDR:PORT/" of the console, when started with --console.
+    const std::string& ConsoleUrl() const { return console_; }
 
 private:
     pid_t pid_ = -1;
     std::string path_;
+    std::string console_;
 };
