@@ -1,6 +1,7 @@
 #include "serialproto/programming.h"
 
 #include "serialproto/commands.h"
+#include "serialproto/request_fields.h"
 
 namespace serialproto {
 
@@ -8,16 +9,9 @@ using fpresult::Result;
 
 namespace {
 
-void Put(Request& out, std::uint32_t v, int width) {
-    for (int i = 0; i < width; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-
-void PutText(Request& out, const std::string& text) { out.insert(out.end(), text.begin(), text.end()); }
-
-Result Invalid(Request& out) {
-    out.clear();
-    return fpresult::kInvalidArg;
-}
+using fields::Invalid;
+using fields::Put;
+using fields::PutText;
 
 Result Start(Request& out, Command code, std::int16_t password) {
     out.assign(1, code);

@@ -1,13 +1,12 @@
 #include "reports.h"
 
 #include "commands.h"
+#include "serialproto/request_fields.h"
 
 namespace serialproto {
 namespace {
 
-void Put(Request& out, std::uint32_t v, int width) {
-    for (int i = 0; i < width; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
+using fields::Put;
 
 std::uint32_t Get32(const std::uint8_t* p) {
     return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
