@@ -13,6 +13,8 @@ STDMETHODIMP FiscalPrinter::QueryInterface(REFIID riid, void** ppv)
     if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
         IsEqualIID(riid, IID_IFiscalPrinter))
         *ppv = static_cast<IFiscalPrinter*>(this);
+    else if (IsEqualIID(riid, kIID_IDispatchEx))
+        *ppv = static_cast<IDispatchEx*>(this);
     else if (IsEqualIID(riid, IID_ISupportErrorInfo))
         *ppv = static_cast<ISupportErrorInfo*>(this);
     else if (IsEqualIID(riid, IID_IProvideClassInfo))

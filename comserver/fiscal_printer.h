@@ -2,9 +2,11 @@
 //
 // The object is static (main.cpp): every client that creates the class receives it,
 // and it is never freed. The state of the process (server locks, windows, type
-// library, work log, error record) is the ServerProcess it is given (server_process.h). Its three interface tables are IFiscalPrinter (dual, with
-// IUnknown and IDispatch at its head), IProvideClassInfo and ISupportErrorInfo; the
-// IUnknown entries of all three end in the same QueryInterface/AddRef/Release.
+// library, work log, error record) is the ServerProcess it is given (server_process.h).
+// Its four interface tables are IFiscalPrinter (dual, with IUnknown and IDispatch at its
+// head), IDispatchEx (for script clients, script_dispatch.h), IProvideClassInfo and
+// ISupportErrorInfo; the IUnknown entries of all four end in the same
+// QueryInterface/AddRef/Release, and both IDispatch heads in the same IDispatch members.
 //
 // IDispatch goes through the type information of IFiscalPrinter, so late- and
 // early-bound clients end in the same interface-table member.
@@ -27,11 +29,15 @@
 #include "errors.h"
 #include "peltra44_h.h"
 #include "records/record.h"
+#include "script_dispatch.h"
 #include "serial_link.h"
 #include "server_process.h"
 #include "work_log.h"
 
-class FiscalPrinter : public IFiscalPrinter, public IProvideClassInfo, public ISupportErrorInfo {
+class FiscalPrinter : public IFiscalPrinter,
+                      public ScriptDispatch<FiscalPrinter>,
+                      public IProvideClassInfo,
+                      public ISupportErrorInfo {
 public:
     explicit FiscalPrinter(ServerProcess& process) : Log(process.Log()), Error(process.Error()), process_(process) {}
     FiscalPrinter(const FiscalPrinter&) = delete;

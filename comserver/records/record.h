@@ -1,8 +1,9 @@
 // The common head of the record objects (ArticleInfo, XReport, CheckSum, TaxData and
 // their SumByTaxType/SumByPayType sub-records).
 //
-// Every record has three interface tables: its dual interface I (with IUnknown and
-// IDispatch at its head), IProvideClassInfo and ISupportErrorInfo. IDispatch goes
+// Every record has four interface tables: its dual interface I (with IUnknown and
+// IDispatch at its head), IDispatchEx (script_dispatch.h), IProvideClassInfo and
+// ISupportErrorInfo. IDispatch goes
 // through the type information of I from the server's type library; IProvideClassInfo
 // gives the type information of the record's coclass.
 //
@@ -22,6 +23,7 @@
 
 #include "errors.h"
 #include "peltra44_h.h"
+#include "script_dispatch.h"
 
 namespace records {
 
@@ -42,7 +44,7 @@ struct Context {
     }
 
 template <class I>
-class RecordBase : public I, public IProvideClassInfo, public ISupportErrorInfo {
+class RecordBase : public I, public ScriptDispatch<RecordBase<I>>, public IProvideClassInfo, public ISupportErrorInfo {
 public:
     RecordBase(const RecordBase&) = delete;
     RecordBase& operator=(const RecordBase&) = delete;
@@ -53,6 +55,8 @@ public:
         if (!ppv) return E_POINTER;
         if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, iid_))
             *ppv = static_cast<I*>(this);
+        else if (IsEqualIID(riid, kIID_IDispatchEx))
+            *ppv = static_cast<IDispatchEx*>(this);
         else if (IsEqualIID(riid, IID_ISupportErrorInfo))
             *ppv = static_cast<ISupportErrorInfo*>(this);
         else if (IsEqualIID(riid, IID_IProvideClassInfo))

@@ -1,4 +1,4 @@
-' N GetDate calls through PELTRA44 from a script client (late-bound, through IDispatch).
+' N GetDate calls through PELTRA44 from a script client (late-bound: the script engine's name lookup and call, through IDispatchEx).
 '   cscript //nologo com_bench.vbs PORT [N] [BAUD]
 Dim fp, n, baud, i, t0, t1, failures, d
 n = 200 : baud = 19200

@@ -45,7 +45,7 @@ if [ -f "$winbench" ]; then
         cp "$root/tests/serial_bench/com_bench.vbs" "$run/"
         PELTRA44_MSGBOX_LOG="Z:$run/boxes.txt" "$root/scripts/wine-run.sh" "$prefix" "$run/PELTRA44.exe" /r >/dev/null 2>&1
         ratio() { awk -v t="$1" -v w="$wire" 'BEGIN { printf "%.2f", t / w }'; }
-        echo "== through PELTRA44: VBScript (IDispatch)"
+        echo "== through PELTRA44: VBScript (late-bound: IDispatchEx)"
         out=$("$root/scripts/wine-run.sh" "$prefix" cscript //nologo "Z:$run/com_bench.vbs" COM58 "$n" 19200 | tr -d '\r')
         t=$(sed -n 's/.*time per call \([0-9.,]*\) ms.*/\1/p' <<<"$out" | tr , .)
         echo "$out; wire time $wire ms, ratio $(ratio "${t:-0}")"

@@ -251,7 +251,7 @@ TEST_F(ObjectTest, MembersWithoutSupportFailWithENotImpl)
 TEST_F(ObjectTest, LateBoundPayCheckGetsTheDefaults)
 {
     FiscalPrinter& fp = g_printer;
-    IDispatch* disp = &fp;
+    IDispatch* disp = static_cast<IFiscalPrinter*>(&fp);
     disp->AddRef();
     OLECHAR name[] = L"PayCheck";
     LPOLESTR names[] = {name};
@@ -280,6 +280,58 @@ TEST_F(ObjectTest, LateBoundPayCheckGetsTheDefaults)
     EXPECT_EQ(VT_I4, V_VT(&result));
     EXPECT_EQ(static_cast<LONG>(0x80000000), V_I4(&result));
     disp->Release();
+    ResetLastError(fp.Error);
+}
+
+// What a script client sees: IDispatchEx from the same object, its names and calls those
+// of IDispatch (any case), a failure with the same exception, nothing to create or delete.
+TEST_F(ObjectTest, ScriptClientsGetIDispatchEx)
+{
+    FiscalPrinter& fp = g_printer;
+    IDispatchEx* ex = nullptr;
+    ASSERT_EQ(S_OK, static_cast<IFiscalPrinter*>(&fp)->QueryInterface(kIID_IDispatchEx, reinterpret_cast<void**>(&ex)));
+    IUnknown* viaEx = nullptr;
+    IUnknown* viaPrinter = nullptr;
+    ASSERT_EQ(S_OK, ex->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&viaEx)));
+    ASSERT_EQ(S_OK, static_cast<IFiscalPrinter*>(&fp)->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&viaPrinter)));
+    EXPECT_EQ(viaPrinter, viaEx);
+    viaEx->Release();
+    viaPrinter->Release();
+
+    BSTR name = SysAllocString(L"paycheck");
+    DISPID id = 0;
+    EXPECT_EQ(S_OK, ex->GetDispID(name, fdexNameCaseInsensitive, &id));
+    EXPECT_EQ(17, id);
+    SysFreeString(name);
+    name = SysAllocString(L"NoSuchMember");
+    EXPECT_EQ(DISP_E_UNKNOWNNAME, ex->GetDispID(name, fdexNameEnsure, &id));
+    EXPECT_EQ(S_FALSE, ex->DeleteMemberByName(name, 0));
+    SysFreeString(name);
+    EXPECT_EQ(E_POINTER, ex->GetDispID(nullptr, 0, nullptr));
+
+    BSTR member = nullptr;
+    ASSERT_EQ(S_OK, ex->GetMemberName(17, &member));
+    EXPECT_STREQ(L"PayCheck", member);
+    SysFreeString(member);
+    EXPECT_EQ(DISP_E_UNKNOWNNAME, ex->GetMemberName(99999, &member));
+    EXPECT_EQ(nullptr, member);
+
+    DISPPARAMS none{};
+    VARIANT result;
+    VariantInit(&result);
+    EXCEPINFO info{};
+    EXPECT_EQ(DISP_E_EXCEPTION, ex->InvokeEx(17, 0, DISPATCH_METHOD, &none, &result, &info, nullptr));
+    EXPECT_STREQ(L"PayCheck", info.bstrSource);
+    EXPECT_STREQ(L"Необходимо выполнить команду Connect.", info.bstrDescription);
+    SysFreeString(info.bstrSource);
+    SysFreeString(info.bstrDescription);
+    SysFreeString(info.bstrHelpFile);
+    EXPECT_EQ(DISP_E_MEMBERNOTFOUND, ex->InvokeEx(17, 0, DISPATCH_CONSTRUCT, &none, &result, nullptr, nullptr));
+    VariantClear(&result);
+    EXPECT_EQ(S_OK, ex->InvokeEx(101, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr));
+    EXPECT_EQ(VT_I4, V_VT(&result));
+    ex->Release();
+    EXPECT_EQ(0, fp.ReferenceCount());
     ResetLastError(fp.Error);
 }
 
