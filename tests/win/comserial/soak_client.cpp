@@ -10,6 +10,9 @@
 // attempts of a command, so the driver's third attempt gets through and it can always
 // know what happened; faults before the execution (NAK, garbage, silence) may hit all
 // three and end in a reported failure.
+// Records are taken late-bound, as scripts and 1C take them; the server's memory is
+// sampled every 1,000 calls. Before the run, the memory kept for 1,000 records taken
+// early-bound and 1,000 through IDispatch is measured on its own.
 // Prints the figures; exit code 1 on a sale booked twice, a sale reported successful
 // but not booked, a receipt whose count does not match, or a call over its bound.
 #include <windows.h>
@@ -150,9 +153,13 @@ private:
     std::map<unsigned long, unsigned long> failures_;
 };
 
-// Memory and handles of the server process, as the system tells them.
-void ServerFigures(const char* when)
+// Memory of the server process as the system tells it (under Wine: its /proc figures).
+struct Memory {
+    unsigned long workingSetKb = 0, privateKb = 0;
+};
+Memory ServerMemory()
 {
+    Memory result;
     HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     PROCESSENTRY32 e{};
     e.dwSize = sizeof e;
@@ -161,22 +168,80 @@ void ServerFigures(const char* when)
         if (_stricmp(e.szExeFile, "PELTRA44.exe") == 0) pid = e.th32ProcessID;
     CloseHandle(snap);
     HANDLE process = pid ? OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid) : nullptr;
-    if (!process) {
-        std::printf("server %s: not found\n", when);
-        return;
-    }
+    if (!process) return result;
     PROCESS_MEMORY_COUNTERS m{};
     m.cb = sizeof m;
     GetProcessMemoryInfo(process, &m, sizeof m);
-    DWORD handles = 0;
-    GetProcessHandleCount(process, &handles);
     CloseHandle(process);
-    char handleText[32] = "not told by the system";
-    if (handles) std::snprintf(handleText, sizeof handleText, "%lu", static_cast<unsigned long>(handles));
-    std::printf("server %s: working set %lu KB, private %lu KB, handles %s\n", when,
-                static_cast<unsigned long>(m.WorkingSetSize / 1024), static_cast<unsigned long>(m.PagefileUsage / 1024),
-                handleText);
+    result.workingSetKb = static_cast<unsigned long>(m.WorkingSetSize / 1024);
+    result.privateKb = static_cast<unsigned long>(m.PagefileUsage / 1024);
+    return result;
+}
+
+// The server's memory at a point of the run.
+void ServerFigures(const char* when)
+{
+    const Memory m = ServerMemory();
+    std::printf("server %s: working set %lu KB, private %lu KB\n", when, m.workingSetKb, m.privateKb);
     std::fflush(stdout);
+}
+
+// A member called as a script or a 1C configuration calls it: its number by name, then
+// IDispatch::Invoke. A failure is the exception's own code. Two round trips to the server.
+HRESULT Late(IDispatch* object, const wchar_t* member, WORD flags, VARIANT* result)
+{
+    VariantInit(result);
+    LPOLESTR name = const_cast<LPOLESTR>(member);
+    DISPID id = DISPID_UNKNOWN;
+    HRESULT hr = object->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
+    if (FAILED(hr)) return hr;
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    EXCEPINFO ex{};
+    hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &none, result, &ex, nullptr);
+    if (hr == DISP_E_EXCEPTION) {
+        hr = ex.scode ? ex.scode : E_FAIL;
+        SysFreeString(ex.bstrSource);
+        SysFreeString(ex.bstrDescription);
+        SysFreeString(ex.bstrHelpFile);
+    }
+    return hr;
+}
+
+// The memory the server keeps for records it hands out and the client lets go: N times
+// the sub-record of one report (nothing is read from the register), early-bound and
+// through IDispatch. Early-bound [out] interface pointers go through the platform's
+// type-library marshaler, late-bound ones through IDispatch's own.
+void HandOutFigures(IFiscalPrinter* fp, long n)
+{
+    IXReport* x = nullptr;
+    if (FAILED(fp->GetXReport(&x)) || !x) return;
+    const auto early = [x](long count) {
+        for (long i = 0; i < count; ++i) {
+            ISumByTaxType* sums = nullptr;
+            if (SUCCEEDED(x->get_SumByTaxType(&sums)) && sums) sums->Release();
+        }
+    };
+    const auto late = [x](long count) {
+        for (long i = 0; i < count; ++i) {
+            VARIANT v;
+            Late(x, L"SumByTaxType", DISPATCH_PROPERTYGET, &v);
+            VariantClear(&v);
+        }
+    };
+    // Both ways once before the count: the platform's first calls start threads and
+    // caches of its own, which stay.
+    early(200);
+    late(200);
+    const auto privateKb = [] { return static_cast<long>(ServerMemory().privateKb); };
+    const long k0 = privateKb();
+    early(n);
+    const long k1 = privateKb();
+    late(n);
+    const long k2 = privateKb();
+    x->Release();
+    std::printf("server memory kept for %ld records handed out and released: early-bound %+ld KB, through IDispatch "
+                "%+ld KB\n",
+                n, k1 - k0, k2 - k1);
 }
 
 std::map<std::string, long long> ReadBooks(const char* path)
@@ -215,6 +280,7 @@ int Run(const char* port, unsigned long commands, unsigned seed, const char* con
         return 2;
     }
     ServerFigures("at start");
+    HandOutFigures(fp, 1000);
 
     Soak soak(fp, control, seed);
     BSTR none = SysAllocString(L"");
@@ -223,12 +289,15 @@ int Run(const char* port, unsigned long commands, unsigned seed, const char* con
     std::vector<long> notBooked;     // sales that failed or whose receipt was cancelled
     unsigned long receiptsPaid = 0, receiptsCancelled = 0, records = 0;
     long nextCode = 1000;
-    bool warm = false;
+    // The server's memory every 1,000 calls; the growth is measured from the figure
+    // at 2,000 calls (after the warm-up), or from the first in a short run.
+    std::vector<Memory> figures;
+    unsigned long nextFigures = 1000;
 
     while (soak.Commands() < commands) {
-        if (!warm && soak.Commands() >= 200) {
-            ServerFigures("after 200 commands");
-            warm = true;
+        if (soak.Calls() >= nextFigures) {
+            figures.push_back(ServerMemory());
+            nextFigures += 1000;
         }
         const unsigned what = soak.Pick(100);
         if (what < 35) {
@@ -271,25 +340,29 @@ int Run(const char* port, unsigned long commands, unsigned seed, const char* con
             LONG state = 0;
             soak.Call("GetState", [&] { return fp->GetState(&state); });
         } else {
-            // A record made, read and let go.
-            IXReport* x = nullptr;
-            if (SUCCEEDED(soak.Call("GetXReport", [&] { return fp->GetXReport(&x); })) && x) {
-                LONG count = 0;
-                ISumByTaxType* sums = nullptr;
-                x->get_ChecksCount(&count);
-                if (SUCCEEDED(x->get_SumByTaxType(&sums)) && sums) {
-                    LONG a = 0;
-                    sums->get_TaxTypeA(&a);
-                    sums->Release();
+            // A record made, read and let go, the way scripts and 1C take them.
+            VARIANT report;
+            VariantInit(&report);
+            if (SUCCEEDED(soak.Call("GetXReport", [&] { return Late(fp, L"GetXReport", DISPATCH_METHOD, &report); })) &&
+                V_VT(&report) == VT_DISPATCH && V_DISPATCH(&report)) {
+                IDispatch* x = V_DISPATCH(&report);
+                VARIANT count, sums, a;
+                Late(x, L"ChecksCount", DISPATCH_PROPERTYGET, &count);
+                if (SUCCEEDED(Late(x, L"SumByTaxType", DISPATCH_PROPERTYGET, &sums)) && V_VT(&sums) == VT_DISPATCH &&
+                    V_DISPATCH(&sums)) {
+                    Late(V_DISPATCH(&sums), L"TaxTypeA", DISPATCH_PROPERTYGET, &a);
+                    VariantClear(&a);
                     soak.CountCalls(2);
                 }
-                x->Release();
-                soak.CountCalls(2);
+                VariantClear(&sums);
+                soak.CountCalls(5);  // GetXReport by name; ChecksCount and SumByTaxType by name and call
                 ++records;
             }
+            VariantClear(&report);
         }
     }
     ServerFigures("at end");
+    const Memory last = ServerMemory();
     SysFreeString(none);
     SysFreeString(itemName);
     fp->Release();
@@ -326,6 +399,17 @@ int Run(const char* port, unsigned long commands, unsigned seed, const char* con
     std::printf("sales booked twice: %lu\n", twice);
     std::printf("sales reported successful but missing: %lu\n", missing);
     std::printf("sales failed or cancelled but booked: %lu\n", unexpected);
+    if (!figures.empty()) {
+        std::printf("server working set every 1,000 calls (KB):");
+        for (const Memory& m : figures) std::printf(" %lu", m.workingSetKb);
+        std::printf("\nserver private memory every 1,000 calls (KB):");
+        for (const Memory& m : figures) std::printf(" %lu", m.privateKb);
+        const std::size_t base = figures.size() > 1 ? 1 : 0;
+        std::printf("\nserver memory growth from call %lu to the end (%lu calls): working set %+ld KB, private %+ld KB\n",
+                    static_cast<unsigned long>((base + 1) * 1000), soak.Calls() - (base + 1) * 1000,
+                    static_cast<long>(last.workingSetKb) - static_cast<long>(figures[base].workingSetKb),
+                    static_cast<long>(last.privateKb) - static_cast<long>(figures[base].privateKb));
+    }
     std::printf("longest call: %.0f ms (%s)\n", soak.Longest(), soak.LongestName());
     // Three attempts, each bounded by the busy limit and the frame time-outs.
     const bool bounded = soak.Longest() < 35000;
