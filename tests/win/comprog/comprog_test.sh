@@ -12,56 +12,19 @@ if [ -z "${DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
 fi
 
-failures=0
-ok() { echo "ok $*"; }
-fail() { echo "FAIL $*"; failures=$((failures + 1)); }
-check() { local d=$1; shift; if "$@"; then ok "$d"; else fail "$d"; fi; }
-has() { grep -qxF -- "$2" "$1"; }
-
-w() { "$winerun" "$prefix" "$@"; }
-kill_wine() { WINEPREFIX="$prefix" wineserver -k 2>/dev/null; WINEPREFIX="$prefix" wineserver -w 2>/dev/null; }
+. "$(dirname "$0")/../../support/serial/wine_session.sh"
 vbs() { w cscript //nologo "Z:$run/program.vbs" "$@" | iconv -f CP866 -t UTF-8 | tr -d '\r'; }
 control() { printf '%s\n' "$@" >"$run/control"; }
 # expect FILE LINE...: every line is in the client's output.
 expect() { local f=$1; shift; for line in "$@"; do check "$(basename "$f" .txt): $line" has "$f" "$line"; done; }
 
-com=com5
-link="$prefix/dosdevices/$com"
-saved_link=
-sim_pid=
-cleanup() {
-    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-    kill_wine
-    rm -f "$link"
-    [ -n "$saved_link" ] && ln -sfn "$saved_link" "$link"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
-
-kill_wine
-rm -rf "$run"
-mkdir -p "$run"
-cp "$exe" "$run/PELTRA44.exe"
+wine_session_start 1
 iconv -f UTF-8 -t CP1251 "$src/program.vbs" >"$run/program.vbs"
-printf '[VAdazi]\r\nDoLog=1\r\n' >"$run/PELTRA44.ini"
-export PELTRA44_MSGBOX_LOG="Z:$run/boxes.txt"
-if [ ! -f "$prefix/system.reg" ]; then w cmd /c exit >/dev/null 2>&1 || true; fi
 
 # The clock starts the evening before the date the clients set, so that the shift
 # opened at start is still under its 24 hours when they sell.
-"$sim" --clock "2025-08-16 20:00:00" --frozen-clock --password 3=5813 --logo "$run/logo.pbm" \
-    --control "$run/control" --log "$run/sim.log" --tape "$run/tape.txt" >"$run/sim.out" 2>&1 &
-sim_pid=$!
-pty=
-for _ in $(seq 100); do
-    pty=$(sed -n 's/^PTY //p' "$run/sim.out" 2>/dev/null)
-    [ -n "$pty" ] && [ -p "$run/control" ] && break
-    sleep 0.1
-done
-if [ -z "$pty" ]; then echo "simulator did not start"; cat "$run/sim.out"; exit 1; fi
-mkdir -p "$prefix/dosdevices"
-[ -L "$link" ] && saved_link=$(readlink "$link")
-ln -sfn "$pty" "$link"
+start_register COM5 --clock "2025-08-16 20:00:00" --frozen-clock --password 3=5813 --logo "$run/logo.pbm" \
+    --control "$run/control" --log "$run/sim.log" --tape "$run/tape.txt"
 
 w "$run/PELTRA44.exe" /r
 check "/r exits with 0" [ $? -eq 0 ]
@@ -224,6 +187,4 @@ for line in "SetDate - 17/08/202" "SetDate - Неверный аргумент."
 done
 check "log: no password in the log" bash -c "! grep -qE '5813|6927' '$run/log.txt'"
 
-kill_wine
-echo "failures: $failures"
-[ "$failures" -eq 0 ]
+wine_session_end

@@ -13,16 +13,7 @@ if [ -z "${DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
 fi
 
-failures=0
-ok() { echo "ok $*"; }
-fail() { echo "FAIL $*"; failures=$((failures + 1)); }
-# check DESCRIPTION COMMAND...
-check() { local d=$1; shift; if "$@"; then ok "$d"; else fail "$d"; fi; }
-has() { grep -qxF -- "$2" "$1"; }          # a whole line
-contains() { grep -qF -- "$2" "$1"; }      # anywhere
-
-w() { "$winerun" "$prefix" "$@"; }
-kill_wine() { WINEPREFIX="$prefix" wineserver -k 2>/dev/null; WINEPREFIX="$prefix" wineserver -w 2>/dev/null; }
+. "$(dirname "$0")/../../support/serial/wine_session.sh"
 # Servers started from the run directory (Wine shows them by their Windows or Unix path).
 servers() { ps -eo args= | cut -d' ' -f1 | grep -ciFx -e "$run/PELTRA44.exe" -e "Z:$(tr / '\\' <<<"$run")\\PELTRA44.exe" || true; }
 # wait_servers N SECONDS: until N server processes run.
@@ -54,48 +45,17 @@ books() {
 vbs() { w cscript //nologo "Z:$run/drive.vbs" "$@" | iconv -f CP866 -t UTF-8 | tr -d '\r'; }
 control() { printf '%s\n' "$@" >"$run/control"; }
 
-com=com5
-link="$prefix/dosdevices/$com"
-saved_link=
-sim_pid=
-cleanup() {
-    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-    kill_wine
-    rm -f "$link"
-    [ -n "$saved_link" ] && ln -sfn "$saved_link" "$link"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
-
-kill_wine
-rm -rf "$run"
-mkdir -p "$run"
-cp "$exe" "$run/PELTRA44.exe"
+wine_session_start 1
 # The script is kept in UTF-8; the script host reads it in the ANSI code page.
 iconv -f UTF-8 -t CP1251 "$src/drive.vbs" >"$run/drive.vbs"
-printf '[VAdazi]\r\nDoLog=1\r\n' >"$run/PELTRA44.ini"
-export PELTRA44_MSGBOX_LOG="Z:$run/boxes.txt"
-if [ ! -f "$prefix/system.reg" ]; then w cmd /c exit >/dev/null 2>&1 || true; fi
 
 # The register: a fixed clock (the date and time of the worked GetDate exchange), the
 # texts of the status answer (tax-payer lines in the register's code page), faults set
 # through the control pipe between the clients.
-"$sim" --clock "2016-07-24 10:20:30" --frozen-clock --model "PELTRA-SIM" --fiscal-number "1234567890" \
+start_register COM5 --clock "2016-07-24 10:20:30" --frozen-clock --model "PELTRA-SIM" --fiscal-number "1234567890" \
     --taxpayer "ТОВ Тест" --taxpayer "вул. Хрещатик, 1" --taxpayer "м. Київ" \
     --tax-number "123456789012" --sw-version "1.2" \
-    --control "$run/control" --log "$run/sim.log" --tape "$run/tape.txt" --books "$run/books.txt" \
-    >"$run/sim.out" 2>&1 &
-sim_pid=$!
-pty=
-for _ in $(seq 100); do
-    pty=$(sed -n 's/^PTY //p' "$run/sim.out" 2>/dev/null)
-    [ -n "$pty" ] && [ -p "$run/control" ] && break
-    sleep 0.1
-done
-if [ -z "$pty" ]; then echo "simulator did not start"; cat "$run/sim.out"; exit 1; fi
-mkdir -p "$prefix/dosdevices"
-[ -L "$link" ] && saved_link=$(readlink "$link")
-ln -sfn "$pty" "$link"
+    --control "$run/control" --log "$run/sim.log" --tape "$run/tape.txt" --books "$run/books.txt"
 
 echo "== registration"
 w "$run/PELTRA44.exe" /r
@@ -274,6 +234,4 @@ tr -d '\r' <"$run/keep-sums.raw" >"$run/keep-sums.txt"
 cat "$run/keep-sums.txt"
 check "records client: every check passed" bash -c "grep -q '^ok' '$run/keep-sums.txt' && ! grep -q FAIL '$run/keep-sums.txt' && grep -qx DONE '$run/keep-sums.txt'"
 check "the server exits after the last record goes" wait_servers 0 40
-kill_wine
-echo "failures: $failures"
-[ "$failures" -eq 0 ]
+wine_session_end

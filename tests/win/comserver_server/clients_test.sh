@@ -23,8 +23,15 @@ hasnt() { ! grep -qF -- "$2" "$1"; }
 
 w() { "$winerun" "$prefix" "$@"; }
 kill_wine() { WINEPREFIX="$prefix" wineserver -k 2>/dev/null; WINEPREFIX="$prefix" wineserver -w 2>/dev/null; }
-# Server processes: Wine shows them by their Windows or Unix path.
-servers() { ps -eo args | grep -cE '^([A-Za-z]:|/)[^ ]*PELTRA44\.exe( |$)' || true; }
+# Server processes started from the run folder (Wine shows them by their Windows or Unix
+# path); other Wine runs on the machine are not counted. servers [ARG]: only those whose
+# first argument is ARG.
+servers() {
+    ps -eo args= | A="$run/PELTRA44.exe" B="Z:$(tr / '\\' <<<"$run")\\PELTRA44.exe" C="${1:-}" awk '
+        (tolower($1) == tolower(ENVIRON["A"]) || tolower($1) == tolower(ENVIRON["B"])) &&
+        (ENVIRON["C"] == "" || $2 == ENVIRON["C"]) { n++ }
+        END { print n + 0 }'
+}
 # wait_servers N SECONDS: until N server processes run.
 wait_servers() {
     local i
@@ -85,7 +92,7 @@ w "$client" hold "Z:$run/release" >"$run/holder.txt" &
 holder=$!
 check "first client holds the object" wait_line "$run/holder.txt" READY 60
 check "one server, started with -Embedding" \
-    bash -c "[ \"\$(ps -eo args | grep -cE '^([A-Za-z]:|/)[^ ]*PELTRA44\.exe -Embedding')\" -eq 1 ]"
+    [ "$(servers -Embedding)" -eq 1 ]
 w "$client" errnum >"$run/errnum.txt"
 check "second client sees the first one's error (same object)" has "$run/errnum.txt" "ErrorNumber=-2147024809"
 w "$client" calls | tr -d '\r' >"$run/calls.txt"

@@ -11,50 +11,17 @@ if [ -z "${DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
 fi
 
-failures=0
-check() { local d=$1; shift; if "$@"; then echo "ok $d"; else echo "FAIL $d"; failures=$((failures + 1)); fi; }
-has() { grep -qxF -- "$2" "$1"; }
-w() { "$winerun" "$prefix" "$@"; }
-kill_wine() { WINEPREFIX="$prefix" wineserver -k 2>/dev/null; WINEPREFIX="$prefix" wineserver -w 2>/dev/null; }
+. "$(dirname "$0")/../../support/serial/wine_session.sh"
 
-link="$prefix/dosdevices/com5"
-saved_link=
-sim_pid=
-cleanup() {
-    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-    kill_wine
-    rm -f "$link"
-    [ -n "$saved_link" ] && ln -sfn "$saved_link" "$link"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
-
-kill_wine
-rm -rf "$run"
-mkdir -p "$run"
-cp "$exe" "$run/PELTRA44.exe"
+wine_session_start 1
 cp "$client" "$run/receipt.exe"
 # The guide: save the script in the ANSI code page.
 for script in receipt records; do
     iconv -f UTF-8 -t CP1251 "$examples/$script.vbs" >"$run/$script.vbs"
 done
-printf '[VAdazi]\r\nDoLog=1\r\n' >"$run/PELTRA44.ini"
-export PELTRA44_MSGBOX_LOG="Z:$run/boxes.txt"
-if [ ! -f "$prefix/system.reg" ]; then w cmd /c exit >/dev/null 2>&1 || true; fi
 
-"$sim" --clock "2026-12-08 09:00:00" --model "PELTRA-SIM" --fiscal-number "4000123456" \
-    --taxpayer "ТОВ Крамниця" --tape "$run/tape.txt" --log "$run/sim.log" >"$run/sim.out" 2>&1 &
-sim_pid=$!
-pty=
-for _ in $(seq 100); do
-    pty=$(sed -n 's/^PTY //p' "$run/sim.out" 2>/dev/null)
-    [ -n "$pty" ] && break
-    sleep 0.1
-done
-if [ -z "$pty" ]; then echo "simulator did not start"; cat "$run/sim.out"; exit 1; fi
-mkdir -p "$prefix/dosdevices"
-[ -L "$link" ] && saved_link=$(readlink "$link")
-ln -sfn "$pty" "$link"
+start_register COM5 --clock "2026-12-08 09:00:00" --model "PELTRA-SIM" --fiscal-number "4000123456" \
+    --taxpayer "ТОВ Крамниця" --tape "$run/tape.txt" --log "$run/sim.log"
 
 w "$run/PELTRA44.exe" /r
 check "registration exits with 0" [ $? -eq 0 ]
@@ -102,6 +69,4 @@ done
 check "log: byte dumps" grep -q '^-> ([0-9]*) 10 02 ' "$run/log.txt"
 
 w "$run/PELTRA44.exe" /u
-kill_wine
-echo "failures: $failures"
-[ "$failures" -eq 0 ]
+wine_session_end
