@@ -412,9 +412,7 @@ const CommandSpec kReportCommands[] = {
 } // namespace
 
 const CommandSpec* FindReportCommand(std::uint8_t code) {
-    for (const auto& c : kReportCommands)
-        if (c.code == code) return &c;
-    return nullptr;
+    return FindIn(kReportCommands, code);
 }
 
 std::uint8_t StartShiftWork(RegisterState& st) {

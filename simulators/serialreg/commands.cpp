@@ -63,8 +63,7 @@ const CommandSpec kCommands[] = {
 } // namespace
 
 const CommandSpec* FindCommand(std::uint8_t code) {
-    for (const auto& c : kCommands)
-        if (c.code == code) return &c;
+    if (const CommandSpec* c = FindIn(kCommands, code)) return c;
     if (const CommandSpec* c = FindReceiptCommand(code)) return c;
     if (const CommandSpec* c = FindReportCommand(code)) return c;
     return FindProgrammingCommand(code);

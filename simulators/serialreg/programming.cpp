@@ -340,9 +340,7 @@ std::string Spread(const std::string& utf8, std::uint8_t flags) {
 } // namespace
 
 const CommandSpec* FindProgrammingCommand(std::uint8_t code) {
-    for (const auto& c : kProgrammingCommands)
-        if (c.code == code) return &c;
-    return nullptr;
+    return FindIn(kProgrammingCommands, code);
 }
 
 std::vector<std::string> LogoArt(const Bytes& logo, unsigned width, unsigned height, unsigned columns) {

@@ -378,9 +378,7 @@ const CommandSpec kReceiptCommands[] = {
 } // namespace
 
 const CommandSpec* FindReceiptCommand(std::uint8_t code) {
-    for (const auto& c : kReceiptCommands)
-        if (c.code == code) return &c;
-    return nullptr;
+    return FindIn(kReceiptCommands, code);
 }
 
 } // namespace serialsim

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -103,6 +104,13 @@ struct CommandSpec {
     Answer (*run)(RegisterState& state, const Bytes& request, const Bytes& extra);
     std::uint32_t silentMs = 0;                        // time spent silent before answering
 };
+// The command of `code` in one of the command tables, or null.
+template <std::size_t N>
+const CommandSpec* FindIn(const CommandSpec (&table)[N], std::uint8_t code) {
+    for (const auto& c : table)
+        if (c.code == code) return &c;
+    return nullptr;
+}
 const CommandSpec* FindCommand(std::uint8_t code);
 // The receipt, safe, display and printing commands (receipt.cpp), or null.
 const CommandSpec* FindReceiptCommand(std::uint8_t code);
