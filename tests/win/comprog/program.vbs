@@ -172,5 +172,15 @@ Case "receipt"
     Show "Sale", v & "|" & Outcome()
     v = fp.PayCheck(3, -1, "")
     Show "Pay", v & "|" & Outcome()
+Case "short"
+    ' The register is told to cut the data of the next sale and safe answers.
+    fp.Connect port, 19200
+    Show "Connect", Outcome()
+    v = fp.SaleArticle(6, 1000, 1000, 128, "Кава", 3)
+    Show "Sale", v & "|" & Outcome()
+    v = fp.GetSafeSum()
+    Show "SafeSum", v & "|" & Outcome()
+    fp.CancelCheck
+    Show "Cancel", Outcome()
 End Select
 WScript.Echo "DONE"
