@@ -194,6 +194,15 @@ done
 check "tape: the programmed pay type name" grep -qE '^Картка Visa +25\.00$' "$run/tape.txt"
 check "tape: the logo drawn before the last receipt" bash -c "tail -n 30 '$run/tape.txt' | grep -q '█'"
 
+echo "== arguments that do not fit their byte"
+mark=$(wc -l <"$run/sim.log")
+vbs refused COM5 >"$run/refused.txt"
+tail -n +"$((mark + 1))" "$run/sim.log" >"$run/refused.log"
+cat "$run/refused.txt"
+expect "$run/refused.txt" "Sale=1000|0||" "Discount200=$(bad_arg GiveDiscount)" "DiscountMin=$(bad_arg GiveDiscount)" \
+    "PayMinus1=$(bad_arg PayCheck)" "Pay65=$(bad_arg PayCheck)" "Cancel=0||" "DONE"
+check "refused: no discount or payment sent" bash -c "! grep -qE '^cmd (31|12) ' '$run/refused.log'"
+
 echo "== answers cut short"
 # A sale answer without its sums is a protocol error that tells the cashier to check the
 # receipt; a safe sum answer of 4 bytes is no sum.
