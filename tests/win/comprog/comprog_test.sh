@@ -96,6 +96,9 @@ check "taxdata: a failed read is the method's result" grep -qE '^FailingRead=800
 check "taxdata: the table as sent" grep -qE '^rx 10 02 [0-9A-F]{2} 19 00 00 02 D0 07 BC 02 22 96 00 00 00 64 00 [0-9A-F]{2} 10 03$' "$run/taxdata.log"
 check "taxdata: no fees without flag 0x20" grep -qE '^rx 10 02 [0-9A-F]{2} 19 00 00 02 D0 07 BC 02 02 [0-9A-F]{2} 10 03$' "$run/taxdata.log"
 check "taxdata: nothing sent for the refused tables" [ "$(grep -cE '^cmd 19 ' "$run/taxdata.log")" -eq 2 ]
+expect "$run/taxdata.txt" "Connect2=0|0|" "FiscalCjk=$invalid" "FiscalEmoji=$invalid" "TaxCjk=$invalid" \
+    "BarcodeCjk=$invalid" "QrCjk=$invalid"
+check "taxdata: no number or code with \"?\" sent" bash -c "! grep -qE '^cmd (15|16|23|37) ' '$run/taxdata.log'"
 
 echo "== logo"
 # logo NAME FILE WIDTH HEIGHT: loads one logo; the register's log from this call on is
