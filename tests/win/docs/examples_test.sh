@@ -68,5 +68,28 @@ for line in "Connect - COM5 19200bps" "SaleArticle - Ok" "PayCheck - Ok" \
 done
 check "log: byte dumps" grep -q '^-> ([0-9]*) 10 02 ' "$run/log.txt"
 
+# Under Wine the script host ends an unhandled error silently with status 0: the examples
+# handle every error, say what failed and end with a status other than 0.
+echo "== receipt.vbs saved as UTF-8"
+cp "$examples/receipt.vbs" "$run/utf8.vbs"
+receipts=$(grep -c '^ФІСКАЛЬНИЙ ЧЕК No' "$run/tape.txt")
+w cscript //nologo "Z:$run/utf8.vbs" COM5 | iconv -f CP866 -t UTF-8 | tr -d '\r' >"$run/utf8.txt"
+status=${PIPESTATUS[0]}
+cat "$run/utf8.txt"
+check "UTF-8 script: refused with status 2 (was $status)" [ "$status" -eq 2 ]
+check "UTF-8 script: says why" has "$run/utf8.txt" "The script is not read in code page 1251 (saved as UTF-8?): nothing was sent."
+check "UTF-8 script: no receipt" [ "$(grep -c '^ФІСКАЛЬНИЙ ЧЕК No' "$run/tape.txt")" -eq "$receipts" ]
+
+# The server ended (while one runs, a second start only shows its window), then
+# unregistered: no object to create.
+kill_wine
 w "$run/PELTRA44.exe" /u
+for script in receipt records; do
+    echo "== $script.vbs after /u"
+    w cscript //nologo "Z:$run/$script.vbs" COM5 | iconv -f CP866 -t UTF-8 | tr -d '\r' >"$run/$script-u.txt"
+    status=${PIPESTATUS[0]}
+    cat "$run/$script-u.txt"
+    check "$script.vbs after /u: status 1 (was $status)" [ "$status" -eq 1 ]
+    check "$script.vbs after /u: says what failed" grep -q '^CreateObject("PELTRA44.FiscalPrinter") failed: 0x' "$run/$script-u.txt"
+done
 wine_session_end
