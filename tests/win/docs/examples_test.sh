@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # The guide's PELTRA44 examples against the serial register simulator, done the way the
 # guide tells a reader: register PELTRA44.exe, map COM5 to the simulator's pty, run the
-# VBScript receipt under cscript and the C++ receipt client; each receipt must reach the
-# register's tape, and the work log must hold the exchange.
-# Usage: examples_test.sh SIMULATOR PELTRA44.exe CLIENT.exe WINEPREFIX wine-run.sh EXAMPLES_DIR RUN_DIR
+# VBScript receipt under cscript and the C++ receipt client, built with the guide's own
+# command (its shell block under "A receipt from C++" in docs/peltra44.md, run in a
+# folder laid out as the source tree: build/win/comserver is the folder of PELTRA44.exe);
+# each receipt must reach the register's tape, and the work log must hold the exchange.
+# Usage: examples_test.sh SIMULATOR PELTRA44.exe DOCS_DIR WINEPREFIX wine-run.sh RUN_DIR
 set -u
-sim=$1 exe=$2 client=$3 prefix=$4 winerun=$5 examples=$6 run=$7
+sim=$1 exe=$2 docs=$3 prefix=$4 winerun=$5 run=$6
+examples=$docs/examples
 
 if [ -z "${DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
@@ -14,7 +17,21 @@ fi
 . "$(dirname "$0")/../../support/serial/wine_session.sh"
 
 wine_session_start 1
-cp "$client" "$run/receipt.exe"
+
+echo "== receipt.exe built as the guide says"
+mkdir -p "$run/tree/build/win"
+ln -s "$(dirname "$exe")" "$run/tree/build/win/comserver"
+ln -s "$docs" "$run/tree/docs"
+awk '/^## A receipt from C\+\+/ { on = 1; next } /^## / { on = 0 }
+     on && /^```sh$/ { code = 1; next } code && /^```$/ { exit } code { print }' \
+    "$docs/peltra44.md" >"$run/tree/build.sh"
+cat "$run/tree/build.sh"
+(cd "$run/tree" && bash build.sh) >"$run/build.out" 2>&1
+status=$?
+cat "$run/build.out"
+check "the guide's C++ build (status $status)" [ "$status" -eq 0 ]
+check "the guide's C++ build: no warnings" [ ! -s "$run/build.out" ]
+cp "$run/tree/receipt.exe" "$run/receipt.exe" || exit 1
 # The guide: save the script in the ANSI code page.
 for script in receipt records; do
     iconv -f UTF-8 -t CP1251 "$examples/$script.vbs" >"$run/$script.vbs"
