@@ -84,6 +84,13 @@ for line in "Connect - COM5 19200bps" "SaleArticle - Ok" "PayCheck - Ok" \
     check "log: $line" has "$run/log.txt" "$line"
 done
 check "log: byte dumps" grep -q '^-> ([0-9]*) 10 02 ' "$run/log.txt"
+# The support guide's sample of this log: each of its lines is one this run wrote.
+sed -n '/^## PELTRA44/,$p' "$docs/support.md" | sed -n '/^```$/,/^```$/p' | sed '/^```$/d' | sed -n '2,$p' |
+    cut -c14- >"$run/support-sample.txt"
+check "support.md has a log sample" [ -s "$run/support-sample.txt" ]
+while IFS= read -r line; do
+    check "support.md's log line: $line" has "$run/log.txt" "$line"
+done <"$run/support-sample.txt"
 
 # Under Wine the script host ends an unhandled error silently with status 0: the examples
 # handle every error, say what failed and end with a status other than 0.
