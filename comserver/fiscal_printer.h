@@ -196,6 +196,7 @@ public:
     // sums: the protocol error, described so that the cashier checks the receipt before
     // repeating the command.
     HRESULT IncompleteAnswer(const char* method);
+    HRESULT PortNotOpened(const char* port);
     // SetLogo's failures about its file: the cause's text and the path.
     HRESULT FileFailed(HRESULT result, UINT text, DWORD systemError, const char* path);
 

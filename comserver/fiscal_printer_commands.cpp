@@ -9,6 +9,7 @@
 // and SetLogo in logo_commands.cpp.
 #include "fiscal_printer.h"
 
+#include <cstdio>
 #include <string>
 
 #include "command_frame.h"
@@ -55,6 +56,21 @@ HRESULT FiscalPrinter::LinkFailed(HRESULT result, const char* method)
     return CallFailed(result, method);
 }
 
+// The system's error after a failed open does not say which port: the description names
+// it and what to check after the system's text.
+HRESULT FiscalPrinter::PortNotOpened(const char* port)
+{
+    SetResultNumber(FPE_SYSTEM, Serial.Link.ErrorValue);
+    char text[kDescriptionSize];
+    const int n = DescribeError(FPE_SYSTEM, text, sizeof text);
+    if (n > 0 && n < kDescriptionSize - 1)
+        std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n),
+                      " Порт \"%s\" не открыт: проверьте имя порта и что его не заняла другая программа.", port);
+    const HRESULT hr = RaiseNewError(Error, FPE_SYSTEM, "Connect", text);
+    LogLastError(Log);
+    return hr;
+}
+
 HRESULT FiscalPrinter::IncompleteAnswer(const char* method)
 {
     char text[kDescriptionSize];
@@ -95,11 +111,12 @@ STDMETHODIMP FiscalPrinter::Connect(BSTR Port, LONG Speed)
         WriteEventF(Log, "Connect", "%s %libps", name.Text(), Speed);
         Serial.Link.OnAnswer = [this] { AnswerReceived(); };
         if (!Serial.OpenPort(name.Text(), static_cast<std::uint32_t>(Speed))) {
-            hr = FPE_SYSTEM;
-        } else {
-            Serial.Link.Attach(&Serial.Port);
-            hr = QueryRegisterState(nullptr, true);
+            hr = PortNotOpened(name.Text());
+            CloseLink();
+            return hr;
         }
+        Serial.Link.Attach(&Serial.Port);
+        hr = QueryRegisterState(nullptr, true);
     }
     if (FAILED(hr)) {
         hr = LinkFailed(hr, "Connect");

@@ -31,3 +31,13 @@ target_link_libraries(peltra44_server PUBLIC ole32 oleaut32 uuid user32 advapi32
 
 add_executable(PELTRA44 WIN32 ${_dir}/main.cpp)
 target_link_libraries(PELTRA44 PRIVATE peltra44_server peltra44_typelib comserver_resources comserver_ui_resources)
+
+# What a C++ client compiles against, beside the program: the header and the interface
+# identifiers made from the type library's IDL (the IDL itself is UTF-8 with doc strings
+# that the build prepares for the compiler first), and the type library.
+add_custom_target(peltra44_sdk ALL
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different
+    ${CMAKE_CURRENT_BINARY_DIR}/typelib/peltra44_h.h ${CMAKE_CURRENT_BINARY_DIR}/typelib/peltra44_i.c
+    ${CMAKE_CURRENT_BINARY_DIR}/typelib/peltra44.tlb $<TARGET_FILE_DIR:PELTRA44>
+  COMMENT "Placing peltra44_h.h, peltra44_i.c and peltra44.tlb beside PELTRA44.exe")
+add_dependencies(peltra44_sdk PELTRA44 peltra44_typelib)

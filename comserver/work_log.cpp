@@ -4,6 +4,7 @@
 #include "driver_string.h"
 #include "keep_last_error.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -253,8 +254,15 @@ void WriteDataLine(WorkLog& log, const char* label, const void* bytes, std::size
         n = m < 0 ? n : n + m;
         if (n > kEventLineMax)
             n = kEventLineMax;
+        // A dump that does not fit ends with " ..." in place of the bytes left out, so
+        // that a reader of the log knows the count in brackets was not all shown.
+        static const char kCut[] = " ...";
+        constexpr int kCutLength = sizeof kCut - 1;
         std::size_t shown = static_cast<std::size_t>((kEventLineMax - n) / 3);
-        if (shown > count || !bytes)
+        const bool cut = bytes && count > shown;
+        if (cut)
+            shown = static_cast<std::size_t>(std::max(0, kEventLineMax - n - kCutLength) / 3);
+        else
             shown = bytes ? count : 0;
         const unsigned char* p = static_cast<const unsigned char*>(bytes);
         static const char hex[] = "0123456789ABCDEF";
@@ -262,6 +270,10 @@ void WriteDataLine(WorkLog& log, const char* label, const void* bytes, std::size
             line[n++] = ' ';
             line[n++] = hex[p[i] >> 4];
             line[n++] = hex[p[i] & 0x0F];
+        }
+        if (cut && n + kCutLength <= kEventLineMax) {
+            std::memcpy(line + n, kCut, kCutLength);
+            n += kCutLength;
         }
         return n;
     });

@@ -1,7 +1,8 @@
 // A sale receipt on the serial register through PELTRA44, early-bound through the
-// IFiscalPrinter interface. The header and GUIDs come from the type library's IDL
-// (comserver/typelib/peltra44.idl, compiled with MIDL or widl into peltra44_h.h and
-// peltra44_i.c). Link with ole32, oleaut32 and uuid.
+// IFiscalPrinter interface. The header and GUIDs (peltra44_h.h, peltra44_i.c) are made
+// from the type library's IDL by the build, which places them beside PELTRA44.exe.
+// Build: i686-w64-mingw32-g++ -static -O2 -isystem build/win/comserver -o receipt.exe
+//   docs/examples/receipt.cpp build/win/comserver/peltra44_i.c -lole32 -loleaut32 -luuid
 // Usage: receipt.exe COM5     (prints its lines in UTF-8)
 #include <windows.h>
 #include <ole2.h>

@@ -2,19 +2,37 @@
 ' Usage: cscript //nologo receipt.vbs COM5
 ' Save the file in the Windows ANSI code page (1251): the script host reads it so.
 ' Money is in kopiykas (18950 = 189.50), counts in thousandths (2000 = 2 pieces).
+' Every step is checked: a failure prints what failed and ends the script with status 1.
 Option Explicit
 Dim fp, sum, change
-Set fp = CreateObject("PELTRA44.FiscalPrinter")
+On Error Resume Next
 
-' Stops the script with the driver's own number and text when the last call failed.
+' Stops the script with status 1 when the last step failed: with the driver's own number
+' and text when the driver failed, else with the script host's.
 Sub Check(what)
-    If Err.Number <> 0 Then
-        WScript.Echo what & " failed: 0x" & Hex(fp.ErrorNumber) & " " & fp.ErrorDescription
-        WScript.Quit 1
+    Dim number, text
+    If Err.Number = 0 Then Exit Sub
+    number = Err.Number
+    text = Err.Description
+    If IsObject(fp) Then
+        If fp.ErrorNumber <> 0 Then
+            number = fp.ErrorNumber
+            text = fp.ErrorDescription
+        End If
     End If
+    WScript.Echo what & " failed: 0x" & Hex(number) & " " & text
+    WScript.Quit 1
 End Sub
 
-On Error Resume Next
+' The names below go onto the fiscal receipt as the script host read them: a file saved
+' as UTF-8 would print garbage. Read in code page 1251, "Д" is one character, not two.
+If Len("Д") <> 1 Then
+    WScript.Echo "The script is not read in code page 1251 (saved as UTF-8?): nothing was sent."
+    WScript.Quit 2
+End If
+
+Set fp = CreateObject("PELTRA44.FiscalPrinter")
+Check "CreateObject(""PELTRA44.FiscalPrinter"")"
 fp.Connect WScript.Arguments(0), 19200
 Check "Connect"
 WScript.Echo "Register: " & fp.PrinterInfo
@@ -35,4 +53,5 @@ change = fp.PayCheck(3, 30000, "Готівка")
 Check "PayCheck"
 WScript.Echo "Change: " & change
 fp.Disconnect
+Check "Disconnect"
 WScript.Echo "DONE"

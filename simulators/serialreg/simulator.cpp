@@ -283,8 +283,10 @@ bool Simulator::SwitchFault(const std::string& kind, bool on, const std::string&
 std::string FaultHelp() {
     std::string s;
     for (const auto& k : kFaultKinds) {
+        // The meanings start in column 25; a longer name has its meaning on the next line.
         std::string n = std::string("  ") + k.name;
-        n.resize(24, ' ');
+        if (n.size() >= 24) n += "\n";
+        n.resize(n.back() == '\n' ? n.size() + 24 : 24, ' ');
         s += n + k.help + "\n";
     }
     return s;

@@ -173,6 +173,8 @@ vbs bad-port COM98 >"$run/bad-port.txt"
 cat "$run/bad-port.txt"
 # The system's own text follows the number of the system error.
 check "bad port: system error with its text" grep -qE '^Connect=A0042800\|Connect\|Ошибка [0-9]+: .+' "$run/bad-port.txt"
+# ... and then the port's name and what to check.
+check "bad port: names the port" grep -qE '^Connect=A0042800\|Connect\|Ошибка [0-9]+: .+ Порт "COM98" не открыт: проверьте имя порта' "$run/bad-port.txt"
 check "bad port: ErrorNumber" has "$run/bad-port.txt" "ErrorNumber=A0042800"
 check "bad port: 101 characters" has "$run/bad-port.txt" "ConnectLongName=80070057|Connect|Неверный аргумент."
 check "bad port: DONE" has "$run/bad-port.txt" "DONE"

@@ -117,7 +117,8 @@ TEST_F(WorkLogTest, FileLinesByteForByte)
     WriteEvent(*log, "Остановка");
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
 
-    // Prefix "10:11:12.345 " + "Label012345 (100)" = 30 characters: 75 of 100 bytes fit.
+    // Prefix "10:11:12.345 " + "Label012345 (100)" = 30 characters: 75 of 100 bytes would
+    // fit, but a cut dump ends with " ..." so that a reader knows bytes are missing: 74.
     unsigned char many[100];
     for (int i = 0; i < 100; ++i)
         many[i] = static_cast<unsigned char>(i);
@@ -127,12 +128,13 @@ TEST_F(WorkLogTest, FileLinesByteForByte)
     CloseLog(*log);
 
     std::string data = "10:11:12.007 Label012345 (100)";
-    for (int i = 0; i < 75; ++i) {
+    for (int i = 0; i < 74; ++i) {
         char hex[4];
         std::snprintf(hex, sizeof hex, " %02X", i);
         data += hex;
     }
-    EXPECT_EQ(255u, data.size());  // a 76th byte would not fit in 256
+    data += " ...";
+    EXPECT_EQ(256u, data.size());
     std::string expected = "01/12/26\r\n"
                            "10:11:12.345 \xC7\xE0\xEF\xF3\xF1\xEA\r\n"  // "Запуск" in cp1251
                            "10:11:12.345 Send (7) 10 02 07 01 F8 10 03\r\n"
