@@ -18,7 +18,7 @@ bool SerialLink::OpenPort(const char* name, std::uint32_t speed)
 {
     ClosePort();
     if (Port.Open(name ? name : "") && Port.SetLine(speed)) return true;
-    Link.ErrorValue = Port.SystemError();
+    Link.NoteSystemError(Port.SystemError());
     Port.Close();
     return false;
 }
@@ -33,10 +33,7 @@ void SerialLink::Reset()
 {
     ClosePort();
     Link.ReadTimeout = serialproto::Link::kDefaultReadTimeout;
-    Link.EcrState = serialproto::Link::kStateNotDefined;
-    Link.EcrErrorNumber = 0;
-    Link.ErrorValue = 0;
-    Link.AnswerLength = 0;
+    Link.ClearState();
 }
 
 std::string OemPageToAnsi(const std::string& oem)
