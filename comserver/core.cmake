@@ -12,6 +12,7 @@ enable_language(RC)
 set(COMSERVER_RESOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/resources)
 
 add_library(comserver_core STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/code_page.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver_string.cpp
   ${CMAKE_CURRENT_LIST_DIR}/errors.cpp
   ${CMAKE_CURRENT_LIST_DIR}/message_box.cpp

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <string>
 
+#include "code_page.h"
 #include "command_frame.h"
 #include "serialproto/commands.h"
 #include "serialproto/receipt.h"

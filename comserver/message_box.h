@@ -17,5 +17,3 @@ int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT
 // The same for ANSI texts (system code page).
 int ShowMessageBoxA(HWND owner, const char* text, const char* caption, UINT style);
 
-// ANSI text (system code page) as UTF-16; empty for a null or empty text.
-std::wstring Widen(const char* s);

@@ -1,7 +1,5 @@
 #include "serial_link.h"
 
-#include <vector>
-
 #include "errors.h"
 
 void WorkLogLinkLog::DataLine(const char* label, const std::uint8_t* bytes, std::size_t count)
@@ -34,14 +32,6 @@ void SerialLink::Reset()
     ClosePort();
     Link.ReadTimeout = serialproto::Link::kDefaultReadTimeout;
     Link.ClearState();
-}
-
-std::string OemPageToAnsi(const std::string& oem)
-{
-    if (oem.empty()) return oem;
-    std::vector<char> out(oem.size());
-    if (!OemToCharBuffA(oem.data(), out.data(), static_cast<DWORD>(oem.size()))) return oem;
-    return std::string(out.data(), out.size());
 }
 
 void SetResultNumber(HRESULT result, std::uint32_t value)

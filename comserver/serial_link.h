@@ -50,9 +50,6 @@ struct SerialLink {
     serialproto::Link Link;
 };
 
-// Register text (OEM page) to the ANSI page.
-std::string OemPageToAnsi(const std::string& oem);
-
 // For the results that carry a number in the thread's last-error value (FPE_SYSTEM,
 // FPE_FILE_SYSTEM, FPE_ECR), puts `value` there so that the description composed
 // next reads it; other results leave the value alone.

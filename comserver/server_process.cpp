@@ -1,5 +1,6 @@
 #include "server_process.h"
 
+#include "code_page.h"
 #include "keep_last_error.h"
 #include "peltra44_h.h"
 #include "tray_window.h"
@@ -10,7 +11,7 @@ const char* ClassIdString()
     if (!text[0]) {
         wchar_t wide[40];
         if (StringFromGUID2(CLSID_FiscalPrinter, wide, 40) > 0)
-            WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
+            WideToAnsi(wide, -1, text, sizeof text);
     }
     return text;
 }
@@ -76,7 +77,7 @@ HRESULT ServerProcess::LoadTypeLibrary()
     HRESULT hr = LoadRegTypeLib(LIBID_PELTRA44, 1, 0, 0, &typeLib_);
     if (FAILED(hr)) {
         wchar_t path[MAX_PATH];
-        if (MultiByteToWideChar(CP_ACP, 0, log_.modulePath, -1, path, MAX_PATH) > 0)
+        if (AnsiToWide(log_.modulePath, -1, path, MAX_PATH) > 0)
             hr = LoadTypeLibEx(path, REGKIND_NONE, &typeLib_);
     }
     return hr;

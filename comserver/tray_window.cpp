@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "code_page.h"
 #include "peltra44_h.h"
 #include "server_process.h"
 
@@ -190,7 +191,7 @@ HRESULT RunServerWindow(HINSTANCE instance, ServerProcess& process, RegisterStat
     icon.uCallbackMessage = kTrayMessage;
     icon.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(kIconResource));
     char tip[256] = {};
-    if (doc && *doc) WideCharToMultiByte(CP_ACP, 0, doc, -1, tip, sizeof tip - 1, nullptr, nullptr);
+    if (doc && *doc) WideToAnsi(doc, -1, tip, sizeof tip - 1);
     if (tip[0]) {
         lstrcpynA(icon.szTip, tip, 61);  // at most 60 characters
     } else {
