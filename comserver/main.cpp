@@ -65,9 +65,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     ClearEvents(log);
     ResetLastError(process.Error());
 
-    char modulePath[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, modulePath, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return 1;
+    const char* modulePath = process.ModulePath();
+    if (!*modulePath) return 1;
     LoadSettings(log, modulePath);
     WriteEvent(log, "Запуск");
 

@@ -40,7 +40,7 @@ LONG WriteValue(const std::string& path, const char* name, const std::string& da
 HRESULT RegisterServer(ServerProcess& process)
 {
     LastError& error = process.Error();
-    const char* executable = process.Log().modulePath;
+    const char* executable = process.ModulePath();
     ResetLastError(error);
 
     wchar_t modulePath[MAX_PATH];

@@ -5,6 +5,8 @@
 #include "peltra44_h.h"
 #include "tray_window.h"
 
+#include <cstring>
+
 const char* ClassIdString()
 {
     static char text[40];
@@ -14,6 +16,26 @@ const char* ClassIdString()
             WideToAnsi(wide, -1, text, sizeof text);
     }
     return text;
+}
+
+const char* ServerProcess::ModulePath()
+{
+    if (!modulePathKnown_) {
+        modulePathKnown_ = true;
+        const DWORD n = GetModuleFileNameA(nullptr, modulePath_, MAX_PATH);
+        if (n == 0 || n >= MAX_PATH) modulePath_[0] = '\0';
+    }
+    return modulePath_;
+}
+
+bool ServerProcess::SetModulePath(const char* path)
+{
+    const std::size_t n = path ? std::strlen(path) : 0;
+    if (n >= MAX_PATH) return false;
+    if (n) std::memcpy(modulePath_, path, n);
+    modulePath_[n] = '\0';
+    modulePathKnown_ = true;
+    return true;
 }
 
 ServerProcess::~ServerProcess()
