@@ -10,6 +10,7 @@
 #include "fiscal_printer.h"
 #include "registration.h"
 #include "server_process.h"
+#include "settings.h"
 #include "tray_window.h"
 
 namespace {
