@@ -5,7 +5,8 @@
 //     caption TAB text TAB style-in-hex LF
 // (line breaks inside the text written as the two characters "\n", tabs as "\t"), and
 // the routine answers as if the first button had been pressed (IDOK for MB_OK boxes).
-// This keeps unattended runs (tests) from waiting on a box nobody can close.
+// This keeps unattended runs (tests) from waiting on a box nobody can close ("Unattended
+// runs" in docs/peltra44.md).
 #pragma once
 
 #include <windows.h>
