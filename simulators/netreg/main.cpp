@@ -74,15 +74,16 @@ const char kUsage[] =
     "                         and an HTML page; the document is not carried out\n"
     "  --foreign-document JSON  before each POST to /cgi/chk, book JSON (such as {} or a\n"
     "                         receipt) as another till's document\n"
-    "Login:\n"
-    "  --preemptive           accept credentials sent before a challenge: Digest nonces serve\n"
-    "                         more requests with an increasing nc, Basic counts on any request.\n"
-    "                         Without it a nonce serves the one request answering its challenge\n"
-    "                         and Basic counts only in answer to a 401 sent to the client's host\n"
-    "  --nonce-uses N         with --preemptive, a nonce serves N requests, then the answer is\n"
-    "                         401 with stale=true (default: no limit)\n"
-    "  --nonce-seconds N      with --preemptive, a nonce lasts N seconds, then the answer is\n"
-    "                         401 with stale=true (default: no limit)\n"
+    "Login (credentials sent before a challenge are accepted: a Digest nonce serves many\n"
+    "requests with an increasing nc, Basic counts on any request):\n"
+    "  --challenge-first      accept credentials only in answer to a challenge: a nonce serves\n"
+    "                         the one request answering its challenge and Basic counts only in\n"
+    "                         answer to a 401 sent to the client's host\n"
+    "  --nonce-uses N         a nonce serves N requests, then the answer is 401 with\n"
+    "                         stale=true (default: no limit)\n"
+    "  --nonce-seconds N      a nonce lasts N seconds, then the answer is 401 with\n"
+    "                         stale=true (default: no limit)\n"
+    "  --preemptive           accepted for older scripts: the default login\n"
     "\n"
     "  --help                 this text\n"
     "Runs until SIGINT or SIGTERM, then prints the requests received, the connections and the\n"
@@ -124,6 +125,7 @@ netsim::Config parse(int argc, char** argv, std::string& readyFile, bool& help)
             else throw UsageError("--auth expects basic, digest or none");
         }
         else if (opt == "--ssdp") c.ssdp = true;
+        else if (opt == "--preemptive") c.faults.challengeFirst = false;   // the default since 1.57
         else if (opt == "--model") c.model = value();
         else if (opt == "--name") c.name = value();
         else if (opt == "--serial") c.serial = value();

@@ -255,7 +255,7 @@ struct Simulator::Impl {
         std::lock_guard<std::mutex> lock(mutex);
         for (auto& n : nonces) {
             if (n.value != value) continue;
-            if (!f.preemptive) {
+            if (f.challengeFirst) {
                 if (n.uses > 0) return Login::Stale;
             } else {
                 const auto age = std::chrono::steady_clock::now() - n.issued;
@@ -300,7 +300,7 @@ struct Simulator::Impl {
                 if (basic.getUsername() != config.user || basic.getPassword() != config.password) return Login::Refused;
                 // Without a challenge pending for the client, the credentials came before it.
                 std::lock_guard<std::mutex> lock(mutex);
-                if (!challenged.erase(request.clientAddress().host().toString()) && !f.preemptive) return Login::Refused;
+                if (!challenged.erase(request.clientAddress().host().toString()) && f.challengeFirst) return Login::Refused;
                 return Login::Accepted;
             }
             if (Poco::icompare(scheme, "Digest") != 0) return Login::Refused;
