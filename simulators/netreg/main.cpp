@@ -125,7 +125,7 @@ netsim::Config parse(int argc, char** argv, std::string& readyFile, bool& help)
             else throw UsageError("--auth expects basic, digest or none");
         }
         else if (opt == "--ssdp") c.ssdp = true;
-        else if (opt == "--preemptive") c.faults.challengeFirst = false;   // the default since 1.57
+        else if (opt == "--preemptive") c.faults.challengeFirst = false;   // what it switched on is the default now
         else if (opt == "--model") c.model = value();
         else if (opt == "--name") c.name = value();
         else if (opt == "--serial") c.serial = value();
