@@ -4,9 +4,15 @@
 
 #include <Poco/Exception.h>
 #include <Poco/File.h>
+#include <Poco/Net/Net.h>
 #include <Poco/NumberParser.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <csignal>
+#include <pthread.h>
+#endif
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -86,8 +92,48 @@ const char kUsage[] =
     "  --preemptive           accepted for older scripts: the default login\n"
     "\n"
     "  --help                 this text\n"
-    "Runs until SIGINT or SIGTERM, then prints the requests received, the connections and the\n"
+    "Runs until SIGINT or SIGTERM (Ctrl+C; on Windows also Ctrl+Break or closing its console),\n"
+    "then prints the requests received, the connections and the\n"
     "requests answered 401.\n";
+
+// The end of a run: SIGINT, SIGTERM or SIGHUP; on Windows the console's Ctrl+C, Ctrl+Break
+// or close. Made before any thread starts (the signals are blocked for all of them and
+// taken by wait()).
+#ifdef _WIN32
+HANDLE stopEvent = nullptr;
+BOOL WINAPI onConsoleEvent(DWORD)
+{
+    SetEvent(stopEvent);
+    return TRUE;
+}
+struct StopWaiter {
+    StopWaiter()
+    {
+        stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+    }
+    void wait() { WaitForSingleObject(stopEvent, INFINITE); }
+};
+#else
+struct StopWaiter {
+    sigset_t signals;
+    StopWaiter()
+    {
+        sigemptyset(&signals);
+        sigaddset(&signals, SIGINT);
+        sigaddset(&signals, SIGTERM);
+        sigaddset(&signals, SIGHUP);
+        pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+        // A client that hangs up while an answer is written must not end the simulator.
+        std::signal(SIGPIPE, SIG_IGN);
+    }
+    void wait()
+    {
+        int sig = 0;
+        sigwait(&signals, &sig);
+    }
+};
+#endif
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -173,17 +219,10 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    // Signals are taken by sigwait below; block them before any thread starts.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    // A client that hangs up while an answer is written must not end the simulator.
-    std::signal(SIGPIPE, SIG_IGN);
-
+    StopWaiter stop;
     try {
+        // A static POCO on Windows starts the socket library only when asked.
+        Poco::Net::initializeNetwork();
         netsim::Simulator sim(config);
         sim.start();
         std::cout << "oltra-netsim listening on http://" << sim.address() << "/ (port " << sim.port() << ")"
@@ -197,8 +236,7 @@ int main(int argc, char** argv)
             }
             Poco::File(tmp).renameTo(readyFile);
         }
-        int sig = 0;
-        sigwait(&signals, &sig);
+        stop.wait();
         sim.stop();
         const netsim::Traffic t = sim.traffic();
         std::cout << "oltra-netsim: " << t.requests << " requests on " << t.connections << " connections, "
