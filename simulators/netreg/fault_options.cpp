@@ -12,6 +12,8 @@ namespace {
 
 [[noreturn]] void refuse(const std::string& text) { throw std::invalid_argument(text); }
 
+constexpr int kMaxOversize = 17 * 1024 * 1024;
+
 std::pair<std::string, std::string> pathValue(const std::string& arg, const std::string& option)
 {
     const auto eq = arg.rfind('=');
@@ -115,10 +117,11 @@ std::vector<FaultOption> makeOptions()
                 return s;
             });
         });
-    add("oversize", "PATH=BYTES", true, "pad the answer of PATH with blanks to BYTES bytes",
+    add("oversize", "PATH=BYTES", true, "pad the answer of PATH with blanks to BYTES bytes (at most 17825792: 17 MiB)",
         [](F& f, const std::string& a) {
             auto kv = pathValue(a, "oversize");
-            f.oversize[kv.first] = static_cast<std::size_t>(number(kv.second, "oversize", 0, 512 * 1024 * 1024));
+            // Enough to pass the network client's 16 MiB answer limit, no more.
+            f.oversize[kv.first] = static_cast<std::size_t>(number(kv.second, "oversize", 0, kMaxOversize));
         },
         [](F& f) { f.oversize.clear(); },
         [](const F& f) { return perPath(f.oversize, [](std::size_t v) { return std::to_string(v); }); });
@@ -199,8 +202,14 @@ std::vector<FaultOption> makeOptions()
         "carried out",
         [](F& f, const std::string& a) {
             const auto colon = a.find(':');
-            f.documentStatus = number(a.substr(0, colon), "document-status", 100, 599);
-            f.documentReason = colon == std::string::npos ? std::string() : a.substr(colon + 1);
+            const int status = number(a.substr(0, colon), "document-status", 100, 599);
+            const std::string reason = colon == std::string::npos ? std::string() : a.substr(colon + 1);
+            // A line end would end the answer's head there and forge what follows.
+            for (char c : reason)
+                if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F)
+                    refuse("--document-status: the reason may hold no control characters");
+            f.documentStatus = status;
+            f.documentReason = reason;
         },
         [](F& f) { f.documentStatus = 0; f.documentReason.clear(); },
         [](const F& f) {
