@@ -8,9 +8,9 @@
 #     ProgIDs' default value);
 #   - the files the program itself writes in its folder (the settings file, the work
 #     logs of the seven weekdays), removed on uninstall;
-#   - an older version removed after the new one is installed (RemoveExistingProducts
-#     after InstallFinalize), so that the shared component keeps its folder, settings
-#     and logs through an upgrade.
+#   - an older version, or another build of the same version, removed after the new one
+#     is installed (RemoveExistingProducts after InstallFinalize), so that the shared
+#     component keeps its folder, settings and logs through an upgrade.
 set -euo pipefail
 [ $# -eq 3 ] || { echo "usage: build_msi.sh VERSION PELTRA44.EXE OUTPUT.msi" >&2; exit 2; }
 version=$1
@@ -39,6 +39,14 @@ printf '\r\n\r\n1251\t_ForceCodepage\r\n' >"$work/_ForceCodepage.idt"
     for day in 0 1 2 3 4 5 6; do
         msibuild package.msi -q "INSERT INTO \`RemoveFile\` (\`FileKey\`, \`Component_\`, \`FileName\`, \`DirProperty\`, \`InstallMode\`) VALUES ('worklog$day', 'PELTRA44', 'logday$day.txt', 'peltra44Folder', 2)"
     done
+    # A package of the same version (a rebuild has a product code of its own) replaces the
+    # installed one too, instead of going in beside it: the upgrade's highest version is
+    # inclusive (attribute 0x200 beside OnlyDetect's absence, 1: migrate features).
+    # (Attributes is part of the key: the row is written anew.)
+    code=$(msiinfo export package.msi Property | tr -d '\r' | awk -F'\t' '$1 == "UpgradeCode" { print $2 }')
+    [ -n "$code" ] || { echo "build_msi.sh: no UpgradeCode" >&2; exit 1; }
+    msibuild package.msi -q "DELETE FROM \`Upgrade\` WHERE \`ActionProperty\` = 'WIX_UPGRADE_DETECTED'"
+    msibuild package.msi -q "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMax\`, \`Attributes\`, \`ActionProperty\`) VALUES ('$code', '$version', 513, 'WIX_UPGRADE_DETECTED')"
     finalize=$(msiinfo export package.msi InstallExecuteSequence | tr -d '\r' | awk -F'\t' '$1 == "InstallFinalize" { print $3 }')
     [ -n "$finalize" ] || { echo "build_msi.sh: no InstallFinalize" >&2; exit 1; }
     msibuild package.msi -q "UPDATE \`InstallExecuteSequence\` SET \`Sequence\` = $((finalize + 1)) WHERE \`Action\` = 'RemoveExistingProducts'"

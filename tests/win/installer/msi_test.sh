@@ -7,6 +7,8 @@
 #      values under Software\Classes, put the program in place, and let the guide's
 #      VBScript receipt be sold on the serial register simulator;
 #   3. a silent uninstall must leave no key, no value, no file, and CreateObject must fail;
+#      Before that uninstall, another build of the same version (a product code of its
+#      own) must replace the installed one: one product left, the same registration;
 #   4. an older version's package (built here with a lower version), then this one: one
 #      product left, of this version, the same registration, the settings file and the
 #      work log written under the older version kept, a receipt sold again; the
@@ -90,7 +92,10 @@ EOF
 
 echo "== a prefix without PELTRA44"
 # The script host registers its own type library on its first run: before the base.
+# (It may start a server registered by an earlier run, which would take over the "/r"
+# below as a running instance: Wine is ended after it.)
 w cscript //nologo "Z:$run/create.vbs" >/dev/null 2>&1
+kill_wine
 snapshot start
 for code in $(products start | cut -f1); do
     echo "removing an earlier installation $code"
@@ -132,8 +137,23 @@ check "install: one product, version $version" [ "$(products installed | cut -f2
 start_register COM5 --clock "2026-12-08 09:00:00" --model "PELTRA-SIM" --tape "$run/tape.txt" --log "$run/sim.log"
 sell installed
 
-echo "== msiexec /x PELTRA44.msi /qn"
-msiexec /x "Z:$msi" /qn
+echo "== another build of the same version"
+# A rebuild has a product code of its own; it must replace the installed package too.
+# (Done on a package installed afresh: Wine's installer, when it removes the older product
+# after an upgrade, drops the whole upgrade-code entry, the new product's with it, so a
+# product installed by an upgrade is not found by the next one there; Windows removes only
+# the older product's entry.)
+bash "$here/../../../comserver/installer/build_msi.sh" "$version" "$exe" "$run/PELTRA44-rebuilt.msi"
+rebuilt=$(msiinfo export "$run/PELTRA44-rebuilt.msi" Property | tr -d '\r' | sed -n 's/^ProductCode\t//p')
+msiexec /i "Z:$run/PELTRA44-rebuilt.msi" /qn
+check "rebuild: install exits with 0" [ $? -eq 0 ]
+snapshot rebuilt
+check "rebuild: one product left, the rebuilt one $rebuilt" [ "$(products rebuilt)" = "$rebuilt	$version" ]
+same_registration rebuild rebuilt
+check "rebuild: the settings file the server wrote kept" [ -f "$folder/PELTRA44.ini" ]
+check "rebuild: the program in Program Files" cmp -s "$exe" "$folder/PELTRA44.exe"
+echo "== msiexec /x PELTRA44.msi /qn (the rebuilt one)"
+msiexec /x "Z:$run/PELTRA44-rebuilt.msi" /qn
 check "uninstall exits with 0" [ $? -eq 0 ]
 check "uninstall: no message box" no_boxes
 snapshot removed
@@ -166,6 +186,7 @@ check "upgrade: the program in Program Files" cmp -s "$exe" "$folder/PELTRA44.ex
 check "upgrade: the settings kept" grep -q '^DoLog=1' "$folder/PELTRA44.ini"
 check "upgrade: the work log kept" ls "$folder"/logday?.txt
 sell upgraded
+
 msiexec /x "Z:$msi" /qn
 check "uninstall after the upgrade exits with 0" [ $? -eq 0 ]
 snapshot removed2
