@@ -30,6 +30,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <climits>
 #include <stdexcept>
@@ -475,7 +476,7 @@ void Server::Impl::round(std::vector<net::PollFd>& fds)
         }
         const bool done = c.closeAfter && c.out.empty();
         // A request has its time from its first byte, however steadily the rest comes.
-        const bool slow = c.inRequest && !c.held && now - c.requestStart > limit;
+        const bool slow = c.inRequest && !c.held && c.out.size() < kHighWater && now - c.requestStart > limit;
         const bool idle = !c.events && !c.inRequest && c.out.empty() && now - c.quietSince > limit;
         // A client (or page) that takes nothing of what is sent.
         const bool stuck = !c.out.empty() && now - c.progress > limit;
@@ -556,8 +557,12 @@ void Server::Impl::writeTo(Connection& c)
 {
     const long n = net::sendSome(c.fd, c.out.data(), c.out.size());
     if (n > 0) {
+        const bool wasFull = c.out.size() >= kHighWater;
         c.out.erase(0, static_cast<std::size_t>(n));
         c.progress = c.quietSince = Clock::now();
+        // Nothing was read while the answers were past the mark: the request in
+        // progress gets its time from now.
+        if (wasFull && c.out.size() < kHighWater) c.requestStart = c.progress;
     } else if (n < 0 && !net::transient(net::lastError())) {
         c.drop();
     }

@@ -114,7 +114,7 @@ std::vector<FaultOption> makeOptions()
             return perPath(f.errArray, [](const std::vector<std::string>& codes) {
                 std::string s;
                 for (const auto& c : codes) s += (s.empty() ? "" : ",") + c;
-                return s;
+                return s.empty() ? std::string(",") : s;   // no codes: what sets none again
             });
         });
     add("oversize", "PATH=BYTES", true, "pad the answer of PATH with blanks to BYTES bytes (at most 17825792: 17 MiB)",

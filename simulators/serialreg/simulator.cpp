@@ -50,6 +50,7 @@ const struct {
     {"answer-lost-after-exec", Fault::AnswerLostAfterExec, false, 0, "send the ACK, execute, then send no answer"},
     {"answer-damaged-after-exec", Fault::AnswerDamagedAfterExec, false, 0,
      "execute, then send the answer with a byte damaged on the way"},
+    {"short-data", Fault::ShortData, true, 0, "=N: execute, then answer with at most N data bytes"},
 };
 
 // A whole number (decimal, or hex after 0x) that fits a long.
@@ -519,6 +520,8 @@ void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bo
                   static_cast<std::uint8_t>(has[Fault::Error] ? value[Fault::Error] : answer.error),
                   static_cast<std::uint8_t>(state_.extStatus | value[Fault::ExtStatus])};
     payload.insert(payload.end(), answer.data.begin(), answer.data.end());
+    if (has[Fault::ShortData] && payload.size() > 5 + static_cast<std::size_t>(value[Fault::ShortData]))
+        payload.resize(5 + static_cast<std::size_t>(value[Fault::ShortData]));
     if (has[Fault::Oversize]) payload.resize(300, 0x4F);
     std::uint8_t sum = 0;
     for (auto p : payload) sum = static_cast<std::uint8_t>(sum + p);
