@@ -228,16 +228,16 @@ std::vector<FaultOption> makeOptions()
         [](const F& f) {
             return f.foreignDocument.empty() ? std::vector<std::string>{} : std::vector<std::string>{f.foreignDocument};
         });
-    add("preemptive", "", false,
-        "accept credentials sent before a challenge (Digest nonces serve more requests with an increasing nc, Basic "
-        "counts on any request)",
-        [](F& f, const std::string&) { f.preemptive = true; }, [](F& f) { f.preemptive = false; },
-        [](const F& f) { return flag(f.preemptive); });
-    add("nonce-uses", "N", false, "with preemptive, a nonce serves N requests, then the answer is 401 with stale=true",
+    add("challenge-first", "", false,
+        "accept credentials only in answer to a challenge (a Digest nonce serves the one request answering it, Basic "
+        "counts only in answer to a 401 sent to the client's host)",
+        [](F& f, const std::string&) { f.challengeFirst = true; }, [](F& f) { f.challengeFirst = false; },
+        [](const F& f) { return flag(f.challengeFirst); });
+    add("nonce-uses", "N", false, "a nonce serves N requests, then the answer is 401 with stale=true",
         [](F& f, const std::string& a) { f.nonceUses = number(a, "nonce-uses", 1, 1000000); },
         [](F& f) { f.nonceUses = 0; }, [](const F& f) { return count(f.nonceUses, 0); });
     add("nonce-seconds", "N", false,
-        "with preemptive, a nonce lasts N seconds, then the answer is 401 with stale=true",
+        "a nonce lasts N seconds, then the answer is 401 with stale=true",
         [](F& f, const std::string& a) { f.nonceSeconds = number(a, "nonce-seconds", 1, 86400); },
         [](F& f) { f.nonceSeconds = 0; }, [](const F& f) { return count(f.nonceSeconds, 0); });
     return o;

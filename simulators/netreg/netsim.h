@@ -68,13 +68,14 @@ struct Faults {
     // path, without a login. 0: off.
     int notRegister = 0;
 
-    // Login. A Digest nonce serves one request answering its challenge unless credentials
-    // sent before a challenge are accepted; then it serves requests with an increasing nc
-    // (a nonce count not above the last one is refused) until it has served nonceUses
-    // requests or is nonceSeconds old (0: no limit), and is then answered 401 with
-    // stale=true. Basic credentials count only in answer to a 401 sent to the same client
-    // host unless credentials sent before a challenge are accepted.
-    bool preemptive = false;
+    // Login. As a register's web server does, credentials sent before a challenge are
+    // accepted: a Digest nonce serves requests with an increasing nc (a nonce count not
+    // above the last one is refused) until it has served nonceUses requests or is
+    // nonceSeconds old (0: no limit), and is then answered 401 with stale=true; Basic
+    // credentials count on any request. With challengeFirst a nonce serves the one request
+    // answering its challenge, and Basic credentials count only in answer to a 401 sent to
+    // the same client host.
+    bool challengeFirst = false;
     int nonceUses = 0;
     int nonceSeconds = 0;
 };

@@ -16,6 +16,14 @@
 #include <deque>
 #include <sstream>
 
+#ifdef _WIN32
+// Windows' C library names the UTC conversions differently.
+namespace {
+std::tm* gmtime_r(const std::time_t* t, std::tm* out) { return gmtime_s(out, t) == 0 ? out : nullptr; }
+std::time_t timegm(std::tm* tm) { return _mkgmtime(tm); }
+} // namespace
+#endif
+
 namespace netsim {
 
 using Poco::Dynamic::Var;

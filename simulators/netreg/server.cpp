@@ -27,9 +27,15 @@
 #include <Poco/ThreadPool.h>
 #include <Poco/URI.h>
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#define MSG_NOSIGNAL 0   // no SIGPIPE there
+#else
 #include <netinet/in.h>
 #include <arpa/inet.h>
 #include <sys/socket.h>
+#endif
 
 #include <chrono>
 #include <condition_variable>
@@ -255,7 +261,7 @@ struct Simulator::Impl {
         std::lock_guard<std::mutex> lock(mutex);
         for (auto& n : nonces) {
             if (n.value != value) continue;
-            if (!f.preemptive) {
+            if (f.challengeFirst) {
                 if (n.uses > 0) return Login::Stale;
             } else {
                 const auto age = std::chrono::steady_clock::now() - n.issued;
@@ -300,7 +306,7 @@ struct Simulator::Impl {
                 if (basic.getUsername() != config.user || basic.getPassword() != config.password) return Login::Refused;
                 // Without a challenge pending for the client, the credentials came before it.
                 std::lock_guard<std::mutex> lock(mutex);
-                if (!challenged.erase(request.clientAddress().host().toString()) && !f.preemptive) return Login::Refused;
+                if (!challenged.erase(request.clientAddress().host().toString()) && f.challengeFirst) return Login::Refused;
                 return Login::Accepted;
             }
             if (Poco::icompare(scheme, "Digest") != 0) return Login::Refused;
@@ -722,7 +728,8 @@ void Simulator::start()
         ip_mreq group {};
         group.imr_multiaddr.s_addr = inet_addr("239.255.255.250");
         group.imr_interface.s_addr = d.config.bind == "0.0.0.0" ? htonl(INADDR_ANY) : inet_addr(d.config.bind.c_str());
-        if (::setsockopt(udp.impl()->sockfd(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &group, sizeof group) != 0)
+        if (::setsockopt(udp.impl()->sockfd(), IPPROTO_IP, IP_ADD_MEMBERSHIP, reinterpret_cast<const char*>(&group),
+                         sizeof group) != 0)
             throw Poco::IOException("cannot join the SSDP multicast group on " + d.config.bind);
         d.ssdpThread = std::thread([&d, udp] { d.ssdpLoop(udp); });
     }

@@ -18,7 +18,7 @@ const std::map<std::string, std::string> kSamples = {
     {"drop-after", "/cgi/chk"}, {"stall-after", "/cgi/chk=900"}, {"always-401", ""}, {"deflate", ""},
     {"bom", ""}, {"stall-body", "/cgi/chk=300"}, {"drip", "/cgi/chk=5 /desc=7:head /x=9:body"},
     {"reset", "/cgi/scr"}, {"reset-after", "2"}, {"not-a-register", "404"}, {"document-answer", "array:booked"},
-    {"document-status", "500:Internal Error"}, {"foreign-document", "{\"F\":[]}"}, {"preemptive", ""},
+    {"document-status", "500:Internal Error"}, {"foreign-document", "{\"F\":[]}"}, {"challenge-first", ""},
     {"nonce-uses", "3"}, {"nonce-seconds", "60"},
 };
 

@@ -194,6 +194,7 @@ TEST(NetsimDocuments, NotARegisterAnswersEveryPathWithAPage)
 {
     netsim::Config c = plain();
     c.auth = netsim::Auth::Digest;
+    c.faults.challengeFirst = true;
     netsim::Simulator sim(c);
     sim.start();
     for (const int status : {404, 500}) {
@@ -303,10 +304,11 @@ private:
     std::string lastAuthorization_;
 };
 
-TEST(NetsimLogin, DigestNonceServesOneAnswerUnlessPreemptiveCredentialsAreAccepted)
+TEST(NetsimLogin, DigestNonceServesManyRequestsUnlessAChallengeMustComeFirst)
 {
     netsim::Config c = plain();
     c.auth = netsim::Auth::Digest;
+    c.faults.challengeFirst = true;
     netsim::Simulator sim(c);
     sim.start();
     {
@@ -325,8 +327,7 @@ TEST(NetsimLogin, DigestNonceServesOneAnswerUnlessPreemptiveCredentialsAreAccept
     EXPECT_EQ(t.perConnection[0].requests, 4u);
     EXPECT_EQ(t.perConnection[0].unauthorised, 2u);
 
-    netsim::Faults f;
-    f.preemptive = true;
+    netsim::Faults f;   // the default: credentials ahead of a challenge count
     f.nonceUses = 3;
     sim.setFaults(f);
     sim.clearTraffic();
@@ -360,10 +361,11 @@ TEST(NetsimLogin, DigestNonceServesOneAnswerUnlessPreemptiveCredentialsAreAccept
     EXPECT_TRUE(login.stale());
 }
 
-TEST(NetsimLogin, BasicCountsOnlyAfterAChallengeUnlessPreemptiveCredentialsAreAccepted)
+TEST(NetsimLogin, BasicCountsOnAnyRequestUnlessAChallengeMustComeFirst)
 {
     netsim::Config c = plain();
     c.auth = netsim::Auth::Basic;
+    c.faults.challengeFirst = true;
     netsim::Simulator sim(c);
     sim.start();
     auto basic = [&sim](const std::string& password) {
@@ -381,9 +383,7 @@ TEST(NetsimLogin, BasicCountsOnlyAfterAChallengeUnlessPreemptiveCredentialsAreAc
     EXPECT_EQ(basic("wrong"), 401);
     EXPECT_EQ(basic("384190"), 200);
 
-    netsim::Faults f;
-    f.preemptive = true;
-    sim.setFaults(f);
+    sim.setFaults(netsim::Faults());   // the default: credentials ahead of a challenge count
     EXPECT_EQ(basic("384190"), 200);
     EXPECT_EQ(basic("384190"), 200);
     EXPECT_EQ(basic("wrong"), 401);

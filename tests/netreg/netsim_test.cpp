@@ -32,7 +32,7 @@ TEST(NetsimCommandLine, HelpErrorsAndALifeCycle)
                                    "--clock", "--delay", "--status", "--malformed", "--err", "--err-array",
                                    "--always-401", "--deflate", "--bom", "--stall-body", "--drip", "--reset",
                                    "--reset-after", "--not-a-register", "--document-answer", "--document-status",
-                                   "--foreign-document", "--preemptive", "--nonce-uses", "--nonce-seconds"})
+                                   "--foreign-document", "--challenge-first", "--preemptive", "--nonce-uses", "--nonce-seconds"})
             EXPECT_NE(text.find(option), std::string::npos) << option;
     }
     for (const std::vector<std::string>& bad :
