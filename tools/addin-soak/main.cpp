@@ -117,6 +117,7 @@ struct FaultKind {
     const char* settling;  // afterwards, until the cashier is done with the document
     bool secondTill;       // till B sells the same basket right after the first attempt
     bool slow;             // waits out the driver's 5 s time-out
+    int busy = 0;          // null receipts till B prints right after the first attempt
 };
 
 // The driver waits 5 s for an answer: a stall outlasts that, a drip stays just under it.
@@ -160,6 +161,10 @@ const std::vector<FaultKind>& faultKinds()
         {"lost+journal-huge", "journal", 1, "drop-after=/cgi/chk;journal=huge=20000", "journal=huge=20000", false, true},
         {"lost+journal-drip", "journal", 1, "drop-after=/cgi/chk;journal=page=2", "stall-body=/cgi/chk=4500;journal=page=2",
          false, true},
+        // Many records since the anchor, each page of two dripped: the settlement must stop
+        // at its deadline.
+        {"lost+busy+journal-drip", "journal", 1, "drop-after=/cgi/chk", "stall-body=/cgi/chk=4500;journal=page=2",
+         false, true, 40},
         {"reset+journal-empty", "journal", 2, "reset=/cgi/chk;journal=empty", "journal=empty", false, false},
         {"lost+second-till", "second till", 4, "drop-after=/cgi/chk", "", true, false},
         {"reset+second-till", "second till", 4, "reset=/cgi/chk", "", true, false},
@@ -486,6 +491,7 @@ public:
         return comp_.call("CashInOutcome", {Value::str(u""), Value::r8(static_cast<double>(cashCents(index)) / 100)});
     }
     CallResult cancel() { return comp_.call("CancelCheck", {Value::str(u"")}); }
+    CallResult printNullReceipt() { return comp_.call("PrintNullReceipt", {Value::str(u"")}); }
     // A whole fault-free document; true when the host was told it is done.
     bool sell(const Document& d, int items, std::string& failure)
     {
@@ -581,7 +587,11 @@ int main(int argc, char** argv)
                 d.reached = true;
                 reg.setFaults(d.fault->first);
                 CallResult r = d.cash ? a.cash(d.index) : a.close(sum);
-                reg.setFaults(d.fault->settling);
+                if (d.fault->secondTill || d.fault->busy) reg.setFaults("");
+                for (int i = 0; i < d.fault->busy; ++i) {
+                    const CallResult null = b.printNullReceipt();
+                    if (!succeeded(null)) std::fprintf(stderr, "till B, null receipt: %s\n", why(null).c_str());
+                }
                 d.firstWhy = d.lastWhy = why(r);
                 if (d.fault->secondTill) {
                     // Till B sells the same basket (books the same cash) on the same register.
@@ -594,6 +604,7 @@ int main(int argc, char** argv)
                         std::fprintf(stderr, "till B, %s %d: %s\n", d.cash ? "cash" : "receipt", d.index, bFailure.c_str());
                     }
                 }
+                reg.setFaults(d.fault->settling);
                 Told told = toldBy(r);
                 d.soldFirst = told == Told::Sold;
                 if (told == Told::CannotTell) {
