@@ -44,6 +44,8 @@ FiscalPrinter::FiscalPrinter(const std::string& address, const std::string& user
 FiscalPrinter::~FiscalPrinter()
 {
     netlog::debug(std::string("Destroy FiscalPrinter object"));
+    if (unsettled_)
+        netlog::error(u"Unsettled document dropped with the connection: " + unsettled_->summary());
     receipt_.reset();
     errorDescriptions_.clear();
     taxGroups_.clear();
@@ -59,8 +61,6 @@ bool FiscalPrinter::getAnswer(const std::string& path, std::string& body, const 
 
 bool FiscalPrinter::readState()
 {
-    // Until this read succeeds chkId may lag behind the journal.
-    chkIdFresh_ = false;
     std::string body;
     http_->get(kState, body);
     return readStateFrom(body);
@@ -68,7 +68,6 @@ bool FiscalPrinter::readState()
 
 bool FiscalPrinter::readStateFrom(const std::string& body)
 {
-    chkIdFresh_ = false;
     RegisterState state{model_, name_, serial_, time_, journalTime_, chkId_};
     const bool read = readAnswer(body, AnswerLabels::named("Read status"),
                                  [&state](const Var& root) { readStateMembers(root, state); });
@@ -81,7 +80,6 @@ bool FiscalPrinter::readStateFrom(const std::string& body)
     if (read) {
         timeText_ = textconv::formatLocalTime(static_cast<std::time_t>(time_));
         journalTimeText_ = textconv::formatLocalTime(static_cast<std::time_t>(journalTime_));
-        chkIdFresh_ = true;
     }
     return read;
 }

@@ -9,6 +9,7 @@
 #include "netclient/http_client.h"
 #include "netclient/receipt_buffer.h"
 #include "netclient/register_answers.h"
+#include "netclient/unsettled_document.h"
 
 #include <cstdint>
 #include <functional>
@@ -76,16 +77,29 @@ public:
                            int32_t department, double taxRate);
     bool printNonFiscalString(const std::u16string& text);
     bool printBarCode(const std::u16string& type, const std::u16string& barcode);
-    // Sums in the host's order. A receipt whose answer did not confirm it (a network
-    // exception, or an answer that is not a JSON object) is never sent twice: the journal
-    // decides whether it was recorded, by its content, now or at the next closeCheck.
-    // Until then the receipt takes no more items, texts or barcodes.
+    // Sums in the host's order. A receipt goes only after a state read right before it;
+    // confirmed by its answer (200 and a JSON object without "err"), it is sold whatever
+    // fails afterwards. One whose answer does not confirm it (none, an empty one, a page,
+    // another status) is settled by the register's journal: recorded, absent, or unknown.
+    // An unknown one stays unsettled, is never sent twice and takes no more items; the
+    // next closeCheck looks again, cancelCheck or openCheck ends the wait.
     bool closeCheck(double sum1, double sum2, double sum3, double sum4);
+    // Settles an unsettled document first and leaves what it found as the error text.
     bool cancelCheck();
-    // A cash document whose answer is not a JSON object counts only when the journal has it.
+    // A cash document, settled like a receipt. While one is unknown, the same amount asked
+    // again settles it; another document is refused until the cashier has ended the wait.
     bool cashInOutcome(double amount);
-    // Whether a receipt whose sending failed is waiting to be settled.
-    bool hasUnsettledReceipt() const { return !pendingDocument_.empty(); }
+    // Whether a document whose answer did not confirm it is waiting to be settled.
+    bool hasUnsettledReceipt() const { return unsettled_ != nullptr; }
+    // Before the connection goes: settles an unsettled document and drops it; what was found,
+    // for the cashier (empty when nothing was waiting). Never throws.
+    std::u16string settleBeforeClosing() noexcept;
+    // The clock and the bounds of settling by the journal.
+    void setSettling(UnsettledDocument::Clock clock, const SettleLimits& limits)
+    {
+        clock_ = std::move(clock);
+        settleLimits_ = limits;
+    }
 
     // Reports and service commands.
     bool printReport(const std::string& path);
@@ -144,17 +158,10 @@ private:
     std::string journalTimeText_;
     int32_t chkId_ = 0;
 
-    // Whether chkId is the journal's last record as of now: the last state read succeeded
-    // and no document was sent since.
-    bool chkIdFresh_ = false;
-
-    // A receipt sent but not confirmed: the document, its type, the journal id known before
-    // it was sent, and whether that id was fresh (a stale one can't place the receipt).
-    std::u16string pendingDocument_;
-    std::u16string pendingType_;
-    int32_t pendingChkId_ = 0;
-    bool pendingFresh_ = false;
-    bool pendingSent_ = false;   // false: the state read before the POST failed, nothing was sent
+    // A money document sent whose answer did not confirm it, until it is settled.
+    std::unique_ptr<UnsettledDocument> unsettled_;
+    UnsettledDocument::Clock clock_;
+    SettleLimits settleLimits_;
 
     // GET of `path` into `body`, then readAnswer: true when the answer was read.
     bool getAnswer(const std::string& path, std::string& body, const AnswerLabels& labels,
@@ -167,19 +174,30 @@ private:
     void learnLineLength();
     // Adds the status of a request that did not end with 200 to the error text.
     void noteStatus(const std::string& statusText);
-    bool sendReceipt(const std::u16string& document, const std::u16string& type);
-    // A receipt answered with something other than a JSON object: settled by the journal.
-    bool settleUnconfirmed();
-    void clearPending();
-    // Whether the journal holds `document` (of `type`) after the record `afterId`; Unknown
-    // when `fresh` is false (afterId may lag) or the journal can't tell.
-    JournalVerdict journalHolds(const std::string& type, const std::u16string& document, int32_t afterId, bool fresh);
-    // Settles an unsent receipt before the next one: true when it is settled.
-    bool settlePending(bool resend, bool& result);
+    // How sending a money document ended.
+    enum class Sent { NotSent, Confirmed, Refused, Recorded, Absent, Unknown };
+    // Sends a money document of `kind` after a state read; one whose answer does not
+    // confirm it becomes unsettled_ and is settled by the journal at once. Not sent (the
+    // state read failed), the earlier unsettled_ stays as it was.
+    Sent sendDocument(const std::string& kind, const std::u16string& document);
+    // Settles the document just sent; settled, it is no longer kept (absent: the error text
+    // says so, with `status`, the answer's status when it was not 200).
+    Sent settleSent(const std::string& status);
+    // Compares unsettled_ with the journal (a state read, then the journal since its
+    // anchor); network failures make it unknown.
+    Sent settleUnsettled() noexcept;
+    // Settles unsettled_, drops it, and gives the text that tells the cashier what was found.
+    std::u16string settleAndDrop() noexcept;
+    // Puts what a settlement found before the error text of the operation that followed it.
+    void withFound(const std::u16string& found);
+    // The text of an unknown document, and that of a refusal while one is unsettled.
+    void tellUnknown();
+    // A sale receipt sold: thanks on the display; its failures don't matter any more.
+    void thankCustomer(const std::string& kind) noexcept;
+    // Sends (or settles) the receipt `document` of `kind` and ends it by the outcome.
+    bool closeReceipt(const std::string& kind, const std::u16string& document);
     // While a receipt is unsettled, changes to it are refused: sets the error text, true then.
     bool refuseWhileUnsettled();
-    // Before a document that may add to the journal: makes chkId current if it can.
-    void freshenJournalId();
 };
 
 } // namespace oltra

@@ -1,6 +1,7 @@
 // FiscalPrinter: receipts, reports and service commands, and the register display.
 #include "netclient/fiscal_printer.h"
 #include "netclient/amounts.h"
+#include "netclient/errors.h"
 #include "netclient/json_answer.h"
 #include "netclient/text_format.h"
 
@@ -13,6 +14,7 @@
 #include <Poco/JSON/JSONException.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 namespace oltra {
@@ -28,17 +30,37 @@ constexpr int32_t kMaxDisplayWidth = 1024;
 const char kScreen[] = "/cgi/scr";
 const char kReceipts[] = "/cgi/chk";
 const char kDrawer[] = "/cgi/proc/openbox";
-// Journal pages read to settle one document (the register gives a limited number of records
-// per answer).
-constexpr int kMaxJournalPages = 20;
-
 const char16_t kUnsettledText[] =
     u"Предыдущий чек отправлен, но ответ регистратора не получен: чек нельзя изменить. "
     u"Повторите закрытие чека или отмените его";
 const char16_t kNotRecordedText[] =
     u"Ответ регистратора на документ не распознан, и в журнале регистратора документа нет: документ не проведён";
-const char16_t kUnknownText[] =
-    u"Не удалось установить по журналу регистратора, проведён ли документ: документ не отправлен повторно";
+const char16_t kNotSentText[] =
+    u"Документ не отправлен: регистратор не сообщил своё состояние перед отправкой. "
+    u"Повторите операцию, когда регистратор будет доступен";
+
+// While the wait lasts: what to look for on the tape, and which call ends the wait.
+std::u16string unknownText(const std::u16string& summary)
+{
+    return u"Не удалось установить по журналу регистратора, проведён ли " + summary +
+           u". Проверьте ленту регистратора: если документ напечатан, он проведён, не пробивайте его снова; "
+           u"если не напечатан, пробейте его заново. Повторно документ не отправляется; "
+           u"ожидание завершает ОтменитьЧек (CancelCheck)";
+}
+// When the wait ends: what was found.
+std::u16string recordedText(const std::u16string& summary)
+{
+    return u"Предыдущий документ (" + summary + u") найден в журнале регистратора: он проведён, не пробивайте его снова";
+}
+std::u16string absentText(const std::u16string& summary)
+{
+    return u"Предыдущий документ (" + summary + u") в журнале регистратора не найден: он не проведён, пробейте его заново";
+}
+std::u16string droppedUnknownText(const std::u16string& summary)
+{
+    return u"Не удалось установить по журналу регистратора, проведён ли предыдущий документ (" + summary +
+           u"). Проверьте ленту регистратора: если документ напечатан, он проведён; если не напечатан, пробейте его заново";
+}
 
 std::u16string ascii(const std::string& s) { return std::u16string(s.begin(), s.end()); }
 
@@ -69,23 +91,28 @@ long long lineCents(double quantity, double price)
 
 bool FiscalPrinter::openCheck(bool isFiscal, bool isReturn, bool cancelOpen, int32_t& number)
 {
-    if (!cancelOpen && !receipt_->empty()) return false;
-    if (!pendingDocument_.empty()) {
-        bool ignored = false;
-        settlePending(false, ignored);
+    if (!cancelOpen && !receipt_->empty()) {
+        if (unsettled_) tellUnknown();
+        return false;
     }
+    // Nothing unsettled goes unseen: what the journal says is the cashier's to read.
+    const std::u16string found = settleAndDrop();
     const std::u16string type = isReturn ? u"R" : isFiscal ? u"F" : u"P";
     readState();
     int32_t next = readNextReceiptNumber();
     if (next <= 0) next = readReceiptCounter();
     number = next;
     receipt_ = std::make_unique<ReceiptBuffer>(type, model_);
-    return readState();
+    const bool ok = readState();
+    // A new receipt: an earlier alert is not shown again.
+    lastErrorText_ = found;
+    lastErrorCode_.clear();
+    return ok;
 }
 
 bool FiscalPrinter::refuseWhileUnsettled()
 {
-    if (pendingDocument_.empty()) return false;
+    if (!unsettled_ || unsettled_->kind() == "IO") return false;
     lastErrorText_ = kUnsettledText;
     lastErrorCode_.clear();
     netlog::error(lastErrorText_);
@@ -132,168 +159,240 @@ bool FiscalPrinter::printBarCode(const std::u16string& type, const std::u16strin
     return readState();
 }
 
+void FiscalPrinter::tellUnknown()
+{
+    lastErrorText_ = unknownText(unsettled_->summary());
+    lastErrorCode_.clear();
+    netlog::error(lastErrorText_);
+}
+
+void FiscalPrinter::thankCustomer(const std::string& kind) noexcept
+{
+    if (kind != "F") return;
+    try {
+        clearDisplay();
+        showLines(u"Дякуэмо", 3, u"c");
+        showLines(u"за покупку!", 4, u"c");
+    } catch (const std::exception& e) {
+        netlog::error(std::string("Thank-you lines not shown, the receipt is sold all the same: ") + e.what());
+    }
+}
+
 bool FiscalPrinter::closeCheck(double sum1, double sum2, double sum3, double sum4)
 {
     if (!amountFits(sum1) || !amountFits(sum2) || !amountFits(sum3) || !amountFits(sum4)) {
         netlog::error(std::string("Close check: payment out of range, nothing sent"));
         return false;
     }
-    if (!pendingDocument_.empty()) {
-        bool result = false;
-        settlePending(true, result);
-        return result;
+    if (unsettled_) {
+        const std::string kind = unsettled_->kind();
+        const Sent settled = settleUnsettled();
+        if (settled == Sent::Unknown) {
+            tellUnknown();
+            return false;
+        }
+        if (kind != "IO") {
+            // The receipt sent before: the one this call closes.
+            if (settled == Sent::Recorded) {
+                netlog::info(std::string("Unanswered receipt found in the register's journal: recorded, not sent again"));
+                unsettled_.reset();
+                receipt_ = std::make_unique<ReceiptBuffer>(u"F", model_);
+                lastErrorText_.clear();
+                lastErrorCode_.clear();
+                thankCustomer(kind);
+                return true;
+            }
+            netlog::info(std::string("Unanswered receipt not recorded by the register: sent again"));
+            return closeReceipt(kind, textconv::toUtf16(unsettled_->document()));
+        }
     }
-    const std::u16string type = receipt_->type();
-    const std::u16string document = receipt_->finishReceipt(sum1, sum2, sum3, sum4);
-    return sendReceipt(document, type);
+    // A cash document settled: what was found goes with this receipt's outcome.
+    const std::u16string found = settleAndDrop();
+    // The buffer stays as it is until the receipt has gone.
+    ReceiptBuffer finished = *receipt_;
+    const std::u16string document = finished.finishReceipt(sum1, sum2, sum3, sum4);
+    const bool ok = closeReceipt(textconv::toUtf8(receipt_->type()), document);
+    withFound(found);
+    return ok;
 }
 
-void FiscalPrinter::freshenJournalId()
+void FiscalPrinter::withFound(const std::u16string& found)
 {
-    if (!chkIdFresh_) readState();
+    if (found.empty()) return;
+    lastErrorText_ = lastErrorText_.empty() ? found : found + u"; " + lastErrorText_;
 }
 
-void FiscalPrinter::clearPending()
+bool FiscalPrinter::closeReceipt(const std::string& kind, const std::u16string& document)
 {
-    pendingDocument_.clear();
-    pendingType_.clear();
-    pendingFresh_ = false;
-    pendingSent_ = false;
-}
-
-bool FiscalPrinter::sendReceipt(const std::u16string& document, const std::u16string& type)
-{
-    // Until the answer arrives the receipt may or may not be recorded.
-    pendingDocument_ = document;
-    pendingType_ = type;
-    pendingChkId_ = chkId_;
-    pendingFresh_ = false;
-    pendingSent_ = false;
-    freshenJournalId();
-    pendingChkId_ = chkId_;
-    pendingFresh_ = chkIdFresh_;
-    chkIdFresh_ = false;
-    pendingSent_ = true;
-    const bool sent = http_->post(kReceipts, document, lastResponse_);
-    if (sent && !isJsonObjectAnswer(lastResponse_)) return settleUnconfirmed();
-    clearPending();
-    receipt_ = std::make_unique<ReceiptBuffer>(u"F", model_);
-    const bool result = complete(sent);
-    if (type == u"F" && result) {
-        clearDisplay();
-        showLines(u"Дякуэмо", 3, u"c");
-        showLines(u"за покупку!", 4, u"c");
-    }
-    return result;
-}
-
-bool FiscalPrinter::settleUnconfirmed()
-{
-    netlog::error(std::string("The register's answer to the receipt is not a JSON object: its journal decides"));
-    lastErrorCode_.clear();
-    const JournalVerdict verdict = readState() ? journalHolds(textconv::toUtf8(pendingType_), pendingDocument_,
-                                                              pendingChkId_, pendingFresh_)
-                                               : JournalVerdict::Unknown;
-    if (verdict == JournalVerdict::Unknown) {
-        // Like a lost answer: the next closeCheck settles it.
-        lastErrorText_ = kUnknownText;
-        netlog::error(lastErrorText_);
-        return false;
-    }
-    const std::u16string type = pendingType_;
-    clearPending();
-    receipt_ = std::make_unique<ReceiptBuffer>(u"F", model_);
-    if (verdict == JournalVerdict::Absent) {
-        lastErrorText_ = kNotRecordedText;
-        netlog::error(lastErrorText_);
-        return false;
-    }
-    netlog::info(std::string("Receipt found in the register's journal: recorded"));
-    lastErrorText_.clear();
-    if (type == u"F") {
-        clearDisplay();
-        showLines(u"Дякуэмо", 3, u"c");
-        showLines(u"за покупку!", 4, u"c");
-    }
-    return true;
-}
-
-JournalVerdict FiscalPrinter::journalHolds(const std::string& type, const std::u16string& document, int32_t afterId,
-                                          bool fresh)
-{
-    if (!fresh) return JournalVerdict::Unknown;
-    if (chkId_ <= afterId) return JournalVerdict::Absent;
-    Poco::JSON::Array::Ptr sent;
-    try {
-        sent = documentElements(textconv::toUtf8(document), type);
-    } catch (const Poco::Exception& e) {
-        netlog::error("Journal check, the document sent can't be read: " + e.displayText());
-        return JournalVerdict::Unknown;
-    }
-    bool unknown = false;
-    int64_t from = static_cast<int64_t>(afterId) + 1;
-    for (int page = 0; page < kMaxJournalPages; ++page) {
-        const std::string path = "/cgi/chk?id=" + std::to_string(from);
-        std::string body;
-        JournalPage found;
-        if (!getAnswer(path, body, AnswerLabels::ofPath(path),
-                       [&](const Var& root) { found = findInJournal(root, type, *sent, afterId); }))
-            return JournalVerdict::Unknown;
-        if (found.verdict == JournalVerdict::Recorded) return found.verdict;
-        if (found.verdict == JournalVerdict::Unknown) unknown = true;
-        // The answer ends before the last record: read on from where it stopped.
-        if (found.records == 0 || found.lastId < from || found.lastId >= chkId_)
-            return unknown ? JournalVerdict::Unknown : JournalVerdict::Absent;
-        from = found.lastId + 1;
-    }
-    return JournalVerdict::Unknown;
-}
-
-bool FiscalPrinter::settlePending(bool resend, bool& result)
-{
-    result = false;
-    // Without a fresh journal id the journal can't be judged; a receipt never sent is not
-    // in it.
-    const JournalVerdict verdict = !pendingSent_ ? JournalVerdict::Absent
-                                   : readState() ? journalHolds(textconv::toUtf8(pendingType_), pendingDocument_,
-                                                              pendingChkId_, pendingFresh_)
-                                               : JournalVerdict::Unknown;
-    if (verdict == JournalVerdict::Recorded) {
-        netlog::info(std::string("Unanswered receipt found in the register's journal: recorded, not sent again"));
-        clearPending();
+    const Sent sent = sendDocument(kind, document);
+    switch (sent) {
+    case Sent::NotSent: return false;
+    case Sent::Unknown: tellUnknown(); return false;
+    case Sent::Confirmed:
+    case Sent::Recorded:
+        if (sent == Sent::Recorded) netlog::info(std::string("Receipt found in the register's journal: recorded"));
         receipt_ = std::make_unique<ReceiptBuffer>(u"F", model_);
         lastErrorText_.clear();
         lastErrorCode_.clear();
-        result = true;
+        thankCustomer(kind);
         return true;
-    }
-    if (!resend) {
-        netlog::info(std::string(verdict == JournalVerdict::Absent
-                                     ? "Unanswered receipt not recorded by the register: dropped, a new receipt is opened"
-                                     : "Unanswered receipt of unknown fate dropped, a new receipt is opened"));
-        clearPending();
-        return true;
-    }
-    if (verdict == JournalVerdict::Unknown) {
-        // Sending again might record it twice.
-        netlog::error(std::string("Cannot tell whether the unanswered receipt was recorded: not sent again"));
-        lastErrorText_ = kUnknownText;
-        lastErrorCode_.clear();
+    case Sent::Refused:
+    case Sent::Absent:
+        // The host builds the receipt again.
+        receipt_ = std::make_unique<ReceiptBuffer>(u"F", model_);
         return false;
     }
-    netlog::info(std::string("Unanswered receipt not recorded by the register: sent again"));
-    const std::u16string document = pendingDocument_, type = pendingType_;
-    result = sendReceipt(document, type);
-    return true;
+    return false;
+}
+
+FiscalPrinter::Sent FiscalPrinter::sendDocument(const std::string& kind, const std::u16string& document)
+{
+    // The state right before the document: what the journal is compared from.
+    if (!readState()) {
+        lastErrorText_ = kNotSentText;
+        lastErrorCode_.clear();
+        netlog::error(lastErrorText_);
+        return Sent::NotSent;
+    }
+    unsettled_ = std::make_unique<UnsettledDocument>(kind, textconv::toUtf8(document),
+                                                      JournalAnchor{chkId_, time_, timeText_}, clock_);
+    bool ok = false;
+    try {
+        ok = http_->post(kReceipts, document, lastResponse_);
+    } catch (const Poco::Exception& e) {
+        if (e.code() == kAuthenticationErrorCode) {
+            // Refused at the login: not carried out, and nothing of it changed here.
+            unsettled_.reset();
+            throw;
+        }
+        // No answer: the register may have booked it, or may yet.
+        unsettled_->sendEnded(false);
+        lastResponse_.clear();
+        return settleSent(std::string());
+    }
+    const std::string status = http_->lastStatusText();
+    const bool object = isJsonObjectAnswer(lastResponse_);
+    if (object) parseResponseErrors();
+    else {
+        lastErrorText_.clear();
+        lastErrorCode_.clear();
+    }
+    if (object && !lastErrorText_.empty()) {
+        // The register refused it, with its reason.
+        unsettled_.reset();
+        noteStatus(status);
+        try {
+            readState();
+        } catch (const Poco::Exception&) {
+        }
+        return Sent::Refused;
+    }
+    if (ok && object) {
+        // Booked: a sale, whatever the state read after it says.
+        unsettled_.reset();
+        try {
+            readState();
+        } catch (const Poco::Exception&) {
+            netlog::error(std::string("The state read after a booked document failed; the document stands"));
+        }
+        return Sent::Confirmed;
+    }
+    // An answer that says nothing about the document (empty, a page, another status): the
+    // register is done with it, and its journal decides.
+    netlog::error(std::string(status.empty() ? "The register's answer to the document does not confirm it: its journal decides"
+                                             : "The register answered the document with " + status + ": its journal decides"));
+    unsettled_->sendEnded(true);
+    return settleSent(status);
+}
+
+FiscalPrinter::Sent FiscalPrinter::settleSent(const std::string& status)
+{
+    const Sent settled = settleUnsettled();
+    if (settled == Sent::Recorded) unsettled_.reset();
+    if (settled == Sent::Absent) {
+        unsettled_.reset();
+        lastErrorText_ = kNotRecordedText;
+        lastErrorCode_.clear();
+        noteStatus(status);
+        netlog::error(lastErrorText_);
+    }
+    return settled;
+}
+
+FiscalPrinter::Sent FiscalPrinter::settleUnsettled() noexcept
+{
+    UnsettledDocument& document = *unsettled_;
+    if (!document.settled()) {
+        try {
+            if (readState()) {
+                const UnsettledDocument::JournalReader read = [this](int64_t from, std::chrono::milliseconds left,
+                                                                      std::size_t maxBytes, std::string& body) {
+                    const std::string path = "/cgi/chk?id=" + std::to_string(from);
+                    return http_->get(path, body, ExchangeLimits{Poco::Timespan(left.count() * 1000), maxBytes});
+                };
+                document.settle(chkId_, time_, read, settleLimits_);
+            } else {
+                netlog::error(std::string("Journal check: the register's state can't be read"));
+            }
+        } catch (const std::exception& e) {
+            netlog::error(std::string("Journal check: the journal can't be read: ") + e.what());
+        }
+    }
+    switch (document.state()) {
+    case UnsettledDocument::State::Recorded: return Sent::Recorded;
+    case UnsettledDocument::State::Absent: return Sent::Absent;
+    default: return Sent::Unknown;
+    }
+}
+
+std::u16string FiscalPrinter::settleAndDrop() noexcept
+{
+    if (!unsettled_) return std::u16string();
+    std::u16string text;
+    try {
+        const Sent settled = settleUnsettled();
+        const std::u16string summary = unsettled_->summary();
+        switch (settled) {
+        case Sent::Recorded:
+            text = recordedText(summary);
+            netlog::info(std::string("Unanswered document found in the register's journal: recorded"));
+            break;
+        case Sent::Absent:
+            text = absentText(summary);
+            netlog::info(std::string("Unanswered document not recorded by the register: dropped"));
+            break;
+        default:
+            text = droppedUnknownText(summary);
+            netlog::error(std::string("Unanswered document of unknown fate dropped at the host's request"));
+            break;
+        }
+        if (unsettled_->kind() != "IO") receipt_ = std::make_unique<ReceiptBuffer>(u"F", model_);
+    } catch (const std::exception& e) {
+        netlog::error(std::string("Unsettled document: ") + e.what());
+    }
+    unsettled_.reset();
+    return text;
+}
+
+std::u16string FiscalPrinter::settleBeforeClosing() noexcept
+{
+    const std::u16string text = settleAndDrop();
+    if (!text.empty()) {
+        try {
+            netlog::error(text);
+        } catch (...) {
+        }
+    }
+    return text;
 }
 
 bool FiscalPrinter::cancelCheck()
 {
-    if (!pendingDocument_.empty()) {
-        netlog::info(std::string("Unanswered receipt left unsettled at the host's request"));
-        clearPending();
-    }
+    const std::u16string found = settleAndDrop();
     receipt_ = std::make_unique<ReceiptBuffer>(u"F", model_);
+    // The wait is over: an earlier alert is not shown again, only what was found.
+    lastErrorText_ = found;
+    lastErrorCode_.clear();
     return readState();
 }
 
@@ -304,33 +403,48 @@ bool FiscalPrinter::cashInOutcome(double amount)
         return false;
     }
     const std::u16string body = u"{\"IO\":[{\"IO\":{\"sum\":" + fixedNumber16(amount, 2) + u"}}]}";
-    freshenJournalId();
-    const int32_t afterId = chkId_;
-    const bool fresh = chkIdFresh_;
-    chkIdFresh_ = false;
-    const bool sent = http_->post(kReceipts, body, lastResponse_);
-    if (sent && !isJsonObjectAnswer(lastResponse_)) {
-        // Counts only when the journal has it.
-        netlog::error(std::string("The register's answer to the cash document is not a JSON object: its journal decides"));
-        lastErrorCode_.clear();
-        const JournalVerdict verdict =
-            readState() ? journalHolds("IO", body, afterId, fresh) : JournalVerdict::Unknown;
-        if (verdict == JournalVerdict::Recorded) {
+    std::u16string found;
+    if (unsettled_) {
+        const Sent settled = settleUnsettled();
+        if (settled == Sent::Unknown) {
+            tellUnknown();
+            return false;
+        }
+        const bool same = unsettled_->kind() == "IO" && unsettled_->document() == textconv::toUtf8(body);
+        if (same && settled == Sent::Recorded) {
+            // The host asks again for the one the register booked: not booked twice.
+            netlog::info(std::string("Unanswered cash document found in the register's journal: recorded, not sent again"));
+            unsettled_.reset();
             lastErrorText_.clear();
+            lastErrorCode_.clear();
             return true;
         }
-        lastErrorText_ = verdict == JournalVerdict::Absent ? kNotRecordedText : kUnknownText;
-        netlog::error(lastErrorText_);
-        return false;
+        if (same) {
+            netlog::info(std::string("Unanswered cash document not recorded by the register: sent again"));
+            unsettled_.reset();
+        } else {
+            found = settleAndDrop();
+        }
     }
-    return complete(sent);
+    bool ok = false;
+    switch (sendDocument("IO", body)) {
+    case Sent::Confirmed:
+    case Sent::Recorded:
+        lastErrorText_.clear();
+        lastErrorCode_.clear();
+        ok = true;
+        break;
+    case Sent::Unknown: tellUnknown(); break;
+    default: break;
+    }
+    withFound(found);
+    return ok;
 }
 
 // ---- reports and service commands
 
 bool FiscalPrinter::printReport(const std::string& path)
 {
-    chkIdFresh_ = false;   // a Z report adds to the journal
     const bool sent = http_->get(path, lastResponse_);
     return complete(sent);
 }
@@ -363,7 +477,6 @@ bool FiscalPrinter::printReceiptCopy()
 
 bool FiscalPrinter::printNullReceipt()
 {
-    chkIdFresh_ = false;
     const bool sent = http_->post(kReceipts, u"{}", lastResponse_);
     return complete(sent);
 }

@@ -13,6 +13,7 @@
 #include <Poco/Net/StreamSocket.h>
 #include <Poco/Net/StreamSocketImpl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <istream>
 
@@ -24,9 +25,9 @@ const std::string kSeparator(54, '-');
 
 using SteadyClock = std::chrono::steady_clock;
 
-// Copies the stream into `out` until it ends or fails; more than kMaxResponseBytes fails
-// the exchange.
-void readBounded(std::istream& in, std::string& out)
+// Copies the stream into `out` until it ends or fails; more than `limit` bytes fail the
+// exchange.
+void readBounded(std::istream& in, std::string& out, std::size_t limit = kMaxResponseBytes)
 {
     out.clear();
     char chunk[8192];
@@ -34,9 +35,9 @@ void readBounded(std::istream& in, std::string& out)
         in.read(chunk, sizeof chunk);
         const std::size_t n = static_cast<std::size_t>(in.gcount());
         if (n == 0) break;
-        if (out.size() + n > kMaxResponseBytes)
-            throw Poco::Net::MessageException("Response body exceeds the limit of " +
-                                              std::to_string(kMaxResponseBytes) + " bytes");
+        if (out.size() + n > limit)
+            throw Poco::Net::MessageException("Response body exceeds the limit of " + std::to_string(limit) +
+                                              " bytes");
         out.append(chunk, n);
     }
 }
@@ -132,6 +133,26 @@ bool HttpClient::get(const std::string& path, std::string& response)
     return exchange(request, std::string(), response);
 }
 
+bool HttpClient::get(const std::string& path, std::string& response, const ExchangeLimits& limits)
+{
+    const HttpTimeouts saved = timeouts_;
+    if (limits.deadline < timeouts_.deadline) timeouts_.deadline = limits.deadline;
+    if (limits.deadline < timeouts_.normal) timeouts_.normal = limits.deadline;
+    if (limits.deadline < timeouts_.challenged) timeouts_.challenged = limits.deadline;
+    if (limits.deadline < timeouts_.challengedDeadline) timeouts_.challengedDeadline = limits.deadline;
+    maxBytes_ = std::min(limits.maxBytes, kMaxResponseBytes);
+    struct Restore {
+        HttpClient& c;
+        const HttpTimeouts& t;
+        ~Restore()
+        {
+            c.timeouts_ = t;
+            c.maxBytes_ = kMaxResponseBytes;
+        }
+    } restore{*this, saved};
+    return get(path, response);
+}
+
 bool HttpClient::post(const std::string& path, const std::u16string& body, std::string& response)
 {
     return postUtf8(path, textconv::toUtf8(body), response);
@@ -165,10 +186,10 @@ void HttpClient::readBody(std::istream& in, bool inflate, std::string& body)
     bool failed = false;
     if (inflate) {
         Poco::InflatingInputStream inflater(in, Poco::InflatingStreamBuf::STREAM_ZLIB);
-        readBounded(inflater, body);
+        readBounded(inflater, body, maxBytes_);
         failed = inflater.bad() || in.bad();
     } else {
-        readBounded(in, body);
+        readBounded(in, body, maxBytes_);
         failed = in.bad();
     }
     if (!failed) return;

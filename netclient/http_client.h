@@ -31,6 +31,14 @@ struct HttpTimeouts {
     Poco::Timespan challengedDeadline{300, 0};
 };
 
+// Tighter bounds for one exchange: it ends as a time-out after `deadline` (or the
+// client's own deadline, when that is shorter), and an answer longer than `maxBytes` fails
+// it like an oversized one.
+struct ExchangeLimits {
+    Poco::Timespan deadline;
+    std::size_t maxBytes = kMaxResponseBytes;
+};
+
 class DeadlineSocketImpl;
 
 class HttpClient {
@@ -53,6 +61,7 @@ public:
     // (Poco::Net::MessageException) and other POCO exceptions are logged and thrown on;
     // other standard exceptions are logged and give false.
     bool get(const std::string& path, std::string& response);
+    bool get(const std::string& path, std::string& response, const ExchangeLimits& limits);
     bool post(const std::string& path, const std::u16string& body, std::string& response);
     // The same with a body that is already UTF-8.
     bool postUtf8(const std::string& path, const std::string& body, std::string& response);
@@ -81,6 +90,7 @@ private:
     std::unique_ptr<Poco::Net::HTTPCredentials> credentials_;
     DeadlineSocketImpl* socket_ = nullptr;   // owned by the session's socket
     std::string authorization_;   // of the last request the register accepted; empty before a challenge
+    std::size_t maxBytes_ = kMaxResponseBytes;   // of the exchange in progress
     int lastStatus_ = 0;
     std::string lastReason_;
 };

@@ -28,74 +28,6 @@ void trim(std::u16string& s)
     s = s.substr(b, e - b);
 }
 
-// ---- journal content
-
-enum class Same { Yes, No, Unknown };
-
-bool isMoneyElement(const std::string& key) { return key == "S" || key == "P" || key == "IO"; }
-
-// The members a record must give for its element to be compared at all.
-const char* const* requiredMembers(const std::string& key)
-{
-    static const char* const sale[] = {"name", "qty", "price", nullptr};
-    static const char* const payment[] = {"no", "sum", nullptr};
-    static const char* const cash[] = {"sum", nullptr};
-    return key == "S" ? sale : key == "P" ? payment : cash;
-}
-
-// The money elements of a document's content, as (key, members) in order; false when an
-// element is not an object of one member holding an object.
-bool moneyElements(const Array& content, std::vector<std::pair<std::string, Object::Ptr>>& out)
-{
-    for (std::size_t i = 0; i < content.size(); ++i) {
-        const Object::Ptr element = content.getObject(static_cast<unsigned>(i));
-        if (element.isNull() || element->size() != 1) return false;
-        const std::string key = element->begin()->first;
-        if (!isMoneyElement(key)) continue;
-        const Object::Ptr members = element->getObject(key);
-        if (members.isNull()) return false;
-        out.emplace_back(key, members);
-    }
-    return true;
-}
-
-bool sameValue(const Var& sent, const Var& recorded)
-{
-    if (sent.isNumeric() && recorded.isNumeric()) {
-        const double a = sent.convert<double>(), b = recorded.convert<double>();
-        // The documents carry at most three decimals.
-        return std::isfinite(a) && std::isfinite(b) && std::fabs(a - b) < 0.0005;
-    }
-    if (sent.isString() && recorded.isString()) return sent.extract<std::string>() == recorded.extract<std::string>();
-    if (sent.isEmpty() || recorded.isEmpty()) return sent.isEmpty() && recorded.isEmpty();
-    if (sent.isNumeric() != recorded.isNumeric() || sent.isString() != recorded.isString()) return false;
-    return sent.toString() == recorded.toString();
-}
-
-Same sameContent(const Array& sent, const Var& recorded)
-{
-    if (recorded.type() != typeid(Array::Ptr) || recorded.extract<Array::Ptr>().isNull()) return Same::Unknown;
-    std::vector<std::pair<std::string, Object::Ptr>> ours, theirs;
-    if (!moneyElements(sent, ours)) return Same::Unknown;
-    if (!moneyElements(*recorded.extract<Array::Ptr>(), theirs)) return Same::Unknown;
-    // A document without money lines can't be told from another one by its content.
-    if (ours.empty()) return Same::Unknown;
-    if (ours.size() != theirs.size()) return Same::No;
-    bool comparable = true;
-    for (std::size_t i = 0; i < ours.size(); ++i) {
-        if (ours[i].first != theirs[i].first) return Same::No;
-        const Object& a = *ours[i].second;
-        const Object& b = *theirs[i].second;
-        for (const char* const* m = requiredMembers(ours[i].first); *m; ++m)
-            if (!b.has(*m)) comparable = false;
-        for (const auto& member : a) {
-            if (!b.has(member.first)) continue;
-            if (!sameValue(member.second, b.get(member.first))) return Same::No;
-        }
-    }
-    return comparable ? Same::Yes : Same::Unknown;
-}
-
 } // namespace
 
 void readStateMembers(const Var& root, RegisterState& state)
@@ -192,7 +124,7 @@ std::u16string ErrorReader::describeObject(const Object& error)
 bool isJsonObjectAnswer(const std::string& answer)
 {
     const std::string trimmed = Poco::trim(answer);
-    if (trimmed.empty()) return true;
+    if (trimmed.empty()) return false;
     try {
         const Var root = parseJson(trimmed);
         return root.type() == typeid(Object::Ptr) && !root.extract<Object::Ptr>().isNull();
@@ -201,47 +133,6 @@ bool isJsonObjectAnswer(const std::string& answer)
     } catch (const std::exception&) {
         return false;
     }
-}
-
-JournalPage findInJournal(const Var& journal, const std::string& type, const Array& sent, int64_t afterId)
-{
-    const Array::Ptr records = rootArray(journal);
-    JournalPage page;
-    page.records = records->size();
-    bool unknown = false;
-    for (std::size_t i = 0; i < records->size(); ++i) {
-        const Object::Ptr record = records->getObject(static_cast<unsigned>(i));
-        if (record.isNull()) continue;
-        // The journal was asked for the records after afterId; one that gives its id is
-        // judged by it.
-        if (record->has("id")) {
-            Poco::Int64 id = 0;
-            const Var v = record->get("id");
-            if (!v.isNumeric()) {
-                unknown = unknown || record->has(type);
-                continue;
-            }
-            id = v.convert<Poco::Int64>();
-            if (id > page.lastId) page.lastId = id;
-            if (id <= afterId) continue;
-        }
-        if (!record->has(type)) continue;
-        switch (sameContent(sent, record->get(type))) {
-        case Same::Yes: page.verdict = JournalVerdict::Recorded; return page;
-        case Same::Unknown: unknown = true; break;
-        case Same::No: break;
-        }
-    }
-    page.verdict = unknown ? JournalVerdict::Unknown : JournalVerdict::Absent;
-    return page;
-}
-
-Array::Ptr documentElements(const std::string& document, const std::string& type)
-{
-    const Object::Ptr root = rootObject(parseJson(document));
-    const Array::Ptr elements = root->getArray(type);
-    if (elements.isNull()) throw Poco::JSON::JSONException("The document has no \"" + type + "\" array");
-    return elements;
 }
 
 } // namespace oltra

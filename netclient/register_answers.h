@@ -61,26 +61,8 @@ private:
     const std::map<std::string, std::u16string>& descriptions_;
 };
 
-// Whether an answer (ASCII white space around it allowed) is a JSON object. An empty
-// answer counts as one: the register says nothing more than "{}".
+// Whether an answer (ASCII white space around it allowed) is a JSON object: what a
+// register answers a document it took. An empty answer is none.
 bool isJsonObjectAnswer(const std::string& answer);
-
-// What a journal answer says about a document sent after the record `afterId`:
-// whether a record of the document's type after that id carries the same money content
-// (the sale lines "S", the payments "P", the cash lines "IO", in order, each member the
-// record gives equal to the one sent). A record of the type whose content can't be
-// compared makes the answer Unknown unless another record matches.
-enum class JournalVerdict { Recorded, Absent, Unknown };
-struct JournalPage {
-    JournalVerdict verdict = JournalVerdict::Absent;
-    int64_t lastId = 0;   // the highest record id on the page (0 when none carries one)
-    std::size_t records = 0;
-};
-JournalPage findInJournal(const Poco::Dynamic::Var& journal, const std::string& type,
-                          const Poco::JSON::Array& sent, int64_t afterId);
-
-// The elements of a document as sent ({"F":[...]}, {"IO":[...]}); throws when it has no
-// such array.
-Poco::JSON::Array::Ptr documentElements(const std::string& document, const std::string& type);
 
 } // namespace oltra

@@ -29,9 +29,13 @@ public:
         std::string bytes;
         int dripMs = 0;    // > 0: one byte, then this pause, for each byte
         int pauseMs = 0;   // pause after the piece
+        bool close = false; // then drop the connection without a further byte
     };
     // The answer to request number `index` (from 0, over all connections) with this head.
     using Script = std::function<std::vector<Piece>(int index, const std::string& head)>;
+    // The same with the request's body.
+    using BodyScript =
+        std::function<std::vector<Piece>(int index, const std::string& head, const std::string& body)>;
 
     // A whole answer as one piece: status line, Content-Length, the extra header lines
     // (each ending in "\r\n"), the body.
@@ -42,7 +46,14 @@ public:
                std::to_string(body.size()) + "\r\n" + headers + "\r\n" + body;
     }
 
-    explicit RawHttpServer(Script script) : script_(std::move(script))
+    explicit RawHttpServer(Script script)
+        : RawHttpServer(BodyScript([script](int index, const std::string& head, const std::string&) {
+              return script(index, head);
+          }))
+    {
+    }
+
+    explicit RawHttpServer(BodyScript script) : script_(std::move(script))
     {
         listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
@@ -109,7 +120,7 @@ private:
     }
 
     // Reads one request (head and Content-Length body); false when the client is gone.
-    bool readRequest(int fd, std::string& pending, std::string& head)
+    bool readRequest(int fd, std::string& pending, std::string& head, std::string& body)
     {
         std::size_t end;
         while ((end = pending.find("\r\n\r\n")) == std::string::npos) {
@@ -123,6 +134,7 @@ private:
         while (pending.size() < length) {
             if (!receive(fd, pending)) return false;
         }
+        body = pending.substr(0, length);
         pending.erase(0, length);
         return true;
     }
@@ -154,15 +166,15 @@ private:
 
     void serve(int fd)
     {
-        std::string pending, head;
-        while (readRequest(fd, pending, head)) {
+        std::string pending, head, body;
+        while (readRequest(fd, pending, head, body)) {
             int index;
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 index = static_cast<int>(heads_.size());
                 heads_.push_back(head);
             }
-            for (const Piece& piece : script_(index, head)) {
+            for (const Piece& piece : script_(index, head, body)) {
                 if (piece.dripMs > 0) {
                     for (char c : piece.bytes)
                         if (!send(fd, &c, 1) || !pause(piece.dripMs)) return;
@@ -170,11 +182,15 @@ private:
                     return;
                 }
                 if (piece.pauseMs > 0 && !pause(piece.pauseMs)) return;
+                if (piece.close) {
+                    ::shutdown(fd, SHUT_RDWR);
+                    return;
+                }
             }
         }
     }
 
-    Script script_;
+    BodyScript script_;
     int listener_ = -1;
     int port_ = 0;
     mutable std::mutex mutex_;
