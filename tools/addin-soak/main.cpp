@@ -438,6 +438,7 @@ struct Document {
     int tapeChecks = 0;
     bool toldNotRecordedButBooked = false;
     bool unresolved = false;       // the cashier's step did not end the wait
+    bool cancelWrong = false;      // CancelCheck's account of the document disagreed with the tape
     int sellAgain = 0;             // new documents the cashier made for the same sale
     int secondTill = 0;            // identical documents till B booked (B told sold)
     std::string firstWhy, lastWhy;
@@ -622,7 +623,17 @@ int main(int argc, char** argv)
                     const int mine = (d.cash ? (seen.cash.count(d.index) ? seen.cash.at(d.index) : 0)
                                              : (seen.receipts.count(d.index) ? seen.receipts.at(d.index) : 0)) -
                                      d.secondTill;
-                    a.cancel();
+                    // What CancelCheck says it found must agree with the tape.
+                    const CallResult cancelled = a.cancel();
+                    std::u16string said;
+                    for (const auto& t : cancelled.alerts) said += t;
+                    const bool saysAbsent = said.find(u"не найден") != std::u16string::npos;
+                    const bool saysRecorded = !saysAbsent && said.find(u"найден") != std::u16string::npos;
+                    if ((saysAbsent && mine > 0) || (saysRecorded && mine == 0)) {
+                        d.cancelWrong = true;
+                        std::printf("  %s %d (%s): CancelCheck said \"%s\", the tape holds it %d times\n",
+                                    d.cash ? "cash" : "receipt", d.index, d.fault->name, toUtf8(said).c_str(), mine);
+                    }
                     std::string dirty;
                     if (!a.clean(dirty)) {
                         d.unresolved = true;
@@ -674,7 +685,7 @@ int main(int argc, char** argv)
             f.soldAgain += d.soldAgain;
             f.onTape += d.foundOnTape;
             f.cannotTell += d.tapeChecks > 0;
-            f.unresolved += d.unresolved;
+            f.unresolved += d.unresolved || d.cancelWrong;
             f.notRecordedButBooked += d.toldNotRecordedButBooked;
             const char* what = d.cash ? "cash document" : "receipt";
             if (times > 1) {
@@ -686,8 +697,10 @@ int main(int argc, char** argv)
             if (hostSold && times == 0) {
                 ++f.absent;
                 ++problems[d.fault->name].second;
-                std::printf("  %s %d (%s, %s): reported sold but absent (first: %s)\n", what, d.index, d.fault->name,
-                            d.fault->step, d.firstWhy.c_str());
+                std::printf("  %s %d (%s, %s): reported sold but absent (%s; first: %s; last: %s)\n", what, d.index,
+                            d.fault->name, d.fault->step,
+                            d.soldFirst ? "at once" : d.soldRetry ? "on the retry" : d.foundOnTape ? "found on the tape" : "sold again",
+                            d.firstWhy.c_str(), d.lastWhy.c_str());
             }
             if (d.toldNotRecordedButBooked)
                 std::printf("  %s %d (%s, %s): reported not recorded but booked (%s)\n", what, d.index, d.fault->name,
@@ -711,7 +724,7 @@ int main(int argc, char** argv)
             std::printf("    reported sold but absent (must be 0):     %d\n", f.absent);
             std::printf("    reported not recorded but booked:         %d\n", f.notRecordedButBooked);
             std::printf("    the driver could not tell:                %d (found on the tape %d, not on it and sold "
-                        "again %d; the cashier's CancelCheck left the wait open %d)\n",
+                        "again %d; the cashier's CancelCheck left the wait open or told it wrong %d)\n",
                         f.cannotTell, f.onTape, f.cannotTell - f.onTape, f.unresolved);
             std::printf("    failed and not booked, never sold:        %d\n", f.refusedNotBooked);
         }
