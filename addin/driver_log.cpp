@@ -2,10 +2,12 @@
 #include "textconv/local_time.h"
 #include "textconv/utf.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <mutex>
 #include <sys/stat.h>
 #if defined(_WIN32)
 #include <windows.h>
@@ -74,14 +76,24 @@ bool appendable(const std::string& path)
 }
 #endif
 
-// Level at load: DEBUG, until the host writes the LogLevel property.
-int32_t g_level = kLogDebug;
+// Level at load: DEBUG, until the host writes the LogLevel property. One process-wide
+// level: components of several sessions set and read it from their own threads.
+std::atomic<int32_t> g_level{kLogDebug};
+
+// One line at a time into the file, whichever thread writes it: a line is never cut by
+// another, and the size check and the restart of a full log happen once.
+std::mutex& fileMutex()
+{
+    static std::mutex m;
+    return m;
+}
 
 const char kBom[] = "\xEF\xBB\xBF";
 
 void writeLogLine(const char* levelName, const std::string& message)
 {
     const std::string& path = logFilePath();
+    std::lock_guard<std::mutex> lock(fileMutex());
     const bool append = appendable(path);
     std::FILE* f = openFile(path, append);
     if (!f) return;
@@ -129,15 +141,15 @@ void setLogLevel(int32_t level)
 {
     const char* name = level == kLogDebug ? "DEBUG" : level == kLogInfo ? "INFO" : "ERROR";
     writeLogLine("INFO", std::string("Set log level: ") + name);
-    g_level = level;
+    g_level.store(level);
 }
 
-int32_t logLevel() { return g_level; }
+int32_t logLevel() { return g_level.load(); }
 
 void dumpResponse(const std::string& body)
 {
     // Like the DEBUG line that names the dump: at level 0 only.
-    if (g_level != kLogDebug) return;
+    if (g_level.load() != kLogDebug) return;
     using namespace std::chrono;
     const auto now = system_clock::now();
     const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;

@@ -8,6 +8,7 @@
 
 #include <clocale>
 #include <cstring>
+#include <mutex>
 
 namespace oltra {
 
@@ -295,7 +296,11 @@ std::u16string Oltranative::stringArg(long k) const
 
 void Oltranative::SetLocale(const WCHAR_T* locale)
 {
+    // The runtime's locale is the process's: components of several sessions set it one at
+    // a time.
+    static std::mutex localeMutex;
     guarded("SetLocale", 0, [&] {
+        std::lock_guard<std::mutex> lock(localeMutex);
 #if defined(_WIN32)
         if (locale) _wsetlocale(LC_ALL, reinterpret_cast<const wchar_t*>(locale));
 #else

@@ -64,6 +64,8 @@ private:
     bool searchIp();
     bool connectRegister(bool writeDeviceId);
     std::u16string parametersWithDiscoveredAddress() const;
+    // Settles what the client leaves unsettled and shows the cashier what was found.
+    void showUnsettled(RegisterClient& client);
 
     // fiscal_methods.cpp
     bool runFiscalMethod(long method);

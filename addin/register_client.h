@@ -62,6 +62,10 @@ public:
     virtual bool closeCheck(double sum1, double sum2, double sum3, double sum4) = 0;
     virtual bool cancelCheck() = 0;
     virtual bool cashInOutcome(double amount) = 0;
+    // Before the client goes (Close, a new Open or SetParameter): settles a document whose
+    // answer did not confirm it and gives what was found for the cashier; empty when none
+    // waited. Never throws.
+    virtual std::u16string settleBeforeClosing() noexcept = 0;
 
     // Reports and service.
     virtual bool printXReport() = 0;

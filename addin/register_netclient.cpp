@@ -112,6 +112,7 @@ public:
     }
     bool cancelCheck() override { return translated([&] { return printer.cancelCheck(); }); }
     bool cashInOutcome(double amount) override { return translated([&] { return printer.cashInOutcome(amount); }); }
+    std::u16string settleBeforeClosing() noexcept override { return printer.settleBeforeClosing(); }
 
     bool printXReport() override { return translated([&] { return printer.printXReport(); }); }
     bool printZReport() override { return translated([&] { return printer.printZReport(); }); }

@@ -129,9 +129,18 @@ bool Oltranative::open()
 
 bool Oltranative::close()
 {
+    if (registerClient) showUnsettled(*registerClient);
     registerClient.reset();
     setBool(returnValue, true);
     return true;
+}
+
+void Oltranative::showUnsettled(RegisterClient& client)
+{
+    const std::u16string found = client.settleBeforeClosing();
+    if (found.empty()) return;
+    logError(found);
+    if (IMsgBox* box = messageBox()) box->Alert(found.c_str());
 }
 
 // Argument 0 receives the state text, so connecting first does not also put the device
@@ -196,6 +205,8 @@ bool Oltranative::connectRegister(bool writeDeviceId)
             reportRegisterFailure(connection, failure, address);
         }
         if (client) {
+            // Nothing unsettled goes with the old connection unseen.
+            if (registerClient) showUnsettled(*registerClient);
             registerClient.swap(client);
             client.reset();
             ipAddress = textconv::toUtf16(address);

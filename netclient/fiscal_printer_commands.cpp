@@ -30,6 +30,7 @@ constexpr int32_t kMaxDisplayWidth = 1024;
 const char kScreen[] = "/cgi/scr";
 const char kReceipts[] = "/cgi/chk";
 const char kDrawer[] = "/cgi/proc/openbox";
+const char kStatePath[] = "/cgi/state.php";
 const char16_t kUnsettledText[] =
     u"Предыдущий чек отправлен, но ответ регистратора не получен: чек нельзя изменить. "
     u"Повторите закрытие чека или отмените его";
@@ -324,13 +325,20 @@ FiscalPrinter::Sent FiscalPrinter::settleUnsettled() noexcept
     UnsettledDocument& document = *unsettled_;
     if (!document.settled()) {
         try {
-            if (readState()) {
+            // One deadline for the whole settlement, the state read included.
+            const auto now = [this] { return clock_ ? clock_() : std::chrono::steady_clock::now(); };
+            const auto started = now();
+            std::string state;
+            http_->get(kStatePath, state, ExchangeLimits{Poco::Timespan(settleLimits_.deadline.count() * 1000)});
+            SettleLimits limits = settleLimits_;
+            limits.deadline -= std::chrono::duration_cast<std::chrono::milliseconds>(now() - started);
+            if (readStateFrom(state)) {
                 const UnsettledDocument::JournalReader read = [this](int64_t from, std::chrono::milliseconds left,
                                                                       std::size_t maxBytes, std::string& body) {
                     const std::string path = "/cgi/chk?id=" + std::to_string(from);
                     return http_->get(path, body, ExchangeLimits{Poco::Timespan(left.count() * 1000), maxBytes});
                 };
-                document.settle(chkId_, time_, read, settleLimits_);
+                document.settle(chkId_, time_, read, limits);
             } else {
                 netlog::error(std::string("Journal check: the register's state can't be read"));
             }

@@ -76,6 +76,11 @@ public:
         return record("closeCheck(" + num(a) + "," + num(b) + "," + num(c) + "," + num(d) + ")");
     }
     bool cancelCheck() override { return record("cancelCheck"); }
+    std::u16string settleBeforeClosing() noexcept override
+    {
+        if (!script().unsettled.empty()) script().calls.push_back("settleBeforeClosing");
+        return script().unsettled;
+    }
     bool cashInOutcome(double amount) override { return record("cashInOutcome(" + num(amount) + ")"); }
     bool printXReport() override { return record("printXReport"); }
     bool printZReport() override { return record("printZReport"); }

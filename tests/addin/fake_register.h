@@ -30,6 +30,7 @@ struct Script {
     int32_t lineWidth = 32;
     std::string stateBody = "{\"model\":\"T\"}";
     std::string stateFailure;  // non-empty: the state read fails with this text
+    std::u16string unsettled;  // what settling before the client goes finds; empty: nothing waited
 
     // Records
     std::vector<std::string> calls;  // one line per operation, UTF-8

@@ -362,3 +362,31 @@ TEST_F(WithRegister, NetworkFailuresDuringMethodsAreReportedNotFailed)
     EXPECT_FALSE(p.ok);
     EXPECT_EQ(p.errors.size(), 1u);
 }
+
+// Before a client goes, what it left unsettled is settled and shown; a reconnect that
+// fails keeps the client, and with it the document, untouched.
+TEST_F(WithRegister, WhatTheClientLeftUnsettledIsShownBeforeItGoes)
+{
+    open();
+    reg->unsettled = u"Предыдущий документ найден в журнале регистратора";
+    reg->connectFailure = fake::Failure::Timeout;
+    CallResult r = comp->call("Open", {Value::str(u"")});
+    EXPECT_TRUE(r.alerts.empty());
+    EXPECT_TRUE(reg->calls.empty());
+    reg->connectFailure = fake::Failure::None;
+    for (const char* way : {"Open", "SetParameter", "Close"}) {
+        SCOPED_TRACE(way);
+        reg->calls.clear();
+        r = std::string(way) == "SetParameter" ? comp->call("SetParameter", {Value::str(u"LogLevel"), Value::i4(0)})
+                                               : comp->call(way, {Value::str(u"")});
+        EXPECT_EQ(r.result, Value::boolean(true));
+        ASSERT_EQ(r.alerts.size(), 1u);
+        EXPECT_EQ(r.alerts[0], reg->unsettled);
+        EXPECT_EQ(reg->calls, std::vector<std::string>{"settleBeforeClosing"});
+    }
+    EXPECT_NE(logText().find("] ERROR: Предыдущий документ найден в журнале регистратора\n"), std::string::npos);
+    // Nothing waiting: nothing shown.
+    open();
+    reg->unsettled.clear();
+    EXPECT_TRUE(comp->call("Close").alerts.empty());
+}

@@ -214,7 +214,11 @@ TEST_F(NetFiscal, ReceiptWhoseAnswerIsLostIsRecordedOnce)
     CallResult r = closeCheck(99, 0);
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.result, Value::boolean(false));
-    EXPECT_EQ(r.errors.size(), 1u) << "the lost answer is a network failure";
+    // The journal's answers are lost too: the cashier is told what to look for.
+    EXPECT_TRUE(r.errors.empty());
+    ASSERT_EQ(r.alerts.size(), 1u);
+    EXPECT_NE(r.alerts[0].find(u"Проверьте ленту"), std::u16string::npos) << toUtf8(r.alerts[0]);
+    EXPECT_NE(r.alerts[0].find(u"на сумму 99.00"), std::u16string::npos) << toUtf8(r.alerts[0]);
 
     // Until it is settled the receipt takes no more items: the host is told why.
     r = item(u"Чай", 1, 10.00, 10.00, 20);
@@ -235,6 +239,39 @@ TEST_F(NetFiscal, ReceiptWhoseAnswerIsLostIsRecordedOnce)
     r = openCheck();
     expectDone(r, "next OpenCheck");
     EXPECT_EQ(r.args[4], Value::i4(2));
+    sim.stop();
+}
+
+// Close, a new Open and SetParameter settle an unsettled receipt before the connection
+// goes, and show the cashier what they found.
+TEST_F(NetFiscal, UnsettledReceiptIsSettledBeforeTheConnectionGoes)
+{
+    netsim::Config config;
+    config.auth = netsim::Auth::None;
+    netsim::Simulator sim(config);
+    sim.start();
+    netsim::Faults lost;
+    lost.dropAfter.insert("/cgi/chk");
+    const char* const ways[] = {"Close", "Open", "SetParameter"};
+    for (const char* way : ways) {
+        SCOPED_TRACE(way);
+        open(sim.address());
+        expectDone(openCheck(), "OpenCheck");
+        expectDone(item(u"Кава", 1, 50.00, 50.00, 20), "item");
+        sim.setFaults(lost);
+        EXPECT_EQ(closeCheck(50, 0).result, Value::boolean(false));
+        sim.setFaults(netsim::Faults{});
+        CallResult r = std::string(way) == "Close"  ? comp->call("Close", {Value::str(u"")})
+                       : std::string(way) == "Open" ? comp->call("Open", {Value::str(u"")})
+                                                    : comp->call("SetParameter", {Value::str(u"LogLevel"), Value::i4(0)});
+        EXPECT_TRUE(r.ok);
+        EXPECT_EQ(r.result, Value::boolean(true));
+        ASSERT_EQ(r.alerts.size(), 1u);
+        EXPECT_NE(r.alerts[0].find(u"найден в журнале регистратора"), std::u16string::npos) << toUtf8(r.alerts[0]);
+    }
+    int sold = 0;
+    for (const netsim::Request& q : posts(sim, "/cgi/chk")) sold += q.body.find("Кава") != std::string::npos;
+    EXPECT_EQ(sold, 3) << "each receipt sent once";
     sim.stop();
 }
 
@@ -403,9 +440,12 @@ TEST_F(NetFiscal, ARefusalByHttpStatusSaysWhy)
     CallResult r = closeCheck(30, 0);
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.result, Value::boolean(false));
-    EXPECT_EQ(r.alerts, std::vector<std::u16string>{u"HTTP 500 Internal Server Error"});
+    // The journal shows nothing since the state read before it: not booked.
+    const std::u16string said = u"Ответ регистратора на документ не распознан, и в журнале регистратора документа нет: "
+                                u"документ не проведён; HTTP 500 Internal Server Error";
+    EXPECT_EQ(r.alerts, std::vector<std::u16string>{said});
     r = comp->call("GetLastError", {Value::str(u"")});
-    EXPECT_EQ(r.args[0], Value::str(u"HTTP 500 Internal Server Error"));
+    EXPECT_EQ(r.args[0], Value::str(said));
     EXPECT_NE(logText().find("ERROR: HTTP 500 Internal Server Error\n"), std::string::npos);
     sim.stop();
 }
