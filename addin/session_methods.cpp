@@ -139,7 +139,6 @@ void Oltranative::showUnsettled(RegisterClient& client)
 {
     const std::u16string found = client.settleBeforeClosing();
     if (found.empty()) return;
-    logError(found);
     if (IMsgBox* box = messageBox()) box->Alert(found.c_str());
 }
 

@@ -36,6 +36,7 @@ namespace netlog {
 void debug(const std::string& m) { put(ClientLog::Level::Debug, m); }
 void debug(const std::u16string& m) { put(ClientLog::Level::Debug, m); }
 void info(const std::string& m) { put(ClientLog::Level::Info, m); }
+void info(const std::u16string& m) { put(ClientLog::Level::Info, m); }
 void error(const std::string& m) { put(ClientLog::Level::Error, m); }
 void error(const std::u16string& m) { put(ClientLog::Level::Error, m); }
 

@@ -29,6 +29,7 @@ namespace netlog {
 void debug(const std::string& utf8);
 void debug(const std::u16string& utf16);
 void info(const std::string& utf8);
+void info(const std::u16string& utf16);
 void error(const std::string& utf8);
 void error(const std::u16string& utf16);
 void response(const std::string& body);

@@ -190,7 +190,8 @@ private:
     std::u16string settleAndDrop() noexcept;
     // Puts what a settlement found before the error text of the operation that followed it.
     void withFound(const std::u16string& found);
-    // The text of an unknown document, and that of a refusal while one is unsettled.
+    // Sets the error text of a document the journal can't settle: what to look for on the
+    // tape, and which call ends the wait.
     void tellUnknown();
     // A sale receipt sold: thanks on the display; its failures don't matter any more.
     void thankCustomer(const std::string& kind) noexcept;

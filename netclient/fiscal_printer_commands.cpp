@@ -374,6 +374,7 @@ std::u16string FiscalPrinter::settleAndDrop() noexcept
             netlog::error(std::string("Unanswered document of unknown fate dropped at the host's request"));
             break;
         }
+        netlog::info(text);
         if (unsettled_->kind() != "IO") receipt_ = std::make_unique<ReceiptBuffer>(u"F", model_);
     } catch (const std::exception& e) {
         netlog::error(std::string("Unsettled document: ") + e.what());
@@ -384,14 +385,7 @@ std::u16string FiscalPrinter::settleAndDrop() noexcept
 
 std::u16string FiscalPrinter::settleBeforeClosing() noexcept
 {
-    const std::u16string text = settleAndDrop();
-    if (!text.empty()) {
-        try {
-            netlog::error(text);
-        } catch (...) {
-        }
-    }
-    return text;
+    return settleAndDrop();
 }
 
 bool FiscalPrinter::cancelCheck()

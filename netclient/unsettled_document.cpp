@@ -48,6 +48,18 @@ bool moneyElements(const Array& content, std::vector<std::pair<std::string, Obje
     return true;
 }
 
+// A whole number that fits 64 bits, into `out`.
+bool wholeNumber(const Var& v, int64_t& out)
+{
+    if (!v.isInteger()) return false;
+    try {
+        out = v.convert<Poco::Int64>();
+        return true;
+    } catch (const Poco::Exception&) {
+        return false;
+    }
+}
+
 bool isAsciiSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 std::string folded(const std::string& s)
@@ -218,12 +230,11 @@ UnsettledDocument::State UnsettledDocument::settle(int32_t lastId, int64_t regis
                 }
             }
             // Only a record with a whole-number id can be placed after the anchor.
-            const Var idValue = record->get("id");
-            if (!idValue.isInteger()) {
+            int64_t id = 0;
+            if (!wholeNumber(record->get("id"), id)) {
                 if (ofKind && likeness != Likeness::Other) unclear = true;
                 continue;
             }
-            const int64_t id = idValue.convert<Poco::Int64>();
             if (id <= anchorId) continue;
             if (id > lastId) {
                 // Booked since the state was read: it may be this very document, booked late.
@@ -236,9 +247,9 @@ UnsettledDocument::State UnsettledDocument::settle(int32_t lastId, int64_t regis
                 continue;
             }
             ++added;
-            const Var timeValue = record->get("time");
             // A record without its time counts as booked while the document was sent.
-            const int64_t at = timeValue.isInteger() ? timeValue.convert<Poco::Int64>() : anchor_.registerTime;
+            int64_t at = anchor_.registerTime;
+            wholeNumber(record->get("time"), at);
             const bool inTight = at <= tight;
             if (likeness == Likeness::Unclear) {
                 if (at <= late) unclear = true;

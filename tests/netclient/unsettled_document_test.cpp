@@ -159,6 +159,10 @@ TEST(UnsettledDocumentTest, AbsentOnlyOverTheWholeRange)
         j.records[58] = "{\"id\":\"58\",\"no\":1,\"F\":" + std::string(kSaleContent) + "}";
         UnsettledDocument d = sale(j);
         EXPECT_EQ(d.settle(58, kAt + 1, j.reader()), State::Unknown);
+        // ...and so can't ids and times beyond 64 bits.
+        j.records[58] = "{\"id\":18446744073709551615,\"time\":18446744073709551615,\"F\":" + std::string(kSaleContent) + "}";
+        UnsettledDocument e = sale(j);
+        EXPECT_EQ(e.settle(58, kAt + 1, j.reader()), State::Unknown);
     }
     {
         // The register did not answer: until it can't book it any more, no record of it
