@@ -235,3 +235,32 @@ void DriverString::ToOem()
     }
     CharToOemBuffA(data_, data_, static_cast<DWORD>(count_));
 }
+
+bool DriverString::FitsRegisterPage(const wchar_t* wide)
+{
+    KeepLastError keep;
+    if (!wide || !*wide)
+        return true;
+    const int length = static_cast<int>(wcslen(wide));
+    BOOL usedDefault = FALSE;
+    const int need =
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, length, nullptr, 0, nullptr, &usedDefault);
+    if (need <= 0 || usedDefault)
+        return false;
+    for (int i = 0; i < length; ++i)
+        if (wide[i] >= 0xD800 && wide[i] <= 0xDFFF)
+            return false;
+    DriverString ansi;
+    ansi.AssignWide(wide, length);
+    if (ansi.Length() != static_cast<std::size_t>(need))
+        return false;
+    DriverString oem(ansi.Text());
+    oem.ToOem();
+    if (oem.Length() != ansi.Length())
+        return false;
+    // The OEM conversion marks what it cannot place with "?".
+    for (std::size_t i = 0; i < ansi.Length(); ++i)
+        if (oem.Text()[i] == '?' && ansi.Text()[i] != '?')
+            return false;
+    return true;
+}

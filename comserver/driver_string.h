@@ -55,6 +55,12 @@ public:
     // page, in place.
     void ToOem();
 
+    // Whether every character of `wide` reaches the register's code page unchanged by
+    // the path the register members take (wide to ANSI page, then ToOem): no character
+    // that either page lacks, no surrogate pair, no "best fit" look-alike. A null text
+    // fits. Free texts may lose such characters as "?"; numbers and codes must not.
+    static bool FitsRegisterPage(const wchar_t* wide);
+
 private:
     void DropWide();
     void Reset();

@@ -31,6 +31,14 @@ constexpr UINT kNeedsWindows2000 = 4;
 constexpr UINT kRegistryError = 5;
 constexpr UINT kServiceError = 6;
 constexpr UINT kUnknownError = 16;    // "Неизвестная ошибка."
+constexpr UINT kIncompleteAnswer = 340;  // a money command's answer without its sums
+// SetLogo's file checks; the path follows the text.
+constexpr UINT kLogoNotFound = 341;
+constexpr UINT kLogoDirectory = 342;
+constexpr UINT kLogoUnreadable = 343;
+constexpr UINT kLogoEmpty = 344;
+constexpr UINT kLogoTruncated = 345;
+constexpr UINT kLogoNotPicture = 346;
 constexpr UINT kEcrError = 100;       // "Ошибка ЭККР"; 100 + code: the register's error texts
 } // namespace textid
 

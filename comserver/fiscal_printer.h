@@ -39,7 +39,14 @@ class FiscalPrinter : public IFiscalPrinter,
                       public IProvideClassInfo,
                       public ISupportErrorInfo {
 public:
-    explicit FiscalPrinter(ServerProcess& process) : Log(process.Log()), Error(process.Error()), process_(process) {}
+    explicit FiscalPrinter(ServerProcess& process) : Log(process.Log()), Error(process.Error()), process_(process)
+    {
+        process.SetPortIdleHandler([](void* self) { static_cast<FiscalPrinter*>(self)->ReleaseIdlePort(); }, this);
+    }
+    // No call for ServerProcess::kPortIdleTicks ticks: an open port is closed (a client
+    // that died without letting go leaves it to nobody), the error record cleared, and
+    // the work log says so. The next command reports "not connected" until Connect.
+    void ReleaseIdlePort();
     FiscalPrinter(const FiscalPrinter&) = delete;
     FiscalPrinter& operator=(const FiscalPrinter&) = delete;
 
@@ -154,7 +161,11 @@ public:
     // 1. BeginCall; 2. entry event (WriteEventF(Log, "Method", ...)) where the method
     // has arguments worth logging; 3. the exchange; 4. CallSucceeded, or
     // 5. return CallFailed(result, "Method").
-    void BeginCall() { ResetLastError(Error); }
+    void BeginCall()
+    {
+        process_.CallStarted();
+        ResetLastError(Error);
+    }
     void CallSucceeded(const char* method, const char* text = "Ok") { WriteEvent(Log, text, method); }
     // RaiseError with the method as source (an inner error stays as raised), then the
     // error goes to the work log. Returns the result the member must return.
@@ -181,6 +192,12 @@ public:
     HRESULT QueryRegisterState(LONG* value, bool check = false);
     // CallFailed, with the number of FPE_SYSTEM/FPE_ECR put in the last-error value.
     HRESULT LinkFailed(HRESULT result, const char* method);
+    // A receipt or safe command that the register accepted but whose answer lacks its
+    // sums: the protocol error, described so that the cashier checks the receipt before
+    // repeating the command.
+    HRESULT IncompleteAnswer(const char* method);
+    // SetLogo's failures about its file: the cause's text and the path.
+    HRESULT FileFailed(HRESULT result, UINT text, DWORD systemError, const char* path);
 
     // What a record object takes when it is filled (report_commands.cpp): this object
     // as its parent, the process's type library and the error record.

@@ -34,6 +34,14 @@ using Query = fpresult::Result (*)(serialproto::Link&, std::string&);
 void FiscalPrinter::ResetLink() { Serial.Reset(); }
 void FiscalPrinter::CloseLink() { Serial.ClosePort(); }
 
+void FiscalPrinter::ReleaseIdlePort()
+{
+    if (!Serial.Link.Connected()) return;
+    CloseLink();
+    ResetLastError(Error);
+    WriteEventF(Log, "Disconnect", "Порт закрыт: нет вызовов %li с", ServerProcess::kPortIdleTicks);
+}
+
 void FiscalPrinter::AnswerReceived()
 {
     EcrState = static_cast<LONG>(Serial.Link.EcrState);
@@ -45,6 +53,15 @@ HRESULT FiscalPrinter::LinkFailed(HRESULT result, const char* method)
 {
     SetResultNumber(result, Serial.Link.ErrorValue);
     return CallFailed(result, method);
+}
+
+HRESULT FiscalPrinter::IncompleteAnswer(const char* method)
+{
+    char text[kDescriptionSize];
+    if (LoadText(textid::kIncompleteAnswer, text, sizeof text) == 0) return CallFailed(FPE_PROTOCOL, method);
+    const HRESULT hr = RaiseNewError(Error, FPE_PROTOCOL, method, text);
+    LogLastError(Log);
+    return hr;
 }
 
 HRESULT FiscalPrinter::QueryRegisterState(LONG* value, bool check)
@@ -177,7 +194,10 @@ STDMETHODIMP FiscalPrinter::ChangeSafeSum(LONG Sum, LONG* pRet)
     serialproto::Request req;
     const HRESULT hr = Exchange(*this, serialproto::EncodeChangeSafeSum(Sum, req), req, "ChangeSafeSum");
     if (FAILED(hr)) return hr;
-    if (pRet) *pRet = serialproto::DecodeSafeSum(Serial.Link.AnswerBuffer, Serial.Link.AnswerLength);
+    std::int32_t safe = 0;
+    if (FAILED(serialproto::DecodeSafeSum(Serial.Link.AnswerBuffer, Serial.Link.AnswerLength, safe)))
+        return IncompleteAnswer("ChangeSafeSum");
+    if (pRet) *pRet = safe;
     CallSucceeded("ChangeSafeSum");
     return S_OK;
 }
@@ -214,6 +234,7 @@ static HRESULT Article(FiscalPrinter& fp, bool refund, LONG Code, LONG Count, LO
     const HRESULT hr = Exchange(fp, serialproto::EncodeArticle(a, refund, req), req, method);
     if (FAILED(hr)) return hr;
     const auto answer = serialproto::DecodeArticleAnswer(fp.Serial.Link.AnswerBuffer, fp.Serial.Link.AnswerLength);
+    if (!answer.Complete) return fp.IncompleteAnswer(method);
     fp.TotalSum = answer.TotalSum;
     if (pRet) *pRet = answer.Result;
     fp.CallSucceeded(method);
@@ -248,6 +269,7 @@ STDMETHODIMP FiscalPrinter::GiveDiscount(LONG Value, VARIANT_BOOL OnTotal, VARIA
                                 req, "GiveDiscount");
     if (FAILED(hr)) return hr;
     const auto answer = serialproto::DecodeDiscountAnswer(Serial.Link.AnswerBuffer, Serial.Link.AnswerLength);
+    if (!answer.Complete) return IncompleteAnswer("GiveDiscount");
     TotalSum = answer.TotalSum;
     if (pRet) *pRet = answer.Result;
     CallSucceeded("GiveDiscount");
@@ -265,6 +287,7 @@ STDMETHODIMP FiscalPrinter::PayCheck(FPPayType Type, LONG Sum, BSTR Text, LONG* 
         "PayCheck");
     if (FAILED(hr)) return hr;
     const auto answer = serialproto::DecodePayAnswer(Serial.Link.AnswerBuffer, Serial.Link.AnswerLength);
+    if (!answer.Complete) return IncompleteAnswer("PayCheck");
     TotalSum = answer.TotalSum;
     if (pRet) *pRet = answer.Result;
     CallSucceeded("PayCheck");
@@ -291,10 +314,14 @@ STDMETHODIMP FiscalPrinter::PrintCopy(LONG RecordId)
 // The members that print one text: entry event with the text as given, then the request.
 using TextEncoder = fpresult::Result (*)(const std::string&, serialproto::Request&);
 
-static HRESULT PrintText(FiscalPrinter& fp, BSTR Text, TextEncoder encode, const char* method)
+// Barcodes and QR data (`exact`) must reach the register as given: a character the
+// register's code page lacks is E_INVALIDARG, not a "?" in the code. Comments keep the
+// substitution.
+static HRESULT PrintText(FiscalPrinter& fp, BSTR Text, TextEncoder encode, const char* method, bool exact)
 {
     const DriverString text = Ansi(Text);
     WriteEventF(fp.Log, method, "'%s'", text.Text());
+    if (exact && !DriverString::FitsRegisterPage(Text)) return fp.CallFailed(E_INVALIDARG, method);
     serialproto::Request req;
     return Simple(fp, encode(ForRegister(text), req), req, method);
 }
@@ -302,30 +329,30 @@ static HRESULT PrintText(FiscalPrinter& fp, BSTR Text, TextEncoder encode, const
 STDMETHODIMP FiscalPrinter::SetCheckBarcode(BSTR Text)
 {
     BeginCall();
-    return PrintText(*this, Text, serialproto::EncodeSetCheckBarcode, "SetCheckBarcode");
+    return PrintText(*this, Text, serialproto::EncodeSetCheckBarcode, "SetCheckBarcode", true);
 }
 
 STDMETHODIMP FiscalPrinter::PrintBarcode(BSTR Text)
 {
     BeginCall();
-    return PrintText(*this, Text, serialproto::EncodePrintBarcode, "PrintBarcode");
+    return PrintText(*this, Text, serialproto::EncodePrintBarcode, "PrintBarcode", true);
 }
 
 STDMETHODIMP FiscalPrinter::PrintQR(BSTR Text)
 {
     BeginCall();
-    return PrintText(*this, Text, serialproto::EncodePrintQR, "PrintQR");
+    return PrintText(*this, Text, serialproto::EncodePrintQR, "PrintQR", true);
 }
 
 STDMETHODIMP FiscalPrinter::PrintComment(BSTR Text)
 {
     BeginCall();
-    return PrintText(*this, Text, serialproto::EncodePrintComment, "PrintComment");
+    return PrintText(*this, Text, serialproto::EncodePrintComment, "PrintComment", false);
 }
 
 STDMETHODIMP FiscalPrinter::PrintCommentBarcode(BSTR Text)
 {
     BeginCall();
-    return PrintText(*this, Text, serialproto::EncodePrintCommentBarcode, "PrintCommentBarcode");
+    return PrintText(*this, Text, serialproto::EncodePrintCommentBarcode, "PrintCommentBarcode", true);
 }
 

@@ -10,7 +10,9 @@
 #include <ole2.h>
 #include <olectl.h>
 
+#include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <memory>
 #include <new>
 #include <vector>
@@ -157,6 +159,90 @@ HRESULT LogoRows(LogoImage& image, std::vector<std::uint8_t>& rows)
     return serialproto::LogoFromDrawnDib(dib, rows);
 }
 
+constexpr HRESULT kInvalidPicture = static_cast<HRESULT>(0x800A01E1);  // CTL_E_INVALIDPICTURE
+
+// What is wrong with the file before the loader sees it: 0 when nothing, else the text
+// id, with the result and (for FPE_FILE_SYSTEM) the system error.
+struct FileProblem {
+    UINT text = 0;
+    HRESULT result = S_OK;
+    DWORD systemError = 0;
+};
+
+// Closes a file handle.
+struct FileHandle {
+    HANDLE h;
+    ~FileHandle()
+    {
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    }
+};
+
+// The file is there, is a file, can be read, is not empty and, for a BMP, holds what its
+// header promises. Names the loader reaches otherwise (a URL) are left to it.
+FileProblem CheckLogoFile(BSTR fileName)
+{
+    FileProblem p;
+    if (std::wcsstr(fileName, L"://")) return p;
+    const DWORD attributes = GetFileAttributesW(fileName);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        p.systemError = GetLastError();
+        switch (p.systemError) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_BAD_NETPATH:
+        case ERROR_BAD_NET_NAME:
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_PATHNAME:
+        case ERROR_INVALID_DRIVE:
+            p.text = textid::kLogoNotFound;
+            break;
+        default:
+            p.text = textid::kLogoUnreadable;
+        }
+        p.result = FPE_FILE_SYSTEM;
+        return p;
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        p.text = textid::kLogoDirectory;
+        p.result = FPE_FILE_SYSTEM;
+        p.systemError = ERROR_DIRECTORY;
+        return p;
+    }
+    FileHandle file{CreateFileW(fileName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr)};
+    LARGE_INTEGER size{};
+    if (file.h == INVALID_HANDLE_VALUE || !GetFileSizeEx(file.h, &size)) {
+        p.systemError = GetLastError();
+        p.text = textid::kLogoUnreadable;
+        p.result = FPE_FILE_SYSTEM;
+        return p;
+    }
+    if (size.QuadPart == 0) {
+        p.text = textid::kLogoEmpty;
+        p.result = kInvalidPicture;
+        return p;
+    }
+    std::uint8_t head[serialproto::kPictureHeadBytes];
+    DWORD got = 0;
+    if (!ReadFile(file.h, head, sizeof head, &got, nullptr)) {
+        p.systemError = GetLastError();
+        p.text = textid::kLogoUnreadable;
+        p.result = FPE_FILE_SYSTEM;
+        return p;
+    }
+    switch (serialproto::CheckPictureFile(head, got, static_cast<std::uint64_t>(size.QuadPart))) {
+    case serialproto::PictureFile::Fine:
+        break;
+    case serialproto::PictureFile::Truncated:
+    case serialproto::PictureFile::BadHeader:
+        p.text = textid::kLogoTruncated;
+        p.result = kInvalidPicture;
+        break;
+    }
+    return p;
+}
+
 // Everything between the file and the bytes to send.
 HRESULT ConvertPicture(BSTR fileName, LONG width, LONG height, serialproto::LogoSize& size,
                        std::vector<std::uint8_t>& rows, bool& loaderFailed)
@@ -183,6 +269,19 @@ HRESULT ConvertPicture(BSTR fileName, LONG width, LONG height, serialproto::Logo
 
 } // namespace
 
+// A failure that concerns the picture file: its text, then the path, raised under
+// SetLogo's name.
+HRESULT FiscalPrinter::FileFailed(HRESULT result, UINT text, DWORD systemError, const char* path)
+{
+    char description[kDescriptionSize];
+    if (LoadText(text, description, sizeof description) == 0) description[0] = '\0';
+    const std::size_t used = std::strlen(description);
+    std::snprintf(description + used, sizeof description - used, "%s", path);
+    if (systemError) SetLastError(systemError);
+    RaiseNewError(Error, result, "SetLogo", description);
+    return CallFailed(result, "SetLogo");
+}
+
 STDMETHODIMP FiscalPrinter::SetLogo(short Password, BSTR FileName, LONG Width, LONG Height)
 {
     BeginCall();
@@ -194,9 +293,12 @@ STDMETHODIMP FiscalPrinter::SetLogo(short Password, BSTR FileName, LONG Width, L
     if (!FileName || !*FileName) {
         serialproto::EncodeClearLogo(Password, req);
     } else {
+        const FileProblem problem = CheckLogoFile(FileName);
+        if (problem.text) return FileFailed(problem.result, problem.text, problem.systemError, name.Text());
         serialproto::LogoSize size;
         bool loaderFailed = false;
         const HRESULT converted = ConvertPicture(FileName, Width, Height, size, rows, loaderFailed);
+        if (FAILED(converted) && loaderFailed) return FileFailed(converted, textid::kLogoNotPicture, 0, name.Text());
         if (FAILED(converted)) {
             // The conversion's own failures are raised without a source; the loader's
             // result is the method's error.

@@ -100,6 +100,7 @@ STDMETHODIMP FiscalPrinter::SetFiscalNumber(short Password, BSTR FiscalNumber)
     BeginCall();
     const DriverString number = Ansi(FiscalNumber);
     WriteEventF(Log, "SetFiscalNumber", "'%s'", number.Text());
+    if (!DriverString::FitsRegisterPage(FiscalNumber)) return CallFailed(E_INVALIDARG, "SetFiscalNumber");
     serialproto::Request req;
     return frame::Simple(*this, serialproto::EncodeSetFiscalNumber(Password, ForRegister(number), req), req,
                    "SetFiscalNumber");
@@ -112,6 +113,8 @@ STDMETHODIMP FiscalPrinter::SetTaxPayerInfo(short Password, BSTR TaxNumber, BSTR
     const DriverString number = Ansi(TaxNumber), info1 = Ansi(Info1), info2 = Ansi(Info2), info3 = Ansi(Info3);
     WriteEventF(Log, "SetTaxPayerInfo", "0x%02X, '%s', '%s', '%s', '%s'", static_cast<unsigned>(Format) & 0xFFFFu,
                 number.Text(), info1.Text(), info2.Text(), info3.Text());
+    // The tax number must reach the register as given; the three info lines are free text.
+    if (!DriverString::FitsRegisterPage(TaxNumber)) return CallFailed(E_INVALIDARG, "SetTaxPayerInfo");
     serialproto::Request req;
     return frame::Simple(*this,
                          serialproto::EncodeSetTaxPayerInfo(Password, ForRegister(number), ForRegister(info1),

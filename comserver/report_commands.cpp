@@ -153,15 +153,16 @@ STDMETHODIMP FiscalPrinter::GetArticleInfo(LONG Code, LONG CodeEx, IArticleInfo*
     HRESULT hr = frame::Exchange(*this, serialproto::EncodeGetArticleInfo(Code, CodeEx, req), req, "GetArticleInfo");
     if (FAILED(hr)) return hr;
     serialproto::ArticleInfoData data;
-    serialproto::DecodeArticleInfo(Serial.Link.AnswerBuffer, Serial.Link.AnswerLength, data);
+    hr = serialproto::DecodeArticleInfo(Serial.Link.AnswerBuffer, Serial.Link.AnswerLength, data);
     IArticleInfo* record = nullptr;
-    hr = records::CreateArticleInfo(RecordContext(), Code, CodeEx, data, &record);
+    if (SUCCEEDED(hr)) hr = records::CreateArticleInfo(RecordContext(), Code, CodeEx, data, &record);
     return HandOver(*this, hr, record, pRet, "GetArticleInfo");
 }
 
 // ---- queries -------------------------------------------------------------------------------
 
-// Only an answer of exactly 5 bytes gives a sum; any other leaves 0.
+// Only an answer of exactly 5 bytes gives a sum; any other is a protocol error and
+// leaves 0.
 STDMETHODIMP FiscalPrinter::GetSafeSum(double* pRet)
 {
     if (!pRet) return E_POINTER;
@@ -170,7 +171,8 @@ STDMETHODIMP FiscalPrinter::GetSafeSum(double* pRet)
     serialproto::Request req;
     const HRESULT hr = frame::Exchange(*this, serialproto::EncodeGetSafeSum(req), req, "GetSafeSum");
     if (FAILED(hr)) return hr;
-    serialproto::DecodeGetSafeSum(Serial.Link.AnswerBuffer, Serial.Link.AnswerLength, *pRet);
+    if (FAILED(serialproto::DecodeGetSafeSum(Serial.Link.AnswerBuffer, Serial.Link.AnswerLength, *pRet)))
+        return CallFailed(FPE_PROTOCOL, "GetSafeSum");
     CallSucceeded("GetSafeSum");
     return S_OK;
 }
@@ -203,6 +205,7 @@ STDMETHODIMP FiscalPrinter::ReadMemory(short BlockAddr, short Page, short Count,
     if (FAILED(hr)) return hr;
     const LONG n = Serial.Link.AnswerLength;
     if (n <= 0) return CallFailed(E_FAIL, "ReadMemory");
+    if (FAILED(serialproto::CheckMemoryAnswer(Count, n))) return CallFailed(FPE_PROTOCOL, "ReadMemory");
     SAFEARRAY* bytes = SafeArrayCreateVector(VT_UI1, 1, static_cast<ULONG>(n));
     if (!bytes) return CallFailed(E_OUTOFMEMORY, "ReadMemory");
     void* data = nullptr;

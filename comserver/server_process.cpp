@@ -38,6 +38,8 @@ bool ServerProcess::Unlock()
 
 bool ServerProcess::IdleTick()
 {
+    if (portIdleTicks_ < kPortIdleTicks && ++portIdleTicks_ == kPortIdleTicks && portIdleHandler_)
+        portIdleHandler_(portIdleContext_);
     if (statusDialog_ || lockCount_ > 0) return false;
     if (idleCountdown_ > 0) {
         --idleCountdown_;

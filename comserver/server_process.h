@@ -41,6 +41,19 @@ public:
     // has run out (the server stops).
     bool IdleTick();
 
+    // ---- the port of a server no client calls ---------------------------------------
+    // Every tick counts, whatever holds the server: a client killed without letting go
+    // holds it for ever. After kPortIdleTicks ticks without a call the handler runs once
+    // (the object closes its port); the next call starts the count again.
+    static constexpr LONG kPortIdleTicks = 300;
+    void CallStarted() { portIdleTicks_ = 0; }
+    LONG PortIdleTicks() const { return portIdleTicks_; }
+    void SetPortIdleHandler(void (*handler)(void*), void* context)
+    {
+        portIdleHandler_ = handler;
+        portIdleContext_ = context;
+    }
+
     // ---- windows --------------------------------------------------------------------
     HWND ServerWindow() const { return serverWindow_; }
     void SetServerWindow(HWND window) { serverWindow_ = window; }
@@ -77,6 +90,9 @@ private:
     LastError error_;
     LONG lockCount_ = 0;
     LONG idleCountdown_ = 0;
+    LONG portIdleTicks_ = 0;
+    void (*portIdleHandler_)(void*) = nullptr;
+    void* portIdleContext_ = nullptr;
     HWND serverWindow_ = nullptr;
     HWND statusDialog_ = nullptr;
     bool embedded_ = false;

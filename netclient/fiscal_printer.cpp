@@ -151,6 +151,7 @@ int32_t FiscalPrinter::readReceiptCounter()
 
 void FiscalPrinter::parseResponseErrors()
 {
+    foundOnce_ = false;
     lastErrorText_.clear();
     lastErrorCode_.clear();
     Poco::trimInPlace(lastResponse_);

@@ -162,6 +162,9 @@ private:
     std::unique_ptr<UnsettledDocument> unsettled_;
     UnsettledDocument::Clock clock_;
     SettleLimits settleLimits_;
+    // The error text tells what a settlement found: shown once, not again by the receipt
+    // lines that follow.
+    bool foundOnce_ = false;
 
     // GET of `path` into `body`, then readAnswer: true when the answer was read.
     bool getAnswer(const std::string& path, std::string& body, const AnswerLabels& labels,
@@ -197,7 +200,8 @@ private:
     void thankCustomer(const std::string& kind) noexcept;
     // Sends (or settles) the receipt `document` of `kind` and ends it by the outcome.
     bool closeReceipt(const std::string& kind, const std::u16string& document);
-    // While a receipt is unsettled, changes to it are refused: sets the error text, true then.
+    // While a receipt is unsettled, changes to it are refused: sets the error text, true
+    // then. Otherwise a settlement's finding, already shown, is cleared.
     bool refuseWhileUnsettled();
 };
 

@@ -108,11 +108,16 @@ bool FiscalPrinter::openCheck(bool isFiscal, bool isReturn, bool cancelOpen, int
     // A new receipt: an earlier alert is not shown again.
     lastErrorText_ = found;
     lastErrorCode_.clear();
+    foundOnce_ = !found.empty();
     return ok;
 }
 
 bool FiscalPrinter::refuseWhileUnsettled()
 {
+    if (foundOnce_) {
+        foundOnce_ = false;
+        lastErrorText_.clear();
+    }
     if (!unsettled_ || unsettled_->kind() == "IO") return false;
     lastErrorText_ = kUnsettledText;
     lastErrorCode_.clear();
@@ -164,6 +169,7 @@ void FiscalPrinter::tellUnknown()
 {
     lastErrorText_ = unknownText(unsettled_->summary());
     lastErrorCode_.clear();
+    foundOnce_ = false;
     netlog::error(lastErrorText_);
 }
 
@@ -221,6 +227,7 @@ void FiscalPrinter::withFound(const std::u16string& found)
 {
     if (found.empty()) return;
     lastErrorText_ = lastErrorText_.empty() ? found : found + u"; " + lastErrorText_;
+    foundOnce_ = true;
 }
 
 bool FiscalPrinter::closeReceipt(const std::string& kind, const std::u16string& document)
@@ -395,6 +402,7 @@ bool FiscalPrinter::cancelCheck()
     // The wait is over: an earlier alert is not shown again, only what was found.
     lastErrorText_ = found;
     lastErrorCode_.clear();
+    foundOnce_ = !found.empty();
     return readState();
 }
 

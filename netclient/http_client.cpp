@@ -135,6 +135,8 @@ bool HttpClient::get(const std::string& path, std::string& response)
 
 bool HttpClient::get(const std::string& path, std::string& response, const ExchangeLimits& limits)
 {
+    // A socket time-out of 0 would wait for ever.
+    if (limits.deadline.totalMicroseconds() <= 0) throw Poco::TimeoutException("No time left for the exchange");
     const HttpTimeouts saved = timeouts_;
     if (limits.deadline < timeouts_.deadline) timeouts_.deadline = limits.deadline;
     if (limits.deadline < timeouts_.normal) timeouts_.normal = limits.deadline;

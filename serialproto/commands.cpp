@@ -21,8 +21,14 @@ std::string BcdGroups(const std::uint8_t* p, std::size_t n, char sep) {
     return s;
 }
 
+bool IsBcd(const std::uint8_t* p, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i)
+        if ((p[i] >> 4) > 9 || (p[i] & 0x0F) > 9) return false;
+    return true;
+}
+
 static Result DecodeBcd3(const std::uint8_t* data, std::int32_t n, char sep, std::string& text) {
-    if (n != 3 || data == nullptr) return FPE_PROTOCOL;
+    if (n != 3 || data == nullptr || !IsBcd(data, 3)) return FPE_PROTOCOL;
     text = BcdGroups(data, 3, sep);
     return fpresult::kOk;
 }

@@ -72,8 +72,11 @@ std::vector<std::uint8_t> EncodeGetTime();
 // `n` packed BCD bytes as two-digit groups (high digit first) joined by `sep`.
 std::string BcdGroups(const std::uint8_t* p, std::size_t n, char sep);
 
+// True when each of the `n` bytes holds two decimal digits.
+bool IsBcd(const std::uint8_t* p, std::size_t n);
+
 // GetDate/GetTime answers: exactly three BCD bytes, returned as "dd/mm/yy" and
-// "hh:mm:ss". Any other length is FPE_PROTOCOL.
+// "hh:mm:ss". Any other length, or a digit that is not decimal, is FPE_PROTOCOL.
 fpresult::Result DecodeDate(const std::uint8_t* data, std::int32_t n, std::string& text);
 fpresult::Result DecodeTime(const std::uint8_t* data, std::int32_t n, std::string& text);
 

@@ -18,6 +18,15 @@ void SystemClock::SleepMs(std::uint32_t ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+std::uint32_t Link::AttemptLimit(std::size_t extraLen) {
+    const std::size_t blocks = (extraLen + kExtraBlock - 1) / kExtraBlock;
+    return kBusyLimit + kAnswerLimit + static_cast<std::uint32_t>(blocks) * kBlockLimit;
+}
+
+std::uint32_t Link::CommandLimit(std::size_t extraLen) {
+    return 2 * AttemptLimit(extraLen) + kRetryPause;
+}
+
 void Link::Attach(SerialPort* port) {
     port_ = port;
     Sequence = 0;
@@ -37,9 +46,15 @@ Result Link::SendCommand(const std::uint8_t* req, std::size_t len, const std::ui
     if (frameLen == 0) return fpresult::kUnexpected;
     Sequence = static_cast<std::uint8_t>(Sequence + 1);
 
+    // A retry starts only while no more than one attempt's limit has passed, so that the
+    // attempts together stay within CommandLimit.
+    const std::uint32_t first = clock_.NowMs();
     Result r = fpresult::kOk;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (attempt > 0) clock_.SleepMs(kRetryPause);
+        if (attempt > 0) {
+            if (static_cast<std::uint32_t>(clock_.NowMs() - first) > AttemptLimit(extraLen)) break;
+            clock_.SleepMs(kRetryPause);
+        }
         r = ExchangeFrame(frame_, frameLen, extra, extraLen);
         if (r == fpresult::kOk) break;
     }
@@ -72,7 +87,19 @@ Result Link::ExchangeFrame(const std::uint8_t* frame, std::size_t len, const std
     port_->ClearErrors();
     port_->PurgeInput();
     if (!port_->Write(frame, len)) return SystemFailure();
-    std::uint32_t start = clock_.NowMs();
+    // Every wait of this attempt ends by `attemptEnd`. Waiting for the answer ends with the
+    // busy limit after the last thing sent, and an upload of extra data within the busy
+    // limit plus a short bound per block, however often the register asks.
+    const std::uint32_t sentAt = clock_.NowMs();
+    const std::size_t blocks = (extraLen + kExtraBlock - 1) / kExtraBlock;
+    attemptEnd_ = sentAt + AttemptLimit(extraLen);
+    const std::uint32_t uploadEnd = sentAt + kBusyLimit + static_cast<std::uint32_t>(blocks) * kBlockLimit;
+    std::uint32_t start = sentAt;
+    struct InExchange {
+        bool& flag;
+        explicit InExchange(bool& f) : flag(f) { flag = true; }
+        ~InExchange() { flag = false; }
+    } inExchange(inExchange_);
 
     std::uint8_t b = 0;
     SerialPort::Read rd = port_->ReadByte(b);
@@ -112,7 +139,8 @@ Result Link::ExchangeFrame(const std::uint8_t* frame, std::size_t len, const std
         }
         // Every other byte, ACK included, counts against the busy limit, so that no
         // stream of control bytes keeps the caller waiting for ever.
-        if (static_cast<std::uint32_t>(clock_.NowMs() - start) > kBusyLimit) {
+        const std::uint32_t now = clock_.NowMs();
+        if (static_cast<std::uint32_t>(now - start) > kBusyLimit || Passed(now, uploadEnd)) {
             Raw("Timeout");
             return FPE_COMMAND_TIMEOUT;
         }
@@ -134,10 +162,17 @@ Result Link::ExchangeFrame(const std::uint8_t* frame, std::size_t len, const std
     }
 
     // The answer frame.
+    // The answer frame, bytes at most 100 ms apart and the whole frame within kAnswerLimit.
     if (!port_->SetReadTimeout(kFrameByteTimeout)) return SystemFailure();
+    std::uint32_t answerEnd = clock_.NowMs() + kAnswerLimit;
+    if (Passed(answerEnd, attemptEnd_)) answerEnd = attemptEnd_;
     AnswerReceiver rx(AnswerBuffer, &AnswerLength);
     rx.Begin();
     for (bool done = false; !done;) {
+        if (Passed(clock_.NowMs(), answerEnd)) {
+            Data("<?", rx.Raw(), rx.RawLength());
+            return FPE_ANSWER_TIMEOUT;
+        }
         rd = port_->ReadByte(b);
         if (rd == SerialPort::Read::Failed) return SystemFailure();
         if (rd == SerialPort::Read::Timeout) {
@@ -159,7 +194,7 @@ Result Link::ExchangeFrame(const std::uint8_t* frame, std::size_t len, const std
         }
     }
     // Up to two bytes follow the frame; they are logged only.
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < 2 && !Passed(clock_.NowMs(), answerEnd); ++i) {
         rd = port_->ReadByte(b);
         if (rd == SerialPort::Read::Failed) return SystemFailure();
         if (rd == SerialPort::Read::Timeout || !rx.AddTrailer(b)) break;
@@ -189,8 +224,11 @@ Result Link::DrainInput(const std::uint8_t* already, std::size_t n) {
     if (port_) {
         // A line that keeps trickling bytes is drained no longer than the busy limit, so
         // that even with a long read time-out one drain cannot hold the caller for minutes.
+        // Within an exchange the drain also ends with the attempt's limit.
         const std::uint32_t start = clock_.NowMs();
-        while (n < kMaxFrame && static_cast<std::uint32_t>(clock_.NowMs() - start) <= kBusyLimit) {
+        std::uint32_t end = start + kBusyLimit;
+        if (inExchange_ && Passed(end, attemptEnd_)) end = attemptEnd_;
+        while (n < kMaxFrame && !Passed(clock_.NowMs(), end)) {
             std::uint8_t b = 0;
             const SerialPort::Read rd = port_->ReadByte(b);
             if (rd == SerialPort::Read::Failed) return SystemFailure();

@@ -29,6 +29,19 @@ public:
     static constexpr std::uint32_t kBusyLimit = 10000;        // SYN/ENQ traffic without an answer
     static constexpr std::uint32_t kRetryPause = 100;
     static constexpr int kAttempts = 3;
+    // An answer frame, from its opening DLE to its last trailer byte, however slowly its
+    // bytes come (512 raw bytes take about 0.5 s at 9600 baud).
+    static constexpr std::uint32_t kAnswerLimit = 1500;
+    // Added to an attempt's bound for each extra-data block the register pulls.
+    static constexpr std::uint32_t kBlockLimit = 500;
+
+    // The longest one attempt may take: the busy limit, the blocks of `extraLen` bytes of
+    // extra data and the answer frame. Every wait of the attempt ends by then.
+    static std::uint32_t AttemptLimit(std::size_t extraLen);
+    // The longest a whole command may take: a retry starts only while no more than one
+    // attempt's limit has passed since the first send, so at most two long attempts run.
+    // (Each limit can be passed by one read time-out at most.)
+    static std::uint32_t CommandLimit(std::size_t extraLen);
     static constexpr std::uint32_t kStateNotDefined = 0x80000000u;
 
     explicit Link(Clock& clock, LinkLog* log = nullptr) : clock_(clock), log_(log) {}
@@ -74,8 +87,15 @@ private:
         if (log_) log_->RawLine(text);
     }
 
+    // True when `now` is later than `deadline` (tick counts that wrap around).
+    static bool Passed(std::uint32_t now, std::uint32_t deadline) {
+        return static_cast<std::int32_t>(now - deadline) > 0;
+    }
+
     Clock& clock_;
     LinkLog* log_;
+    bool inExchange_ = false;
+    std::uint32_t attemptEnd_ = 0;
     SerialPort* port_ = nullptr;
     std::uint8_t frame_[kFrameBuffer] = {};
     std::uint8_t drain_[kMaxFrame] = {};

@@ -54,6 +54,46 @@ Result DibImageSize(std::uint32_t bitCount, std::int32_t width, std::int32_t hei
     return fpresult::kOk;
 }
 
+PictureFile CheckPictureFile(const std::uint8_t* head, std::size_t n, std::uint64_t fileSize) {
+    if (!head || n < 2 || head[0] != 'B' || head[1] != 'M') return PictureFile::Fine;
+    const auto u16 = [&](std::size_t at) { return static_cast<std::uint32_t>(head[at] | head[at + 1] << 8); };
+    const auto u32 = [&](std::size_t at) { return u16(at) | u16(at + 2) << 16; };
+    constexpr std::size_t kFileHeader = 14;
+    if (n < kFileHeader + 4) return fileSize < kFileHeader + 4 ? PictureFile::Truncated : PictureFile::BadHeader;
+    const std::uint32_t offBits = u32(10), infoSize = u32(14);
+    std::int64_t width = 0, height = 0;
+    std::uint32_t planes = 0, bitCount = 0, compression = 0, sizeImage = 0;
+    if (infoSize == 12) {  // the old core header
+        if (n < kFileHeader + 12) return fileSize < kFileHeader + 12 ? PictureFile::Truncated : PictureFile::BadHeader;
+        width = u16(18);
+        height = static_cast<std::int16_t>(u16(20));
+        planes = u16(22);
+        bitCount = u16(24);
+    } else if (infoSize >= 40) {
+        if (n < kFileHeader + 40) return fileSize < kFileHeader + 40 ? PictureFile::Truncated : PictureFile::BadHeader;
+        width = static_cast<std::int32_t>(u32(18));
+        height = static_cast<std::int32_t>(u32(22));
+        planes = u16(26);
+        bitCount = u16(28);
+        compression = u32(30);
+        sizeImage = u32(34);
+    } else {
+        return PictureFile::BadHeader;
+    }
+    if (width <= 0 || height == 0 || planes != 1 || offBits < kFileHeader + infoSize) return PictureFile::BadHeader;
+    if (fileSize < kFileHeader + infoSize) return PictureFile::Truncated;
+    std::uint64_t pixels = 0;
+    if (compression == 0 || compression == 3) {  // rows as they are, or with bit fields
+        if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 16 && bitCount != 24 && bitCount != 32)
+            return PictureFile::BadHeader;
+        const std::uint64_t rows = static_cast<std::uint64_t>(height < 0 ? -height : height);
+        pixels = DibStride(bitCount, static_cast<std::uint32_t>(width)) * rows;
+    } else {
+        pixels = sizeImage;  // compressed: the header gives the size
+    }
+    return fileSize < static_cast<std::uint64_t>(offBits) + pixels ? PictureFile::Truncated : PictureFile::Fine;
+}
+
 Result EncodeSetLogo(std::int16_t password, const LogoSize& size, Request& out) {
     if (size.Width < kLogoWidthStep || size.Width > kLogoMaxWidth || size.Width % kLogoWidthStep != 0 ||
         size.Height < 1 || size.Height > kLogoMaxHeight) {

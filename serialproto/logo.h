@@ -44,6 +44,14 @@ constexpr std::uint64_t kMaxDibImage = 0x7FFFFFFFu;
 std::uint64_t DibStride(std::uint32_t bitCount, std::uint32_t width);
 fpresult::Result DibImageSize(std::uint32_t bitCount, std::int32_t width, std::int32_t height, std::size_t& size);
 
+// A picture file checked against its own header before it is loaded: a BMP ("BM") whose
+// header promises more pixel data than the file holds is Truncated, one whose header
+// cannot be a bitmap's is BadHeader. Files of other kinds pass (the loader judges them).
+// `head` holds the first bytes of the file (54 or more for a BMP), `fileSize` its size.
+enum class PictureFile { Fine, Truncated, BadHeader };
+PictureFile CheckPictureFile(const std::uint8_t* head, std::size_t headLength, std::uint64_t fileSize);
+constexpr std::size_t kPictureHeadBytes = 64;
+
 // Logo command 0x2D: password, 1, width, height (width a multiple of 32 from 32 to
 // 448, height 1 to 192); the clearing form has 0, width 0 and height 0.
 fpresult::Result EncodeSetLogo(std::int16_t password, const LogoSize& size, Request& out);

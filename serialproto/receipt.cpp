@@ -105,8 +105,8 @@ Result EncodeGiveDiscount(std::int32_t value, bool onTotal, bool sumMode, const 
     if (value == 0 || m > 0x7FFFFFFFu) return Invalid(out);
     std::uint32_t field = m;
     if (!sumMode) {
-        if (m > 0xFFFFFFu) return Invalid(out);
-        field |= (static_cast<std::uint32_t>(percentFormat) & 0x7F) << 24;
+        if (m > 0xFFFFFFu || percentFormat < 0 || percentFormat > 0x7F) return Invalid(out);
+        field |= static_cast<std::uint32_t>(percentFormat) << 24;
     }
     if (value > 0) field |= 0x80000000u;
     const std::string t = FieldText(text, 25);
@@ -118,6 +118,7 @@ Result EncodeGiveDiscount(std::int32_t value, bool onTotal, bool sumMode, const 
 }
 
 Result EncodePayCheck(std::int32_t type, std::int32_t sum, const std::string& text, Request& out) {
+    if ((type < kPayCard || type > 9) && type != kPayNonFiscal) return Invalid(out);
     const std::string t = FieldText(text, 27);
     out = {kCmdPayCheck, static_cast<std::uint8_t>(type)};
     Put(out, static_cast<std::uint32_t>(sum), 4);
@@ -180,6 +181,7 @@ Result EncodePrintCommentBarcode(const std::string& text, Request& out) {
 
 AmountAnswer DecodeArticleAnswer(const std::uint8_t* data, std::int32_t n) {
     AmountAnswer a;
+    a.Complete = data && n >= kAmountAnswerLength;
     if (data && n >= 4) a.Result = static_cast<std::int32_t>(Word(data));
     if (data && n >= 8) a.TotalSum = static_cast<std::int32_t>(Word(data + 4));
     return a;
@@ -187,6 +189,7 @@ AmountAnswer DecodeArticleAnswer(const std::uint8_t* data, std::int32_t n) {
 
 AmountAnswer DecodePayAnswer(const std::uint8_t* data, std::int32_t n) {
     AmountAnswer a;
+    a.Complete = data && n >= kAmountAnswerLength;
     if (data && n >= 4) a.TotalSum = FromSignMagnitude(Word(data));
     if (data && n >= 8) a.Result = static_cast<std::int32_t>(Word(data + 4));
     return a;
@@ -194,6 +197,7 @@ AmountAnswer DecodePayAnswer(const std::uint8_t* data, std::int32_t n) {
 
 AmountAnswer DecodeDiscountAnswer(const std::uint8_t* data, std::int32_t n) {
     AmountAnswer a;
+    a.Complete = data && n >= kAmountAnswerLength;
     if (data && n >= 4) a.Result = FromSignMagnitude(Word(data));
     if (data && n >= 8) a.TotalSum = static_cast<std::int32_t>(Word(data + 4));
     return a;
@@ -201,6 +205,12 @@ AmountAnswer DecodeDiscountAnswer(const std::uint8_t* data, std::int32_t n) {
 
 std::int32_t DecodeSafeSum(const std::uint8_t* data, std::int32_t n) {
     return data && n >= 4 ? static_cast<std::int32_t>(Word(data)) : 0;
+}
+
+Result DecodeSafeSum(const std::uint8_t* data, std::int32_t n, std::int32_t& sum) {
+    if (!data || n < 4) return FPE_PROTOCOL;
+    sum = static_cast<std::int32_t>(Word(data));
+    return fpresult::kOk;
 }
 
 } // namespace serialproto

@@ -53,12 +53,12 @@ struct Article {
 fpresult::Result EncodeArticle(const Article& a, bool refund, Request& out);
 
 // GiveDiscount: Value != 0; in percent mode (!sumMode) the magnitude fits in 24 bits
-// and the low 7 bits of percentFormat go to bits 24 to 30. A positive Value is sent
+// and percentFormat (0 to 127) goes to bits 24 to 30. A positive Value is sent
 // with bit 31 set, a negative one with bit 31 clear. At most 25 characters of text.
 fpresult::Result EncodeGiveDiscount(std::int32_t value, bool onTotal, bool sumMode,
                                     const std::string& text, std::int32_t percentFormat,
                                     Request& out);
-// PayCheck: type (1), sum (4, two's complement), 0, text (at most 27).
+// PayCheck: type (1: 0 to 9 or 64), sum (4, two's complement), 0, text (at most 27).
 fpresult::Result EncodePayCheck(std::int32_t type, std::int32_t sum, const std::string& text,
                                 Request& out);
 fpresult::Result EncodePrintCopy(std::int32_t recordId, Request& out);
@@ -73,10 +73,13 @@ fpresult::Result EncodePrintComment(const std::string& text, Request& out);
 // Text: 0xFE, length, text (at most 37); empty: 0xFF.
 fpresult::Result EncodePrintCommentBarcode(const std::string& text, Request& out);
 
-// Answers. A value whose bytes are missing is 0.
+// Answers. A value whose bytes are missing is 0, and Complete tells whether both came;
+// an answer that is not complete is a protocol error for the caller.
+constexpr std::int32_t kAmountAnswerLength = 8;
 struct AmountAnswer {
     std::int32_t Result = 0;
     std::int32_t TotalSum = 0;
+    bool Complete = false;  // at least 8 data bytes
 };
 // SaleArticle/RefundArticle: result bytes 0-3, total bytes 4-7 (two's complement).
 AmountAnswer DecodeArticleAnswer(const std::uint8_t* data, std::int32_t n);
@@ -86,5 +89,7 @@ AmountAnswer DecodePayAnswer(const std::uint8_t* data, std::int32_t n);
 AmountAnswer DecodeDiscountAnswer(const std::uint8_t* data, std::int32_t n);
 // ChangeSafeSum: bytes 0-3.
 std::int32_t DecodeSafeSum(const std::uint8_t* data, std::int32_t n);
+// The same, FPE_PROTOCOL (and `sum` untouched) when fewer than 4 bytes came.
+fpresult::Result DecodeSafeSum(const std::uint8_t* data, std::int32_t n, std::int32_t& sum);
 
 } // namespace serialproto

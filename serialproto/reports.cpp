@@ -141,10 +141,15 @@ std::int32_t DecodeZReportResult(const std::uint8_t* data, std::int32_t n) {
     return (data && n >= 4) ? GetS32(data) : 0;
 }
 
-void DecodeGetSafeSum(const std::uint8_t* data, std::int32_t n, double& sum) {
+fpresult::Result DecodeGetSafeSum(const std::uint8_t* data, std::int32_t n, double& sum) {
     sum = 0.0;
-    if (!data || n != 5) return;
+    if (!data || n != 5) return FPE_PROTOCOL;
     sum = Get40(data);
+    return fpresult::kOk;
+}
+
+fpresult::Result CheckMemoryAnswer(std::int32_t count, std::int32_t n) {
+    return n == count ? fpresult::kOk : FPE_PROTOCOL;
 }
 
 fpresult::Result DecodeTimeToBlock(const std::uint8_t* data, std::int32_t n, std::int32_t& seconds) {
@@ -159,7 +164,7 @@ fpresult::Result DecodeTimeToBlock(const std::uint8_t* data, std::int32_t n, std
 }
 
 fpresult::Result DecodeXReport(const std::uint8_t* data, std::int32_t n, XReportData& r) {
-    if (!data || n != kXReportLength) return FPE_PROTOCOL;
+    if (!data || n != kXReportLength || !IsBcd(data, 2) || !IsBcd(data + 78, 2)) return FPE_PROTOCOL;
     r.ChecksCount = BcdCounter(data);
     GetTax(data + 2, r.ByTax);
     GetPay(data + 26, r.ByPay);
@@ -187,41 +192,29 @@ fpresult::Result DecodeCheckSum(const std::uint8_t* data, std::int32_t n, CheckS
     return fpresult::kOk;
 }
 
-void DecodeArticleInfo(const std::uint8_t* data, std::int32_t n, ArticleInfoData& r) {
-    if (!data || n <= 0) return;
-    const std::uint8_t* p = data;
-    std::int32_t left = n;
-    const std::int32_t nameLength = p[0];
-    if (nameLength > 0) {
-        if (left < nameLength + 1) return;
-        r.HasName = true;
-        r.Name.assign(reinterpret_cast<const char*>(p + 1), static_cast<std::size_t>(nameLength));
-    }
-    p += nameLength + 1;
-    left -= nameLength + 1;
-    if (left < 4) return;
-    r.Count = static_cast<std::int32_t>(Get24(p));
-    r.CountFormat = p[3];
-    p += 4, left -= 4;
-    if (left < 4) return;
-    r.Price = GetS32(p);
-    p += 4, left -= 4;
-    if (left < 1) return;
-    r.TaxType = p[0];
-    p += 1, left -= 1;
-    if (left < 5) return;
-    r.TurnoverSum = Get40(p);
-    p += 5, left -= 5;
-    if (left < 4) return;
-    r.RefundCount = static_cast<std::int32_t>(Get24(p));
-    r.RefundCountFormat = p[3];
-    p += 4, left -= 4;
-    if (left < 5) return;
-    r.RefundTurnoverSum = Get40(p);
+fpresult::Result DecodeArticleInfo(const std::uint8_t* data, std::int32_t n, ArticleInfoData& r) {
+    constexpr std::int32_t kFields = 4 + 4 + 1 + 5 + 4 + 5;  // after the name
+    if (!data || n <= 0) return FPE_PROTOCOL;
+    const std::int32_t nameLength = data[0];
+    if (n < 1 + nameLength + kFields) return FPE_PROTOCOL;
+    ArticleInfoData a;
+    a.HasName = nameLength > 0;
+    a.Name.assign(reinterpret_cast<const char*>(data + 1), static_cast<std::size_t>(nameLength));
+    const std::uint8_t* p = data + 1 + nameLength;
+    a.Count = static_cast<std::int32_t>(Get24(p));
+    a.CountFormat = p[3];
+    a.Price = GetS32(p + 4);
+    a.TaxType = p[8];
+    a.TurnoverSum = Get40(p + 9);
+    a.RefundCount = static_cast<std::int32_t>(Get24(p + 14));
+    a.RefundCountFormat = p[17];
+    a.RefundTurnoverSum = Get40(p + 18);
+    r = a;
+    return fpresult::kOk;
 }
 
 fpresult::Result DecodeTaxData(const std::uint8_t* data, std::int32_t n, TaxTableData& r) {
-    if (!data || n < 4 || data[0] > kMaxTaxRates) return FPE_PROTOCOL;
+    if (!data || n < 4 || data[0] > kMaxTaxRates || !IsBcd(data + 1, 3)) return FPE_PROTOCOL;
     TaxTableData t;
     t.Count = data[0];
     for (int i = 1; i <= 3; ++i) {

@@ -40,9 +40,12 @@ fpresult::Result EncodeReadMemory(std::int32_t blockAddr, std::int32_t page, std
 // PrintZReport answer: data bytes 0 to 3 when at least 4 were sent, else 0.
 std::int32_t DecodeZReportResult(const std::uint8_t* data, std::int32_t n);
 
-// GetSafeSum answer: only exactly 5 data bytes give a value (40-bit unsigned); any other
-// length leaves `sum` at 0.0 and is not an error.
-void DecodeGetSafeSum(const std::uint8_t* data, std::int32_t n, double& sum);
+// GetSafeSum answer: exactly 5 data bytes (40-bit unsigned); any other length leaves
+// `sum` at 0.0 and is FPE_PROTOCOL.
+fpresult::Result DecodeGetSafeSum(const std::uint8_t* data, std::int32_t n, double& sum);
+
+// ReadMemory answer: exactly the `count` bytes asked for, else FPE_PROTOCOL.
+fpresult::Result CheckMemoryAnswer(std::int32_t count, std::int32_t n);
 
 // GetTimeToBlock answer: at least 168 bytes with byte 0 equal to 0, else FPE_MODEM.
 // With A at offset 16 and B at offset 164 (signed 32-bit): 259200 when A < 0, else
@@ -67,7 +70,7 @@ struct XReportData {
     std::int32_t RefundMarkUp = 0, RefundDiscount = 0, SafeMinus = 0;
 };
 constexpr std::int32_t kXReportLength = 156;
-// Exactly 156 bytes, else FPE_PROTOCOL (and `r` untouched).
+// Exactly 156 bytes with BCD receipt counters, else FPE_PROTOCOL (and `r` untouched).
 fpresult::Result DecodeXReport(const std::uint8_t* data, std::int32_t n, XReportData& r);
 
 struct CheckSumData {
@@ -90,11 +93,11 @@ struct ArticleInfoData {
     std::int16_t RefundCountFormat = 0;
     double RefundTurnoverSum = 0;
 };
-// GetArticleInfo answer, read field by field: name length and name, count and format
-// (4), price (4), tax group (1), turnover (5), refund count and format (4), refund
-// turnover (5). It stops quietly where the data ends before a whole field; the fields
-// not reached stay 0. Never fails.
-void DecodeArticleInfo(const std::uint8_t* data, std::int32_t n, ArticleInfoData& r);
+// GetArticleInfo answer: name length and name, count and format (4), price (4), tax
+// group (1), turnover (5), refund count and format (4), refund turnover (5); further
+// bytes are ignored. An answer that ends before the last field is FPE_PROTOCOL and
+// leaves `r` untouched.
+fpresult::Result DecodeArticleInfo(const std::uint8_t* data, std::int32_t n, ArticleInfoData& r);
 
 // The tax table. The initial values are the template a client fills for SetTaxData.
 struct TaxTableData {
@@ -109,7 +112,8 @@ constexpr std::int32_t kMaxTaxRates = 5;
 // GetTaxData answer: count (1, at most 5) and date (3, BCD), count tax rates (2 each),
 // flags (1); with flag 0x20 count fee rates (2 each), and group E's fee rate when
 // exactly 2 bytes are left. FPE_PROTOCOL (and `r` untouched) when it is shorter than 4
-// bytes, has more than 5 rates or ends inside the rates, the flags or the fee rates.
+// bytes, has more than 5 rates, a date that is not BCD, or ends inside the rates, the
+// flags or the fee rates.
 fpresult::Result DecodeTaxData(const std::uint8_t* data, std::int32_t n, TaxTableData& r);
 
 } // namespace serialproto

@@ -1,11 +1,18 @@
 // The common head of the record objects (ArticleInfo, XReport, CheckSum, TaxData and
 // their SumByTaxType/SumByPayType sub-records).
 //
-// Every record has four interface tables: its dual interface I (with IUnknown and
-// IDispatch at its head), IDispatchEx (script_dispatch.h), IProvideClassInfo and
-// ISupportErrorInfo. IDispatch goes
+// Every record has three interface tables: its dual interface I (with IUnknown and
+// IDispatch at its head), IProvideClassInfo and ISupportErrorInfo. IDispatch goes
 // through the type information of I from the server's type library; IProvideClassInfo
 // gives the type information of the record's coclass.
+//
+// Records do not answer IDispatchEx, unlike FiscalPrinter. Out of process, every other
+// interface a client takes on an object costs the server about 1 KB that the platform's
+// marshaling keeps after the object is gone (the soak measures it); FiscalPrinter pays
+// that once, but a script takes many records, each asked for IDispatchEx, and a
+// long-running script client grew the server by 1 KB a record. Refused, a script uses
+// IDispatch: two more round trips per member access of a record (about 8 ms instead
+// of 1 ms from a script under Wine, tests/serial_bench), and flat memory.
 //
 // Lifetime:
 //   - a top-level record (TopRecord) counts its own references, holds a reference on
@@ -23,7 +30,6 @@
 
 #include "errors.h"
 #include "peltra44_h.h"
-#include "script_dispatch.h"
 
 namespace records {
 
@@ -44,7 +50,7 @@ struct Context {
     }
 
 template <class I>
-class RecordBase : public I, public ScriptDispatch<RecordBase<I>>, public IProvideClassInfo, public ISupportErrorInfo {
+class RecordBase : public I, public IProvideClassInfo, public ISupportErrorInfo {
 public:
     RecordBase(const RecordBase&) = delete;
     RecordBase& operator=(const RecordBase&) = delete;
@@ -55,8 +61,6 @@ public:
         if (!ppv) return E_POINTER;
         if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, iid_))
             *ppv = static_cast<I*>(this);
-        else if (IsEqualIID(riid, kIID_IDispatchEx))
-            *ppv = static_cast<IDispatchEx*>(this);
         else if (IsEqualIID(riid, IID_ISupportErrorInfo))
             *ppv = static_cast<ISupportErrorInfo*>(this);
         else if (IsEqualIID(riid, IID_IProvideClassInfo))

@@ -54,13 +54,17 @@ struct Hooks {
 // Bounded log of numbered JSON objects (numbers from 1, never reused).
 class Feed {
 public:
+    // An answer holds entries up to about this size (at least one entry).
+    static constexpr std::size_t kAnswerBytes = 1024 * 1024;
+
     explicit Feed(std::size_t capacity, std::size_t perAnswer = 1000)
         : capacity_(capacity), perAnswer_(perAnswer) {}
     // Adds an object (its members as JSON text without the braces); returns its number.
     std::uint64_t add(const std::string& members);
     std::uint64_t last() const;
     // {"first":F,"last":L,"<listName>":[{"n":N,...},...]}: the entries numbered after
-    // `since`, at most `perAnswer` of them; F is the oldest number still kept (0: none).
+    // `since`, at most `perAnswer` of them and about kAnswerBytes; F is the oldest number
+    // still kept (0: none).
     std::string json(const std::string& listName, std::uint64_t since) const;
 
 private:
@@ -85,7 +89,7 @@ private:
     Feed feed_;
 };
 
-// One request and its answer as the page lists them.
+// One request and its answer as the page lists them (each text kept up to 64 KiB).
 struct Exchange {
     std::string title;    // "POST /cgi/chk", "0x12 SaleArticle"
     std::string request;  // what came in (a body, frame bytes in hex)
@@ -117,6 +121,7 @@ public:
         std::string title = "Register console";
         Limits limits;
         int maxConnections = 32;
+        int maxEventStreams = 16;   // of the connections, event streams at most (503 past them)
         int idleTimeoutMs = 15000;  // a connection with no whole request for so long is closed
     };
 

@@ -31,6 +31,7 @@ std::string Feed::json(const std::string& listName, std::uint64_t since) const
         std::uint64_t n = since < first ? first : since + 1;
         for (std::size_t count = 0; n <= last_ && count < perAnswer_; ++n, ++count) {
             const std::string& members = entries_[static_cast<std::size_t>(n - first)];
+            if (count && out.size() + members.size() > kAnswerBytes) break;   // the rest in the next answer
             if (count) out += ',';
             out += "{\"n\":" + std::to_string(n);
             if (!members.empty()) out += "," + members;
@@ -49,6 +50,18 @@ std::uint64_t TapeFeed::print(const std::string& text)
 
 std::uint64_t TapeFeed::printLogo() { return feed_.add("\"logo\":true"); }
 
+namespace {
+
+// A field of an exchange as kept: at most kFieldBytes of it.
+std::string clipped(const std::string& text)
+{
+    constexpr std::size_t kFieldBytes = 64 * 1024;
+    if (text.size() <= kFieldBytes) return jsonQuote(text);
+    return jsonQuote(text.substr(0, kFieldBytes) + " ... (" + std::to_string(text.size()) + " bytes)");
+}
+
+} // namespace
+
 std::uint64_t ExchangeFeed::add(const Exchange& e)
 {
     const auto now = std::chrono::system_clock::now();
@@ -56,12 +69,16 @@ std::uint64_t ExchangeFeed::add(const Exchange& e)
     const long ms = static_cast<long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
     std::tm tm {};
+#ifdef _WIN32
+    localtime_s(&tm, &t);
+#else
     localtime_r(&t, &tm);
+#endif
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03ld", tm.tm_hour, tm.tm_min, tm.tm_sec, ms);
-    return feed_.add("\"time\":" + jsonQuote(stamp) + ",\"title\":" + jsonQuote(e.title) +
-                     ",\"request\":" + jsonQuote(e.request) + ",\"answer\":" + jsonQuote(e.answer) +
-                     ",\"note\":" + jsonQuote(e.note) + ",\"ok\":" + (e.ok ? "true" : "false"));
+    return feed_.add("\"time\":" + jsonQuote(stamp) + ",\"title\":" + clipped(e.title) +
+                     ",\"request\":" + clipped(e.request) + ",\"answer\":" + clipped(e.answer) +
+                     ",\"note\":" + clipped(e.note) + ",\"ok\":" + (e.ok ? "true" : "false"));
 }
 
 bool parseListenAddress(const std::string& text, std::string& address, std::uint16_t& port, std::string& error)

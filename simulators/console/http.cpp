@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <stdexcept>
 
 namespace simconsole {
 
@@ -43,6 +44,47 @@ int hexDigit(char c)
 }
 
 } // namespace
+
+bool hasControlByte(const std::string& text)
+{
+    for (char c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
+    return false;
+}
+
+bool hostAccepted(const std::string& host, const std::vector<std::string>& names, std::uint16_t port)
+{
+    // NAME or NAME:PORT, where NAME may be an IPv6 address in brackets.
+    std::size_t nameEnd = 0;
+    if (!host.empty() && host[0] == '[') {
+        nameEnd = host.find(']');
+        if (nameEnd == std::string::npos) return false;
+        ++nameEnd;
+    } else {
+        nameEnd = host.find(':');
+        if (nameEnd == std::string::npos) nameEnd = host.size();
+    }
+    const std::string name = lower(host.substr(0, nameEnd));
+    std::string given = "80";
+    if (nameEnd < host.size()) {
+        if (host[nameEnd] != ':') return false;
+        given = host.substr(nameEnd + 1);
+    }
+    if (given != std::to_string(port)) return false;
+    for (const auto& n : names)
+        if (!n.empty() && name == n) return true;
+    return false;
+}
+
+bool originAccepted(const std::string& origin, const std::vector<std::string>& names, std::uint16_t port)
+{
+    return origin.compare(0, 7, "http://") == 0 && hostAccepted(origin.substr(7), names, port);
+}
+
+bool isMediaType(const std::string& contentType, const std::string& type)
+{
+    return lower(trim(contentType.substr(0, contentType.find(';')))) == type;
+}
 
 std::vector<std::string> splitLines(const std::string& text)
 {
@@ -135,6 +177,7 @@ RequestParser::Result RequestParser::parseHead(std::size_t headEnd)
     request_.method = line.substr(0, sp1);
     request_.target = line.substr(sp1 + 1, sp2 - sp1 - 1);
     const std::string version = line.substr(sp2 + 1);
+    request_.version = version;
     if (request_.method.empty()) return fail(400, "malformed request line");
     for (char c : request_.method)
         if (!isToken(c)) return fail(400, "malformed method");
@@ -253,6 +296,15 @@ const char* reasonPhrase(int status)
 std::string responseText(int status, const std::string& contentType, const std::string& body, bool keepAlive,
                          const std::vector<std::pair<std::string, std::string>>& extraHeaders)
 {
+    if (hasControlByte(contentType)) throw std::invalid_argument("control byte in the content type");
+    for (const auto& h : extraHeaders) {
+        if (h.first.empty()) throw std::invalid_argument("empty header name");
+        for (char c : h.first)
+            if (!isToken(c)) throw std::invalid_argument("malformed header name");
+        for (char c : h.second)
+            if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F)
+                throw std::invalid_argument("control byte in the value of " + h.first);
+    }
     std::string out = "HTTP/1.1 " + std::to_string(status) + " " + reasonPhrase(status) + "\r\n";
     if (!contentType.empty()) out += "Content-Type: " + contentType + "\r\n";
     out += "Content-Length: " + std::to_string(body.size()) + "\r\n";

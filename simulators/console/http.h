@@ -21,6 +21,7 @@ struct Limits {
 
 struct Request {
     std::string method;
+    std::string version;                        // "HTTP/1.1" or "HTTP/1.0"
     std::string target;                         // as sent: "/api/tape?since=4"
     std::string path;                           // without the query: "/api/tape"
     std::map<std::string, std::string> query;   // decoded parameters
@@ -64,6 +65,16 @@ private:
     std::string errorText_;
 };
 
+// Whether `host`, a Host header's value, names one of `names` (lower case, IPv6
+// addresses in brackets) with `port` (no port given: 80). Letters compare in any case.
+bool hostAccepted(const std::string& host, const std::vector<std::string>& names, std::uint16_t port);
+// Whether `origin`, an Origin header's value, is "http://" and a Host `hostAccepted` takes.
+bool originAccepted(const std::string& origin, const std::vector<std::string>& names, std::uint16_t port);
+// Whether a Content-Type value is of the media type `type` (lower case), parameters apart.
+bool isMediaType(const std::string& contentType, const std::string& type);
+// Whether the text holds a control byte (below 0x20, tab included, or 0x7F).
+bool hasControlByte(const std::string& text);
+
 // The lines of a text, ended by LF or CRLF (a last line end adds no empty line).
 std::vector<std::string> splitLines(const std::string& text);
 
@@ -76,6 +87,9 @@ bool parseQuery(const std::string& query, std::map<std::string, std::string>& ou
 const char* reasonPhrase(int status);
 
 // A whole response: status line, the headers given, Content-Length and Connection.
+// Throws std::invalid_argument when a header name is not a token or a value (the
+// content type too) holds a control byte other than a tab: such a value would end the
+// head early and forge what follows.
 std::string responseText(int status, const std::string& contentType, const std::string& body, bool keepAlive,
                          const std::vector<std::pair<std::string, std::string>>& extraHeaders = {});
 

@@ -37,9 +37,14 @@ ConsoleLink::ConsoleLink(const std::string& listen, Register& reg, Tape& tape, s
         return true;
     };
     server_ = std::make_unique<simconsole::Server>(hooks, options);
+    // The listener and exchange() run on the register's threads: what the console cannot
+    // take (memory running out) is lost to the page, never to the register.
     tape_.setListener([this](const std::string& text) {
-        paper_.print(text);
-        server_->notify("tape");
+        try {
+            paper_.print(text);
+            server_->notify("tape");
+        } catch (...) {
+        }
     });
 }
 
@@ -57,9 +62,12 @@ std::string ConsoleLink::url() const { return server_->url(); }
 
 void ConsoleLink::exchange(const simconsole::Exchange& e)
 {
-    exchanges_.add(e);
-    server_->notify("exchanges");
-    server_->notify("state");
+    try {
+        exchanges_.add(e);
+        server_->notify("exchanges");
+        server_->notify("state");
+    } catch (...) {
+    }
 }
 
 } // namespace netsim

@@ -22,6 +22,7 @@ public:
     std::string url() const;
 
     // One request served and its answer; the register's state may have changed with it.
+    // Never throws.
     void exchange(const simconsole::Exchange& e);
 
 private:

@@ -12,6 +12,8 @@ namespace {
 
 [[noreturn]] void refuse(const std::string& text) { throw std::invalid_argument(text); }
 
+constexpr int kMaxOversize = 17 * 1024 * 1024;
+
 std::pair<std::string, std::string> pathValue(const std::string& arg, const std::string& option)
 {
     const auto eq = arg.rfind('=');
@@ -143,13 +145,14 @@ std::vector<FaultOption> makeOptions()
             return perPath(f.errArray, [](const std::vector<std::string>& codes) {
                 std::string s;
                 for (const auto& c : codes) s += (s.empty() ? "" : ",") + c;
-                return s;
+                return s.empty() ? std::string(",") : s;   // no codes: what sets none again
             });
         });
-    add("oversize", "PATH=BYTES", true, "pad the answer of PATH with blanks to BYTES bytes",
+    add("oversize", "PATH=BYTES", true, "pad the answer of PATH with blanks to BYTES bytes (at most 17825792: 17 MiB)",
         [](F& f, const std::string& a) {
             auto kv = pathValue(a, "oversize");
-            f.oversize[kv.first] = static_cast<std::size_t>(number(kv.second, "oversize", 0, 512 * 1024 * 1024));
+            // Enough to pass the network client's 16 MiB answer limit, no more.
+            f.oversize[kv.first] = static_cast<std::size_t>(number(kv.second, "oversize", 0, kMaxOversize));
         },
         [](F& f) { f.oversize.clear(); },
         [](const F& f) { return perPath(f.oversize, [](std::size_t v) { return std::to_string(v); }); });
@@ -232,15 +235,21 @@ std::vector<FaultOption> makeOptions()
         "out only with :booked",
         [](F& f, const std::string& a) {
             auto given = splitSuffix(a);
-            f.documentStatus = number(given.first, "document-status", 100, 599);
-            f.documentStatusBooked = false;
+            const int status = number(given.first, "document-status", 100, 599);
+            bool booked = false;
+            std::string reason = given.second;
             auto rest = splitSuffix(given.second);
             if (rest.first == "booked") {
-                f.documentStatusBooked = true;
-                f.documentReason = rest.second;
-            } else {
-                f.documentReason = given.second;
+                booked = true;
+                reason = rest.second;
             }
+            // A line end would end the answer's head there and forge what follows.
+            for (char c : reason)
+                if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F)
+                    refuse("--document-status: the reason may hold no control characters");
+            f.documentStatus = status;
+            f.documentStatusBooked = booked;
+            f.documentReason = reason;
         },
         [](F& f) { f.documentStatus = 0; f.documentStatusBooked = false; f.documentReason.clear(); },
         [](const F& f) {

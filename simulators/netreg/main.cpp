@@ -51,7 +51,7 @@ const char kUsage[] =
     "  --malformed PATH       answer PATH with broken JSON\n"
     "  --err PATH=CODE        answer PATH with {\"err\":\"CODE\"}\n"
     "  --err-array PATH=C1[,C2...]  answer PATH with {\"err\":[{\"e\":\"C1\"},...]}\n"
-    "  --oversize PATH=BYTES  pad the answer of PATH with blanks to BYTES bytes\n"
+    "  --oversize PATH=BYTES  pad the answer of PATH with blanks to BYTES bytes (at most 17 MiB)\n"
     "  --drop-after PATH      carry out requests to PATH, then drop the connection unanswered\n"
     "  --stall-after PATH=MS  carry out requests to PATH, then answer only after MS milliseconds\n"
     "  --always-401           refuse every login\n"

@@ -562,11 +562,11 @@ struct Simulator::Impl {
     // The answer switches that rewrite a register answer.
     static void answerFaults(const Faults& f, const std::string& path, Answer& a)
     {
-        if (const std::string* code = lookup(f.err, path)) a.body = "{\"err\":\"" + *code + "\"}";
+        if (const std::string* code = lookup(f.err, path)) a.body = "{\"err\":" + simconsole::jsonQuote(*code) + "}";
         if (const auto* codes = lookup(f.errArray, path)) {
             a.body = "{\"err\":[";
             for (std::size_t i = 0; i < codes->size(); ++i)
-                a.body += (i ? ",{\"e\":\"" : "{\"e\":\"") + (*codes)[i] + "\"}";
+                a.body += (i ? ",{\"e\":" : "{\"e\":") + simconsole::jsonQuote((*codes)[i]) + "}";
             a.body += "]}";
         }
         if (matches(f.malformed, path)) a.body = broken(a.body);

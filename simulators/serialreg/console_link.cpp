@@ -168,13 +168,21 @@ ConsoleLink::ConsoleLink(const std::string& listen, Simulator& sim, RegisterStat
         return sim.SwitchFault(name, on, value, error);
     };
     server_ = std::make_unique<simconsole::Server>(hooks, options);
+    // These run on the simulator's thread: what the console cannot take (memory running
+    // out) is lost to the page, never to the register.
     st_.printed = [this](const std::string& line) {
-        paper_.print(line);
-        server_->notify("tape");
+        try {
+            paper_.print(line);
+            server_->notify("tape");
+        } catch (...) {
+        }
     };
     st_.logoPrinted = [this] {
-        paper_.printLogo();
-        server_->notify("tape");
+        try {
+            paper_.printLogo();
+            server_->notify("tape");
+        } catch (...) {
+        }
     };
 }
 
@@ -187,6 +195,13 @@ ConsoleLink::~ConsoleLink() {
 void ConsoleLink::Start() { server_->start(); }
 
 void ConsoleLink::Exchanged(const Exchange& e) {
+    try {
+        Show(e);
+    } catch (...) {
+    }
+}
+
+void ConsoleLink::Show(const Exchange& e) {
     simconsole::Exchange x;
     x.title = e.cmd < 0 ? "(no command)"
                         : Format("%02X %s", e.cmd, *e.name ? e.name : "(unknown command)");
@@ -213,13 +228,16 @@ void ConsoleLink::Exchanged(const Exchange& e) {
 }
 
 void ConsoleLink::StateChanged(const RegisterState& st) {
-    std::string s = ConsoleState(st);
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (s == state_) return;
-        state_.swap(s);
+    try {
+        std::string s = ConsoleState(st);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (s == state_) return;
+            state_.swap(s);
+        }
+        server_->notify("state");
+    } catch (...) {
     }
-    server_->notify("state");
 }
 
 } // namespace serialsim

@@ -20,10 +20,13 @@ public:
     void Start();   // throws std::runtime_error when it cannot listen
     std::string Url() const { return server_->url(); }
 
+    // Neither throws: what the console cannot take is lost to the page only.
     void Exchanged(const Exchange& e) override;
     void StateChanged(const RegisterState& st) override;
 
 private:
+    void Show(const Exchange& e);
+
     RegisterState& st_;
     simconsole::TapeFeed paper_;
     simconsole::ExchangeFeed exchanges_;

@@ -67,7 +67,9 @@ const char kUsage[] =
     "                        (all faults), \"ext-status N\", \"clock YYYY-MM-DD HH:MM:SS\"\n"
     "  --fault SPEC          inject a fault; may be repeated. SPEC is\n"
     "                        KIND[=VALUE][,cmd=HEX][,count=N]: only for command HEX,\n"
-    "                        only for the next N matching answers (default: all). Kinds:\n";
+    "                        only for the next N matching answers (1 to 1000000; default:\n"
+    "                        all). VALUE is 0 to 255 for error, status and ext-status, 0\n"
+    "                        to 600000 ms for the rest. Kinds:\n";
 
 std::string ToOem(const std::string& utf8) {
     iconv_t cd = iconv_open("CP866", "UTF-8");

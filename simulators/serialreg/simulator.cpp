@@ -3,6 +3,8 @@
 #include "frame_reader.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <thread>
@@ -48,13 +50,24 @@ const struct {
     {"answer-lost-after-exec", Fault::AnswerLostAfterExec, false, 0, "send the ACK, execute, then send no answer"},
     {"answer-damaged-after-exec", Fault::AnswerDamagedAfterExec, false, 0,
      "execute, then send the answer with a byte damaged on the way"},
+    {"short-data", Fault::ShortData, true, 0, "=N: execute, then answer with at most N data bytes"},
 };
 
+// A whole number (decimal, or hex after 0x) that fits a long.
 bool ParseNumber(const std::string& s, long& out) {
-    if (s.empty()) return false;
+    if (s.empty() || std::isspace(static_cast<unsigned char>(s[0]))) return false;
     char* end = nullptr;
+    errno = 0;
     out = std::strtol(s.c_str(), &end, 0);
-    return *end == '\0';
+    return *end == '\0' && errno != ERANGE;
+}
+
+constexpr long kMaxFaultCount = 1000000;
+
+// The largest value a fault kind takes: a byte of the answer for the error code and the
+// status bits, milliseconds for the rest.
+long MaxFaultValue(Fault::Kind kind) {
+    return kind == Fault::Error || kind == Fault::Status || kind == Fault::ExtStatus ? 255 : 600000;
 }
 
 std::string Hex(const Bytes& b) {
@@ -96,8 +109,9 @@ bool ParseFault(const std::string& spec, Fault& fault, std::string& error) {
         fault.value = k.defaultValue;
         if (eq != std::string::npos) {
             long v;
-            if (!ParseNumber(head.substr(eq + 1), v) || v < 0 || v > 600000) {
-                error = "bad value in fault '" + spec + "'";
+            if (!ParseNumber(head.substr(eq + 1), v) || v < 0 || v > MaxFaultValue(k.kind)) {
+                error = "bad value in fault '" + spec + "': a number from 0 to " +
+                        std::to_string(MaxFaultValue(k.kind)) + " is expected";
                 return false;
             }
             fault.value = static_cast<int>(v);
@@ -114,7 +128,8 @@ bool ParseFault(const std::string& spec, Fault& fault, std::string& error) {
         long v;
         if (parts[i].rfind("cmd=", 0) == 0 && ParseNumber("0x" + parts[i].substr(4), v) && v >= 0 && v <= 255) {
             fault.cmd = static_cast<int>(v);
-        } else if (parts[i].rfind("count=", 0) == 0 && ParseNumber(parts[i].substr(6), v) && v >= 1) {
+        } else if (parts[i].rfind("count=", 0) == 0 && ParseNumber(parts[i].substr(6), v) && v >= 1 &&
+                   v <= kMaxFaultCount) {
             fault.count = static_cast<int>(v);
         } else {
             error = "bad option '" + parts[i] + "' in fault '" + spec + "'";
@@ -505,6 +520,8 @@ void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bo
                   static_cast<std::uint8_t>(has[Fault::Error] ? value[Fault::Error] : answer.error),
                   static_cast<std::uint8_t>(state_.extStatus | value[Fault::ExtStatus])};
     payload.insert(payload.end(), answer.data.begin(), answer.data.end());
+    if (has[Fault::ShortData] && payload.size() > 5 + static_cast<std::size_t>(value[Fault::ShortData]))
+        payload.resize(5 + static_cast<std::size_t>(value[Fault::ShortData]));
     if (has[Fault::Oversize]) payload.resize(300, 0x4F);
     std::uint8_t sum = 0;
     for (auto p : payload) sum = static_cast<std::uint8_t>(sum + p);

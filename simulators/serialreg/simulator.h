@@ -142,7 +142,7 @@ struct Fault {
     enum Kind {
         Nak, SynFirst, SynStorm, Silence, SilenceAfterAck, Garbage, BadChecksum, WrongSeq,
         WrongCmd, Truncate, StrayDle, Oversize, Error, Status, ExtStatus, NoTrailer, StrayEnq,
-        Slow, AckLost, AnswerLostAfterExec, AnswerDamagedAfterExec,
+        Slow, AckLost, AnswerLostAfterExec, AnswerDamagedAfterExec, ShortData,
         KindCount
     };
     Kind kind = Nak;

@@ -177,6 +177,29 @@ TEST(ConsoleFeeds, NumbersStayAndTheOldestGoWhenFull)
               std::string::npos) << j;
 }
 
+// However large the entries, an answer stays near its size: the reader asks again.
+TEST(ConsoleFeeds, AnAnswerHoldsAboutAMebibyteAtMost)
+{
+    Feed feed(100);
+    const std::string big = "\"x\":\"" + std::string(300 * 1024, 'x') + "\"";
+    for (int i = 0; i < 10; ++i) feed.add(big);
+    const std::string first = feed.json("e", 0);
+    EXPECT_LE(first.size(), Feed::kAnswerBytes + 1024);
+    EXPECT_NE(first.find("{\"n\":3,"), std::string::npos);
+    EXPECT_EQ(first.find("{\"n\":4,"), std::string::npos);
+    EXPECT_NE(feed.json("e", 3).find("{\"n\":4,"), std::string::npos);
+    // One entry alone over the size still comes.
+    Feed one(2);
+    one.add("\"x\":\"" + std::string(Feed::kAnswerBytes + 10, 'y') + "\"");
+    EXPECT_NE(one.json("e", 0).find("{\"n\":1,"), std::string::npos);
+
+    ExchangeFeed exchanges;
+    Exchange e;
+    e.answer = std::string(1000000, 'a');
+    exchanges.add(e);
+    EXPECT_LT(exchanges.json(0).size(), 70u * 1024);
+}
+
 TEST(ConsoleAddress, PortAloneMeansLoopback)
 {
     std::string a, error;
@@ -192,4 +215,46 @@ TEST(ConsoleAddress, PortAloneMeansLoopback)
     EXPECT_EQ(p, 65535);
     for (const char* bad : {"", "x", "65536", "1:", ":80", "::1:80", "[::1]80", "12345678", "-1"})
         EXPECT_FALSE(parseListenAddress(bad, a, p, error)) << bad;
+}
+
+TEST(ConsoleHttp, HostAndOriginMustNameTheConsoleItself)
+{
+    const std::vector<std::string> names = {"127.0.0.1", "localhost", "[::1]"};
+    EXPECT_TRUE(hostAccepted("127.0.0.1:8081", names, 8081));
+    EXPECT_TRUE(hostAccepted("LOCALHOST:8081", names, 8081));
+    EXPECT_TRUE(hostAccepted("[::1]:8081", names, 8081));
+    EXPECT_TRUE(hostAccepted("localhost", names, 80));
+    EXPECT_TRUE(hostAccepted("localhost:80", names, 80));
+    for (const char* bad : {"localhost", "localhost:", "localhost:08081", "localhost:8082", "evil.example:8081",
+                            "localhost.evil:8081", "::1:8081", "[::1]8081", "user@localhost:8081", "localhost:8081:8081",
+                            "localhost:8081, localhost:8081", " localhost:8081", "", ":8081"})
+        EXPECT_FALSE(hostAccepted(bad, names, 8081)) << bad;
+    EXPECT_TRUE(originAccepted("http://localhost:8081", names, 8081));
+    EXPECT_TRUE(originAccepted("http://[::1]:8081", names, 8081));
+    for (const char* bad : {"null", "http://evil.example:8081", "https://localhost:8081", "http://localhost:8081/",
+                            "http://localhost", "localhost:8081", "http://localhost:8081 http://evil.example"})
+        EXPECT_FALSE(originAccepted(bad, names, 8081)) << bad;
+}
+
+TEST(ConsoleHttp, MediaTypeIsComparedWhole)
+{
+    EXPECT_TRUE(isMediaType("application/json", "application/json"));
+    EXPECT_TRUE(isMediaType("Application/JSON; charset=utf-8", "application/json"));
+    EXPECT_TRUE(isMediaType("application/json ;charset=utf-8", "application/json"));
+    for (const char* bad : {"application/jsonx", "application/json+x", "application/json-seq", "xapplication/json", "", ";"})
+        EXPECT_FALSE(isMediaType(bad, "application/json")) << bad;
+}
+
+// A value with a line end would end the head early and let what follows it forge
+// header fields or a whole answer.
+TEST(ConsoleHttp, ResponseHeadRefusesControlBytes)
+{
+    EXPECT_NO_THROW(responseText(200, "text/plain", "x", true, {{"X-A", "a\tb"}}));
+    for (const std::string& bad : {std::string("a\r\nSet-Cookie: x=1"), std::string("a\nb"), std::string("a\rb"),
+                                   std::string("a\x01"), std::string("a\x7F"), std::string("a\0b", 3)}) {
+        EXPECT_THROW(responseText(200, "text/plain", "", true, {{"X-A", bad}}), std::invalid_argument);
+        EXPECT_THROW(responseText(200, bad, "", true), std::invalid_argument);
+    }
+    EXPECT_THROW(responseText(200, "text/plain", "", true, {{"X-A\r\nX-B", "1"}}), std::invalid_argument);
+    EXPECT_THROW(responseText(200, "text/plain", "", true, {{"", "1"}}), std::invalid_argument);
 }

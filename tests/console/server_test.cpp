@@ -2,85 +2,31 @@
 // the event stream, and what it does with clients that misbehave.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <fstream>
+#include <functional>
 #include <mutex>
+#include <new>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <stdexcept>
 
 #include "console.h"
+#include "console_client.h"
 
 using namespace simconsole;
 
 namespace {
 
-class Client {
-public:
-    explicit Client(std::uint16_t port)
-    {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a {};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    }
-    ~Client() { ::close(fd_); }
-    bool connected() const { return connected_; }
-    void send(const std::string& bytes) { ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size())); }
-
-    // Reads until `until` appears (or, when empty, until the server closes), up to `ms`.
-    std::string read(const std::string& until = "", int ms = 3000)
-    {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (std::chrono::steady_clock::now() < end) {
-            if (!until.empty() && got_.find(until) != std::string::npos) break;
-            pollfd p {fd_, POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0) continue;
-            char buf[4096];
-            const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-            if (n <= 0) {
-                closed_ = true;
-                break;
-            }
-            got_.append(buf, static_cast<std::size_t>(n));
-        }
-        return got_;
-    }
-    // One whole response (head and Content-Length body), taken out of what was read.
-    std::string response()
-    {
-        read("\r\n\r\n");
-        const std::size_t head = got_.find("\r\n\r\n");
-        if (head == std::string::npos) return std::string();
-        const std::size_t cl = got_.find("Content-Length: ");
-        const std::size_t length = cl < head ? std::stoul(got_.substr(cl + 16)) : 0;
-        while (got_.size() < head + 4 + length && !closed_) read("", 100);
-        const std::string r = got_.substr(0, head + 4 + length);
-        got_.erase(0, r.size());
-        return r;
-    }
-    bool closedByServer(int ms = 3000)
-    {
-        read("", ms);
-        return closed_;
-    }
-
-private:
-    int fd_ = -1;
-    bool connected_ = false;
-    bool closed_ = false;
-    std::string got_;
-};
+using consoletest::Client;
 
 std::string get(std::uint16_t port, const std::string& target)
 {
     Client c(port);
-    c.send("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    c.send("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\nConnection: close\r\n\r\n");
     return c.read();
 }
 
@@ -102,9 +48,12 @@ protected:
     void SetUp() override
     {
         Hooks h;
-        h.state = [] { return std::string("{\"title\":\"T\",\"display\":{\"width\":20,\"lines\":[\"a\"]}}"); };
+        h.state = [this] {
+            if (stateHook) return stateHook();
+            return std::string("{\"title\":\"T\",\"display\":{\"width\":20,\"lines\":[\"a\"]}}");
+        };
         h.tape = [this](std::uint64_t since) { return tape.json(since); };
-        h.exchanges = [this](std::uint64_t since) { return exchanges.json(since); };
+        h.exchanges = [this](std::uint64_t since) { return exchangesHook ? exchangesHook(since) : exchanges.json(since); };
         h.faults = [this] {
             std::lock_guard<std::mutex> lock(mutex);
             return std::vector<FaultSwitch>{{"nak", "answer NAK", "", nakOn, ""},
@@ -120,6 +69,7 @@ protected:
         Server::Options o;
         o.idleTimeoutMs = 300;
         o.maxConnections = 8;
+        o.maxEventStreams = 1;
         o.limits.maxBody = 1024;
         server = std::make_unique<Server>(h, o);
         server->start();
@@ -128,11 +78,15 @@ protected:
 
     TapeFeed tape;
     ExchangeFeed exchanges;
+    // Set before the first request only (the server's thread calls them).
+    std::function<std::string()> stateHook;
+    std::function<std::string(std::uint64_t)> exchangesHook;
     std::mutex mutex;
     bool nakOn = false, delayOn = false;
     std::string delay;
     std::unique_ptr<Server> server;
     std::uint16_t port = 0;
+    std::string host() const { return "Host: 127.0.0.1:" + std::to_string(port) + "\r\n"; }
 };
 
 } // namespace
@@ -159,7 +113,7 @@ TEST_F(ConsoleServer, ServesThePageAndTheApi)
     EXPECT_EQ(status(get(port, "/../etc/passwd")), 404);
 
     Client c(port);
-    c.send("DELETE /api/faults HTTP/1.1\r\n\r\n");
+    c.send("DELETE /api/faults HTTP/1.1\r\n" + host() + "\r\n");
     const std::string r = c.response();
     EXPECT_EQ(status(r), 405);
     EXPECT_NE(r.find("Allow: GET, POST"), std::string::npos);
@@ -168,11 +122,11 @@ TEST_F(ConsoleServer, ServesThePageAndTheApi)
 TEST_F(ConsoleServer, KeepsConnectionsAliveAndAnswersPipelinedRequestsInOrder)
 {
     Client c(port);
-    c.send("GET /api/state HTTP/1.1\r\n\r\nGET /api/faults HTTP/1.1\r\n\r\n");
+    c.send("GET /api/state HTTP/1.1\r\n" + host() + "\r\nGET /api/faults HTTP/1.1\r\n" + host() + "\r\n");
     const std::string first = c.response(), second = c.response();
     EXPECT_NE(first.find("\"title\":\"T\""), std::string::npos);
     EXPECT_NE(second.find("\"faults\":"), std::string::npos);
-    c.send("GET /api/state HTTP/1.1\r\nConnection: close\r\n\r\n");
+    c.send("GET /api/state HTTP/1.1\r\n" + host() + "Connection: close\r\n\r\n");
     EXPECT_NE(c.response().find("Connection: close"), std::string::npos);
     EXPECT_TRUE(c.closedByServer());
 }
@@ -207,7 +161,7 @@ TEST_F(ConsoleServer, SwitchesFaultsOnlyForWellFormedRequestsFromItsOwnPage)
 TEST_F(ConsoleServer, EventStreamNamesWhatChanged)
 {
     Client events(port);
-    events.send("GET /api/events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    events.send("GET /api/events HTTP/1.1\r\n" + host() + "\r\n");
     EXPECT_NE(events.read("retry:").find("Content-Type: text/event-stream"), std::string::npos);
     tape.print("line");
     server->notify("tape");
@@ -254,7 +208,7 @@ TEST_F(ConsoleServer, ClosesConnectionsThatSendTooMuchOrStall)
 TEST_F(ConsoleServer, StopsPromptlyWithClientsConnected)
 {
     Client events(port);
-    events.send("GET /api/events HTTP/1.1\r\n\r\n");
+    events.send("GET /api/events HTTP/1.1\r\n" + host() + "\r\n");
     events.read("retry:");
     Client partial(port);
     partial.send("GET /");
@@ -279,4 +233,171 @@ TEST(ConsoleServerStart, RefusesAnAddressItCannotUse)
     same.port = first.port();
     Server second(Hooks(), same);
     EXPECT_THROW(second.start(), std::runtime_error);
+}
+
+// A page of another site whose name was made to resolve to 127.0.0.1 sends its own name
+// in Host (and in Origin): the console answers only to its own names and port.
+TEST_F(ConsoleServer, AnswersOnlyRequestsForItsOwnNamesAndFromItsOwnPage)
+{
+    const std::string p = std::to_string(port);
+    auto ask = [this](const std::string& head, const std::string& target = "/api/state") {
+        Client c(port);
+        c.send("GET " + target + " HTTP/1.1\r\n" + head + "Connection: close\r\n\r\n");
+        return status(c.response());
+    };
+    for (const std::string& name : std::vector<std::string>{"127.0.0.1:" + p, "localhost:" + p, "LocalHost:" + p, "[::1]:" + p})
+        EXPECT_EQ(ask("Host: " + name + "\r\n"), 200) << name;
+    for (const std::string& name : std::vector<std::string>{"evil.example:" + p, "127.0.0.1.evil.example:" + p, "127.0.0.1", "127.0.0.1:1",
+                                    "127.0.0.1:" + p + "0", "localhost:" + p + ", evil.example", "[::1]", "::1:" + p,
+                                    "127.0.0.1:" + p + "@evil", "", "127.0.0.1:-" + p, ":" + p})
+        EXPECT_EQ(ask("Host: " + name + "\r\n"), 421) << name;
+    EXPECT_EQ(ask("Host: evil.example:" + p + "\r\nOrigin: http://evil.example:" + p + "\r\n", "/api/tape"), 421);
+    EXPECT_EQ(ask("Host: evil.example:" + p + "\r\n", "/"), 421);
+    // HTTP/1.1 needs a Host; a 1.0 client may leave it out.
+    EXPECT_EQ(ask(""), 400);
+    {
+        Client c(port);
+        c.send("GET /api/state HTTP/1.0\r\n\r\n");
+        EXPECT_EQ(status(c.response()), 200);
+    }
+    // Switching a fault from a rebound page: refused, nothing switched.
+    std::string r;
+    {
+        Client c(port);
+        const std::string body = "{\"name\":\"nak\",\"on\":true}";
+        c.send("POST /api/faults HTTP/1.1\r\nHost: evil.example:" + p + "\r\nOrigin: http://evil.example:" + p +
+               "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+        r = c.response();
+    }
+    EXPECT_EQ(status(r), 421) << r;
+    EXPECT_FALSE(nakOn);
+    // Origin: only the console's own names, with its port, over http.
+    for (const std::string& origin : std::vector<std::string>{"http://evil.example:" + p, "http://127.0.0.1:1", "http://127.0.0.1",
+                                      "https://127.0.0.1:" + p, "null", "http://127.0.0.1:" + p + "/"}) {
+        EXPECT_EQ(status(post(port, "{\"name\":\"nak\",\"on\":true}", "Origin: " + origin + "\r\n")), 403) << origin;
+        EXPECT_EQ(ask("Host: 127.0.0.1:" + p + "\r\nOrigin: " + origin + "\r\n"), 403) << origin;
+    }
+    EXPECT_FALSE(nakOn);
+    EXPECT_EQ(status(post(port, "{\"name\":\"nak\",\"on\":true}", "Origin: http://localhost:" + p + "\r\n")), 200);
+    EXPECT_TRUE(nakOn);
+}
+
+TEST_F(ConsoleServer, RefusesBodiesThatAreNotJson)
+{
+    for (const char* type : {"application/jsonx", "application/json-seq", "application/json+x", "text/json", ""})
+        EXPECT_EQ(status(post(port, "{\"name\":\"nak\",\"on\":true}", "", type)), 415) << type;
+    EXPECT_FALSE(nakOn);
+    EXPECT_EQ(status(post(port, "{\"name\":\"nak\",\"on\":true}", "", "Application/JSON ; charset=utf-8")), 200);
+    EXPECT_TRUE(nakOn);
+}
+
+// A head or body sent a byte at a time, each byte well within the time allowed for
+// nothing to come, is still cut off once the whole request has taken that long.
+TEST_F(ConsoleServer, ClosesARequestThatTakesTooLongHoweverSteadilyItComes)
+{
+    const std::vector<std::pair<std::string, std::string>> drips = {
+        {"GET /api/state HTTP/1.1\r\n" + host() + "X-Slow: ", "a"},
+        {"", "\r\n"},   // blank lines before a request
+        {"POST /api/faults HTTP/1.1\r\n" + host() + "Content-Type: application/json\r\nContent-Length: 900\r\n\r\n", " "},
+    };
+    for (const auto& drip : drips) {
+        Client c(port);
+        c.send(drip.first);
+        bool closed = false;
+        // 300 ms allowed; a byte every 50 ms for up to 10 s.
+        for (int i = 0; i < 200 && !closed; ++i) closed = !c.send(drip.second) || c.closedByServer(50);
+        EXPECT_TRUE(closed) << drip.first;
+    }
+    EXPECT_EQ(status(get(port, "/api/state")), 200);
+}
+
+// Many pipelined requests with large answers in one write: the server answers them one
+// after the other as the client takes the answers, not all at once into memory.
+TEST_F(ConsoleServer, AnswersPipelinedRequestsOnlyAsFastAsTheyAreTaken)
+{
+    const std::string big = "{\"x\":\"" + std::string(512 * 1024, 'x') + "\"}";
+    std::atomic<int> calls{0};
+    exchangesHook = [&](std::uint64_t) {
+        ++calls;
+        return big;
+    };
+    Client c(port, 64 * 1024);   // a small window: the socket buffers hold few answers
+    std::string requests;
+    const int count = 85;
+    for (int i = 0; i < count; ++i) requests += "GET /api/exchanges?since=0 HTTP/1.1\r\n" + host() + "\r\n";
+    c.send(requests);
+    int maxAhead = 0;
+    for (int got = 0; got < count; ++got) {
+        const std::string r = c.response(10000);
+        ASSERT_EQ(status(r), 200) << "answer " << got;
+        ASSERT_EQ(body(r), big);
+        maxAhead = std::max(maxAhead, calls.load() - got);
+    }
+    EXPECT_EQ(calls.load(), count);
+    // What the socket buffers hold, and no more, is answered ahead of the client.
+    EXPECT_LE(maxAhead, 16);
+}
+
+TEST_F(ConsoleServer, AnythingAHookThrowsCostsOnlyThatAnswer)
+{
+    std::atomic<int> round{0};
+    stateHook = [&]() -> std::string {
+        switch (round++) {
+        case 0: throw 42;
+        case 1: throw std::bad_alloc();
+        case 2: throw std::runtime_error("broken");
+        default: return "{}";
+        }
+    };
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(status(get(port, "/api/state")), 500) << i;
+    EXPECT_EQ(body(get(port, "/api/state")), "{}");
+}
+
+// The error statuses the README lists are those the console answers.
+TEST_F(ConsoleServer, TheReadmeListsTheErrorStatusesItAnswers)
+{
+    std::set<int> answered;
+    auto raw = [&](const std::string& bytes) {
+        Client c(port);
+        c.send(bytes);
+        answered.insert(status(c.response()));
+    };
+    const std::string h = host();
+    answered.insert(status(get(port, "/api/tape?since=x")));                                        // 400
+    answered.insert(status(post(port, "{}", "Origin: http://evil.example\r\n")));                   // 403
+    answered.insert(status(get(port, "/nothing")));                                                 // 404
+    raw("DELETE /api/state HTTP/1.1\r\n" + h + "\r\n");                                            // 405
+    raw("POST /api/faults HTTP/1.1\r\n" + h + "Content-Length: 99999\r\n\r\n");                   // 413
+    raw("GET /" + std::string(3000, 'a') + " HTTP/1.1\r\n");                                        // 414
+    answered.insert(status(post(port, "{}", "", "text/plain")));                                    // 415
+    raw("GET / HTTP/1.1\r\nHost: evil.example\r\n\r\n");                                          // 421
+    raw("GET / HTTP/1.1\r\n" + h + "X: " + std::string(9000, 'x') + "\r\n\r\n");                   // 431
+    stateHook = [] () -> std::string { throw std::runtime_error("x"); };
+    answered.insert(status(get(port, "/api/state")));                                               // 500
+    raw("POST /api/faults HTTP/1.1\r\n" + h + "Transfer-Encoding: chunked\r\n\r\n");              // 501
+    raw("GET / HTTP/2.0\r\n\r\n");                                                                // 505
+    {
+        std::vector<std::unique_ptr<Client>> streams;
+        for (int i = 0; i < 2; ++i) {
+            streams.push_back(std::make_unique<Client>(port));
+            streams.back()->send("GET /api/events HTTP/1.1\r\n" + h + "\r\n");
+            streams.back()->read("retry:");
+        }
+        answered.insert(status(streams.back()->read("\r\n\r\n")));                                 // 503
+    }
+    answered.erase(200);
+
+    std::ifstream readme(CONSOLE_README);
+    ASSERT_TRUE(readme.good()) << CONSOLE_README;
+    std::stringstream text;
+    text << readme.rdbuf();
+    const std::string all = text.str();
+    const std::size_t from = all.find("Errors come as");
+    ASSERT_NE(from, std::string::npos);
+    const std::string sentence = all.substr(from, all.find(".\n", from) - from);
+    std::set<int> listed;
+    const std::regex code("\\b[1-5][0-9][0-9]\\b");
+    for (auto it = std::sregex_iterator(sentence.begin(), sentence.end(), code); it != std::sregex_iterator(); ++it)
+        listed.insert(std::stoi(it->str()));
+    EXPECT_EQ(listed, answered) << sentence;
 }

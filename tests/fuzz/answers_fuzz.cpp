@@ -31,8 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::string date = "untouched", time = "untouched";
         const fpresult::Result rd = DecodeDate(p, n, date);
         const fpresult::Result rt = DecodeTime(p, n, time);
-        Require((rd == fpresult::kOk) == (n == 3) && (rt == fpresult::kOk) == (n == 3));
-        if (n == 3) Require(date.size() == 8 && time.size() == 8);
+        const bool bcd = n == 3 && IsBcd(p, 3);
+        Require((rd == fpresult::kOk) == bcd && (rt == fpresult::kOk) == bcd);
+        if (bcd) Require(date.size() == 8 && time.size() == 8);
+        else Require(date == "untouched" && time == "untouched");
         break;
     }
     case 1: {
@@ -51,6 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (n < 4) Require(sale.Result == 0 && pay.TotalSum == 0 && discount.Result == 0 && safe == 0);
         if (n < 8) Require(sale.TotalSum == 0 && pay.Result == 0 && discount.TotalSum == 0);
         if (n >= 4) Require(sale.Result == safe);
+        Require(sale.Complete == (n >= 8) && pay.Complete == (n >= 8) && discount.Complete == (n >= 8));
         // Sign-magnitude: the magnitude is the low 31 bits.
         if (n >= 4) Require(pay.TotalSum == discount.Result && (pay.TotalSum >= 0) == ((answer[3] & 0x80) == 0 || pay.TotalSum == 0));
         break;

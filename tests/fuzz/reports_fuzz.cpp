@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "serialproto/commands.h"
 #include "serialproto/reports.h"
 
 namespace {
@@ -31,8 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case 0: {
         XReportData x;
         const fpresult::Result r = DecodeXReport(p, n, x);
-        Require((r == fpresult::kOk) == (n == kXReportLength));
-        Require(x.ChecksCount >= 0 && x.ChecksCount <= 16665 && x.RefundChecksCount >= 0);
+        Require((r == fpresult::kOk) == (n == kXReportLength && IsBcd(p, 2) && IsBcd(p + 78, 2)));
+        Require(x.ChecksCount >= 0 && x.ChecksCount <= 9999 && x.RefundChecksCount >= 0 && x.RefundChecksCount <= 9999);
         break;
     }
     case 1: {
@@ -59,7 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     case 3: {
         ArticleInfoData a;
-        DecodeArticleInfo(p, n, a);
+        const fpresult::Result r = DecodeArticleInfo(p, n, a);
+        Require(r == fpresult::kOk || (r == FPE_PROTOCOL && !a.HasName && a.Name.empty() && a.Count == 0));
+        Require(r != fpresult::kOk || n >= 1 + p[0] + 23);
         Require(a.Name.size() < static_cast<std::size_t>(n) || (!a.HasName && a.Name.empty()));
         Require(a.Count >= 0 && a.Count <= 0xFFFFFF && a.RefundCount >= 0 && a.RefundCount <= 0xFFFFFF);
         Require(a.TaxType >= 0 && a.TaxType <= 0xFF);
@@ -75,8 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     default: {
         double sum = -1;
-        DecodeGetSafeSum(p, n, sum);
-        Require(sum >= 0 && (n == 5 || sum == 0));
+        const fpresult::Result r = DecodeGetSafeSum(p, n, sum);
+        Require(sum >= 0 && (n == 5 || sum == 0) && (r == fpresult::kOk) == (n == 5));
         Require(DecodeZReportResult(p, n) == 0 || n >= 4);
         break;
     }

@@ -354,6 +354,9 @@ TEST_F(MoneyTest, NothingUnsettledIsDroppedUnseen)
             EXPECT_NE(error().find(w.found), std::string::npos) << error();
             EXPECT_NE(error().find("на сумму 1.00"), std::string::npos) << error();
             EXPECT_FALSE(printer->hasUnsettledReceipt());
+            // Shown once: the next receipt line does not show it again.
+            EXPECT_TRUE(printer->printFiscalString(u"pepper", 1, 1, 1, 1, 0));
+            EXPECT_TRUE(printer->getLastErrorText().empty()) << error();
             reg.clearFault();
         }
     }

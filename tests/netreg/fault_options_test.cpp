@@ -74,3 +74,27 @@ TEST(NetsimFaultOptions, OnReplacesTheValueAndABadValueChangesNothing)
     switchFault(f, "always-401", true, "whatever");
     EXPECT_TRUE(f.always401);
 }
+
+// Values are range-checked as the command line checks them, and nothing that would end
+// the answer's head early (a line end in a reason phrase) is taken.
+TEST(NetsimFaultOptions, RefusesValuesOutOfRangeOrWithControlBytes)
+{
+    for (const auto& bad : std::vector<std::pair<std::string, std::string>>{
+             {"document-status", "500:Paper out\r\nX-Forged: 1"}, {"document-status", "500:a\nb"},
+             {"document-status", "500:a\rb"}, {"document-status", "500:a\x01"}, {"document-status", "500:a\x7F"},
+             {"document-status", std::string("500:a\0b", 7)}, {"oversize", "*=536870912"},
+             {"oversize", "/desc=17825793"}, {"oversize", "/desc=4294967296"}, {"status", "/x=4294967796"},
+             {"delay", "/x=2147483648"}}) {
+        Faults f;
+        EXPECT_THROW(switchFault(f, bad.first, true, bad.second), std::invalid_argument) << bad.first << " " << bad.second;
+        const FaultOption* o = findFaultOption(bad.first);
+        ASSERT_NE(o, nullptr);
+        EXPECT_THROW(o->apply(f, bad.second), std::invalid_argument) << "the command line took " << bad.second;
+        EXPECT_TRUE(o->values(f).empty());
+    }
+    Faults f;
+    switchFault(f, "document-status", true, "503:Paper out\tfor now");
+    EXPECT_EQ(f.documentReason, "Paper out\tfor now");
+    switchFault(f, "oversize", true, "*=17825792");
+    EXPECT_EQ(f.oversize.at("*"), 17825792u);
+}

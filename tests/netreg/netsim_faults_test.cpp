@@ -592,3 +592,22 @@ TEST(NetsimJournal, AnotherTillSellsTheSameBasket)
     EXPECT_EQ(all->getObject(0)->getArray("F")->size(), all->getObject(1)->getArray("F")->size());
     EXPECT_DOUBLE_EQ(all->getObject(2)->getArray("IO")->getObject(0)->getObject("IO")->getValue<double>("sum"), 7);
 }
+
+// Codes given to err and err-array are JSON strings in the answer, whatever they hold.
+TEST(NetsimAnswers, ErrorCodesAreQuotedInTheAnswer)
+{
+    netsim::Simulator sim(plain());
+    sim.start();
+    netsim::Faults f;
+    f.err["/cgi/state.php"] = "3\"A\\\n";
+    f.errArray["/cgi/tbl/Fsk"] = {"1\",\"x", "2"};
+    sim.setFaults(f);
+    const std::string one = get(sim.port(), "/cgi/state.php");
+    ASSERT_NO_THROW(Poco::JSON::Parser().parse(one)) << one;
+    EXPECT_EQ(Poco::JSON::Parser().parse(one).extract<Object::Ptr>()->getValue<std::string>("err"), "3\"A\\\n");
+    const std::string many = get(sim.port(), "/cgi/tbl/Fsk");
+    ASSERT_NO_THROW(Poco::JSON::Parser().parse(many)) << many;
+    const auto codes = Poco::JSON::Parser().parse(many).extract<Object::Ptr>()->getArray("err");
+    ASSERT_EQ(codes->size(), 2u);
+    EXPECT_EQ(codes->getObject(0)->getValue<std::string>("e"), "1\",\"x");
+}

@@ -16,6 +16,14 @@ TEST(Commands, DateAndTimeNeedExactlyThreeBytes) {
     EXPECT_EQ(text, "24:07:16");
     EXPECT_EQ(DecodeDate(d, 4, text), FPE_PROTOCOL);
     EXPECT_EQ(DecodeTime(d, 2, text), FPE_PROTOCOL);
+    // Every digit must be a decimal one: FF AB 10 is no date.
+    const std::uint8_t bad[] = {0xFF, 0xAB, 0x10};
+    text = "unchanged";
+    EXPECT_EQ(DecodeDate(bad, 3, text), FPE_PROTOCOL);
+    EXPECT_EQ(DecodeTime(bad, 3, text), FPE_PROTOCOL);
+    const std::uint8_t lowDigit[] = {0x2A, 0x07, 0x16};
+    EXPECT_EQ(DecodeDate(lowDigit, 3, text), FPE_PROTOCOL);
+    EXPECT_EQ(text, "unchanged");
     EXPECT_EQ(EncodeGetDate(), Bytes{0x01});
     EXPECT_EQ(EncodeGetTime(), Bytes{0x03});
     EXPECT_EQ(EncodeGetState(), Bytes{0x00});

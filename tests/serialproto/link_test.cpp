@@ -259,7 +259,77 @@ TEST_F(LinkTest, DrainOfATricklingLineEndsWithTheBusyLimit) {
     for (int i = 0; i < 3; ++i) port.ReplyTimed(trickle);
     const std::uint32_t start = clock.now;
     EXPECT_EQ(Send({0x02, 0x24, 0x07, 0x16}), FPE_PROTOCOL);
-    EXPECT_EQ(port.writes.size(), 3u);
-    EXPECT_LE(clock.now - start, 3 * (Link::kBusyLimit + 2000) + 2 * Link::kRetryPause);
+    EXPECT_EQ(port.writes.size(), 2u);  // each drain fills an attempt's limit
+    EXPECT_LE(clock.now - start, Link::CommandLimit(0) + 2000);
     EXPECT_EQ(log.lines.back().substr(0, 7), "<! (7) ");
+}
+
+TEST_F(LinkTest, ADrippingAnswerEndsWithTheCommandsDeadline) {
+    // SYN for 9.5 s, then an answer frame that drips one byte every 95 ms and never ends:
+    // each byte comes within the 100 ms frame time-out, so only the command's deadline
+    // ends it.
+    std::vector<fake::In> drip{{ACK, 0}};
+    for (int i = 0; i < 38; ++i) drip.push_back({SYN, 250});
+    drip.push_back({0x10, 0});
+    drip.push_back({0x02, 95});
+    for (int i = 0; i < 600; ++i) drip.push_back({0x41, 95});
+    for (int i = 0; i < 3; ++i) port.ReplyTimed(drip);
+    const std::uint32_t start = clock.now;
+    EXPECT_EQ(Send({0x2A}), FPE_ANSWER_TIMEOUT);
+    EXPECT_LE(clock.now - start, Link::CommandLimit(0) + Link::kDefaultReadTimeout);
+    EXPECT_EQ(log.lines.back().substr(0, 2), "<?");
+
+    // A plain body drip straight after the ACK.
+    std::vector<fake::In> body{{ACK, 0}, {0x10, 0}, {0x02, 95}};
+    for (int i = 0; i < 600; ++i) body.push_back({0x41, 95});
+    for (int i = 0; i < 3; ++i) port.ReplyTimed(body);
+    const std::uint32_t start2 = clock.now;
+    EXPECT_EQ(Send({0x2A}), FPE_ANSWER_TIMEOUT);
+    EXPECT_LE(clock.now - start2, Link::CommandLimit(0) + Link::kDefaultReadTimeout);
+
+    // A register that is busy for 9.9 s and then answers at once still gets its answer.
+    std::vector<fake::In> slow{{ACK, 0}};
+    for (int i = 0; i < 99; ++i) slow.push_back({SYN, 100});
+    for (auto b : AnswerFrame(link.Sequence, 0x2A, 0, 0, 0, Bytes(150, 0x33))) slow.push_back({b, 1});
+    port.ReplyTimed(slow);
+    EXPECT_EQ(Send({0x2A}), fpresult::kOk);
+    EXPECT_EQ(link.AnswerLength, 150);
+}
+
+TEST_F(LinkTest, ThreeBusyAttemptsShareOneDeadline) {
+    // SYN for ever: one attempt ends with the busy limit, and the attempts together end
+    // with the command's deadline.
+    std::vector<fake::In> storm{{ACK, 0}};
+    for (int i = 0; i < 200; ++i) storm.push_back({SYN, 250});
+    for (int i = 0; i < 3; ++i) port.ReplyTimed(storm);
+    const std::uint32_t start = clock.now;
+    EXPECT_EQ(Send({0x2A}), FPE_COMMAND_TIMEOUT);
+    EXPECT_LE(clock.now - start, Link::CommandLimit(0) + Link::kDefaultReadTimeout);
+    EXPECT_GE(port.writes.size(), 2u);
+}
+
+TEST_F(LinkTest, ALogoUploadIsBoundedAsAWhole) {
+    // Before each ENQ the register is busy for 9.5 s; the image has 4 blocks. Each block
+    // restarts the busy clock, but the upload has a bound of its own.
+    const Bytes extra(4 * 64, 0x55);
+    std::vector<fake::In> slow{{ACK, 0}};
+    for (int block = 0; block < 4; ++block) {
+        for (int i = 0; i < 38; ++i) slow.push_back({SYN, 250});
+        slow.push_back({ENQ, 0});
+    }
+    for (auto b : AnswerFrame(0, 0x2D, 0, 0, 0, {}, 1)) slow.push_back({b, 0});
+    for (int i = 0; i < 3; ++i) port.ReplyTimed(slow);
+    const std::uint32_t start = clock.now;
+    EXPECT_EQ(Send({0x2D, 0, 0, 1, 0, 1, 8, 0}, extra), FPE_COMMAND_TIMEOUT);
+    EXPECT_LE(clock.now - start, Link::CommandLimit(extra.size()) + Link::kDefaultReadTimeout);
+
+    // The same upload from a register that asks for each block at once passes.
+    std::vector<fake::In> quick{{ACK, 0}};
+    for (int block = 0; block < 4; ++block) quick.push_back({ENQ, 20});
+    for (auto b : AnswerFrame(1, 0x2D, 0, 0, 0, {})) quick.push_back({b, 0});
+    port.ReplyTimed(quick);
+    EXPECT_EQ(Send({0x2D, 0, 0, 1, 0, 1, 8, 0}, extra), fpresult::kOk);
+    // The bound grows with the image, a little per block.
+    EXPECT_LT(Link::CommandLimit(168 * 64), 10u * 60 * 1000);
+    EXPECT_GT(Link::CommandLimit(168 * 64), Link::CommandLimit(4 * 64));
 }

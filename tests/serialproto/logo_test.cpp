@@ -161,3 +161,42 @@ TEST(Logo, ImageGoesOutInSixtyFourByteBlocksPulledByEnq) {
     }
     EXPECT_EQ(offset, 4000u);
 }
+
+namespace {
+// A BMP file header and info header for a 1-bit picture with a two-entry palette.
+std::vector<std::uint8_t> BmpHead(std::int32_t width, std::int32_t height, std::uint16_t bits = 1) {
+    std::vector<std::uint8_t> h(62, 0);
+    auto put = [&](std::size_t at, std::uint32_t v, int n) {
+        for (int i = 0; i < n; ++i) h[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    };
+    h[0] = 'B';
+    h[1] = 'M';
+    put(10, 62, 4);
+    put(14, 40, 4);
+    put(18, static_cast<std::uint32_t>(width), 4);
+    put(22, static_cast<std::uint32_t>(height), 4);
+    put(26, 1, 2);
+    put(28, bits, 2);
+    return h;
+}
+} // namespace
+
+TEST(Logo, APictureIsCheckedAgainstItsOwnHeader) {
+    // 300 x 100 at one bit: 40-byte rows, 4000 bytes after the 62 of the headers.
+    const auto h = BmpHead(300, 100);
+    EXPECT_EQ(CheckPictureFile(h.data(), h.size(), 554), PictureFile::Truncated);
+    EXPECT_EQ(CheckPictureFile(h.data(), h.size(), 4061), PictureFile::Truncated);
+    EXPECT_EQ(CheckPictureFile(h.data(), h.size(), 4062), PictureFile::Fine);
+    const auto topDown = BmpHead(300, -100, 24);
+    EXPECT_EQ(CheckPictureFile(topDown.data(), topDown.size(), 62 + 900 * 100 - 1), PictureFile::Truncated);
+    EXPECT_EQ(CheckPictureFile(topDown.data(), topDown.size(), 62 + 900 * 100), PictureFile::Fine);
+    // Headers that cannot be a bitmap's.
+    EXPECT_EQ(CheckPictureFile(BmpHead(0, 100).data(), 62, 100000), PictureFile::BadHeader);
+    EXPECT_EQ(CheckPictureFile(BmpHead(10, 10, 7).data(), 62, 100000), PictureFile::BadHeader);
+    // A file cut inside its header.
+    EXPECT_EQ(CheckPictureFile(h.data(), 10, 10), PictureFile::Truncated);
+    EXPECT_EQ(CheckPictureFile(h.data(), 30, 30), PictureFile::Truncated);
+    // Other kinds are for the loader to judge.
+    const std::uint8_t gif[] = {'G', 'I', 'F', '8', '9', 'a'};
+    EXPECT_EQ(CheckPictureFile(gif, sizeof gif, 6), PictureFile::Fine);
+}

@@ -86,7 +86,7 @@ TEST(Receipt, DiscountValueField) {
     EXPECT_EQ(r, Cat(Bytes{0x31, 0x00, 0xF4, 0x01, 0x00, 0x82, 4}, Text("Sale")));
     ASSERT_EQ(EncodeGiveDiscount(-500, true, true, "", 0, r), fpresult::kOk);
     EXPECT_EQ(r, (Bytes{0x31, 0x03, 0xF4, 0x01, 0x00, 0x00, 0}));
-    ASSERT_EQ(EncodeGiveDiscount(7, true, false, std::string(30, 'd'), 0xFF, r), fpresult::kOk);
+    ASSERT_EQ(EncodeGiveDiscount(7, true, false, std::string(30, 'd'), 0x7F, r), fpresult::kOk);
     EXPECT_EQ(r[1], 2);
     EXPECT_EQ(r[5], 0xFF);  // sign plus the low 7 bits of the format
     EXPECT_EQ(r[6], 25);
@@ -185,4 +185,43 @@ TEST(Receipt, AnswerDecoding) {
     EXPECT_EQ(DecodeSafeSum(d, 4), static_cast<std::int32_t>(0x80000064u));
     EXPECT_EQ(DecodeSafeSum(d, 3), 0);
     EXPECT_EQ(DecodeSafeSum(nullptr, 8), 0);
+}
+
+TEST(Receipt, ArgumentsThatDoNotFitTheirFieldAreRefused) {
+    Request r{1, 2, 3};
+    // The percent format has 7 bits; masked, 200 would make the discount 100 times the
+    // percent meant.
+    EXPECT_EQ(EncodeGiveDiscount(500, false, false, "", -32768, r), fpresult::kInvalidArg);
+    EXPECT_TRUE(r.empty());
+    EXPECT_EQ(EncodeGiveDiscount(500, false, false, "", 200, r), fpresult::kInvalidArg);
+    EXPECT_EQ(EncodeGiveDiscount(500, false, false, "", 128, r), fpresult::kInvalidArg);
+    EXPECT_EQ(EncodeGiveDiscount(500, false, false, "", -1, r), fpresult::kInvalidArg);
+    EXPECT_EQ(EncodeGiveDiscount(500, false, false, "", 127, r), fpresult::kOk);
+    EXPECT_EQ(EncodeGiveDiscount(500, false, true, "", 200, r), fpresult::kOk);  // not sent in sum mode
+    // Pay types: 0 to 9 and 64 (non-fiscal).
+    for (int type : {-1, 10, 63, 65, 255, 256, 0x10003}) {
+        r = {1};
+        EXPECT_EQ(EncodePayCheck(type, 100, "", r), fpresult::kInvalidArg) << type;
+        EXPECT_TRUE(r.empty());
+    }
+    for (int type : {0, 3, 9, 64}) EXPECT_EQ(EncodePayCheck(type, 100, "", r), fpresult::kOk) << type;
+}
+
+TEST(Receipt, AmountAnswersMustCarryBothValues) {
+    const std::uint8_t d[] = {0x64, 0, 0, 0x80, 0xF6, 0xFF, 0xFF, 0xFF};
+    for (std::int32_t n = 0; n < 8; ++n) {
+        EXPECT_FALSE(DecodeArticleAnswer(d, n).Complete) << n;
+        EXPECT_FALSE(DecodePayAnswer(d, n).Complete) << n;
+        EXPECT_FALSE(DecodeDiscountAnswer(d, n).Complete) << n;
+    }
+    EXPECT_TRUE(DecodeArticleAnswer(d, 8).Complete);
+    EXPECT_TRUE(DecodePayAnswer(d, 8).Complete);
+    EXPECT_TRUE(DecodeDiscountAnswer(d, 8).Complete);
+    EXPECT_FALSE(DecodeArticleAnswer(nullptr, 8).Complete);
+
+    std::int32_t safe = 7;
+    EXPECT_EQ(DecodeSafeSum(d, 3, safe), FPE_PROTOCOL);
+    EXPECT_EQ(safe, 7);
+    EXPECT_EQ(DecodeSafeSum(d, 4, safe), fpresult::kOk);
+    EXPECT_EQ(safe, static_cast<std::int32_t>(0x80000064u));
 }

@@ -90,7 +90,7 @@ TEST(Reports, ScalarAnswers) {
     double sum = 7;
     DecodeGetSafeSum(five, 5, sum);
     EXPECT_EQ(sum, 4294967297.0);
-    DecodeGetSafeSum(five, 4, sum);
+    EXPECT_EQ(DecodeGetSafeSum(five, 4, sum), FPE_PROTOCOL);
     EXPECT_EQ(sum, 0.0);
     EXPECT_EQ(DecodeZReportResult(five, 4), 1);
     EXPECT_EQ(DecodeZReportResult(five, 3), 0);
@@ -166,7 +166,7 @@ TEST(Reports, CheckSumTotals) {
     EXPECT_EQ(DecodeCheckSum(d.data(), 63, c), FPE_PROTOCOL);
 }
 
-TEST(Reports, ArticleInfoReadsFieldByFieldAndStopsQuietly) {
+TEST(Reports, ArticleInfoIsReadWholeOrNotAtAll) {
     const Bytes full{3, 'T', 'e', 'a',
                      0x40, 0x42, 0x0F, 0x03,               // count 1000000, format 3
                      0xEC, 0x04, 0, 0,                     // price 1260
@@ -187,25 +187,27 @@ TEST(Reports, ArticleInfoReadsFieldByFieldAndStopsQuietly) {
     EXPECT_EQ(a.RefundCountFormat, 2);
     EXPECT_EQ(a.RefundTurnoverSum, 10000.0);
 
-    // Cut anywhere, the fields before the cut are read and the rest stay 0.
+    // Cut anywhere, the answer is a protocol error: no field of it is taken.
     for (std::int32_t n = 0; n < static_cast<std::int32_t>(full.size()); ++n) {
         ArticleInfoData b;
-        DecodeArticleInfo(full.data(), n, b);
-        EXPECT_EQ(b.HasName, n >= 4) << n;
-        EXPECT_EQ(b.Count, n >= 8 ? 1000000 : 0) << n;
-        EXPECT_EQ(b.Price, n >= 12 ? 1260 : 0) << n;
-        EXPECT_EQ(b.TaxType, n >= 13 ? 0x81 : 0) << n;
-        EXPECT_EQ(b.TurnoverSum, n >= 18 ? 1099511627775.0 : 0.0) << n;
-        EXPECT_EQ(b.RefundCount, n >= 22 ? 0xFFFFFF : 0) << n;
-        EXPECT_EQ(b.RefundTurnoverSum, 0.0) << n;
+        EXPECT_EQ(DecodeArticleInfo(full.data(), n, b), FPE_PROTOCOL) << n;
+        EXPECT_FALSE(b.HasName) << n;
+        EXPECT_EQ(b.Count, 0) << n;
+        EXPECT_EQ(b.Price, 0) << n;
     }
+    // A name longer than the answer.
+    Bytes longName = full;
+    longName[0] = 200;
+    ArticleInfoData e;
+    EXPECT_EQ(DecodeArticleInfo(longName.data(), static_cast<std::int32_t>(longName.size()), e), FPE_PROTOCOL);
 
     // An empty name: the length byte is consumed and the count follows it.
-    const Bytes unnamed{0, 5, 0, 0, 0};
+    Bytes unnamed(full.begin() + 3, full.end());
+    unnamed[0] = 0;
     ArticleInfoData c;
-    DecodeArticleInfo(unnamed.data(), 5, c);
+    ASSERT_EQ(DecodeArticleInfo(unnamed.data(), static_cast<std::int32_t>(unnamed.size()), c), fpresult::kOk);
     EXPECT_FALSE(c.HasName);
-    EXPECT_EQ(c.Count, 5);
+    EXPECT_EQ(c.Count, 1000000);
 }
 
 namespace {
@@ -221,6 +223,48 @@ fpresult::Result Tax(const Bytes& d, TaxTableData& t) {
     return DecodeTaxData(d.data(), static_cast<std::int32_t>(d.size()), t);
 }
 } // namespace
+
+TEST(Reports, AnswersOfTheWrongLengthOrFormAreProtocolErrors) {
+    const Bytes big(249, 1);
+    double sum = 7;
+    for (std::int32_t n : {0, 4, 6, 249}) {
+        sum = 7;
+        EXPECT_EQ(DecodeGetSafeSum(big.data(), n, sum), FPE_PROTOCOL) << n;
+        EXPECT_EQ(sum, 0.0) << n;
+    }
+    EXPECT_EQ(DecodeGetSafeSum(big.data(), 5, sum), fpresult::kOk);
+    EXPECT_EQ(sum, 4311810305.0);
+
+    EXPECT_EQ(CheckMemoryAnswer(4, 3), FPE_PROTOCOL);
+    EXPECT_EQ(CheckMemoryAnswer(4, 249), FPE_PROTOCOL);
+    EXPECT_EQ(CheckMemoryAnswer(4, 4), fpresult::kOk);
+
+    // Receipt counters are BCD: FF FF is not 16665.
+    Bytes x(156, 0);
+    x[0] = 0xFF;
+    x[1] = 0xFF;
+    XReportData r;
+    r.ChecksCount = 5;
+    EXPECT_EQ(DecodeXReport(x.data(), 156, r), FPE_PROTOCOL);
+    EXPECT_EQ(r.ChecksCount, 5);
+    x[0] = 0x99;
+    x[1] = 0x99;
+    x[78] = 0x0A;  // the refund counter
+    EXPECT_EQ(DecodeXReport(x.data(), 156, r), FPE_PROTOCOL);
+    x[78] = 0x09;
+    ASSERT_EQ(DecodeXReport(x.data(), 156, r), fpresult::kOk);
+    EXPECT_EQ(r.ChecksCount, 9999);
+
+    // The tax table's date is BCD too.
+    Bytes t = TaxAnswer(1, {2000}, 0x02, {});
+    t[1] = 0xFF;
+    t[2] = 0xAB;
+    t[3] = 0x10;
+    TaxTableData table;
+    EXPECT_EQ(Tax(t, table), FPE_PROTOCOL);
+    EXPECT_EQ(table.Date, "");
+}
+
 
 TEST(Reports, TaxTable) {
     TaxTableData t;

@@ -142,3 +142,32 @@ TEST(SerialSimConsole, FaultSwitchedThroughTheApiMeetsTheNextCommand) {
     EXPECT_FALSE(Has(r.Get("/api/faults"), "\"on\":true"));
     EXPECT_EQ(r.GetDate(), 0);
 }
+
+// A fault's numbers are taken only within what their field holds, the same from the
+// console as on the command line: no count that wraps to 0 or to "no limit", no error
+// code or status bits past one byte.
+TEST(SerialSimConsole, FaultValuesOutOfRangeAreRefused) {
+    ConsoleRegister r;
+    ASSERT_NE(r.port, 0);
+    const char* const bad[] = {"nak,count=4294967296", "nak,count=2147483648", "nak,count=0", "nak,count=-1",
+                               "nak,count=99999999999999999999", "error=0x10000", "error=256", "error=-1",
+                               "status=0x100", "ext-status=256", "slow=600001", "syn-storm=4294967296",
+                               "nak,cmd=100", "nak,cmd=1FF"};
+    for (const std::string spec : bad) {
+        SCOPED_TRACE(spec);
+        const std::size_t cut = spec.find_first_of("=,");
+        const std::string name = spec.substr(0, cut), value = spec.substr(cut);
+        const auto a = r.Switch("{\"name\":\"" + name + "\",\"on\":true,\"value\":\"" + value + "\"}");
+        EXPECT_EQ(a.status, 400) << a.body;
+        SimProcess refused({"--fault", spec});
+        EXPECT_TRUE(refused.Path().empty()) << "the command line took it";
+    }
+    EXPECT_FALSE(Has(r.Get("/api/faults"), "\"on\":true"));
+    for (const char* good : {"{\"name\":\"error\",\"on\":true,\"value\":\"255,count=1000000\"}",
+                             "{\"name\":\"status\",\"on\":true,\"value\":\"0xFF\"}",
+                             "{\"name\":\"nak\",\"on\":true,\"value\":\"cmd=FF,count=1\"}"})
+        EXPECT_EQ(r.Switch(good).status, 200) << good;
+    const std::string faults = r.Get("/api/faults");
+    EXPECT_TRUE(Has(faults, "\"value\":\"255,count=1000000\"")) << faults;
+    EXPECT_TRUE(Has(faults, "\"value\":\"0xFF\"")) << faults;
+}

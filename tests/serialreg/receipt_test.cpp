@@ -48,7 +48,10 @@ public:
     }
     int Pay(int type, std::int32_t sum) {
         Request req;
-        return Run(EncodePayCheck(type, sum, "", req), req);
+        // Pay types the driver refuses are sent as such, to see the register refuse them.
+        const fpresult::Result encoded = EncodePayCheck(kPayCash, sum, "", req);
+        req[1] = static_cast<std::uint8_t>(type);
+        return Run(encoded, req);
     }
     bool ReceiptOpen() const { return (link.EcrState & 0x4000) != 0; }
     std::string Tape() const {

@@ -96,6 +96,9 @@ check "taxdata: a failed read is the method's result" grep -qE '^FailingRead=800
 check "taxdata: the table as sent" grep -qE '^rx 10 02 [0-9A-F]{2} 19 00 00 02 D0 07 BC 02 22 96 00 00 00 64 00 [0-9A-F]{2} 10 03$' "$run/taxdata.log"
 check "taxdata: no fees without flag 0x20" grep -qE '^rx 10 02 [0-9A-F]{2} 19 00 00 02 D0 07 BC 02 02 [0-9A-F]{2} 10 03$' "$run/taxdata.log"
 check "taxdata: nothing sent for the refused tables" [ "$(grep -cE '^cmd 19 ' "$run/taxdata.log")" -eq 2 ]
+expect "$run/taxdata.txt" "Connect2=0|0|" "FiscalCjk=$invalid" "FiscalEmoji=$invalid" "TaxCjk=$invalid" \
+    "BarcodeCjk=$invalid" "QrCjk=$invalid"
+check "taxdata: no number or code with \"?\" sent" bash -c "! grep -qE '^cmd (15|16|23|37) ' '$run/taxdata.log'"
 
 echo "== logo"
 # logo NAME FILE WIDTH HEIGHT: loads one logo; the register's log from this call on is
@@ -153,6 +156,25 @@ check "wrong password: the register's error" has "$run/wrong-password.txt" "SetL
 logo missing "Z:$run/no-such-file.bmp" 0 0
 check "missing file: fails under SetLogo's name" grep -qE '^SetLogo=[89A-F][0-9A-F]{7}\|SetLogo\|.+' "$run/missing.txt"
 check "missing file: nothing sent" bash -c "! grep -q 'cmd 2D' '$run/missing.log'"
+check "missing file: the cause and the path" grep -qF "|Файл логотипа не найден: Z:$run/no-such-file.bmp" "$run/missing.txt"
+
+# Files that are no pictures, or not whole ones: refused before anything is sent, with
+# the cause and the path. (VBScript shows the invalid-picture result 800A01E1 as its own
+# error 481, 1E1.)
+head -c 554 "$run/p300.bmp" >"$run/cut.bmp"
+: >"$run/empty.bmp"
+echo "not a picture" >"$run/text.bmp"
+logo cut "Z:$run/cut.bmp" 0 0
+check "cut picture: refused" grep -qE '^SetLogo=(800A0)?1E1\|SetLogo\|Файл логотипа обрезан или повреждён.*: Z:' "$run/cut.txt"
+logo empty "Z:$run/empty.bmp" 0 0
+check "empty file: refused" grep -qE '^SetLogo=(800A0)?1E1\|SetLogo\|Файл логотипа пуст: Z:' "$run/empty.txt"
+logo text "Z:$run/text.bmp" 0 0
+check "text file: not a picture" grep -qE '^SetLogo=[89A-F][0-9A-F]{7}\|SetLogo\|Файл логотипа не является рисунком' "$run/text.txt"
+logo folder "Z:$run" 0 0
+check "directory: refused" grep -qE '^SetLogo=A0042801\|SetLogo\|Вместо файла логотипа указан каталог: Z:' "$run/folder.txt"
+for name in cut empty text folder; do
+    check "$name: nothing sent" bash -c "! grep -q 'cmd 2D' '$run/$name.log'"
+done
 
 logo clear "" 0 0
 check "empty name: success" has "$run/clear.txt" "SetLogo=0||"
@@ -174,6 +196,27 @@ for line in "Т О В   Л о г о т и п" "вул. Тестова, 5" "м. �
 done
 check "tape: the programmed pay type name" grep -qE '^Картка Visa +25\.00$' "$run/tape.txt"
 check "tape: the logo drawn before the last receipt" bash -c "tail -n 30 '$run/tape.txt' | grep -q '█'"
+
+echo "== arguments that do not fit their byte"
+mark=$(wc -l <"$run/sim.log")
+vbs refused COM5 >"$run/refused.txt"
+tail -n +"$((mark + 1))" "$run/sim.log" >"$run/refused.log"
+cat "$run/refused.txt"
+expect "$run/refused.txt" "Sale=1000|0||" "Discount200=$(bad_arg GiveDiscount)" "DiscountMin=$(bad_arg GiveDiscount)" \
+    "PayMinus1=$(bad_arg PayCheck)" "Pay65=$(bad_arg PayCheck)" "Cancel=0||" "DONE"
+check "refused: no discount or payment sent" bash -c "! grep -qE '^cmd (31|12) ' '$run/refused.log'"
+
+echo "== answers cut short"
+# A sale answer without its sums is a protocol error that tells the cashier to check the
+# receipt; a safe sum answer of 4 bytes is no sum.
+control "fault short-data=3,cmd=14,count=1" "fault short-data=4,cmd=21,count=1"
+vbs short COM5 >"$run/short.txt"
+control clear
+cat "$run/short.txt"
+check "short sale answer: protocol error, check the receipt" \
+    grep -qE '^Sale=[^|]*\|A0042006\|SaleArticle\|Ошибка протокола обмена: в ответе принтера нет сумм' "$run/short.txt"
+check "short safe answer: protocol error" grep -qE '^SafeSum=[^|]*\|A0042006\|GetSafeSum\|Ошибка протокола обмена\.' "$run/short.txt"
+expect "$run/short.txt" "Cancel=0||" "DONE"
 
 echo "== work log"
 cat "$run"/logday*.txt 2>/dev/null | iconv -f CP1251 -t UTF-8 | tr -d '\r' | cut -c14- >"$run/log.txt"

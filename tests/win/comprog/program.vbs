@@ -172,5 +172,31 @@ Case "receipt"
     Show "Sale", v & "|" & Outcome()
     v = fp.PayCheck(3, -1, "")
     Show "Pay", v & "|" & Outcome()
+Case "refused"
+    ' Arguments that do not fit their byte: refused before anything is sent.
+    fp.Connect port, 19200
+    Show "Connect", Outcome()
+    v = fp.SaleArticle(6, 1000, 1000, 128, "Кава", 3)
+    Show "Sale", v & "|" & Outcome()
+    v = fp.GiveDiscount(500, False, False, "", 200)
+    Show "Discount200", Outcome()
+    v = fp.GiveDiscount(500, False, False, "", -32768)
+    Show "DiscountMin", Outcome()
+    v = fp.PayCheck(-1, -1, "")
+    Show "PayMinus1", Outcome()
+    v = fp.PayCheck(65, -1, "")
+    Show "Pay65", Outcome()
+    fp.CancelCheck
+    Show "Cancel", Outcome()
+Case "short"
+    ' The register is told to cut the data of the next sale and safe answers.
+    fp.Connect port, 19200
+    Show "Connect", Outcome()
+    v = fp.SaleArticle(6, 1000, 1000, 128, "Кава", 3)
+    Show "Sale", v & "|" & Outcome()
+    v = fp.GetSafeSum()
+    Show "SafeSum", v & "|" & Outcome()
+    fp.CancelCheck
+    Show "Cancel", Outcome()
 End Select
 WScript.Echo "DONE"

@@ -7,7 +7,11 @@
 //     Count6        Count 6
 //     FailingRead   FeeRateE fails with 0x80041234
 //     NoRecord      no record at all
-//   and "Released=N": references the server still holds on the records afterwards.
+//   and "Released=N": references the server still holds on the records afterwards;
+//   then numbers and codes with characters the register's code page lacks:
+//     FiscalCjk, FiscalEmoji  SetFiscalNumber with ten CJK characters, five emoji
+//     TaxCjk                  SetTaxPayerInfo with the tax number "12345678901" and a CJK one
+//     BarcodeCjk, QrCjk       PrintBarcode and PrintQR with CJK characters
 #include <windows.h>
 #include <ole2.h>
 
@@ -155,6 +159,35 @@ int main(int argc, char** argv)
     CoUninitialize();
     std::printf("Released=%ld\n", (table.refs - 1) + (noFees.refs - 1) + (wide.refs - 1) + (six.refs - 1) +
                                       (failing.refs - 1));
+    // Numbers and codes the register cannot print: refused, nothing sent.
+    const auto text = [&](const char* label, const wchar_t* value, HRESULT (*call)(IFiscalPrinter*, BSTR)) {
+        BSTR b = SysAllocString(value);
+        Show(fp, label, call(fp, b));
+        SysFreeString(b);
+    };
+    CoInitialize(nullptr);
+    hr = CoCreateInstance(CLSID_FiscalPrinter, nullptr, CLSCTX_LOCAL_SERVER, IID_IFiscalPrinter,
+                          reinterpret_cast<void**>(&fp));
+    if (FAILED(hr)) return 1;
+    name = SysAllocString(port);
+    Show(fp, "Connect2", fp->Connect(name, 19200));
+    SysFreeString(name);
+    text("FiscalCjk", L"\x4E2D\x6587\x4E2D\x6587\x4E2D\x6587\x4E2D\x6587\x4E2D\x6587",
+         [](IFiscalPrinter* p, BSTR b) { return p->SetFiscalNumber(0, b); });
+    text("FiscalEmoji", L"\xD83D\xDE00\xD83D\xDE00\xD83D\xDE00\xD83D\xDE00\xD83D\xDE00",
+         [](IFiscalPrinter* p, BSTR b) { return p->SetFiscalNumber(0, b); });
+    text("TaxCjk", L"12345678901\x4E2D", [](IFiscalPrinter* p, BSTR b) {
+        BSTR info = SysAllocString(L"Info");
+        const HRESULT r = p->SetTaxPayerInfo(0, b, info, info, info, 0x10);
+        SysFreeString(info);
+        return r;
+    });
+    text("BarcodeCjk", L"\x4E2D\x6587\x4E2D\x6587\x4E2D\x6587\x4E2D\x6587\x4E2D\x6587\x4E2D\x6587\x4E2D",
+         [](IFiscalPrinter* p, BSTR b) { return p->PrintBarcode(b); });
+    text("QrCjk", L"\x4E2D\x6587\x4E2D\x6587\x4E2D\x6587\x4E2D\x6587",
+         [](IFiscalPrinter* p, BSTR b) { return p->PrintQR(b); });
+    fp->Release();
+    CoUninitialize();
     std::printf("DONE\n");
     return 0;
 }

@@ -78,3 +78,16 @@ TEST(DriverString, KeepsTheThreadsLastError)
     }
     EXPECT_EQ(1234u, GetLastError());
 }
+
+TEST(DriverString, NumbersAndCodesMustFitTheRegisterPage)
+{
+    EXPECT_TRUE(DriverString::FitsRegisterPage(nullptr));
+    EXPECT_TRUE(DriverString::FitsRegisterPage(L""));
+    EXPECT_TRUE(DriverString::FitsRegisterPage(L"1234567890"));
+    EXPECT_TRUE(DriverString::FitsRegisterPage(L"AB-12?"));  // a "?" of its own is kept
+    EXPECT_FALSE(DriverString::FitsRegisterPage(L"\x4E2D\x6587\x4E2D\x6587\x4E2D\x6587\x4E2D\x6587\x4E2D\x6587"));
+    EXPECT_FALSE(DriverString::FitsRegisterPage(L"12345678901\x4E2D"));
+    // Five emoji are ten UTF-16 units: they must not pass as ten characters.
+    EXPECT_FALSE(DriverString::FitsRegisterPage(L"\xD83D\xDE00\xD83D\xDE00\xD83D\xDE00\xD83D\xDE00\xD83D\xDE00"));
+    EXPECT_FALSE(DriverString::FitsRegisterPage(L"\x00E4"));  // no best-fit "a"
+}

@@ -336,3 +336,42 @@ TEST_F(ObjectTest, ScriptClientsGetIDispatchEx)
 }
 
 } // namespace
+
+namespace {
+// A port that is open and answers nothing.
+class QuietPort : public serialproto::SerialPort {
+public:
+    bool SetLine(std::uint32_t) override { return true; }
+    bool SetReadTimeout(std::uint32_t) override { return true; }
+    Read ReadByte(std::uint8_t&) override { return Read::Timeout; }
+    bool Write(const std::uint8_t*, std::size_t) override { return true; }
+    void ClearErrors() override {}
+    void PurgeInput() override {}
+    std::uint32_t SystemError() const override { return 0; }
+};
+} // namespace
+
+// A client killed without letting go holds the server for ever; after the idle ticks
+// without a call the port is let go, and the next call hears "not connected".
+TEST_F(ObjectTest, APortNobodyCallsIsClosedAfterTheIdleTicks)
+{
+    ServerProcess process;
+    FiscalPrinter fp{process};
+    QuietPort port;
+    fp.Serial.Link.Attach(&port);
+    EXPECT_TRUE(process.Lock());  // the vanished client's lock
+    for (LONG i = 1; i < ServerProcess::kPortIdleTicks; ++i) process.IdleTick();
+    EXPECT_TRUE(fp.Serial.Link.Connected());
+    fp.BeginCall();  // a call starts the count again
+    for (LONG i = 1; i < ServerProcess::kPortIdleTicks; ++i) process.IdleTick();
+    EXPECT_TRUE(fp.Serial.Link.Connected());
+    RaiseNewError(fp.Error, E_FAIL);
+    process.IdleTick();
+    EXPECT_FALSE(fp.Serial.Link.Connected());
+    EXPECT_EQ(0, fp.Error.number);  // the next client inherits no error
+    EXPECT_STREQ("Disconnect - Порт закрыт: нет вызовов 300 с", RecentEvent(fp.Log, 0));
+    IFiscalPrinter* p = &fp;
+    EXPECT_EQ(FPE_NOT_CONNECTED, p->LineFeed());
+    process.Unlock();
+    ResetLastError(fp.Error);
+}
