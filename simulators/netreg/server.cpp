@@ -104,7 +104,7 @@ struct Simulator::Impl {
                 c.console, reg, tape, [this] { return snapshot(); },
                 [this](const Faults& f) {
                     std::lock_guard<std::mutex> lock(mutex);
-                    faults = f;
+                    replaceFaults(f);
                 });
     }
 
@@ -121,6 +121,9 @@ struct Simulator::Impl {
     uint64_t lastConnection = 0;
     uint64_t generation = 0;             // of the traffic count, advanced when it is cleared
     std::deque<std::shared_ptr<ConnectionCount>> connections;
+    bool documentSeen = false;           // requests after the last document, for afterDocument
+    uint64_t sinceDocument = 0;
+    std::map<std::string, uint64_t> sinceDocumentByPath;
     Poco::Random random;
 
     Poco::ThreadPool pool{2, 16};
@@ -179,9 +182,11 @@ struct Simulator::Impl {
     };
 
     // The faults that shape the answer to a request for `path`, by option name.
-    static std::vector<std::string> faultsFor(const Faults& f, const std::string& path, bool post, bool document)
+    static std::vector<std::string> faultsFor(const Faults& f, const std::string& path, bool post, bool document,
+                                              const std::vector<std::string>& after)
     {
-        std::vector<std::string> n;
+        std::vector<std::string> n = after;
+        if (!post && path == "/cgi/chk" && f.journal.any()) n.push_back("journal");
         if (post && !f.foreignDocument.empty()) n.push_back("foreign-document");
         if (lookup(f.delayMs, path)) n.push_back("delay");
         if (document && f.documentStatus) {
@@ -202,6 +207,50 @@ struct Simulator::Impl {
         if (lookup(f.drip, path)) n.push_back("drip");
         if (lookup(f.stallBodyMs, path)) n.push_back("stall-body");
         return n;
+    }
+
+    // With mutex held. The requests after a document are counted from the next document on.
+    void replaceFaults(const Faults& f)
+    {
+        faults = f;
+        documentSeen = false;
+        sinceDocument = 0;
+        sinceDocumentByPath.clear();
+    }
+
+    // Counts the request among those after the last document and adds to `f` the switches
+    // of the after-document rules it meets; returns their names ("after-document status").
+    // A document starts the count afresh.
+    std::vector<std::string> countAfterDocument(Faults& f, const std::string& path, bool document)
+    {
+        std::vector<std::string> applied;
+        if (f.afterDocument.empty() && !document) return applied;
+        uint64_t any = 0, onPath = 0;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (document) {
+                documentSeen = true;
+                sinceDocument = 0;
+                sinceDocumentByPath.clear();
+                return applied;
+            }
+            if (!documentSeen) return applied;
+            any = ++sinceDocument;
+            onPath = ++sinceDocumentByPath[path];
+        }
+        const std::vector<Faults::AfterDocument> rules = f.afterDocument;
+        for (const auto& r : rules) {
+            if (!r.path.empty() && r.path != path) continue;
+            const uint64_t n = r.path.empty() ? any : onPath;
+            if (n < static_cast<uint64_t>(r.nth) || (!r.onward && n != static_cast<uint64_t>(r.nth))) continue;
+            try {
+                applyAfterDocument(f, r);
+                applied.push_back("after-document " + r.option);
+            } catch (const std::invalid_argument&) {
+                // Checked when the rule was given.
+            }
+        }
+        return applied;
     }
 
     // Sleeps up to ms; returns early when the simulator stops.
@@ -408,7 +457,7 @@ struct Simulator::Impl {
         if (!readBody(request, response, body)) return;
         Trace trace(*this, request, body);
         const uint64_t onConnection = countRequest(conn);
-        const Faults f = snapshot();
+        Faults f = snapshot();
         if (f.notRegister) {
             const auto status = static_cast<Poco::Net::HTTPResponse::HTTPStatus>(f.notRegister);
             response.setStatusAndReason(status);
@@ -436,7 +485,13 @@ struct Simulator::Impl {
         const std::string query = uri.getRawQuery();
         record(request, body);
         const bool post = request.getMethod() == "POST" && path == "/cgi/chk";
-        if (post && !f.foreignDocument.empty()) reg.handle("POST", "/cgi/chk", "", f.foreignDocument);
+        const std::string kind = post ? Register::documentKind(body) : std::string();
+        const bool document = kind == "F" || kind == "R" || kind == "P" || kind == "IO";
+        const std::vector<std::string> after = countAfterDocument(f, path, document);
+        if (post && !f.foreignDocument.empty()) {
+            if (f.foreignDocument != "same") reg.handle("POST", "/cgi/chk", "", f.foreignDocument);
+            else if (document) reg.handle("POST", "/cgi/chk", "", body);
+        }
         if (matches(f.reset, path)) {
             trace.note("connection reset, fault: reset", false);
             resetConnection(request);
@@ -445,12 +500,11 @@ struct Simulator::Impl {
         if (const int* ms = lookup(f.delayMs, path)) pause(*ms);
         if (stopping) return;
 
-        const std::string kind = post ? Register::documentKind(body) : std::string();
-        const bool document = kind == "F" || kind == "R" || kind == "P" || kind == "IO";
         Answer a;
         std::string contentType = "application/json; charset=utf-8";
         std::string reason;
         if (document && f.documentStatus) {
+            if (f.documentStatusBooked) reg.handle(request.getMethod(), path, query, body);
             a.status = f.documentStatus;
             reason = f.documentReason.empty()
                          ? Poco::Net::HTTPResponse::getReasonForStatus(static_cast<Poco::Net::HTTPResponse::HTTPStatus>(a.status))
@@ -462,11 +516,24 @@ struct Simulator::Impl {
             a.status = 200;
             a.body = badAnswer(f.documentAnswer, f.documentAnswerBooked ? a.body : std::string());
             if (f.documentAnswer == Faults::BadAnswer::Html) contentType = "text/html";
+            if (f.documentAnswer == Faults::BadAnswer::Close) {
+                // The head without a length, then the close: a body of nothing.
+                trace.answer(a.status, a.body, faultsFor(f, path, post, document, after));
+                response.setKeepAlive(false);
+                response.setContentType(contentType);
+                response.setStatusAndReason(Poco::Net::HTTPResponse::HTTP_OK);
+                std::ostringstream head;
+                response.write(head);
+                Poco::Net::StreamSocket socket = socketOf(request);
+                if (write(socket, head.str(), 0)) socket.shutdown();
+                return;
+            }
         } else if (const int* status = lookup(f.status, path)) {
             a.status = *status;
             a.body = "<html><body>" + std::to_string(*status) + "</body></html>";
         } else {
-            a = reg.handle(request.getMethod(), path, query, body);
+            a = request.getMethod() == "GET" && path == "/cgi/chk" ? reg.journalAnswer(query, f.journal)
+                                                                   : reg.handle(request.getMethod(), path, query, body);
             if (matches(f.dropAfter, path)) {
                 // The request was carried out; its answer is lost.
                 trace.answer(a.status, a.body, {"drop-after"});
@@ -478,7 +545,7 @@ struct Simulator::Impl {
             if (stopping) return;
             answerFaults(f, path, a);
         }
-        trace.answer(a.status, a.body, faultsFor(f, path, post, document));
+        trace.answer(a.status, a.body, faultsFor(f, path, post, document, after));
         if (f.bom) a.body = "\xEF\xBB\xBF" + a.body;
         if (f.deflate) {
             std::ostringstream packed;
@@ -523,6 +590,8 @@ struct Simulator::Impl {
         case Faults::BadAnswer::Html: return htmlPage(200, "OK");
         case Faults::BadAnswer::Array: return "[" + answer + "]";
         case Faults::BadAnswer::Broken: return answer.empty() ? std::string("{\"id\":") : broken(answer);
+        case Faults::BadAnswer::Empty:
+        case Faults::BadAnswer::Close: return std::string();
         case Faults::BadAnswer::None: break;
         }
         return answer;
@@ -762,7 +831,7 @@ std::string Simulator::consoleUrl() const { return impl_->console ? impl_->conso
 void Simulator::setFaults(const Faults& faults)
 {
     std::lock_guard<std::mutex> lock(impl_->mutex);
-    impl_->faults = faults;
+    impl_->replaceFaults(faults);
 }
 
 Faults Simulator::faults() const { return impl_->snapshot(); }
