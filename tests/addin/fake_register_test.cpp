@@ -125,7 +125,9 @@ TEST_F(WithRegister, ConnectionFailuresFailTheCallAndKeepTheEarlierClient)
         {fake::Failure::Timeout, 1003, u"Истекло время ожидания при подключении к фискальному регистратору"},
         {fake::Failure::Authentication, 1002,
          u"Не верно указано имя пользователя или пароль для подключения к фискальному регистратору"},
-        {fake::Failure::Other, fake::kOtherFailureCode, u"I/O error: connection refused"},
+        {fake::Failure::Other, fake::kOtherFailureCode,
+         u"Ошибка связи с фискальным регистратором по адресу 127.0.0.1: проверьте сеть и регистратор "
+         u"(I/O error: connection refused)"},
         {fake::Failure::NoRegisterState, 1005,
          u"По указанному адресу не получено состояние фискального регистратора: 127.0.0.1 (HTTP 404 Not Found)"},
     };

@@ -395,6 +395,8 @@ TEST_F(NetFiscal, LoginRefusedOrRegisterGoneAfterOpen)
     ASSERT_EQ(r.errors.size(), 1u);
     const std::string text = toUtf8(r.errors[0].description);
     EXPECT_NE(text.find("Connection refused"), std::string::npos) << text;
+    EXPECT_NE(text.find("по адресу " + sim.address() + " не принимает соединение"), std::string::npos)
+        << "the address in use is named: " << text;
     EXPECT_EQ(countOf(logText(), text + " code:" + std::to_string(r.errors[0].scode) + "\n"), 1);
     expectDone(comp->call("Close", {Value::str(u"")}), "Close without a register");
 }
