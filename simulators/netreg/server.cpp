@@ -19,6 +19,7 @@
 #include <Poco/Net/HTTPServerRequest.h>
 #include <Poco/Net/HTTPServerRequestImpl.h>
 #include <Poco/Net/HTTPServerResponse.h>
+#include <Poco/Net/NetException.h>
 #include <Poco/Net/ServerSocket.h>
 #include <Poco/Net/TCPServer.h>
 #include <Poco/Net/TCPServerConnectionFactory.h>
@@ -41,6 +42,7 @@
 #include <condition_variable>
 #include <deque>
 #include <sstream>
+#include <stdexcept>
 
 namespace netsim {
 
@@ -776,7 +778,15 @@ void Simulator::start()
 {
     Impl& d = *impl_;
     Poco::Net::ServerSocket socket;
-    socket.bind(Poco::Net::SocketAddress(d.config.bind, d.config.port), true);
+    // Address reuse only (a restart need not wait for old connections), never port reuse:
+    // a second simulator on a taken port must fail here, not share the connections.
+    try {
+        socket.bind(Poco::Net::SocketAddress(d.config.bind, d.config.port), true, false);
+    } catch (const Poco::Net::NetException& e) {
+        throw std::runtime_error("port " + std::to_string(d.config.port) + " on " + d.config.bind +
+                                " is already in use or not available (" + e.displayText() +
+                                "): stop the program that listens there, or choose another --port");
+    }
     socket.listen(64);
     d.port = socket.address().port();
     Poco::Net::HTTPServerParams::Ptr params = new Poco::Net::HTTPServerParams;
