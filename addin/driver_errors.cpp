@@ -67,6 +67,31 @@ void reportException(IAddInDefBase* connection, int32_t code, const std::string&
     report(connection, code, text ? std::u16string(text) : textconv::toUtf16(displayText));
 }
 
+std::u16string networkFailureText(const RegisterFailure& failure, const std::string& address)
+{
+    const std::u16string at = textconv::toUtf16(address);
+    std::u16string text;
+    switch (failure.cause()) {
+    case RegisterFailure::Cause::Refused:
+        text = u"Фискальный регистратор по адресу " + at +
+               u" не принимает соединение: проверьте, что он включен, и IP адрес и порт в параметре IP";
+        break;
+    case RegisterFailure::Cause::UnknownHost:
+        text = u"Не найден адрес " + at + u": проверьте IP адрес фискального регистратора в параметре IP";
+        break;
+    case RegisterFailure::Cause::BadAddress:
+        text = u"Неверно указан адрес фискального регистратора: " + at +
+               u". Укажите IP адрес или IP адрес и порт, например 192.168.1.10 или 192.168.1.10:8080";
+        break;
+    case RegisterFailure::Cause::Network:
+        text = address.empty() ? std::u16string(u"Ошибка сети при работе с фискальным регистратором")
+                               : u"Ошибка связи с фискальным регистратором по адресу " + at;
+        text += u": проверьте сеть и регистратор";
+        break;
+    }
+    return text + u" (" + textconv::toUtf16(failure.text()) + u")";
+}
+
 void reportRegisterFailure(IAddInDefBase* connection, const RegisterFailure& failure, const std::string& address)
 {
     switch (failure.kind()) {
@@ -75,7 +100,12 @@ void reportRegisterFailure(IAddInDefBase* connection, const RegisterFailure& fai
     case RegisterFailure::Kind::NoRegisterState:
         report(connection, kErrorNoRegisterState, noRegisterStateText(address, failure.text()));
         break;
-    case RegisterFailure::Kind::Other: reportException(connection, failure.code(), failure.text()); break;
+    case RegisterFailure::Kind::Other:
+        // A code of the table keeps the table's text; any other names the address and what
+        // to check, with the network's own words in parentheses for support.
+        if (driverErrorText(failure.code())) reportException(connection, failure.code(), failure.text());
+        else report(connection, failure.code(), networkFailureText(failure, address));
+        break;
     }
 }
 

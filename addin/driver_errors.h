@@ -42,8 +42,12 @@ void reportError(IAddInDefBase* connection, int32_t code, const std::u16string& 
 
 // How a register failure that reaches a driver method is reported: a time-out gives 1003,
 // a refused login 1002, no register state 1005 (with `address` and what came instead),
-// anything else goes to reportException.
+// anything else with the table's text for its code, or else a text naming `address` and
+// what to check, the network's own text in parentheses.
 void reportRegisterFailure(IAddInDefBase* connection, const RegisterFailure& failure,
                            const std::string& address = std::string());
+
+// The text of a network failure that the table does not hold.
+std::u16string networkFailureText(const RegisterFailure& failure, const std::string& address);
 
 } // namespace oltra

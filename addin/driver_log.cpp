@@ -153,11 +153,16 @@ void dumpResponse(const std::string& body)
     using namespace std::chrono;
     const auto now = system_clock::now();
     const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
-    char millis[8];
-    std::snprintf(millis, sizeof millis, "%03d", static_cast<int>(ms));
+    // The time to the millisecond, then a number that every dump of the process takes in
+    // turn (from any session's thread): answers within one millisecond keep files of
+    // their own. It counts to 9999 and starts again, so the names keep their length.
+    static std::atomic<unsigned> sequence{0};
+    const unsigned n = sequence.fetch_add(1) % 10000;
+    char stamp[16];
+    std::snprintf(stamp, sizeof stamp, "%03d-%04u", static_cast<int>(ms), n);
     const std::string path = tempDirectory() + "Oltra-" +
                              textconv::formatLocalTime(system_clock::to_time_t(now), "%d%m%Y-%H%M%S-") +
-                             millis + ".response";
+                             stamp + ".response";
     logDebug(path);
     std::FILE* f = openFile(path, false);
     if (!f) return;

@@ -21,8 +21,9 @@ void logError(const std::u16string& utf16);
 void setLogLevel(int32_t level);
 int32_t logLevel();
 
-// At DEBUG: saves a response body as "Oltra-<ddmmYYYY-HHMMSS-mmm>.response" (with a
-// UTF-8 BOM) next to the log and logs its path. Does nothing at any other level.
+// At DEBUG: saves a response body as "Oltra-<ddmmYYYY-HHMMSS-mmm-NNNN>.response" (NNNN:
+// the process's dump number modulo 10000, so no answer overwrites another), with a UTF-8
+// BOM, next to the log and logs its path. Does nothing at any other level.
 void dumpResponse(const std::string& body);
 
 // The temporary directory ($TMPDIR, else /tmp), always ending in a separator.

@@ -34,6 +34,9 @@ bool Oltranative::runFiscalMethod(long method)
         return false;
     }
     RegisterClient& client = *registerClient;
+    // The register's text kept from an earlier call: one that succeeds without a new
+    // answer leaves it, and it is not shown again as though this call had caused it.
+    const std::u16string earlierText = client.lastErrorText();
     bool outcome = false;
     // An argument the register can't take ends the method before anything is sent, and
     // without showing the register's last error again.
@@ -126,7 +129,7 @@ bool Oltranative::runFiscalMethod(long method)
     default:
         return false;
     }
-    showRegisterError();
+    showRegisterError(outcome ? earlierText : std::u16string());
     setBool(returnValue, outcome);
     return true;
 }
@@ -151,11 +154,11 @@ bool Oltranative::paymentArg(long k, const char16_t* name, double& out)
     return true;
 }
 
-void Oltranative::showRegisterError()
+void Oltranative::showRegisterError(const std::u16string& alreadyShown)
 {
     if (!registerClient) return;
     const std::u16string text = registerClient->lastErrorText();
-    if (text.empty()) return;
+    if (text.empty() || text == alreadyShown) return;
     if (IMsgBox* box = messageBox()) box->Alert(text.c_str());
 }
 

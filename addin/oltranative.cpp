@@ -150,7 +150,7 @@ bool Oltranative::GetPropVal(const long propNum, tVariant* propVal)
         try {
             return readProperty(propNum, propVal);
         } catch (const RegisterFailure& failure) {
-            reportRegisterFailure(connection, failure);
+            reportRegisterFailure(connection, failure, textconv::toUtf8(ipAddress));
             return false;
         }
     });
@@ -262,7 +262,7 @@ bool Oltranative::CallAsFunc(const long methodNum, tVariant* retValue, tVariant*
         try {
             return runMethod(methodNum);
         } catch (const RegisterFailure& failure) {
-            reportRegisterFailure(connection, failure);
+            reportRegisterFailure(connection, failure, textconv::toUtf8(ipAddress));
             setBool(retValue, false);
             return true;
         }

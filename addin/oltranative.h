@@ -69,7 +69,8 @@ private:
 
     // fiscal_methods.cpp
     bool runFiscalMethod(long method);
-    void showRegisterError();
+    // Shows the register's error text unless it is empty or equals alreadyShown.
+    void showRegisterError(const std::u16string& alreadyShown);
     bool numberArg(long k, const char16_t* name, bool quantity, double& out);
     bool paymentArg(long k, const char16_t* name, double& out);
 

@@ -24,20 +24,27 @@ public:
     static RegisterFailure loginRefused(const std::string& text) { return {Kind::LoginRefused, 0, text}; }
     // text: what came instead of the state ("HTTP 404 Not Found").
     static RegisterFailure noRegisterState(const std::string& text) { return {Kind::NoRegisterState, 0, text}; }
-    static RegisterFailure other(int32_t code, const std::string& text) { return {Kind::Other, code, text}; }
+    // What an Other failure says about the address, for the text that tells what to check.
+    enum class Cause { Network, Refused, UnknownHost, BadAddress };
+    static RegisterFailure other(int32_t code, const std::string& text, Cause cause = Cause::Network)
+    {
+        return {Kind::Other, code, text, cause};
+    }
 
     Kind kind() const { return kind_; }
     int32_t code() const { return code_; }   // of Other; 0 for the other kinds
+    Cause cause() const { return cause_; }   // of Other
     std::string text() const { return what(); }
 
 private:
-    RegisterFailure(Kind kind, int32_t code, const std::string& text)
-        : std::runtime_error(text), kind_(kind), code_(code)
+    RegisterFailure(Kind kind, int32_t code, const std::string& text, Cause cause = Cause::Network)
+        : std::runtime_error(text), kind_(kind), code_(code), cause_(cause)
     {
     }
 
     Kind kind_;
     int32_t code_;
+    Cause cause_;
 };
 
 class RegisterClient {

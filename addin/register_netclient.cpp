@@ -13,6 +13,7 @@
 #include "netclient/fiscal_printer.h"
 
 #include <Poco/Exception.h>
+#include <Poco/Net/NetException.h>
 
 #include <string>
 
@@ -55,7 +56,12 @@ RegisterFailure failureOf(const Poco::Exception& e)
     if (dynamic_cast<const Poco::TimeoutException*>(&e)) return RegisterFailure::timeout(e.displayText());
     if (e.code() == kAuthenticationErrorCode) return RegisterFailure::loginRefused(e.displayText());
     if (e.code() == kNoRegisterStateErrorCode) return RegisterFailure::noRegisterState(e.message());
-    return RegisterFailure::other(e.code(), e.displayText());
+    using Cause = RegisterFailure::Cause;
+    Cause cause = Cause::Network;
+    if (dynamic_cast<const Poco::Net::ConnectionRefusedException*>(&e)) cause = Cause::Refused;
+    else if (dynamic_cast<const Poco::Net::DNSException*>(&e)) cause = Cause::UnknownHost;
+    else if (dynamic_cast<const Poco::SyntaxException*>(&e)) cause = Cause::BadAddress;  // the address as a URI
+    return RegisterFailure::other(e.code(), e.displayText(), cause);
 }
 
 // Runs one call of the network client; its network failure leaves as RegisterFailure.

@@ -105,9 +105,11 @@ std::u16string Oltranative::parametersWithDiscoveredAddress() const
     return xml;
 }
 
+// The document is the answer, with or without a register found: the result says True.
 bool Oltranative::getParameters()
 {
     putString(&arg(0), parametersWithDiscoveredAddress());
+    setBool(returnValue, true);
     return true;
 }
 
@@ -177,6 +179,7 @@ bool Oltranative::searchIp()
         joined += a;
     }
     putString(&arg(0), textconv::toUtf16(joined));
+    setBool(returnValue, true);  // found: True; nothing found stays False
     return true;
 }
 

@@ -105,6 +105,9 @@ std::set<std::string> keysOf(const std::vector<std::pair<std::string, Object::Pt
 
 int64_t cents(double v) { return std::llround(v * 100); }
 
+// How soon after the exchange a state read still shows the journal as the exchange left it.
+constexpr std::chrono::seconds kFirstLook{2};
+
 } // namespace
 
 Likeness compareRecord(const Array& sent, const Var& recorded)
@@ -157,7 +160,8 @@ void UnsettledDocument::sendEnded(bool answered)
 {
     ended_ = true;
     answered_ = answered;
-    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(clock_() - anchoredAt_).count();
+    endedAt_ = clock_();
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(endedAt_ - anchoredAt_).count();
     // Whole seconds, rounded up, and one more: the register's clock counts whole seconds.
     sentUntil_ = anchor_.registerTime + (took < 0 ? 0 : (took + 999) / 1000) + 1;
 }
@@ -177,6 +181,9 @@ UnsettledDocument::State UnsettledDocument::settle(int32_t lastId, int64_t regis
     reason_.clear();
     const auto started = clock_();
     const int64_t anchorId = anchor_.chkId;
+    // The first look right after the exchange tells which records came after it; a later
+    // first look can't, and the register's clock alone places them.
+    if (ended_ && endedLastId_ < 0 && started - endedAt_ <= kFirstLook) endedLastId_ = lastId;
     if (lastId < anchorId) return unknown("the journal's last record lies before the one known when it was sent");
     const int64_t range = static_cast<int64_t>(lastId) - anchorId;
     if (range > static_cast<int64_t>(limits.maxRecords))
@@ -250,12 +257,16 @@ UnsettledDocument::State UnsettledDocument::settle(int32_t lastId, int64_t regis
             // A record without its time counts as booked while the document was sent.
             int64_t at = anchor_.registerTime;
             wholeNumber(record->get("time"), at);
-            const bool inTight = at <= tight;
+            // Booked after the exchange had ended: another till's document, or (when the
+            // register never answered) this one booked late; which, the journal doesn't say.
+            const bool afterExchange = endedLastId_ >= 0 && id > endedLastId_;
+            const bool inTight = !afterExchange && at <= tight;
+            const bool inLate = answered_ ? inTight : at <= late;
             if (likeness == Likeness::Unclear) {
-                if (at <= late) unclear = true;
+                if (inLate) unclear = true;
             } else if (likeness == Likeness::Same) {
                 if (inTight) ++matchedTight;
-                else if (at <= late) ++matchedLate;
+                else if (inLate) ++matchedLate;
             } else if (inTight) {
                 ++othersTight;
             }

@@ -85,9 +85,14 @@ private:
     JournalAnchor anchor_;
     Clock clock_;
     std::chrono::steady_clock::time_point anchoredAt_;
+    std::chrono::steady_clock::time_point endedAt_;
     bool ended_ = false;
     bool answered_ = false;
     int64_t sentUntil_ = 0;   // register time by which the exchange had ended (with a second's slack)
+    // The journal's last record as read right after the exchange ended; -1 when not read
+    // then. A record after it was booked after the exchange: by this document only if the
+    // register, never having answered, booked it late.
+    int64_t endedLastId_ = -1;
     State state_ = State::Sent;
     std::string reason_;
 };

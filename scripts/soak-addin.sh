@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Soak of the 1C add-in against the simulated network register: a fixed-seed run of many
-# receipts with faults drawn at random for each CloseCheck (answer dropped after the
-# receipt is recorded, stall past the time-out, 500, broken JSON, deflate, a 401 loop,
-# connection reset, HTML answers), then the register's journal compared with what the
-# host was told. Prints the figures; exits non-zero on a receipt recorded twice, one
-# reported successful but missing, or one reported failed but recorded that the driver
-# could have known about or that the next CloseCheck did not settle.
-#   scripts/soak-addin.sh [--receipts N] [--seed S] [--items K] [--auth none|basic|digest]
-# Default: 2000 receipts. Builds what it needs in build/native (RelWithDebInfo) first.
+# Adversarial soak of the 1C add-in against the simulated network register: a fixed-seed
+# run of receipts and cash documents (cash in and out), each with a fault drawn at one of
+# its steps (before the POST, on the POST, on the state probe and the display lines after
+# the booking, in the journal the driver settles by, a second till selling the identical
+# basket on the same register), the cashier's steps on every failure (close again, check
+# the tape, CancelCheck, sell again), then the register's journal compared with what the
+# host was told. Prints the figures; exits non-zero on a document booked twice, one
+# reported sold but absent, one reported not recorded but booked, or one whose wait the
+# cashier's CancelCheck did not end.
+#   scripts/soak-addin.sh [--receipts N] [--cash N] [--seed S] [--items K] [--auth none|basic|digest] [--quick]
+# Default: 2000 receipts and 200 cash documents. Builds what it needs in build/native
+# (RelWithDebInfo) first.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 B=${BUILD_ROOT:-$root/build}

@@ -1,14 +1,20 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test.
-#   scripts/test.sh            all stages: native, asan, win, win64, fuzz
+#   scripts/test.sh            all stages: native, asan, tsan, win, win64, release, fuzz
 #   scripts/test.sh native win only the named stages
 # Stages:
 #   native  Linux build (add-in, network client, serial protocol, simulators, tools) + tests
 #   asan    the same tests again under AddressSanitizer and UndefinedBehaviorSanitizer
+#   tsan    ThreadSanitizer build (build/tsan) of one test only: four add-in components on
+#           four threads, each against a simulator of its own (tests/addin_threads)
 #   win     mingw-w64 i686 build of PELTRA44 and its tests, run under Wine with Xvfb
 #   win64   mingw-w64 x86_64 build of the add-in DLL, driven under 64-bit Wine by the
-#           MSVC-layout host against the network simulator; the package with both
+#           MSVC-layout host against the network simulator (the Linux one and the
+#           tree's own oltra-netsim.exe, which the Linux add-in host drives too); the package with both
 #           add-in libraries (build/win64/addin/Oltranative.zip)
+#   release scripts/release.sh (reusing the native, win and win64 trees) writes
+#           build/release/; tests/release/release_test.sh checks it: the files, SHA256SUMS,
+#           and that the check fails on a folder with a wrong file or checksum
 #   fuzz    clang build of the fuzz targets (build/fuzz) and a short libFuzzer run of each
 # The add-in's trees link a static POCO built once from Debian's sources and kept in
 # build/poco (scripts/build-poco.sh).
@@ -18,7 +24,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 B=${BUILD_ROOT:-$root/build}
 J=${JOBS:-2}
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(native asan win win64 fuzz)
+[ ${#stages[@]} -gt 0 ] || stages=(native asan tsan win win64 release fuzz)
 
 if [ "${SKIP_SETUP:-0}" != 1 ]; then
     bash "$root/scripts/setup.sh" || exit 1
@@ -83,6 +89,17 @@ for stage in "${stages[@]}"; do
         poco linux && build asan "$B/asan" -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=ON &&
             ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
             run_ctest asan "$B/asan" ;;
+    tsan)
+        # Only the threads test and what it needs. A race report makes the test process
+        # exit 66, so the test fails (the report is in the ctest output).
+        if poco linux && { { cmake -S "$root" -B "$B/tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZE=thread &&
+                cmake --build "$B/tsan" -j"$J" --target addin_threads_test; } >"$B/tsan-build.log" 2>&1 ||
+              { grep -E -B2 -A12 'error|Error' "$B/tsan-build.log" | head -n 150; echo "tsan: build failed (full log: $B/tsan-build.log)"
+                failed_stages+=(tsan); total_fail=$((total_fail + 1)); false; }; }; then
+            grep -E 'warning:' "$B/tsan-build.log" | sort -u | head -n 40 || true
+            TSAN_OPTIONS="halt_on_error=0 second_deadlock_stack=1 suppressions=$root/tests/addin_threads/tsan.supp" \
+                run_ctest tsan "$B/tsan" -L threads
+        fi ;;
     win)
         if build win "$B/win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=RelWithDebInfo; then
             # One display for the whole run; the prefix's wineserver is ended afterwards so
@@ -108,12 +125,24 @@ for stage in "${stages[@]}"; do
         # native tree's Linux library beside the DLL: build those two targets first.
         if poco linux && poco mingw64 &&
             { { cmake -S "$root" -B "$B/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
-                cmake --build "$B/native" -j"$J" --target oltra-netsim Oltranative_x64; } >"$B/win64-native-build.log" 2>&1 ||
+                cmake --build "$B/native" -j"$J" --target oltra-netsim Oltranative_x64 addin-host; } >"$B/win64-native-build.log" 2>&1 ||
               { tail -n 40 "$B/win64-native-build.log"; echo "win64: native parts failed"; failed_stages+=(win64); false; }; } &&
             build win64 "$B/win64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release \
                 -DOLTRA_NETSIM="$B/native/simulators/netreg/oltra-netsim" \
-                -DOLTRA_PACKAGE_LINUX_LIBRARY="$B/native/addin/libOltranative_x64.so"; then
+                -DOLTRA_PACKAGE_LINUX_LIBRARY="$B/native/addin/libOltranative_x64.so" \
+                -DOLTRA_ADDIN_HOST="$B/native/tools/addin-host"; then
             run_ctest win64 "$B/win64"
+        fi ;;
+    release)
+        log="$B/release-test.log"
+        if BUILD_ROOT="$B" JOBS="$J" bash "$root/scripts/release.sh" >"$B/release.log" 2>&1; then
+            cat "$B/release.log"
+            bash "$root/tests/release/release_test.sh" "$B/release" "$root" 2>&1 | tee "$log"
+            [ "${PIPESTATUS[0]}" -eq 0 ] || failed_stages+=(release)
+            total_pass=$((total_pass + $(grep -c '^ok ' "$log"))); total_fail=$((total_fail + $(grep -c '^FAIL ' "$log")))
+        else
+            tail -n 40 "$B/release.log"; echo "release: scripts/release.sh failed (log: $B/release.log)"
+            failed_stages+=(release); total_fail=$((total_fail + 1))
         fi ;;
     fuzz)
         BUILD_ROOT="$B" JOBS="$J" "$root/scripts/fuzz.sh" || { failed_stages+=(fuzz); total_fail=$((total_fail + 1)); } ;;

@@ -66,9 +66,40 @@ const char* badAnswerName(Faults::BadAnswer a)
     case Faults::BadAnswer::Html: return "html";
     case Faults::BadAnswer::Array: return "array";
     case Faults::BadAnswer::Broken: return "broken";
+    case Faults::BadAnswer::Empty: return "empty";
+    case Faults::BadAnswer::Close: return "close";
     case Faults::BadAnswer::None: break;
     }
     return "";
+}
+
+// "[PATH@]N[+]:SWITCH[=VALUE]"; the switch and its value are checked when the rule is
+// applied (see applyAfterDocument), and here by applying them to nothing.
+Faults::AfterDocument afterDocumentRule(const std::string& a)
+{
+    Faults::AfterDocument r;
+    const auto colon = a.find(':');
+    if (colon == std::string::npos) refuse("--after-document expects [PATH@]N[+]:SWITCH[=VALUE], got \"" + a + "\"");
+    std::string count = a.substr(0, colon);
+    const auto at = count.rfind('@');
+    if (at != std::string::npos) {
+        r.path = count.substr(0, at);
+        count = count.substr(at + 1);
+        if (r.path.empty()) refuse("--after-document: empty PATH in \"" + a + "\"");
+    }
+    if (!count.empty() && count.back() == '+') {
+        r.onward = true;
+        count.pop_back();
+    }
+    r.nth = number(count, "after-document", 1, 1000000);
+    const std::string fault = a.substr(colon + 1);
+    const auto eq = fault.find('=');
+    r.option = fault.substr(0, eq);
+    r.value = eq == std::string::npos ? std::string() : fault.substr(eq + 1);
+    if (r.option == "after-document") refuse("--after-document can't apply itself");
+    Faults scratch;
+    applyAfterDocument(scratch, r);
+    return r;
 }
 
 std::vector<FaultOption> makeOptions()
@@ -177,9 +208,9 @@ std::vector<FaultOption> makeOptions()
             f.notRegister = status;
         },
         [](F& f) { f.notRegister = 0; }, [](const F& f) { return count(f.notRegister, 0); });
-    add("document-answer", "html|array|broken[:booked]", false,
-        "answer documents POSTed to /cgi/chk with 200 and an HTML page, a JSON array or broken JSON; carried out "
-        "only with :booked",
+    add("document-answer", "html|array|broken|empty|close[:booked]", false,
+        "answer documents POSTed to /cgi/chk with 200 and an HTML page, a JSON array, broken JSON, an empty body "
+        "(Content-Length: 0) or the head alone and a close; carried out only with :booked",
         [](F& f, const std::string& a) {
             auto given = splitSuffix(a);
             bool booked = false;
@@ -188,7 +219,9 @@ std::vector<FaultOption> makeOptions()
             if (given.first == "html") f.documentAnswer = Faults::BadAnswer::Html;
             else if (given.first == "array") f.documentAnswer = Faults::BadAnswer::Array;
             else if (given.first == "broken") f.documentAnswer = Faults::BadAnswer::Broken;
-            else refuse("--document-answer expects html, array or broken");
+            else if (given.first == "empty") f.documentAnswer = Faults::BadAnswer::Empty;
+            else if (given.first == "close") f.documentAnswer = Faults::BadAnswer::Close;
+            else refuse("--document-answer expects html, array, broken, empty or close");
             f.documentAnswerBooked = booked;
         },
         [](F& f) { f.documentAnswer = Faults::BadAnswer::None; f.documentAnswerBooked = false; },
@@ -197,53 +230,124 @@ std::vector<FaultOption> makeOptions()
             return std::vector<std::string>{std::string(badAnswerName(f.documentAnswer)) +
                                              (f.documentAnswerBooked ? ":booked" : "")};
         });
-    add("document-status", "CODE[:REASON]", false,
-        "answer documents POSTed to /cgi/chk with HTTP status CODE, reason phrase REASON and an HTML page; not "
-        "carried out",
+    add("document-status", "CODE[:booked][:REASON]", false,
+        "answer documents POSTed to /cgi/chk with HTTP status CODE, reason phrase REASON and an HTML page; carried "
+        "out only with :booked",
         [](F& f, const std::string& a) {
-            const auto colon = a.find(':');
-            const int status = number(a.substr(0, colon), "document-status", 100, 599);
-            const std::string reason = colon == std::string::npos ? std::string() : a.substr(colon + 1);
+            auto given = splitSuffix(a);
+            const int status = number(given.first, "document-status", 100, 599);
+            bool booked = false;
+            std::string reason = given.second;
+            auto rest = splitSuffix(given.second);
+            if (rest.first == "booked") {
+                booked = true;
+                reason = rest.second;
+            }
             // A line end would end the answer's head there and forge what follows.
             for (char c : reason)
                 if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F)
                     refuse("--document-status: the reason may hold no control characters");
             f.documentStatus = status;
+            f.documentStatusBooked = booked;
             f.documentReason = reason;
         },
-        [](F& f) { f.documentStatus = 0; f.documentReason.clear(); },
+        [](F& f) { f.documentStatus = 0; f.documentStatusBooked = false; f.documentReason.clear(); },
         [](const F& f) {
             if (!f.documentStatus) return std::vector<std::string>{};
-            return std::vector<std::string>{std::to_string(f.documentStatus) +
+            return std::vector<std::string>{std::to_string(f.documentStatus) + (f.documentStatusBooked ? ":booked" : "") +
                                              (f.documentReason.empty() ? "" : ":" + f.documentReason)};
         });
-    add("foreign-document", "JSON", false,
-        "before each POST to /cgi/chk, book JSON (such as {} or a receipt) as another till's document",
+    add("foreign-document", "JSON|same", false,
+        "before each POST to /cgi/chk, book JSON (such as {} or a receipt) as another till's document; same: a copy "
+        "of the receipt or cash document being POSTed",
         [](F& f, const std::string& a) {
-            if (Register::documentKind(a).empty())
-                refuse("--foreign-document expects a document such as {} or {\"F\":[...]}");
+            if (a != "same" && Register::documentKind(a).empty())
+                refuse("--foreign-document expects same or a document such as {} or {\"F\":[...]}");
             f.foreignDocument = a;
         },
         [](F& f) { f.foreignDocument.clear(); },
         [](const F& f) {
             return f.foreignDocument.empty() ? std::vector<std::string>{} : std::vector<std::string>{f.foreignDocument};
         });
-    add("preemptive", "", false,
-        "accept credentials sent before a challenge (Digest nonces serve more requests with an increasing nc, Basic "
-        "counts on any request)",
-        [](F& f, const std::string&) { f.preemptive = true; }, [](F& f) { f.preemptive = false; },
-        [](const F& f) { return flag(f.preemptive); });
-    add("nonce-uses", "N", false, "with preemptive, a nonce serves N requests, then the answer is 401 with stale=true",
+    add("after-document", "[PATH@]N[+]:SWITCH[=VALUE]", true,
+        "after each document POSTed to /cgi/chk, apply SWITCH (its value without a path) to the Nth request (N+: "
+        "and every later one) to PATH, or to any path",
+        [](F& f, const std::string& a) { f.afterDocument.push_back(afterDocumentRule(a)); },
+        [](F& f) { f.afterDocument.clear(); },
+        [](const F& f) {
+            std::vector<std::string> out;
+            for (const auto& r : f.afterDocument)
+                out.push_back((r.path.empty() ? "" : r.path + "@") + std::to_string(r.nth) + (r.onward ? "+" : "") + ":" +
+                              r.option + (r.value.empty() ? "" : "=" + r.value));
+            return out;
+        });
+    add("journal", "MODE[,MODE...]", false,
+        "answer the journal (GET /cgi/chk?id=N) oddly: empty ([]), stale (records before N), page=K (K records at "
+        "most), strings (numbers as strings), names=K (item names cut), no-id, huge=K (the last record repeated to "
+        "K records)",
+        [](F& f, const std::string& a) {
+            Faults::Journal j;
+            std::size_t start = 0;
+            for (;;) {
+                const auto comma = a.find(',', start);
+                const std::string mode = a.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+                const auto eq = mode.find('=');
+                const std::string name = mode.substr(0, eq);
+                const std::string value = eq == std::string::npos ? std::string() : mode.substr(eq + 1);
+                if (name == "empty" && value.empty()) j.empty = true;
+                else if (name == "stale" && value.empty()) j.stale = true;
+                else if (name == "strings" && value.empty()) j.strings = true;
+                else if (name == "no-id" && value.empty()) j.noId = true;
+                else if (name == "page" && !value.empty()) j.page = number(value, "journal", 1, 200);
+                else if (name == "names" && !value.empty()) j.names = number(value, "journal", 1, 1000);
+                else if (name == "huge" && !value.empty()) j.huge = number(value, "journal", 1, 1000000);
+                else refuse("--journal: unknown mode \"" + mode + "\"");
+                if (comma == std::string::npos) break;
+                start = comma + 1;
+            }
+            f.journal = j;
+        },
+        [](F& f) { f.journal = Faults::Journal(); },
+        [](const F& f) {
+            const Faults::Journal& j = f.journal;
+            std::string s;
+            auto add = [&s](const std::string& m) { s += (s.empty() ? "" : ",") + m; };
+            if (j.empty) add("empty");
+            if (j.stale) add("stale");
+            if (j.page) add("page=" + std::to_string(j.page));
+            if (j.strings) add("strings");
+            if (j.names) add("names=" + std::to_string(j.names));
+            if (j.noId) add("no-id");
+            if (j.huge) add("huge=" + std::to_string(j.huge));
+            return s.empty() ? std::vector<std::string>{} : std::vector<std::string>{s};
+        });
+    add("challenge-first", "", false,
+        "accept credentials only in answer to a challenge (a Digest nonce serves the one request answering it, Basic "
+        "counts only in answer to a 401 sent to the client's host)",
+        [](F& f, const std::string&) { f.challengeFirst = true; }, [](F& f) { f.challengeFirst = false; },
+        [](const F& f) { return flag(f.challengeFirst); });
+    add("nonce-uses", "N", false, "a nonce serves N requests, then the answer is 401 with stale=true",
         [](F& f, const std::string& a) { f.nonceUses = number(a, "nonce-uses", 1, 1000000); },
         [](F& f) { f.nonceUses = 0; }, [](const F& f) { return count(f.nonceUses, 0); });
     add("nonce-seconds", "N", false,
-        "with preemptive, a nonce lasts N seconds, then the answer is 401 with stale=true",
+        "a nonce lasts N seconds, then the answer is 401 with stale=true",
         [](F& f, const std::string& a) { f.nonceSeconds = number(a, "nonce-seconds", 1, 86400); },
         [](F& f) { f.nonceSeconds = 0; }, [](const F& f) { return count(f.nonceSeconds, 0); });
     return o;
 }
 
 } // namespace
+
+void applyAfterDocument(Faults& faults, const Faults::AfterDocument& rule)
+{
+    const FaultOption* o = findFaultOption(rule.option);
+    if (!o) refuse("--after-document: no fault switch \"" + rule.option + "\"");
+    if (!o->perPath) o->apply(faults, rule.value);
+    else if (std::string(o->argument) == "PATH" && !rule.value.empty())
+        refuse("--after-document: " + rule.option + " takes no value");
+    else if (rule.value.empty()) o->apply(faults, "*");
+    else o->apply(faults, "*=" + rule.value);
+}
 
 const std::vector<FaultOption>& faultOptions()
 {

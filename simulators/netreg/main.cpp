@@ -4,9 +4,15 @@
 
 #include <Poco/Exception.h>
 #include <Poco/File.h>
+#include <Poco/Net/Net.h>
 #include <Poco/NumberParser.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <csignal>
+#include <pthread.h>
+#endif
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -67,26 +73,76 @@ const char kUsage[] =
     "  --not-a-register 404|500  answer every path with this status and an HTML page, no login\n"
     "Documents POSTed to /cgi/chk (receipts F, R, P and cash in/out IO; not the copy or the\n"
     "null receipt):\n"
-    "  --document-answer html|array|broken[:booked]  answer 200 with an HTML page, a JSON\n"
-    "                         array or broken JSON; the document is carried out only with\n"
-    "                         :booked (and the array or broken text is then its real answer)\n"
-    "  --document-status CODE[:REASON]  answer with HTTP status CODE, reason phrase REASON\n"
-    "                         and an HTML page; the document is not carried out\n"
-    "  --foreign-document JSON  before each POST to /cgi/chk, book JSON (such as {} or a\n"
-    "                         receipt) as another till's document\n"
-    "Login:\n"
-    "  --preemptive           accept credentials sent before a challenge: Digest nonces serve\n"
-    "                         more requests with an increasing nc, Basic counts on any request.\n"
-    "                         Without it a nonce serves the one request answering its challenge\n"
-    "                         and Basic counts only in answer to a 401 sent to the client's host\n"
-    "  --nonce-uses N         with --preemptive, a nonce serves N requests, then the answer is\n"
-    "                         401 with stale=true (default: no limit)\n"
-    "  --nonce-seconds N      with --preemptive, a nonce lasts N seconds, then the answer is\n"
-    "                         401 with stale=true (default: no limit)\n"
+    "  --document-answer html|array|broken|empty|close[:booked]  answer 200 with an HTML\n"
+    "                         page, a JSON array, broken JSON, an empty body (Content-Length 0)\n"
+    "                         or the head alone and a close; the document is carried out only\n"
+    "                         with :booked (and the array or broken text is then its real answer)\n"
+    "  --document-status CODE[:booked][:REASON]  answer with HTTP status CODE, reason phrase\n"
+    "                         REASON and an HTML page; carried out only with :booked\n"
+    "  --foreign-document JSON|same  before each POST to /cgi/chk, book JSON (such as {} or a\n"
+    "                         receipt) as another till's document; same: a copy of the receipt\n"
+    "                         or cash document being POSTed\n"
+    "  --after-document [PATH@]N[+]:SWITCH[=VALUE]  after each document, apply the fault\n"
+    "                         SWITCH (a per-path one to every path, VALUE without the path) to\n"
+    "                         the Nth request to PATH or to any path (N+: and every later one);\n"
+    "                         /cgi/state.php@1:status=500 fails the state probe after a receipt\n"
+    "  --journal MODE[,MODE...]  answer GET /cgi/chk?id=N oddly: empty ([]), stale (the records\n"
+    "                         before N), page=K (K records at most), strings (numbers as strings),\n"
+    "                         names=K (item names cut), no-id, huge=K (the last record repeated)\n"
+    "Login (credentials sent before a challenge are accepted: a Digest nonce serves many\n"
+    "requests with an increasing nc, Basic counts on any request):\n"
+    "  --challenge-first      accept credentials only in answer to a challenge: a nonce serves\n"
+    "                         the one request answering its challenge and Basic counts only in\n"
+    "                         answer to a 401 sent to the client's host\n"
+    "  --nonce-uses N         a nonce serves N requests, then the answer is 401 with\n"
+    "                         stale=true (default: no limit)\n"
+    "  --nonce-seconds N      a nonce lasts N seconds, then the answer is 401 with\n"
+    "                         stale=true (default: no limit)\n"
+    "  --preemptive           accepted for older scripts: the default login\n"
     "\n"
     "  --help                 this text\n"
-    "Runs until SIGINT or SIGTERM, then prints the requests received, the connections and the\n"
+    "Runs until SIGINT or SIGTERM (Ctrl+C; on Windows also Ctrl+Break or closing its console),\n"
+    "then prints the requests received, the connections and the\n"
     "requests answered 401.\n";
+
+// The end of a run: SIGINT, SIGTERM or SIGHUP; on Windows the console's Ctrl+C, Ctrl+Break
+// or close. Made before any thread starts (the signals are blocked for all of them and
+// taken by wait()).
+#ifdef _WIN32
+HANDLE stopEvent = nullptr;
+BOOL WINAPI onConsoleEvent(DWORD)
+{
+    SetEvent(stopEvent);
+    return TRUE;
+}
+struct StopWaiter {
+    StopWaiter()
+    {
+        stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+    }
+    void wait() { WaitForSingleObject(stopEvent, INFINITE); }
+};
+#else
+struct StopWaiter {
+    sigset_t signals;
+    StopWaiter()
+    {
+        sigemptyset(&signals);
+        sigaddset(&signals, SIGINT);
+        sigaddset(&signals, SIGTERM);
+        sigaddset(&signals, SIGHUP);
+        pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+        // A client that hangs up while an answer is written must not end the simulator.
+        std::signal(SIGPIPE, SIG_IGN);
+    }
+    void wait()
+    {
+        int sig = 0;
+        sigwait(&signals, &sig);
+    }
+};
+#endif
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -124,6 +180,7 @@ netsim::Config parse(int argc, char** argv, std::string& readyFile, bool& help)
             else throw UsageError("--auth expects basic, digest or none");
         }
         else if (opt == "--ssdp") c.ssdp = true;
+        else if (opt == "--preemptive") c.faults.challengeFirst = false;   // what it switched on is the default now
         else if (opt == "--model") c.model = value();
         else if (opt == "--name") c.name = value();
         else if (opt == "--serial") c.serial = value();
@@ -171,17 +228,10 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    // Signals are taken by sigwait below; block them before any thread starts.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    // A client that hangs up while an answer is written must not end the simulator.
-    std::signal(SIGPIPE, SIG_IGN);
-
+    StopWaiter stop;
     try {
+        // A static POCO on Windows starts the socket library only when asked.
+        Poco::Net::initializeNetwork();
         netsim::Simulator sim(config);
         sim.start();
         std::cout << "oltra-netsim listening on http://" << sim.address() << "/ (port " << sim.port() << ")"
@@ -195,8 +245,7 @@ int main(int argc, char** argv)
             }
             Poco::File(tmp).renameTo(readyFile);
         }
-        int sig = 0;
-        sigwait(&signals, &sig);
+        stop.wait();
         sim.stop();
         const netsim::Traffic t = sim.traffic();
         std::cout << "oltra-netsim: " << t.requests << " requests on " << t.connections << " connections, "

@@ -57,24 +57,56 @@ struct Faults {
 
     // Documents POSTed to "/cgi/chk" other than the copy and the null receipt: receipts
     // (F, R, P) and cash in/out (IO).
-    enum class BadAnswer { None, Html, Array, Broken };
-    BadAnswer documentAnswer = BadAnswer::None;   // answer 200 with an HTML page, a JSON array or broken JSON
+    // Empty: 200 with "Content-Length: 0"; Close: 200, the head without a length, then
+    // the connection closes (no body).
+    enum class BadAnswer { None, Html, Array, Broken, Empty, Close };
+    BadAnswer documentAnswer = BadAnswer::None;   // answer 200 with an HTML page, a JSON array, broken JSON, nothing
     bool documentAnswerBooked = false;            // ... after carrying the document out (else it is not)
     int documentStatus = 0;                       // answer this status with an HTML page, not carrying it out
+    bool documentStatusBooked = false;            // ... after carrying the document out
     std::string documentReason;                   // ... with this reason phrase (empty: the standard one)
-    std::string foreignDocument;                  // book this document, as another till's, before each POST to /cgi/chk
+    // Book this document, as another till's, before each POST to /cgi/chk; "same": a copy
+    // of the receipt or cash document being POSTed (an identical basket from another till).
+    std::string foreignDocument;
+
+    // A fault switch that acts only on the Nth request (or the Nth and every later one)
+    // after each document POSTed to /cgi/chk (F, R, P, IO; booked or not), counting the
+    // requests to `path` only, or every request when it is empty. Requests answered 401
+    // are not counted.
+    struct AfterDocument {
+        std::string path;
+        int nth = 1;
+        bool onward = false;
+        std::string option;   // the switch's name ("status")
+        std::string value;    // its value, without the path of a per-path switch ("500")
+    };
+    std::vector<AfterDocument> afterDocument;
+
+    // The journal ("GET /cgi/chk?id=N") as a hostile or odd register would give it.
+    struct Journal {
+        bool empty = false;      // [] whatever was asked
+        bool stale = false;      // the (at most 10) records before N instead of those from N on
+        int page = 0;            // at most this many records per answer (0: the usual 200)
+        bool strings = false;    // every number written as a string
+        int names = 0;           // item names cut to this many characters (0: whole)
+        bool noId = false;       // records without "id"
+        int huge = 0;            // the page's last record repeated until it holds this many
+        bool any() const { return empty || stale || page || strings || names || noId || huge; }
+    };
+    Journal journal;
 
     // Something that is not a register: this status (404, 500) with an HTML page on every
     // path, without a login. 0: off.
     int notRegister = 0;
 
-    // Login. A Digest nonce serves one request answering its challenge unless credentials
-    // sent before a challenge are accepted; then it serves requests with an increasing nc
-    // (a nonce count not above the last one is refused) until it has served nonceUses
-    // requests or is nonceSeconds old (0: no limit), and is then answered 401 with
-    // stale=true. Basic credentials count only in answer to a 401 sent to the same client
-    // host unless credentials sent before a challenge are accepted.
-    bool preemptive = false;
+    // Login. As a register's web server does, credentials sent before a challenge are
+    // accepted: a Digest nonce serves requests with an increasing nc (a nonce count not
+    // above the last one is refused) until it has served nonceUses requests or is
+    // nonceSeconds old (0: no limit), and is then answered 401 with stale=true; Basic
+    // credentials count on any request. With challengeFirst a nonce serves the one request
+    // answering its challenge, and Basic credentials count only in answer to a 401 sent to
+    // the same client host.
+    bool challengeFirst = false;
     int nonceUses = 0;
     int nonceSeconds = 0;
 };
@@ -97,6 +129,9 @@ const FaultOption* findFaultOption(const std::string& name);
 void switchFault(Faults& faults, const std::string& name, bool on, const std::string& value);
 // The current arguments of the option, blank-separated.
 std::string faultValue(const Faults& faults, const FaultOption& option);
+// Adds the rule's switch to `faults`, for every path when the switch is a per-path one.
+// Throws std::invalid_argument for an unknown switch or a bad value.
+void applyAfterDocument(Faults& faults, const Faults::AfterDocument& rule);
 
 struct Config {
     std::string bind = "127.0.0.1";
@@ -157,6 +192,8 @@ public:
     // The root key of a document for "/cgi/chk": "F", "R", "P", "IO", "L" as given, "{}" for
     // the null receipt, empty when it is no document.
     static std::string documentKind(const std::string& body);
+    // The journal's answer to "GET /cgi/chk?QUERY" shaped by `faults`.
+    Answer journalAnswer(const std::string& query, const Faults::Journal& faults);
     // Parses "YYYY-MM-DD HH:MM:SS" as UTC seconds; -1 when malformed.
     static int64_t parseClock(const std::string& text);
     // The state the console shows: {"title","display","logo","fiscal"}.

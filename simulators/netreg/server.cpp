@@ -19,6 +19,7 @@
 #include <Poco/Net/HTTPServerRequest.h>
 #include <Poco/Net/HTTPServerRequestImpl.h>
 #include <Poco/Net/HTTPServerResponse.h>
+#include <Poco/Net/NetException.h>
 #include <Poco/Net/ServerSocket.h>
 #include <Poco/Net/TCPServer.h>
 #include <Poco/Net/TCPServerConnectionFactory.h>
@@ -27,14 +28,21 @@
 #include <Poco/ThreadPool.h>
 #include <Poco/URI.h>
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#define MSG_NOSIGNAL 0   // no SIGPIPE there
+#else
 #include <netinet/in.h>
 #include <arpa/inet.h>
 #include <sys/socket.h>
+#endif
 
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <sstream>
+#include <stdexcept>
 
 namespace netsim {
 
@@ -98,7 +106,7 @@ struct Simulator::Impl {
                 c.console, reg, tape, [this] { return snapshot(); },
                 [this](const Faults& f) {
                     std::lock_guard<std::mutex> lock(mutex);
-                    faults = f;
+                    replaceFaults(f);
                 });
     }
 
@@ -115,6 +123,9 @@ struct Simulator::Impl {
     uint64_t lastConnection = 0;
     uint64_t generation = 0;             // of the traffic count, advanced when it is cleared
     std::deque<std::shared_ptr<ConnectionCount>> connections;
+    bool documentSeen = false;           // requests after the last document, for afterDocument
+    uint64_t sinceDocument = 0;
+    std::map<std::string, uint64_t> sinceDocumentByPath;
     Poco::Random random;
 
     Poco::ThreadPool pool{2, 16};
@@ -173,9 +184,11 @@ struct Simulator::Impl {
     };
 
     // The faults that shape the answer to a request for `path`, by option name.
-    static std::vector<std::string> faultsFor(const Faults& f, const std::string& path, bool post, bool document)
+    static std::vector<std::string> faultsFor(const Faults& f, const std::string& path, bool post, bool document,
+                                              const std::vector<std::string>& after)
     {
-        std::vector<std::string> n;
+        std::vector<std::string> n = after;
+        if (!post && path == "/cgi/chk" && f.journal.any()) n.push_back("journal");
         if (post && !f.foreignDocument.empty()) n.push_back("foreign-document");
         if (lookup(f.delayMs, path)) n.push_back("delay");
         if (document && f.documentStatus) {
@@ -196,6 +209,50 @@ struct Simulator::Impl {
         if (lookup(f.drip, path)) n.push_back("drip");
         if (lookup(f.stallBodyMs, path)) n.push_back("stall-body");
         return n;
+    }
+
+    // With mutex held. The requests after a document are counted from the next document on.
+    void replaceFaults(const Faults& f)
+    {
+        faults = f;
+        documentSeen = false;
+        sinceDocument = 0;
+        sinceDocumentByPath.clear();
+    }
+
+    // Counts the request among those after the last document and adds to `f` the switches
+    // of the after-document rules it meets; returns their names ("after-document status").
+    // A document starts the count afresh.
+    std::vector<std::string> countAfterDocument(Faults& f, const std::string& path, bool document)
+    {
+        std::vector<std::string> applied;
+        if (f.afterDocument.empty() && !document) return applied;
+        uint64_t any = 0, onPath = 0;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (document) {
+                documentSeen = true;
+                sinceDocument = 0;
+                sinceDocumentByPath.clear();
+                return applied;
+            }
+            if (!documentSeen) return applied;
+            any = ++sinceDocument;
+            onPath = ++sinceDocumentByPath[path];
+        }
+        const std::vector<Faults::AfterDocument> rules = f.afterDocument;
+        for (const auto& r : rules) {
+            if (!r.path.empty() && r.path != path) continue;
+            const uint64_t n = r.path.empty() ? any : onPath;
+            if (n < static_cast<uint64_t>(r.nth) || (!r.onward && n != static_cast<uint64_t>(r.nth))) continue;
+            try {
+                applyAfterDocument(f, r);
+                applied.push_back("after-document " + r.option);
+            } catch (const std::invalid_argument&) {
+                // Checked when the rule was given.
+            }
+        }
+        return applied;
     }
 
     // Sleeps up to ms; returns early when the simulator stops.
@@ -255,7 +312,7 @@ struct Simulator::Impl {
         std::lock_guard<std::mutex> lock(mutex);
         for (auto& n : nonces) {
             if (n.value != value) continue;
-            if (!f.preemptive) {
+            if (f.challengeFirst) {
                 if (n.uses > 0) return Login::Stale;
             } else {
                 const auto age = std::chrono::steady_clock::now() - n.issued;
@@ -300,7 +357,7 @@ struct Simulator::Impl {
                 if (basic.getUsername() != config.user || basic.getPassword() != config.password) return Login::Refused;
                 // Without a challenge pending for the client, the credentials came before it.
                 std::lock_guard<std::mutex> lock(mutex);
-                if (!challenged.erase(request.clientAddress().host().toString()) && !f.preemptive) return Login::Refused;
+                if (!challenged.erase(request.clientAddress().host().toString()) && f.challengeFirst) return Login::Refused;
                 return Login::Accepted;
             }
             if (Poco::icompare(scheme, "Digest") != 0) return Login::Refused;
@@ -402,7 +459,7 @@ struct Simulator::Impl {
         if (!readBody(request, response, body)) return;
         Trace trace(*this, request, body);
         const uint64_t onConnection = countRequest(conn);
-        const Faults f = snapshot();
+        Faults f = snapshot();
         if (f.notRegister) {
             const auto status = static_cast<Poco::Net::HTTPResponse::HTTPStatus>(f.notRegister);
             response.setStatusAndReason(status);
@@ -430,7 +487,13 @@ struct Simulator::Impl {
         const std::string query = uri.getRawQuery();
         record(request, body);
         const bool post = request.getMethod() == "POST" && path == "/cgi/chk";
-        if (post && !f.foreignDocument.empty()) reg.handle("POST", "/cgi/chk", "", f.foreignDocument);
+        const std::string kind = post ? Register::documentKind(body) : std::string();
+        const bool document = kind == "F" || kind == "R" || kind == "P" || kind == "IO";
+        const std::vector<std::string> after = countAfterDocument(f, path, document);
+        if (post && !f.foreignDocument.empty()) {
+            if (f.foreignDocument != "same") reg.handle("POST", "/cgi/chk", "", f.foreignDocument);
+            else if (document) reg.handle("POST", "/cgi/chk", "", body);
+        }
         if (matches(f.reset, path)) {
             trace.note("connection reset, fault: reset", false);
             resetConnection(request);
@@ -439,12 +502,11 @@ struct Simulator::Impl {
         if (const int* ms = lookup(f.delayMs, path)) pause(*ms);
         if (stopping) return;
 
-        const std::string kind = post ? Register::documentKind(body) : std::string();
-        const bool document = kind == "F" || kind == "R" || kind == "P" || kind == "IO";
         Answer a;
         std::string contentType = "application/json; charset=utf-8";
         std::string reason;
         if (document && f.documentStatus) {
+            if (f.documentStatusBooked) reg.handle(request.getMethod(), path, query, body);
             a.status = f.documentStatus;
             reason = f.documentReason.empty()
                          ? Poco::Net::HTTPResponse::getReasonForStatus(static_cast<Poco::Net::HTTPResponse::HTTPStatus>(a.status))
@@ -456,11 +518,24 @@ struct Simulator::Impl {
             a.status = 200;
             a.body = badAnswer(f.documentAnswer, f.documentAnswerBooked ? a.body : std::string());
             if (f.documentAnswer == Faults::BadAnswer::Html) contentType = "text/html";
+            if (f.documentAnswer == Faults::BadAnswer::Close) {
+                // The head without a length, then the close: a body of nothing.
+                trace.answer(a.status, a.body, faultsFor(f, path, post, document, after));
+                response.setKeepAlive(false);
+                response.setContentType(contentType);
+                response.setStatusAndReason(Poco::Net::HTTPResponse::HTTP_OK);
+                std::ostringstream head;
+                response.write(head);
+                Poco::Net::StreamSocket socket = socketOf(request);
+                if (write(socket, head.str(), 0)) socket.shutdown();
+                return;
+            }
         } else if (const int* status = lookup(f.status, path)) {
             a.status = *status;
             a.body = "<html><body>" + std::to_string(*status) + "</body></html>";
         } else {
-            a = reg.handle(request.getMethod(), path, query, body);
+            a = request.getMethod() == "GET" && path == "/cgi/chk" ? reg.journalAnswer(query, f.journal)
+                                                                   : reg.handle(request.getMethod(), path, query, body);
             if (matches(f.dropAfter, path)) {
                 // The request was carried out; its answer is lost.
                 trace.answer(a.status, a.body, {"drop-after"});
@@ -472,7 +547,7 @@ struct Simulator::Impl {
             if (stopping) return;
             answerFaults(f, path, a);
         }
-        trace.answer(a.status, a.body, faultsFor(f, path, post, document));
+        trace.answer(a.status, a.body, faultsFor(f, path, post, document, after));
         if (f.bom) a.body = "\xEF\xBB\xBF" + a.body;
         if (f.deflate) {
             std::ostringstream packed;
@@ -517,6 +592,8 @@ struct Simulator::Impl {
         case Faults::BadAnswer::Html: return htmlPage(200, "OK");
         case Faults::BadAnswer::Array: return "[" + answer + "]";
         case Faults::BadAnswer::Broken: return answer.empty() ? std::string("{\"id\":") : broken(answer);
+        case Faults::BadAnswer::Empty:
+        case Faults::BadAnswer::Close: return std::string();
         case Faults::BadAnswer::None: break;
         }
         return answer;
@@ -701,7 +778,15 @@ void Simulator::start()
 {
     Impl& d = *impl_;
     Poco::Net::ServerSocket socket;
-    socket.bind(Poco::Net::SocketAddress(d.config.bind, d.config.port), true);
+    // Address reuse only (a restart need not wait for old connections), never port reuse:
+    // a second simulator on a taken port must fail here, not share the connections.
+    try {
+        socket.bind(Poco::Net::SocketAddress(d.config.bind, d.config.port), true, false);
+    } catch (const Poco::Net::NetException& e) {
+        throw std::runtime_error("port " + std::to_string(d.config.port) + " on " + d.config.bind +
+                                " is already in use or not available (" + e.displayText() +
+                                "): stop the program that listens there, or choose another --port");
+    }
     socket.listen(64);
     d.port = socket.address().port();
     Poco::Net::HTTPServerParams::Ptr params = new Poco::Net::HTTPServerParams;
@@ -722,7 +807,8 @@ void Simulator::start()
         ip_mreq group {};
         group.imr_multiaddr.s_addr = inet_addr("239.255.255.250");
         group.imr_interface.s_addr = d.config.bind == "0.0.0.0" ? htonl(INADDR_ANY) : inet_addr(d.config.bind.c_str());
-        if (::setsockopt(udp.impl()->sockfd(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &group, sizeof group) != 0)
+        if (::setsockopt(udp.impl()->sockfd(), IPPROTO_IP, IP_ADD_MEMBERSHIP, reinterpret_cast<const char*>(&group),
+                         sizeof group) != 0)
             throw Poco::IOException("cannot join the SSDP multicast group on " + d.config.bind);
         d.ssdpThread = std::thread([&d, udp] { d.ssdpLoop(udp); });
     }
@@ -755,7 +841,7 @@ std::string Simulator::consoleUrl() const { return impl_->console ? impl_->conso
 void Simulator::setFaults(const Faults& faults)
 {
     std::lock_guard<std::mutex> lock(impl_->mutex);
-    impl_->faults = faults;
+    impl_->replaceFaults(faults);
 }
 
 Faults Simulator::faults() const { return impl_->snapshot(); }

@@ -360,11 +360,12 @@ TEST_F(Addin, DescriptiveMethods)
 
     r = comp->call("GetParameters");
     EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.result, Value::boolean(true)) << "the document is given even when no register answers";
     EXPECT_EQ(r.args[0], comp->get("TableParameters").value);
 
     r = comp->call("SearchIP", {Value::str(u"keep")});
     EXPECT_TRUE(r.ok);
-    EXPECT_EQ(r.result, Value::boolean(false));
+    EXPECT_EQ(r.result, Value::boolean(false)) << "nothing found";
     EXPECT_EQ(r.args[0], Value::str(u"keep")) << "nothing found leaves the argument";
     EXPECT_TRUE(host->connection().errors.empty());
 }

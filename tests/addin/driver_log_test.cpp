@@ -7,6 +7,8 @@
 
 #include <dirent.h>
 #include <regex>
+#include <set>
+#include <thread>
 
 using namespace oltra;
 using namespace testsupport;
@@ -116,9 +118,32 @@ TEST_F(DriverLog, ResponseDumpsOnlyAtDebugWithTimestampedName)
     dumpResponse("{\"a\":\"б\"}");
     const std::vector<std::string> files = dumpFiles();
     ASSERT_EQ(files.size(), 1u);
-    EXPECT_TRUE(std::regex_match(files[0], std::regex(R"(Oltra-\d{8}-\d{6}-\d{3}\.response)"))) << files[0];
+    EXPECT_TRUE(std::regex_match(files[0], std::regex(R"(Oltra-\d{8}-\d{6}-\d{3}-\d{4}\.response)"))) << files[0];
     const std::string path = privateTmpDir() + "/" + files[0];
     EXPECT_EQ(readFile(path), kBom + "{\"a\":\"б\"}");
     EXPECT_NE(logText().find("DEBUG: " + path + "\n"), std::string::npos);
     removeFile(path);
+}
+
+TEST_F(DriverLog, EveryResponseKeepsItsOwnDumpFromEveryThread)
+{
+    // Answers come faster than one per millisecond, from the sessions' threads at once:
+    // each one is kept in a file of its own, none overwritten.
+    setLogLevel(kLogDebug);
+    for (const std::string& f : dumpFiles()) removeFile(privateTmpDir() + "/" + f);
+    constexpr int kThreads = 4, kEach = 50;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([t] {
+            for (int i = 0; i < kEach; ++i) dumpResponse("{\"t\":" + std::to_string(t) + ",\"i\":" + std::to_string(i) + "}");
+        });
+    for (auto& th : threads) th.join();
+    const std::vector<std::string> files = dumpFiles();
+    EXPECT_EQ(files.size(), std::size_t(kThreads * kEach));
+    std::set<std::string> bodies;
+    for (const std::string& f : files) {
+        bodies.insert(readFile(privateTmpDir() + "/" + f));
+        removeFile(privateTmpDir() + "/" + f);
+    }
+    EXPECT_EQ(bodies.size(), std::size_t(kThreads * kEach)) << "every answer in its own file";
 }

@@ -93,10 +93,11 @@ TEST_F(WithRegister, DiscoverySuppliesTheAddress)
     reg->discovered = {"127.0.0.5", "127.0.0.6"};
     CallResult r = comp->call("SearchIP", {Value::str(u"old")});
     EXPECT_TRUE(r.ok);
-    EXPECT_EQ(r.result, Value::boolean(false));
+    EXPECT_EQ(r.result, Value::boolean(true)) << "registers found: a success";
     EXPECT_EQ(r.args[0], Value::str(u"127.0.0.5;127.0.0.6"));
 
     r = comp->call("GetParameters");
+    EXPECT_EQ(r.result, Value::boolean(true)) << "the document given: a success";
     EXPECT_NE(r.args[0].text.find(u"DefaultValue=\"127.0.0.5\" />"), std::u16string::npos);
     EXPECT_EQ(r.args[0].text.find(u"DEFAULT_IP"), std::u16string::npos);
     EXPECT_EQ(comp->get("TableParameters").value, r.args[0]);
@@ -124,7 +125,9 @@ TEST_F(WithRegister, ConnectionFailuresFailTheCallAndKeepTheEarlierClient)
         {fake::Failure::Timeout, 1003, u"Истекло время ожидания при подключении к фискальному регистратору"},
         {fake::Failure::Authentication, 1002,
          u"Не верно указано имя пользователя или пароль для подключения к фискальному регистратору"},
-        {fake::Failure::Other, fake::kOtherFailureCode, u"I/O error: connection refused"},
+        {fake::Failure::Other, fake::kOtherFailureCode,
+         u"Ошибка связи с фискальным регистратором по адресу 127.0.0.1: проверьте сеть и регистратор "
+         u"(I/O error: connection refused)"},
         {fake::Failure::NoRegisterState, 1005,
          u"По указанному адресу не получено состояние фискального регистратора: 127.0.0.1 (HTTP 404 Not Found)"},
     };

@@ -167,10 +167,12 @@ TEST_F(NetFiscal, RegisterErrorsReachTheUserAndGetLastError)
     EXPECT_EQ(r.args[0], Value::str(refusal));
 
     // The refused receipt is gone; the next one is accepted and clears the error. Adding
-    // an item inspects no answer, so the register's last text is still shown after it.
+    // an item inspects no answer: the register's last text stays for GetLastError, but the
+    // user, who saw it, is not shown it again by a call that succeeded.
     r = item(u"Сир", 1, 100.00, 100.00, 20);
     EXPECT_EQ(r.result, Value::boolean(true));
-    EXPECT_EQ(r.alerts, std::vector<std::u16string>{refusal});
+    EXPECT_TRUE(r.alerts.empty());
+    EXPECT_EQ(comp->call("GetLastError", {Value::str(u"")}).args[0], Value::str(refusal));
     expectDone(closeCheck(100, 0), "CloseCheck paid in full");
     EXPECT_EQ(comp->call("GetLastError", {Value::str(u"")}).result, Value::i4(0));
 
@@ -395,6 +397,8 @@ TEST_F(NetFiscal, LoginRefusedOrRegisterGoneAfterOpen)
     ASSERT_EQ(r.errors.size(), 1u);
     const std::string text = toUtf8(r.errors[0].description);
     EXPECT_NE(text.find("Connection refused"), std::string::npos) << text;
+    EXPECT_NE(text.find("по адресу " + sim.address() + " не принимает соединение"), std::string::npos)
+        << "the address in use is named: " << text;
     EXPECT_EQ(countOf(logText(), text + " code:" + std::to_string(r.errors[0].scode) + "\n"), 1);
     expectDone(comp->call("Close", {Value::str(u"")}), "Close without a register");
 }
@@ -447,5 +451,20 @@ TEST_F(NetFiscal, ARefusalByHttpStatusSaysWhy)
     r = comp->call("GetLastError", {Value::str(u"")});
     EXPECT_EQ(r.args[0], Value::str(said));
     EXPECT_NE(logText().find("ERROR: HTTP 500 Internal Server Error\n"), std::string::npos);
+    // A call that succeeds after it does not show the same text again; the text stays
+    // for GetLastError.
+    r = comp->call("GetCurrentReceiptNumber", {Value::str(u""), Value::empty()});
+    EXPECT_EQ(r.result, Value::boolean(true));
+    EXPECT_TRUE(r.alerts.empty()) << toUtf8(r.alerts.empty() ? u"" : r.alerts[0]);
+    EXPECT_EQ(comp->call("GetLastError", {Value::str(u"")}).args[0], Value::str(said));
+    // A call that fails with the same text shows it again.
+    f.status.clear();
+    f.err["/cgi/proc/printreport"] = "11";
+    sim.setFaults(f);
+    r = comp->call("PrintXReport", {Value::str(u"")});
+    EXPECT_EQ(r.result, Value::boolean(false));
+    EXPECT_EQ(r.alerts.size(), 1u);
+    r = comp->call("PrintXReport", {Value::str(u"")});
+    EXPECT_EQ(r.alerts.size(), 1u) << "the same refusal again is shown again";
     sim.stop();
 }

@@ -109,16 +109,38 @@ TEST_F(NetSession, StalledRegisterIsTheTimeOut)
     EXPECT_EQ(countOf(logText(), "ERROR: " + toUtf8(kTimedOut) + " code:1003\n"), 1);
 }
 
-TEST_F(NetSession, RefusedConnectionIsReportedWithTheNetworkLibrarysText)
+TEST_F(NetSession, NetworkFailuresNameTheAddressAndWhatToCheck)
 {
     const std::string address = "127.0.0.1:" + std::to_string(unusedLoopbackPort());
     CallResult r = openAt(address, u"");
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.result, Value::boolean(false));
     ASSERT_EQ(r.errors.size(), 1u);
-    const std::string text = toUtf8(r.errors[0].description);
-    EXPECT_NE(text.find("Connection refused"), std::string::npos) << text;
+    std::string text = toUtf8(r.errors[0].description);
+    EXPECT_EQ(text.rfind("Фискальный регистратор по адресу " + address +
+                             " не принимает соединение: проверьте, что он включен, и IP адрес и порт в параметре IP (",
+                         0),
+              0u)
+        << text;
+    EXPECT_NE(text.find("Connection refused"), std::string::npos) << "the network's own words stay: " << text;
     EXPECT_EQ(countOf(logText(), text + " code:" + std::to_string(r.errors[0].scode) + "\n"), 1);
+
+    // A name that resolves to nothing, and an address that is no URI.
+    const struct {
+        std::string address, start;
+    } cases[] = {
+        {"no-such-register.invalid",
+         "Не найден адрес no-such-register.invalid: проверьте IP адрес фискального регистратора в параметре IP ("},
+        {"127.0.0.1:99999", "Неверно указан адрес фискального регистратора: 127.0.0.1:99999. Укажите IP адрес или "
+                            "IP адрес и порт, например 192.168.1.10 или 192.168.1.10:8080 (Bad URI syntax"},
+    };
+    for (const auto& c : cases) {
+        const CallResult bad = openAt(c.address, u"");
+        EXPECT_FALSE(bad.ok);
+        ASSERT_EQ(bad.errors.size(), 1u);
+        const std::string said = toUtf8(bad.errors[0].description);
+        EXPECT_EQ(said.rfind(c.start, 0), 0u) << said;
+    }
 
     // Without a client the device test connects first, and fails the same way.
     r = comp->call("DeviceTest", {Value::str(u""), Value::boolean(false)});

@@ -132,6 +132,46 @@ TEST(UnsettledDocumentTest, RecordedOnlyAsTheOneRecordOfItsTime)
     }
 }
 
+// What the journal held right after the exchange ended places a record before or after it:
+// a record booked after a lost exchange may be this document booked late or another till's
+// identical one, and the journal can't say which.
+TEST(UnsettledDocumentTest, ARecordBookedAfterTheExchangeIsNoProof)
+{
+    {
+        // The request was lost on the way; another till sold the same basket in the same
+        // second, after the exchange had ended.
+        Journal j;
+        UnsettledDocument d = sale(j, false);
+        EXPECT_EQ(d.settle(57, kAt, j.reader()), State::Unknown) << "the register may still book it";
+        j.records[58] = record(58, kAt);
+        EXPECT_EQ(d.settle(58, kAt + 1, j.reader()), State::Unknown);
+    }
+    {
+        // The same after an answer that confirmed nothing: the register was done with it, so
+        // a record booked later is not this document.
+        Journal j;
+        UnsettledDocument d("F", kSale, JournalAnchor{57, kAt, "08-12-2026 10:00:00"}, j.clock());
+        d.sendEnded(true);
+        j.records[58] = record(58, kAt);
+        EXPECT_EQ(d.settle(58, kAt + 1, j.reader()), State::Recorded) << "first look: booked by the exchange";
+    }
+    {
+        // Booked by the exchange itself, its answer lost: the first look finds it.
+        Journal j;
+        j.records[58] = record(58, kAt);
+        UnsettledDocument d = sale(j, false);
+        EXPECT_EQ(d.settle(58, kAt + 1, j.reader()), State::Recorded);
+    }
+    {
+        // A first look long after the exchange can't place records by it: the time decides.
+        Journal j;
+        UnsettledDocument d = sale(j, false);
+        j.now += std::chrono::seconds(10);
+        j.records[58] = record(58, kAt + 20);
+        EXPECT_EQ(d.settle(58, kAt + 25, j.reader()), State::Unknown);
+    }
+}
+
 TEST(UnsettledDocumentTest, AbsentOnlyOverTheWholeRange)
 {
     {

@@ -18,7 +18,8 @@ const std::map<std::string, std::string> kSamples = {
     {"drop-after", "/cgi/chk"}, {"stall-after", "/cgi/chk=900"}, {"always-401", ""}, {"deflate", ""},
     {"bom", ""}, {"stall-body", "/cgi/chk=300"}, {"drip", "/cgi/chk=5 /desc=7:head /x=9:body"},
     {"reset", "/cgi/scr"}, {"reset-after", "2"}, {"not-a-register", "404"}, {"document-answer", "array:booked"},
-    {"document-status", "500:Internal Error"}, {"foreign-document", "{\"F\":[]}"}, {"preemptive", ""},
+    {"document-status", "500:booked:Internal Error"}, {"foreign-document", "{\"F\":[]}"}, {"challenge-first", ""},
+    {"after-document", "/cgi/state.php@1:status=500 2+:malformed"}, {"journal", "stale,page=3,strings,names=4,no-id"},
     {"nonce-uses", "3"}, {"nonce-seconds", "60"},
 };
 
@@ -60,7 +61,7 @@ TEST(NetsimFaultOptions, OnReplacesTheValueAndABadValueChangesNothing)
     for (const auto& bad : std::vector<std::pair<std::string, std::string>>{
              {"status", "/cgi/chk=5000"}, {"status", "/cgi/chk=1 /desc"}, {"status", ""}, {"status", "  "},
              {"drip", "/x=5:tail"}, {"not-a-register", "403"}, {"document-answer", "xml"},
-             {"foreign-document", "[1]"}, {"reset-after", "-1"}, {"no-such-fault", ""}}) {
+             {"foreign-document", "[1]"}, {"reset-after", "-1"}, {"journal", "page=x"}, {"after-document", "1:bad"}, {"no-such-fault", ""}}) {
         const Faults before = f;
         EXPECT_THROW(switchFault(f, bad.first, true, bad.second), std::invalid_argument) << bad.first << " " << bad.second;
         EXPECT_EQ(f.status, before.status);

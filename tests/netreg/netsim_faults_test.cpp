@@ -194,6 +194,7 @@ TEST(NetsimDocuments, NotARegisterAnswersEveryPathWithAPage)
 {
     netsim::Config c = plain();
     c.auth = netsim::Auth::Digest;
+    c.faults.challengeFirst = true;
     netsim::Simulator sim(c);
     sim.start();
     for (const int status : {404, 500}) {
@@ -303,10 +304,11 @@ private:
     std::string lastAuthorization_;
 };
 
-TEST(NetsimLogin, DigestNonceServesOneAnswerUnlessPreemptiveCredentialsAreAccepted)
+TEST(NetsimLogin, DigestNonceServesManyRequestsUnlessAChallengeMustComeFirst)
 {
     netsim::Config c = plain();
     c.auth = netsim::Auth::Digest;
+    c.faults.challengeFirst = true;
     netsim::Simulator sim(c);
     sim.start();
     {
@@ -325,8 +327,7 @@ TEST(NetsimLogin, DigestNonceServesOneAnswerUnlessPreemptiveCredentialsAreAccept
     EXPECT_EQ(t.perConnection[0].requests, 4u);
     EXPECT_EQ(t.perConnection[0].unauthorised, 2u);
 
-    netsim::Faults f;
-    f.preemptive = true;
+    netsim::Faults f;   // the default: credentials ahead of a challenge count
     f.nonceUses = 3;
     sim.setFaults(f);
     sim.clearTraffic();
@@ -360,10 +361,11 @@ TEST(NetsimLogin, DigestNonceServesOneAnswerUnlessPreemptiveCredentialsAreAccept
     EXPECT_TRUE(login.stale());
 }
 
-TEST(NetsimLogin, BasicCountsOnlyAfterAChallengeUnlessPreemptiveCredentialsAreAccepted)
+TEST(NetsimLogin, BasicCountsOnAnyRequestUnlessAChallengeMustComeFirst)
 {
     netsim::Config c = plain();
     c.auth = netsim::Auth::Basic;
+    c.faults.challengeFirst = true;
     netsim::Simulator sim(c);
     sim.start();
     auto basic = [&sim](const std::string& password) {
@@ -381,15 +383,215 @@ TEST(NetsimLogin, BasicCountsOnlyAfterAChallengeUnlessPreemptiveCredentialsAreAc
     EXPECT_EQ(basic("wrong"), 401);
     EXPECT_EQ(basic("384190"), 200);
 
-    netsim::Faults f;
-    f.preemptive = true;
-    sim.setFaults(f);
+    sim.setFaults(netsim::Faults());   // the default: credentials ahead of a challenge count
     EXPECT_EQ(basic("384190"), 200);
     EXPECT_EQ(basic("384190"), 200);
     EXPECT_EQ(basic("wrong"), 401);
 }
 
 } // namespace
+
+namespace {
+
+using namespace netsimtest;
+
+std::string state(uint16_t port) { return call(port, "GET", "/cgi/state.php").body; }
+
+int lastId(uint16_t port)
+{
+    return Poco::JSON::Parser().parse(state(port)).extract<Poco::JSON::Object::Ptr>()->getValue<int>("chkId");
+}
+
+bool isJson(const std::string& text)
+{
+    try {
+        Poco::JSON::Parser().parse(text);
+        return true;
+    } catch (const Poco::Exception&) {
+        return false;
+    }
+}
+
+netsim::Faults after(const std::string& rules)
+{
+    netsim::Faults f;
+    netsim::switchFault(f, "after-document", true, rules);
+    return f;
+}
+
+} // namespace
+
+TEST(NetsimAfterDocument, AFaultActsOnTheNthRequestAfterEachDocument)
+{
+    netsim::Simulator sim(plain());
+    sim.start();
+    const uint16_t p = sim.port();
+    // The state probe after a document answers 500; the probe before it, the display and
+    // the probe after that are as usual.
+    sim.setFaults(after("/cgi/state.php@1:status=500 /cgi/scr@3:reset"));
+    EXPECT_TRUE(isJson(state(p))) << "no document yet";
+    ASSERT_EQ(post(p, "/cgi/chk", sale("F", 1, 10, 1, "")), "{\"id\":1,\"no\":1}");
+    EXPECT_TRUE(isJson(post(p, "/cgi/scr", "[{\"id\":1,\"str\":\"a\"}]")));
+    EXPECT_EQ(call(p, "GET", "/cgi/state.php").status, 500);
+    EXPECT_EQ(post(p, "/cgi/scr", "[{\"id\":1,\"str\":\"b\"}]"), "{}") << "counted per path";
+    EXPECT_TRUE(exchange(p, rawPost("/cgi/scr", "[{\"id\":1,\"str\":\"c\"}]"), 5000).reset);
+    EXPECT_TRUE(isJson(state(p)));
+    // A cash document starts the count again; a journal read is no document.
+    ASSERT_EQ(post(p, "/cgi/chk", "{\"IO\":[{\"IO\":{\"sum\":5}}]}"), "{\"id\":2}");
+    EXPECT_TRUE(isJson(get(p, "/cgi/chk?id=1")));
+    EXPECT_EQ(call(p, "GET", "/cgi/state.php").status, 500);
+
+    // Any path, and onward: every request from the second after a document is broken
+    // until the next document, which is carried out as usual.
+    sim.setFaults(after("2+:malformed"));
+    ASSERT_EQ(post(p, "/cgi/chk", sale("F", 1, 10, 1, "")), "{\"id\":3,\"no\":2}");
+    EXPECT_TRUE(isJson(state(p)));
+    EXPECT_FALSE(isJson(state(p)));
+    EXPECT_FALSE(isJson(get(p, "/cgi/chk?id=3")));
+    ASSERT_EQ(post(p, "/cgi/chk", "{\"IO\":[{\"IO\":{\"sum\":1}}]}"), "{\"id\":4}");
+    EXPECT_TRUE(isJson(state(p)));
+
+    // The probe after a document carried out, then its connection dropped or its answer
+    // held back.
+    sim.setFaults(after("/cgi/state.php@1:drop-after /cgi/state.php@2:stall-after=700"));
+    ASSERT_EQ(post(p, "/cgi/chk", "{\"IO\":[{\"IO\":{\"sum\":1}}]}"), "{\"id\":5}");
+    const Wire dropped = exchange(p, rawGet("/cgi/state.php"), 5000);
+    EXPECT_TRUE(dropped.closed);
+    EXPECT_TRUE(dropped.bytes.empty());
+    const Wire late = exchange(p, rawGet("/cgi/state.php"), 300);
+    EXPECT_TRUE(late.bytes.empty()) << "held back";
+    EXPECT_EQ(lastId(p), 5);
+}
+
+TEST(NetsimAfterDocument, RulesAreCheckedWhenGiven)
+{
+    netsim::Faults f;
+    for (const char* bad : {"1", "x:status=500", "0:status=500", "1:no-such=1", "1:status", "1:status=9999",
+                            "@1:reset", "1:after-document=1:reset", "1:reset=5", "1:journal=odd"})
+        EXPECT_THROW(netsim::switchFault(f, "after-document", true, bad), std::invalid_argument) << bad;
+    EXPECT_TRUE(f.afterDocument.empty());
+    netsim::switchFault(f, "after-document", true, "/cgi/chk@1+:journal=empty 3:deflate");
+    ASSERT_EQ(f.afterDocument.size(), 2u);
+    EXPECT_EQ(f.afterDocument[0].path, "/cgi/chk");
+    EXPECT_TRUE(f.afterDocument[0].onward);
+    EXPECT_EQ(f.afterDocument[1].nth, 3);
+}
+
+TEST(NetsimDocuments, EmptyAnswersAndAFailureStatusAfterBooking)
+{
+    netsim::Simulator sim(plain());
+    sim.start();
+    const uint16_t p = sim.port();
+    const std::string receipt = sale("F", 1, 10, 1, "");
+    int booked = 0;
+    for (const bool book : {false, true}) {
+        SCOPED_TRACE(book ? "booked" : "not booked");
+        netsim::Faults f;
+        f.documentAnswer = netsim::Faults::BadAnswer::Empty;
+        f.documentAnswerBooked = book;
+        sim.setFaults(f);
+        const Wire empty = exchange(p, rawPost("/cgi/chk", receipt), 5000);
+        EXPECT_EQ(empty.bytes.compare(0, 15, "HTTP/1.1 200 OK"), 0) << empty.bytes;
+        EXPECT_NE(empty.bytes.find("Content-Length: 0"), std::string::npos) << empty.bytes;
+        EXPECT_EQ(bodyOf(empty.bytes), "");
+        booked += book;
+        EXPECT_EQ(nextReceipt(p), 1 + booked);
+
+        f.documentAnswer = netsim::Faults::BadAnswer::Close;
+        sim.setFaults(f);
+        const Wire closed = exchange(p, rawPost("/cgi/chk", "{\"IO\":[{\"IO\":{\"sum\":5}}]}"), 5000);
+        EXPECT_EQ(closed.bytes.compare(0, 15, "HTTP/1.1 200 OK"), 0) << closed.bytes;
+        EXPECT_EQ(closed.bytes.find("Content-Length"), std::string::npos) << closed.bytes;
+        EXPECT_TRUE(closed.closed);
+        EXPECT_EQ(bodyOf(closed.bytes), "");
+        EXPECT_EQ(journal(p, 1)->size(), static_cast<std::size_t>(2 * booked));
+    }
+    // Through an HTTP client: status 200 and nothing.
+    netsim::Faults f;
+    f.documentAnswer = netsim::Faults::BadAnswer::Close;
+    sim.setFaults(f);
+    const Reply r = call(p, "POST", "/cgi/chk", receipt);
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.body, "");
+
+    // 502 with a page, the document carried out all the same.
+    f = netsim::Faults();
+    netsim::switchFault(f, "document-status", true, "502:booked");
+    sim.setFaults(f);
+    const int before = nextReceipt(p);
+    const Wire bad = exchange(p, rawPost("/cgi/chk", receipt), 5000);
+    EXPECT_EQ(bad.bytes.compare(0, 24, "HTTP/1.1 502 Bad Gateway"), 0) << bad.bytes;
+    EXPECT_EQ(bodyOf(bad.bytes).compare(0, 6, "<html>"), 0);
+    EXPECT_EQ(nextReceipt(p), before + 1);
+    netsim::switchFault(f, "document-status", true, "502:booked:Proxy down");
+    EXPECT_TRUE(f.documentStatusBooked);
+    EXPECT_EQ(f.documentReason, "Proxy down");
+    netsim::switchFault(f, "document-status", true, "502:Proxy down");
+    EXPECT_FALSE(f.documentStatusBooked);
+}
+
+TEST(NetsimJournal, HostileAndShortPages)
+{
+    netsim::Simulator sim(plain());
+    sim.start();
+    const uint16_t p = sim.port();
+    for (int i = 0; i < 4; ++i)
+        ASSERT_TRUE(isJson(post(p, "/cgi/chk", sale("F", 1 + i, 2, 1, ""))));
+    auto page = [&](const std::string& modes, int from) {
+        netsim::Faults f;
+        netsim::switchFault(f, "journal", true, modes);
+        sim.setFaults(f);
+        return get(p, "/cgi/chk?id=" + std::to_string(from));
+    };
+    EXPECT_EQ(page("empty", 1), "[]");
+    EXPECT_EQ(lastId(p), 4) << "the state still counts the records";
+    // The records before the one asked for.
+    Array::Ptr stale = Poco::JSON::Parser().parse(page("stale", 3)).extract<Array::Ptr>();
+    ASSERT_EQ(stale->size(), 2u);
+    EXPECT_EQ(stale->getObject(1)->getValue<int>("id"), 2);
+    EXPECT_EQ(page("stale", 1), "[]");
+    // One record a page.
+    Array::Ptr one = Poco::JSON::Parser().parse(page("page=1", 2)).extract<Array::Ptr>();
+    ASSERT_EQ(one->size(), 1u);
+    EXPECT_EQ(one->getObject(0)->getValue<int>("id"), 2);
+    // Numbers as strings, names cut, no ids.
+    const std::string strings = page("strings", 4);
+    EXPECT_NE(strings.find("\"id\":\"4\""), std::string::npos) << strings;
+    EXPECT_NE(strings.find("\"qty\":\"4"), std::string::npos) << strings;
+    const Object::Ptr cut = Poco::JSON::Parser().parse(page("names=3,no-id", 4)).extract<Array::Ptr>()->getObject(0);
+    EXPECT_FALSE(cut->has("id"));
+    EXPECT_EQ(cut->getArray("F")->getObject(0)->getObject("S")->getValue<std::string>("name"), "Тов");
+    // A huge page: the last record again and again.
+    Array::Ptr huge = Poco::JSON::Parser().parse(page("huge=500", 1)).extract<Array::Ptr>();
+    ASSERT_EQ(huge->size(), 500u);
+    EXPECT_EQ(huge->getObject(499)->getValue<int>("id"), 4);
+    EXPECT_THROW(page("page=0", 1), std::invalid_argument);
+    EXPECT_THROW(page("wide", 1), std::invalid_argument);
+    sim.setFaults(netsim::Faults());
+    EXPECT_EQ(journal(p, 1)->size(), 4u);
+}
+
+TEST(NetsimJournal, AnotherTillSellsTheSameBasket)
+{
+    netsim::Simulator sim(plain());
+    sim.start();
+    const uint16_t p = sim.port();
+    netsim::Faults f;
+    netsim::switchFault(f, "foreign-document", true, "same");
+    sim.setFaults(f);
+    const std::string receipt = sale("F", 2, 3, 1, payment(4, 6));
+    EXPECT_EQ(post(p, "/cgi/chk", receipt), "{\"id\":2,\"no\":2}") << "the other till's copy came first";
+    EXPECT_EQ(post(p, "/cgi/scr", "[{\"id\":1,\"str\":\"a\"}]"), "{}");
+    // The copy gets in even when this till's document is lost on the way.
+    f.reset.insert("/cgi/chk");
+    sim.setFaults(f);
+    EXPECT_TRUE(exchange(p, rawPost("/cgi/chk", "{\"IO\":[{\"IO\":{\"sum\":7}}]}"), 5000).reset);
+    sim.setFaults(netsim::Faults());
+    const Array::Ptr all = journal(p, 1);
+    ASSERT_EQ(all->size(), 3u);
+    EXPECT_EQ(all->getObject(0)->getArray("F")->size(), all->getObject(1)->getArray("F")->size());
+    EXPECT_DOUBLE_EQ(all->getObject(2)->getArray("IO")->getObject(0)->getObject("IO")->getValue<double>("sum"), 7);
+}
 
 // Codes given to err and err-array are JSON strings in the answer, whatever they hold.
 TEST(NetsimAnswers, ErrorCodesAreQuotedInTheAnswer)

@@ -32,7 +32,7 @@ TEST(NetsimCommandLine, HelpErrorsAndALifeCycle)
                                    "--clock", "--delay", "--status", "--malformed", "--err", "--err-array",
                                    "--always-401", "--deflate", "--bom", "--stall-body", "--drip", "--reset",
                                    "--reset-after", "--not-a-register", "--document-answer", "--document-status",
-                                   "--foreign-document", "--preemptive", "--nonce-uses", "--nonce-seconds"})
+                                   "--foreign-document", "--challenge-first", "--preemptive", "--nonce-uses", "--nonce-seconds"})
             EXPECT_NE(text.find(option), std::string::npos) << option;
     }
     for (const std::vector<std::string>& bad :
@@ -59,6 +59,17 @@ TEST(NetsimCommandLine, HelpErrorsAndALifeCycle)
     const Reply state = call(p, "GET", "/cgi/state.php", "", "u", "p");
     EXPECT_EQ(state.status, 200);
     EXPECT_NE(state.body.find("\"time\":1796724000"), std::string::npos);
+    {
+        // A second simulator on the same port refuses to start instead of sharing it.
+        const std::string second = testsupport::tempPath("netsim-second");
+        testsupport::Child twin({NETSIM_PATH, "--port", port.substr(0, port.find('\n'))}, second);
+        EXPECT_EQ(twin.wait(10000), 1);
+        EXPECT_NE(readFile(second).find("oltra-netsim: port " + std::to_string(p) +
+                                        " on 127.0.0.1 is already in use"),
+                  std::string::npos)
+            << readFile(second);
+        std::remove(second.c_str());
+    }
     EXPECT_EQ(call(p, "POST", "/cgi/chk", sale("F", 2, 10.5, 1, payment(4, 50)), "u", "p").body, "{\"id\":1,\"no\":1}");
     EXPECT_EQ(sim.stop(), 0);
     const std::string printed = readFile(tape);

@@ -8,7 +8,11 @@
 // with the proxy taking out those sent in advance (credentials only in answer to a
 // challenge), and prints requests per receipt and receipts per second for both.
 //
+// The simulated register takes credentials sent in advance, as a register's web server does;
+// --challenge-first makes it take them only in answer to a challenge.
+//
 //   addin-bench [--receipts N] [--auth digest|basic|none] [--library PATH] [--compare-challenge-only]
+//               [--challenge-first]
 #include "addin_host.h"
 #include "netsim.h"
 
@@ -261,19 +265,22 @@ struct Options {
     std::string auth = "digest";
     std::string library = ADDIN_LIBRARY;
     bool compareChallengeOnly = false;
+    bool challengeFirst = false;
 };
 
 [[noreturn]] void usage(int status)
 {
     std::fprintf(status ? stderr : stdout,
                  "usage: addin-bench [--receipts N] [--auth digest|basic|none] [--library PATH]\n"
-                 "                   [--compare-challenge-only]\n"
+                 "                   [--compare-challenge-only] [--challenge-first]\n"
                  "A 10-item receipt through the add-in against the simulated register on loopback,\n"
                  "N times (default 200); prints receipts per second, HTTP requests per receipt and\n"
                  "the time per request beside a plain keep-alive POCO client.\n"
                  "--compare-challenge-only: also measures, through the counting proxy, requests and\n"
                  "receipts per second as they are and with the credentials sent only in answer to a\n"
-                 "challenge (the proxy takes out those sent in advance).\n");
+                 "challenge (the proxy takes out those sent in advance).\n"
+                 "--challenge-first: the simulated register takes credentials only in answer to a\n"
+                 "challenge (by default it takes them in advance too, as a register does).\n");
     std::exit(status);
 }
 
@@ -295,6 +302,7 @@ Options parse(int argc, char** argv)
             if (o.auth != "digest" && o.auth != "basic" && o.auth != "none") usage(2);
         } else if (a == "--library") o.library = value();
         else if (a == "--compare-challenge-only") o.compareChallengeOnly = true;
+        else if (a == "--challenge-first") o.challengeFirst = true;
         else usage(2);
     }
     return o;
@@ -428,8 +436,7 @@ int main(int argc, char** argv)
     try {
         netsim::Config config;
         config.auth = o.auth == "basic" ? netsim::Auth::Basic : o.auth == "none" ? netsim::Auth::None : netsim::Auth::Digest;
-        // The register takes credentials sent in advance (with an increasing Digest nonce count).
-        config.faults.preemptive = true;
+        config.faults.challengeFirst = o.challengeFirst;
         netsim::Simulator sim(config);
         sim.start();
 
