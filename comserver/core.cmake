@@ -12,9 +12,11 @@ enable_language(RC)
 set(COMSERVER_RESOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/resources)
 
 add_library(comserver_core STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/code_page.cpp
   ${CMAKE_CURRENT_LIST_DIR}/driver_string.cpp
   ${CMAKE_CURRENT_LIST_DIR}/errors.cpp
   ${CMAKE_CURRENT_LIST_DIR}/message_box.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/settings.cpp
   ${CMAKE_CURRENT_LIST_DIR}/work_log.cpp)
 target_include_directories(comserver_core PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 # errors.h names the result codes of the serial protocol ("serialproto/result_codes.h").

@@ -1,4 +1,5 @@
 #include "driver_string.h"
+#include "code_page.h"
 #include "keep_last_error.h"
 
 #include <cstring>
@@ -121,10 +122,10 @@ void DriverString::AssignWide(const wchar_t* wide, int length)
     }
     if (length < 0)
         length = static_cast<int>(wcslen(wide));
-    int need = length > 0 ? WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr) : 0;
+    int need = length > 0 ? WideToAnsi(wide, length, nullptr, 0) : 0;
     char* fresh = need > 0 ? new (std::nothrow) char[static_cast<std::size_t>(need) + 1] : nullptr;
     if (fresh) {
-        WideCharToMultiByte(CP_ACP, 0, wide, length, fresh, need, nullptr, nullptr);
+        WideToAnsi(wide, length, fresh, need);
         fresh[need] = '\0';
     }
     Reset();
@@ -140,13 +141,13 @@ void DriverString::AssignUtf8(const char* utf8)
     Reset();
     if (!utf8 || !*utf8)
         return;
-    int wn = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
+    int wn = Utf8ToWide(utf8, nullptr, 0);
     if (wn <= 1)
         return;
     wchar_t* wide = new (std::nothrow) wchar_t[wn];
     if (!wide)
         return;
-    MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide, wn);
+    Utf8ToWide(utf8, wide, wn);
     AssignWide(wide, wn - 1);
     delete[] wide;
 }
@@ -196,12 +197,12 @@ BSTR DriverString::Wide()
     int len = static_cast<int>(Length());
     if (len == 0)
         return nullptr;
-    int need = MultiByteToWideChar(CP_ACP, 0, data_, len, nullptr, 0);
+    int need = AnsiToWide(data_, len, nullptr, 0);
     if (need <= 0)
         return nullptr;
     wide_ = SysAllocStringLen(nullptr, static_cast<UINT>(need));
     if (wide_)
-        MultiByteToWideChar(CP_ACP, 0, data_, len, wide_, need);
+        AnsiToWide(data_, len, wide_, need);
     return wide_;
 }
 
@@ -217,7 +218,7 @@ void DriverString::FromOem()
     if (!data_)
         return;
     DropWide();
-    OemToCharBuffA(data_, data_, static_cast<DWORD>(count_));
+    OemToAnsiInPlace(data_, count_);
 }
 
 void DriverString::ToOem()
@@ -233,7 +234,7 @@ void DriverString::ToOem()
         else if (c == 0xB3)
             data_[i] = 'i';
     }
-    CharToOemBuffA(data_, data_, static_cast<DWORD>(count_));
+    AnsiToOemInPlace(data_, count_);
 }
 
 bool DriverString::FitsRegisterPage(const wchar_t* wide)
@@ -242,9 +243,8 @@ bool DriverString::FitsRegisterPage(const wchar_t* wide)
     if (!wide || !*wide)
         return true;
     const int length = static_cast<int>(wcslen(wide));
-    BOOL usedDefault = FALSE;
-    const int need =
-        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, length, nullptr, 0, nullptr, &usedDefault);
+    bool usedDefault = false;
+    const int need = AnsiLengthWithoutBestFit(wide, length, usedDefault);
     if (need <= 0 || usedDefault)
         return false;
     for (int i = 0; i < length; ++i)

@@ -1,4 +1,5 @@
 #include "errors.h"
+#include "code_page.h"
 #include "keep_last_error.h"
 #include "message_box.h"
 

@@ -179,8 +179,8 @@ public:
     LONG TotalSum = 0;
 
     // ---- serial link (fiscal_printer_commands.cpp, serial_link.cpp) ---------------
-    // The port, the link layer (Sequence, AnswerBuffer, AnswerLength, ReadTimeout and
-    // its own copy of the register status) and its log lines, which go to Log. Every
+    // The port, the link layer (the sequence, the last answer, ReadTimeout and its own
+    // copy of the register status) and its log lines, which go to Log. Every
     // accepted answer copies the status to EcrState/EcrErrorNumber and refreshes the
     // status dialog (AnswerReceived).
     SerialLink Serial{&Log};

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <string>
 
+#include "code_page.h"
 #include "command_frame.h"
 #include "serialproto/commands.h"
 #include "serialproto/receipt.h"
@@ -45,14 +46,14 @@ void FiscalPrinter::ReleaseIdlePort()
 
 void FiscalPrinter::AnswerReceived()
 {
-    EcrState = static_cast<LONG>(Serial.Link.EcrState);
-    EcrErrorNumber = Serial.Link.EcrErrorNumber;
+    EcrState = static_cast<LONG>(Serial.Link.EcrState());
+    EcrErrorNumber = Serial.Link.EcrErrorNumber();
     process_.StatusChanged();
 }
 
 HRESULT FiscalPrinter::LinkFailed(HRESULT result, const char* method)
 {
-    SetResultNumber(result, Serial.Link.ErrorValue);
+    SetResultNumber(result, Serial.Link.ErrorValue());
     return CallFailed(result, method);
 }
 
@@ -60,7 +61,7 @@ HRESULT FiscalPrinter::LinkFailed(HRESULT result, const char* method)
 // it and what to check after the system's text.
 HRESULT FiscalPrinter::PortNotOpened(const char* port)
 {
-    SetResultNumber(FPE_SYSTEM, Serial.Link.ErrorValue);
+    SetResultNumber(FPE_SYSTEM, Serial.Link.ErrorValue());
     char text[kDescriptionSize];
     const int n = DescribeError(FPE_SYSTEM, text, sizeof text);
     if (n > 0 && n < kDescriptionSize - 1)
@@ -212,7 +213,7 @@ STDMETHODIMP FiscalPrinter::ChangeSafeSum(LONG Sum, LONG* pRet)
     const HRESULT hr = Exchange(*this, serialproto::EncodeChangeSafeSum(Sum, req), req, "ChangeSafeSum");
     if (FAILED(hr)) return hr;
     std::int32_t safe = 0;
-    if (FAILED(serialproto::DecodeSafeSum(Serial.Link.AnswerBuffer, Serial.Link.AnswerLength, safe)))
+    if (FAILED(serialproto::DecodeSafeSum(Serial.Link.LastAnswer().Data(), Serial.Link.LastAnswer().Size(), safe)))
         return IncompleteAnswer("ChangeSafeSum");
     if (pRet) *pRet = safe;
     CallSucceeded("ChangeSafeSum");
@@ -250,7 +251,7 @@ static HRESULT Article(FiscalPrinter& fp, bool refund, LONG Code, LONG Count, LO
     serialproto::Request req;
     const HRESULT hr = Exchange(fp, serialproto::EncodeArticle(a, refund, req), req, method);
     if (FAILED(hr)) return hr;
-    const auto answer = serialproto::DecodeArticleAnswer(fp.Serial.Link.AnswerBuffer, fp.Serial.Link.AnswerLength);
+    const auto answer = serialproto::DecodeArticleAnswer(fp.Serial.Link.LastAnswer().Data(), fp.Serial.Link.LastAnswer().Size());
     if (!answer.Complete) return fp.IncompleteAnswer(method);
     fp.TotalSum = answer.TotalSum;
     if (pRet) *pRet = answer.Result;
@@ -285,7 +286,7 @@ STDMETHODIMP FiscalPrinter::GiveDiscount(LONG Value, VARIANT_BOOL OnTotal, VARIA
                                                                 PercentFormat, req),
                                 req, "GiveDiscount");
     if (FAILED(hr)) return hr;
-    const auto answer = serialproto::DecodeDiscountAnswer(Serial.Link.AnswerBuffer, Serial.Link.AnswerLength);
+    const auto answer = serialproto::DecodeDiscountAnswer(Serial.Link.LastAnswer().Data(), Serial.Link.LastAnswer().Size());
     if (!answer.Complete) return IncompleteAnswer("GiveDiscount");
     TotalSum = answer.TotalSum;
     if (pRet) *pRet = answer.Result;
@@ -303,7 +304,7 @@ STDMETHODIMP FiscalPrinter::PayCheck(FPPayType Type, LONG Sum, BSTR Text, LONG* 
         *this, serialproto::EncodePayCheck(static_cast<std::int32_t>(Type), Sum, ForRegister(text), req), req,
         "PayCheck");
     if (FAILED(hr)) return hr;
-    const auto answer = serialproto::DecodePayAnswer(Serial.Link.AnswerBuffer, Serial.Link.AnswerLength);
+    const auto answer = serialproto::DecodePayAnswer(Serial.Link.LastAnswer().Data(), Serial.Link.LastAnswer().Size());
     if (!answer.Complete) return IncompleteAnswer("PayCheck");
     TotalSum = answer.TotalSum;
     if (pRet) *pRet = answer.Result;

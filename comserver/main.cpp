@@ -10,6 +10,7 @@
 #include "fiscal_printer.h"
 #include "registration.h"
 #include "server_process.h"
+#include "settings.h"
 #include "tray_window.h"
 
 namespace {
@@ -65,9 +66,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     ClearEvents(log);
     ResetLastError(process.Error());
 
-    char modulePath[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, modulePath, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return 1;
+    const char* modulePath = process.ModulePath();
+    if (!*modulePath) return 1;
     LoadSettings(log, modulePath);
     WriteEvent(log, "Запуск");
 

@@ -1,4 +1,5 @@
 #include "message_box.h"
+#include "code_page.h"
 #include "keep_last_error.h"
 
 #include <string>
@@ -21,18 +22,6 @@ std::wstring Escaped(const wchar_t* s)
     return out;
 }
 
-std::string ToUtf8(const std::wstring& w)
-{
-    if (w.empty())
-        return {};
-    int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-    if (n <= 0)
-        return {};
-    std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), &out[0], n, nullptr, nullptr);
-    return out;
-}
-
 // The button a user would most likely press: the first of the box.
 int FirstButton(UINT style)
 {
@@ -48,19 +37,6 @@ int FirstButton(UINT style)
 
 } // namespace
 
-std::wstring Widen(const char* s)
-{
-    if (!s || !*s)
-        return {};
-    int n = MultiByteToWideChar(CP_ACP, 0, s, -1, nullptr, 0);
-    if (n <= 1)
-        return {};
-    std::wstring out(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, s, -1, &out[0], n);
-    out.resize(static_cast<std::size_t>(n - 1));
-    return out;
-}
-
 int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT style)
 {
     KeepLastError keep;
@@ -75,7 +51,7 @@ int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT
 
     wchar_t styleText[16];
     wsprintfW(styleText, L"0x%X", style);
-    std::string line = ToUtf8(Escaped(caption) + L"\t" + Escaped(text) + L"\t" + styleText + L"\n");
+    std::string line = WideToUtf8(Escaped(caption) + L"\t" + Escaped(text) + L"\t" + styleText + L"\n");
     HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)

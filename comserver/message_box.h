@@ -5,7 +5,8 @@
 //     caption TAB text TAB style-in-hex LF
 // (line breaks inside the text written as the two characters "\n", tabs as "\t"), and
 // the routine answers as if the first button had been pressed (IDOK for MB_OK boxes).
-// This keeps unattended runs (tests) from waiting on a box nobody can close.
+// This keeps unattended runs (tests) from waiting on a box nobody can close ("Unattended
+// runs" in docs/peltra44.md).
 #pragma once
 
 #include <windows.h>
@@ -17,5 +18,3 @@ int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT
 // The same for ANSI texts (system code page).
 int ShowMessageBoxA(HWND owner, const char* text, const char* caption, UINT style);
 
-// ANSI text (system code page) as UTF-16; empty for a null or empty text.
-std::wstring Widen(const char* s);

@@ -4,22 +4,12 @@
 
 #include <string>
 
+#include "code_page.h"
 #include "message_box.h"
 #include "peltra44_h.h"
 #include "server_process.h"
 
 namespace {
-
-std::string ToAnsi(const wchar_t* wide)
-{
-    if (!wide || !*wide) return std::string();
-    int n = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 0) return std::string();
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide, -1, &out[0], n, nullptr, nullptr);
-    out.resize(static_cast<size_t>(n - 1));
-    return out;
-}
 
 // A failing registry call: its code becomes the thread's last error and FPE_FILE_SYSTEM
 // is raised with source "VAdazi", then shown.
@@ -50,11 +40,11 @@ LONG WriteValue(const std::string& path, const char* name, const std::string& da
 HRESULT RegisterServer(ServerProcess& process)
 {
     LastError& error = process.Error();
-    const char* executable = process.Log().modulePath;
+    const char* executable = process.ModulePath();
     ResetLastError(error);
 
     wchar_t modulePath[MAX_PATH];
-    if (MultiByteToWideChar(CP_ACP, 0, executable, -1, modulePath, MAX_PATH) <= 0)
+    if (AnsiToWide(executable, -1, modulePath, MAX_PATH) <= 0)
         return RegistryFailure(error, static_cast<LONG>(GetLastError()));
 
     HRESULT hr = process.LoadTypeLibraryFrom(modulePath);
@@ -67,7 +57,7 @@ HRESULT RegisterServer(ServerProcess& process)
     if (SUCCEEDED(hr)) hr = typeLib->GetTypeInfoOfGuid(CLSID_FiscalPrinter, &classInfo);
     if (SUCCEEDED(hr)) hr = classInfo->GetDocumentation(MEMBERID_NIL, &className, &classDoc, nullptr, nullptr);
     if (classInfo) classInfo->Release();
-    const std::string lib = ToAnsi(libName), cls = ToAnsi(className), description = ToAnsi(classDoc);
+    const std::string lib = WideToAnsi(libName), cls = WideToAnsi(className), description = WideToAnsi(classDoc);
     SysFreeString(libName);
     SysFreeString(className);
     SysFreeString(classDoc);

@@ -31,7 +31,7 @@ STDMETHODIMP FiscalPrinter::PrintZReport(short Password, LONG* pRet)
     serialproto::Request req;
     const HRESULT hr = frame::Exchange(*this, serialproto::EncodePrintZReport(Password, req), req, "PrintZReport");
     if (FAILED(hr)) return hr;
-    const LONG number = serialproto::DecodeZReportResult(Serial.Link.AnswerBuffer, Serial.Link.AnswerLength);
+    const LONG number = serialproto::DecodeZReportResult(Serial.Link.LastAnswer().Data(), Serial.Link.LastAnswer().Size());
     CallSucceeded("PrintZReport");
     if (pRet) *pRet = number;
     return S_OK;
@@ -104,7 +104,7 @@ static HRESULT ReadRecord(FiscalPrinter& fp, fpresult::Result (*encode)(serialpr
     if (FAILED(hr)) return hr;
     Data data;
     I* record = nullptr;
-    hr = decode(fp.Serial.Link.AnswerBuffer, fp.Serial.Link.AnswerLength, data);
+    hr = decode(fp.Serial.Link.LastAnswer().Data(), fp.Serial.Link.LastAnswer().Size(), data);
     if (SUCCEEDED(hr)) hr = create(fp.RecordContext(), data, &record);
     return HandOver(fp, hr, record, pRet, method);
 }
@@ -138,7 +138,7 @@ STDMETHODIMP FiscalPrinter::GetTaxData(LONG ReportId, ITaxData** pRet)
         serialproto::Request req;
         hr = frame::Exchange(*this, serialproto::EncodeGetTaxData(req), req, "GetTaxData");
         if (FAILED(hr)) return hr;
-        hr = serialproto::DecodeTaxData(Serial.Link.AnswerBuffer, Serial.Link.AnswerLength, data);
+        hr = serialproto::DecodeTaxData(Serial.Link.LastAnswer().Data(), Serial.Link.LastAnswer().Size(), data);
     }
     if (SUCCEEDED(hr)) hr = records::CreateTaxData(RecordContext(), data, &record);
     return HandOver(*this, hr, record, pRet, "GetTaxData");
@@ -153,7 +153,7 @@ STDMETHODIMP FiscalPrinter::GetArticleInfo(LONG Code, LONG CodeEx, IArticleInfo*
     HRESULT hr = frame::Exchange(*this, serialproto::EncodeGetArticleInfo(Code, CodeEx, req), req, "GetArticleInfo");
     if (FAILED(hr)) return hr;
     serialproto::ArticleInfoData data;
-    hr = serialproto::DecodeArticleInfo(Serial.Link.AnswerBuffer, Serial.Link.AnswerLength, data);
+    hr = serialproto::DecodeArticleInfo(Serial.Link.LastAnswer().Data(), Serial.Link.LastAnswer().Size(), data);
     IArticleInfo* record = nullptr;
     if (SUCCEEDED(hr)) hr = records::CreateArticleInfo(RecordContext(), Code, CodeEx, data, &record);
     return HandOver(*this, hr, record, pRet, "GetArticleInfo");
@@ -171,7 +171,7 @@ STDMETHODIMP FiscalPrinter::GetSafeSum(double* pRet)
     serialproto::Request req;
     const HRESULT hr = frame::Exchange(*this, serialproto::EncodeGetSafeSum(req), req, "GetSafeSum");
     if (FAILED(hr)) return hr;
-    if (FAILED(serialproto::DecodeGetSafeSum(Serial.Link.AnswerBuffer, Serial.Link.AnswerLength, *pRet)))
+    if (FAILED(serialproto::DecodeGetSafeSum(Serial.Link.LastAnswer().Data(), Serial.Link.LastAnswer().Size(), *pRet)))
         return CallFailed(FPE_PROTOCOL, "GetSafeSum");
     CallSucceeded("GetSafeSum");
     return S_OK;
@@ -186,7 +186,7 @@ STDMETHODIMP FiscalPrinter::GetTimeToBlock(short Password, int* pRet)
     HRESULT hr = frame::Exchange(*this, serialproto::EncodeGetTimeToBlock(Password, req), req, "GetTimeToBlock");
     if (FAILED(hr)) return hr;
     std::int32_t seconds = 0;
-    hr = serialproto::DecodeTimeToBlock(Serial.Link.AnswerBuffer, Serial.Link.AnswerLength, seconds);
+    hr = serialproto::DecodeTimeToBlock(Serial.Link.LastAnswer().Data(), Serial.Link.LastAnswer().Size(), seconds);
     if (FAILED(hr)) return CallFailed(hr, "GetTimeToBlock");
     CallSucceeded("GetTimeToBlock");
     *pRet = seconds;
@@ -203,7 +203,7 @@ STDMETHODIMP FiscalPrinter::ReadMemory(short BlockAddr, short Page, short Count,
     const HRESULT hr = frame::Exchange(*this, serialproto::EncodeReadMemory(BlockAddr, Page, Count, req), req,
                                        "ReadMemory");
     if (FAILED(hr)) return hr;
-    const LONG n = Serial.Link.AnswerLength;
+    const LONG n = Serial.Link.LastAnswer().Size();
     if (n <= 0) return CallFailed(E_FAIL, "ReadMemory");
     if (FAILED(serialproto::CheckMemoryAnswer(Count, n))) return CallFailed(FPE_PROTOCOL, "ReadMemory");
     SAFEARRAY* bytes = SafeArrayCreateVector(VT_UI1, 1, static_cast<ULONG>(n));
@@ -213,7 +213,7 @@ STDMETHODIMP FiscalPrinter::ReadMemory(short BlockAddr, short Page, short Count,
         SafeArrayDestroy(bytes);
         return CallFailed(E_OUTOFMEMORY, "ReadMemory");
     }
-    std::memcpy(data, Serial.Link.AnswerBuffer, static_cast<std::size_t>(n));
+    std::memcpy(data, Serial.Link.LastAnswer().Data(), static_cast<std::size_t>(n));
     SafeArrayUnaccessData(bytes);
     CallSucceeded("ReadMemory");
     *pRet = bytes;

@@ -1,7 +1,5 @@
 #include "serial_link.h"
 
-#include <vector>
-
 #include "errors.h"
 
 void WorkLogLinkLog::DataLine(const char* label, const std::uint8_t* bytes, std::size_t count)
@@ -18,7 +16,7 @@ bool SerialLink::OpenPort(const char* name, std::uint32_t speed)
 {
     ClosePort();
     if (Port.Open(name ? name : "") && Port.SetLine(speed)) return true;
-    Link.ErrorValue = Port.SystemError();
+    Link.NoteSystemError(Port.SystemError());
     Port.Close();
     return false;
 }
@@ -33,18 +31,7 @@ void SerialLink::Reset()
 {
     ClosePort();
     Link.ReadTimeout = serialproto::Link::kDefaultReadTimeout;
-    Link.EcrState = serialproto::Link::kStateNotDefined;
-    Link.EcrErrorNumber = 0;
-    Link.ErrorValue = 0;
-    Link.AnswerLength = 0;
-}
-
-std::string OemPageToAnsi(const std::string& oem)
-{
-    if (oem.empty()) return oem;
-    std::vector<char> out(oem.size());
-    if (!OemToCharBuffA(oem.data(), out.data(), static_cast<DWORD>(oem.size()))) return oem;
-    return std::string(out.data(), out.size());
+    Link.ClearState();
 }
 
 void SetResultNumber(HRESULT result, std::uint32_t value)

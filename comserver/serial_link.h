@@ -36,7 +36,7 @@ struct SerialLink {
     SerialLink& operator=(const SerialLink&) = delete;
 
     // Opens the port by name and sets the line; on failure the port stays closed and
-    // Link.ErrorValue holds the system error. The port is not attached.
+    // Link.ErrorValue() holds the system error. The port is not attached.
     bool OpenPort(const char* name, std::uint32_t speed);
     // Detaches and closes the port (nothing when none is open).
     void ClosePort();
@@ -49,9 +49,6 @@ struct SerialLink {
     WorkLogLinkLog LogLines;
     serialproto::Link Link;
 };
-
-// Register text (OEM page) to the ANSI page.
-std::string OemPageToAnsi(const std::string& oem);
 
 // For the results that carry a number in the thread's last-error value (FPE_SYSTEM,
 // FPE_FILE_SYSTEM, FPE_ECR), puts `value` there so that the description composed

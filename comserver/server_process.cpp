@@ -1,8 +1,11 @@
 #include "server_process.h"
 
+#include "code_page.h"
 #include "keep_last_error.h"
 #include "peltra44_h.h"
 #include "tray_window.h"
+
+#include <cstring>
 
 const char* ClassIdString()
 {
@@ -10,9 +13,29 @@ const char* ClassIdString()
     if (!text[0]) {
         wchar_t wide[40];
         if (StringFromGUID2(CLSID_FiscalPrinter, wide, 40) > 0)
-            WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
+            WideToAnsi(wide, -1, text, sizeof text);
     }
     return text;
+}
+
+const char* ServerProcess::ModulePath()
+{
+    if (!modulePathKnown_) {
+        modulePathKnown_ = true;
+        const DWORD n = GetModuleFileNameA(nullptr, modulePath_, MAX_PATH);
+        if (n == 0 || n >= MAX_PATH) modulePath_[0] = '\0';
+    }
+    return modulePath_;
+}
+
+bool ServerProcess::SetModulePath(const char* path)
+{
+    const std::size_t n = path ? std::strlen(path) : 0;
+    if (n >= MAX_PATH) return false;
+    if (n) std::memcpy(modulePath_, path, n);
+    modulePath_[n] = '\0';
+    modulePathKnown_ = true;
+    return true;
 }
 
 ServerProcess::~ServerProcess()
@@ -76,7 +99,7 @@ HRESULT ServerProcess::LoadTypeLibrary()
     HRESULT hr = LoadRegTypeLib(LIBID_PELTRA44, 1, 0, 0, &typeLib_);
     if (FAILED(hr)) {
         wchar_t path[MAX_PATH];
-        if (MultiByteToWideChar(CP_ACP, 0, log_.modulePath, -1, path, MAX_PATH) > 0)
+        if (AnsiToWide(log_.modulePath, -1, path, MAX_PATH) > 0)
             hr = LoadTypeLibEx(path, REGKIND_NONE, &typeLib_);
     }
     return hr;

@@ -27,6 +27,12 @@ public:
     WorkLog& Log() { return log_; }
     LastError& Error() { return error_; }
 
+    // The executable's path (ANSI): GetModuleFileName's answer, asked the first time;
+    // empty when it does not fit MAX_PATH. SetModulePath puts another first (tests);
+    // false, and nothing changed, when it does not fit.
+    const char* ModulePath();
+    bool SetModulePath(const char* path);
+
     // ---- server locks and the idle countdown ----------------------------------------
     // Lock: true on the 0-to-1 step. Unlock: true on the 1-to-0 step, which also starts
     // the idle countdown (kIdleTicksAfterLastLock); a surplus unlock changes nothing.
@@ -88,6 +94,8 @@ public:
 private:
     WorkLog log_;
     LastError error_;
+    char modulePath_[MAX_PATH] = {};
+    bool modulePathKnown_ = false;
     LONG lockCount_ = 0;
     LONG idleCountdown_ = 0;
     LONG portIdleTicks_ = 0;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "code_page.h"
 #include "peltra44_h.h"
 #include "server_process.h"
 
@@ -16,10 +17,19 @@ constexpr WORD kIconResource = 101;
 constexpr WORD kDialogResource = 102;
 constexpr int kCheckLog = 1000, kCheckTopMost = 1011, kFirstEventLine = 1001, kStatusLine = 1012;
 
-// The process and the status source of the running window (RunServerWindow).
-HINSTANCE g_instance = nullptr;
-ServerProcess* g_process = nullptr;
-RegisterStatusSource g_status;
+// What the running window and its dialog work with. RunServerWindow owns it for the
+// life of the message loop; the server window holds it in GWLP_USERDATA, the dialog in
+// DWLP_USER.
+struct TrayWindow {
+    HINSTANCE instance;
+    ServerProcess& process;
+    RegisterStatusSource status;
+};
+
+TrayWindow* TrayOf(HWND window, int slot)
+{
+    return reinterpret_cast<TrayWindow*>(GetWindowLongPtrA(window, slot));
+}
 
 UINT TickMilliseconds()
 {
@@ -32,9 +42,12 @@ UINT TickMilliseconds()
     return 1000;
 }
 
-INT_PTR CALLBACK StatusDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+INT_PTR CALLBACK StatusDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    ServerProcess& process = *g_process;
+    if (message == WM_INITDIALOG) SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+    TrayWindow* tray = TrayOf(dialog, DWLP_USER);
+    if (!tray) return 0;  // the messages before WM_INITDIALOG
+    ServerProcess& process = tray->process;
     WorkLog& log = process.Log();
     switch (message) {
     case WM_INITDIALOG: {
@@ -50,7 +63,7 @@ INT_PTR CALLBACK StatusDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         CheckDlgButton(dialog, kCheckTopMost, BST_UNCHECKED);
         ShowWindow(dialog, SW_SHOW);
         SendMessageA(dialog, WM_SETICON, ICON_BIG,
-                     reinterpret_cast<LPARAM>(LoadIconA(g_instance, MAKEINTRESOURCEA(kIconResource))));
+                     reinterpret_cast<LPARAM>(LoadIconA(tray->instance, MAKEINTRESOURCEA(kIconResource))));
         break;
     }
     case WM_COMMAND:
@@ -72,7 +85,7 @@ INT_PTR CALLBACK StatusDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         break;
     case kRefreshStatus: {
         char text[16];
-        std::snprintf(text, sizeof text, "0x%04lX", static_cast<unsigned long>(g_status ? g_status() : 0));
+        std::snprintf(text, sizeof text, "0x%04lX", static_cast<unsigned long>(tray->status ? tray->status() : 0));
         SetDlgItemTextA(dialog, kStatusLine, text);
         break;
     }
@@ -84,24 +97,31 @@ INT_PTR CALLBACK StatusDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
     return 0;
 }
 
-void ShowStatusDialog()
+void ShowStatusDialog(TrayWindow& tray)
 {
-    if (HWND dialog = g_process->StatusDialog()) {
+    if (HWND dialog = tray.process.StatusDialog()) {
         SetForegroundWindow(dialog);
         return;
     }
-    CreateDialogParamA(g_instance, MAKEINTRESOURCEA(kDialogResource), nullptr, StatusDialogProc, 0);
+    CreateDialogParamA(tray.instance, MAKEINTRESOURCEA(kDialogResource), nullptr, StatusDialogProc,
+                       reinterpret_cast<LPARAM>(&tray));
 }
 
 LRESULT CALLBACK ServerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (message == WM_NCCREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
+        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    TrayWindow* tray = TrayOf(window, GWLP_USERDATA);
+    if (!tray) return DefWindowProcA(window, message, wParam, lParam);
     switch (message) {
     case WM_CREATE:
         SetTimer(window, kTimerId, TickMilliseconds(), nullptr);
         break;
     case WM_TIMER:
         // Idle shutdown: nothing while the dialog is open or a client holds the server.
-        if (g_process->IdleTick()) DestroyWindow(window);
+        if (tray->process.IdleTick()) DestroyWindow(window);
         return 0;
     case WM_DESTROY:
         KillTimer(window, kTimerId);
@@ -113,7 +133,7 @@ LRESULT CALLBACK ServerWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
         case WM_LBUTTONUP:
         case WM_RBUTTONDOWN:
         case WM_RBUTTONUP:
-            ShowStatusDialog();
+            ShowStatusDialog(*tray);
             break;
         }
         return 0;
@@ -134,9 +154,7 @@ NOTIFYICONDATAA TrayIcon(HWND window)
 
 HRESULT RunServerWindow(HINSTANCE instance, ServerProcess& process, RegisterStatusSource status)
 {
-    g_instance = instance;
-    g_process = &process;
-    g_status = std::move(status);
+    TrayWindow tray{instance, process, std::move(status)};
 
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof wc;
@@ -150,7 +168,7 @@ HRESULT RunServerWindow(HINSTANCE instance, ServerProcess& process, RegisterStat
     if (!RegisterClassExA(&wc)) return FPE_FILE_SYSTEM;  // the last error holds the cause
 
     HWND window = CreateWindowExA(0, kWindowClass, ClassIdString(), WS_POPUP | WS_BORDER, 0, 0, 100, 100,
-                                  nullptr, nullptr, instance, nullptr);
+                                  nullptr, nullptr, instance, &tray);
     process.SetServerWindow(window);
     if (!window) return FPE_FILE_SYSTEM;
 
@@ -173,7 +191,7 @@ HRESULT RunServerWindow(HINSTANCE instance, ServerProcess& process, RegisterStat
     icon.uCallbackMessage = kTrayMessage;
     icon.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(kIconResource));
     char tip[256] = {};
-    if (doc && *doc) WideCharToMultiByte(CP_ACP, 0, doc, -1, tip, sizeof tip - 1, nullptr, nullptr);
+    if (doc && *doc) WideToAnsi(doc, -1, tip, sizeof tip - 1);
     if (tip[0]) {
         lstrcpynA(icon.szTip, tip, 61);  // at most 60 characters
     } else {

@@ -5,8 +5,9 @@
 // message; also posted by a second start of the program); WM_USER to the dialog =
 // redraw the event lines; WM_USER + 1 to the dialog = redraw the status line.
 //
-// The window's timer drives the idle shutdown. Its period is one second; for tests the
-// environment variable PELTRA44_TICK_MS may set another (1 to 60000 ms).
+// The window's timer drives the idle shutdown. Its period is one second; for unattended
+// runs the environment variable PELTRA44_TICK_MS may set another (1 to 60000 ms; see
+// "Unattended runs" in docs/peltra44.md).
 #pragma once
 
 #include <windows.h>

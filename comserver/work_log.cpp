@@ -3,6 +3,7 @@
 #include "work_log.h"
 #include "driver_string.h"
 #include "keep_last_error.h"
+#include "settings.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -11,8 +12,6 @@
 
 namespace {
 
-constexpr char kSection[] = "VAdazi";
-constexpr char kKey[] = "DoLog";
 constexpr int kLineBuffer = kEventLineMax + 2;  // a line and its CR LF
 
 // Fills the day of the week from the date, so that any clock source gives a
@@ -119,12 +118,6 @@ bool OpenLogFile(WorkLog& log, const SYSTEMTIME& now)
     return true;
 }
 
-void StoreSetting(const WorkLog& log, const char* value)
-{
-    if (log.settingsPath[0])
-        WritePrivateProfileStringA(kSection, kKey, value, log.settingsPath);
-}
-
 // One time-stamped line of the file, when a file is open: the time prefix, then what
 // `append(line, n)` adds after it (returns the new length). The thread's last error is
 // kept.
@@ -158,34 +151,6 @@ const char* RecentEvent(const WorkLog& log, int i)
 {
     int slot = ((log.eventIndex - 1 - i) % kEventSlots + kEventSlots) % kEventSlots;
     return log.eventRing[slot];
-}
-
-bool LoadSettings(WorkLog& log, const char* modulePath)
-{
-    KeepLastError keep;
-    std::size_t n = modulePath ? std::strlen(modulePath) : 0;
-    if (n == 0 || n >= sizeof log.modulePath)
-        return false;
-    std::memcpy(log.modulePath, modulePath, n + 1);
-
-    // The extension of the file name (a '.' after the last '\', not at the start) is
-    // replaced; a name without one gets ".ini" appended.
-    const char* dot = std::strrchr(modulePath, '.');
-    const char* slash = std::strrchr(modulePath, '\\');
-    std::size_t stem = (dot && dot > modulePath && (!slash || dot > slash)) ? static_cast<std::size_t>(dot - modulePath) : n;
-    if (stem + 5 > sizeof log.settingsPath)
-        return false;
-    std::memcpy(log.settingsPath, modulePath, stem);
-    std::memcpy(log.settingsPath + stem, ".ini", 5);
-
-    int value = static_cast<int>(GetPrivateProfileIntA(kSection, kKey, -1, log.settingsPath));
-    if (value < 0) {
-        log.logEnabled = 0;
-        StoreSetting(log, "0");
-    } else {
-        log.logEnabled = value;
-    }
-    return true;
 }
 
 void WriteEvent(WorkLog& log, const char* message, const char* source)
@@ -290,12 +255,12 @@ void SetLogging(WorkLog& log, bool on)
     if (on && !log.logEnabled) {
         log.logEnabled = 1;
         WriteEvent(log, "Запись включена");
-        StoreSetting(log, "1");
+        StoreLogSetting(log, true);
     } else if (!on && log.logEnabled) {
         WriteEvent(log, "Запись отключена");
         log.logEnabled = 0;
         CloseLog(log);
-        StoreSetting(log, "0");
+        StoreLogSetting(log, false);
     }
 }
 

@@ -1,12 +1,12 @@
-// Settings file and work log of the server.
+// The work log of the server.
 //
-// One setting, "DoLog" in section "VAdazi" of the .ini file next to the executable,
-// says whether the daily log is written. Every event goes to a ring of the last ten
-// event lines (shown by the status dialog) and, with the log on, to the file of the
-// day of the week, "logday0.txt" (Sunday) to "logday6.txt" (Saturday), in the
-// executable's directory. A file holds one day: the first event of a day opens it,
-// appending when it was last written earlier the same day and starting it afresh
-// otherwise (so the file of a weekday is replaced a week later).
+// The settings file's "DoLog" (settings.h) says whether the daily log is written.
+// Every event goes to a ring of the last ten event lines (shown by the status dialog)
+// and, with the log on, to the file of the day of the week, "logday0.txt" (Sunday) to
+// "logday6.txt" (Saturday), in the executable's directory. A file holds one day: the
+// first event of a day opens it, appending when it was last written earlier the same
+// day and starting it afresh otherwise (so the file of a weekday is replaced a week
+// later).
 //
 // Lines (ANSI text, CR LF): a date line "dd/mm/yy" each time the file is opened;
 // events "hh:mm:ss.mmm <source> - <message>"; data lines
@@ -38,7 +38,7 @@ struct WorkLog {
     int eventIndex = 0;                        // slot of the next event
     char eventRing[kEventSlots][kEventLineMax + 1] = {};
     char modulePath[MAX_PATH] = {};            // the executable; its directory holds the files
-    char settingsPath[MAX_PATH] = {};          // the .ini file
+    char settingsPath[MAX_PATH] = {};          // the .ini file (settings.h)
     HWND notifyWindow = nullptr;               // if set, gets WM_USER (0, 0) after each event
     LocalTimeSource localTime = &SystemLocalTime; // "now"
 };
@@ -48,11 +48,6 @@ void ClearEvents(WorkLog& log);
 
 // The event shown at position i of the list, 0 = the newest, 9 = the oldest.
 const char* RecentEvent(const WorkLog& log, int i);
-
-// Sets modulePath, derives settingsPath (the module path with its extension replaced
-// by ".ini") and reads "DoLog": missing gives 0 and writes "0" back, any other value
-// switches the log on when it is not 0. Returns false when the path does not fit.
-bool LoadSettings(WorkLog& log, const char* modulePath);
 
 // Records one event: message (ANSI), with source (ANSI; first 32 characters kept) when
 // given. An empty message records nothing.

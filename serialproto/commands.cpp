@@ -54,7 +54,7 @@ Result DecodeGetState(const std::uint8_t* data, std::int32_t n, RegisterState& s
     if (data == nullptr || n < kFixed) return FPE_PROTOCOL;
     auto convert = [&](const std::string& s) { return fromRegister ? fromRegister(s) : s; };
 
-    state.Value = static_cast<std::uint16_t>(data[0] | (data[1] << 8));
+    state.Value = static_cast<std::uint16_t>(fields::Get16(data));
     state.PrinterInfo = FieldText(data + 2, 19);
     state.FiscalInfo = FieldText(data + 26, 10) + ' ' + BcdGroups(data + 21, 3, '/') + ' ' +
                        BcdGroups(data + 24, 2, ':');
@@ -85,21 +85,21 @@ static Result Send(Link& link, const std::vector<std::uint8_t>& req) {
 Result QueryState(Link& link, RegisterState& state, const TextConversion& fromRegister) {
     const Result r = Send(link, EncodeGetState());
     if (r != fpresult::kOk) return r;
-    return DecodeGetState(link.AnswerBuffer, link.AnswerLength, state, fromRegister);
+    return DecodeGetState(link.LastAnswer().Data(), link.LastAnswer().Size(), state, fromRegister);
 }
 
 Result QueryDate(Link& link, std::string& text) {
     const Result r = Send(link, EncodeGetDate());
-    return r != fpresult::kOk ? r : DecodeDate(link.AnswerBuffer, link.AnswerLength, text);
+    return r != fpresult::kOk ? r : DecodeDate(link.LastAnswer().Data(), link.LastAnswer().Size(), text);
 }
 
 Result QueryTime(Link& link, std::string& text) {
     const Result r = Send(link, EncodeGetTime());
-    return r != fpresult::kOk ? r : DecodeTime(link.AnswerBuffer, link.AnswerLength, text);
+    return r != fpresult::kOk ? r : DecodeTime(link.LastAnswer().Data(), link.LastAnswer().Size(), text);
 }
 
 Result CheckRegister(Link& link, RegisterState& state, const TextConversion& fromRegister) {
-    link.Sequence = 0;
+    link.SetSequence(0);
     QueryState(link, state, fromRegister);
     return QueryState(link, state, fromRegister);
 }

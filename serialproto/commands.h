@@ -1,6 +1,6 @@
 // Command codes of the register and the encoders/decoders of the status and date/time
 // commands. Pure functions: the caller sends the request with Link::SendCommand and
-// hands the answer data (Link::AnswerBuffer, Link::AnswerLength) to the decoder.
+// hands the answer data (Link::LastAnswer()) to the decoder.
 #pragma once
 
 #include <cstddef>

@@ -29,11 +29,18 @@ std::uint32_t Link::CommandLimit(std::size_t extraLen) {
 
 void Link::Attach(SerialPort* port) {
     port_ = port;
-    Sequence = 0;
+    sequence_ = 0;
+}
+
+void Link::ClearState() {
+    ecrState_ = kStateNotDefined;
+    ecrErrorNumber_ = 0;
+    errorValue_ = 0;
+    answer_.length_ = 0;
 }
 
 Result Link::SystemFailure() {
-    ErrorValue = port_->SystemError();
+    errorValue_ = port_->SystemError();
     return FPE_SYSTEM;
 }
 
@@ -42,9 +49,9 @@ Result Link::SendCommand(const std::uint8_t* req, std::size_t len, const std::ui
     if (!port_) return FPE_NOT_CONNECTED;
     if (len == 0 || req == nullptr) return fpresult::kInvalidArg;
     if (extra == nullptr) extraLen = 0;
-    const std::size_t frameLen = BuildFrame(Sequence, req, len, frame_);
+    const std::size_t frameLen = BuildFrame(sequence_, req, len, frame_);
     if (frameLen == 0) return fpresult::kUnexpected;
-    Sequence = static_cast<std::uint8_t>(Sequence + 1);
+    sequence_ = static_cast<std::uint8_t>(sequence_ + 1);
 
     // A retry starts only while no more than one attempt's limit has passed, so that the
     // attempts together stay within CommandLimit.
@@ -60,19 +67,21 @@ Result Link::SendCommand(const std::uint8_t* req, std::size_t len, const std::ui
     }
     if (r != fpresult::kOk) return r;
 
-    EcrErrorNumber = AnswerBuffer[3];
-    EcrState = static_cast<std::uint32_t>(AnswerBuffer[2]) | (static_cast<std::uint32_t>(AnswerBuffer[4]) << 8);
+    std::uint8_t* const answer = answer_.bytes_;
+    std::int32_t& length = answer_.length_;
+    ecrErrorNumber_ = answer[3];
+    ecrState_ = static_cast<std::uint32_t>(answer[2]) | (static_cast<std::uint32_t>(answer[4]) << 8);
     if (OnAnswer) OnAnswer();
-    if (EcrErrorNumber != 0) {
-        ErrorValue = EcrErrorNumber;
+    if (ecrErrorNumber_ != 0) {
+        errorValue_ = ecrErrorNumber_;
         return FPE_ECR;
     }
-    const Result status = StatusResult(req[0], AnswerBuffer[2]);
+    const Result status = StatusResult(req[0], answer[2]);
     if (status != fpresult::kOk) return status;
 
-    AnswerLength -= static_cast<std::int32_t>(kMinAnswer);
-    if (AnswerLength > 0) std::memmove(AnswerBuffer, AnswerBuffer + 5, static_cast<std::size_t>(AnswerLength));
-    Data("data", AnswerBuffer, static_cast<std::size_t>(AnswerLength));
+    length -= static_cast<std::int32_t>(kMinAnswer);
+    if (length > 0) std::memmove(answer, answer + 5, static_cast<std::size_t>(length));
+    Data("data", answer, static_cast<std::size_t>(length));
     return fpresult::kOk;
 }
 
@@ -166,7 +175,7 @@ Result Link::ExchangeFrame(const std::uint8_t* frame, std::size_t len, const std
     if (!port_->SetReadTimeout(kFrameByteTimeout)) return SystemFailure();
     std::uint32_t answerEnd = clock_.NowMs() + kAnswerLimit;
     if (Passed(answerEnd, attemptEnd_)) answerEnd = attemptEnd_;
-    AnswerReceiver rx(AnswerBuffer, &AnswerLength);
+    AnswerReceiver rx(answer_.bytes_, &answer_.length_);
     rx.Begin();
     for (bool done = false; !done;) {
         if (Passed(clock_.NowMs(), answerEnd)) {
@@ -201,7 +210,7 @@ Result Link::ExchangeFrame(const std::uint8_t* frame, std::size_t len, const std
     }
     Data("<-", rx.Raw(), rx.RawLength());
 
-    switch (CheckAnswer(acknowledged, rx.Sum(), AnswerBuffer, AnswerLength, frame[2],
+    switch (CheckAnswer(acknowledged, rx.Sum(), answer_.bytes_, answer_.length_, frame[2],
                         frame[CommandOffset(frame)])) {
     case AnswerCheck::SynPacket:
         Raw("SYN packet");

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "serialproto/answer_fields.h"
 #include "serialproto/framing.h"
 #include "serialproto/port.h"
 #include "serialproto/result_codes.h"
@@ -46,19 +47,19 @@ public:
 
     explicit Link(Clock& clock, LinkLog* log = nullptr) : clock_(clock), log_(log) {}
 
-    // The open port, or none (disconnected). Attaching a port resets Sequence to 0.
+    // The open port, or none (disconnected). Attaching a port resets the sequence to 0.
     void Attach(SerialPort* port);
     SerialPort* Port() const { return port_; }
     bool Connected() const { return port_ != nullptr; }
     void SetLog(LinkLog* log) { log_ = log; }
 
-    // Called after every accepted answer, once EcrState is updated (the status window's
+    // Called after every accepted answer, once EcrState() is updated (the status window's
     // refresh).
     std::function<void()> OnAnswer;
 
     // Frames `req` (command code first), sends it and receives the answer; up to three
-    // attempts 100 ms apart. Returns 0 with the answer data in AnswerBuffer/AnswerLength,
-    // or an error result. For FPE_SYSTEM and FPE_ECR, ErrorValue holds the number that
+    // attempts 100 ms apart. Returns 0 with the answer data in LastAnswer(), or an
+    // error result. For FPE_SYSTEM and FPE_ECR, ErrorValue() holds the number that
     // goes to the thread's last-error value (the system error or the register's code).
     fpresult::Result SendCommand(const std::uint8_t* req, std::size_t len,
                                  const std::uint8_t* extra = nullptr, std::size_t extraLen = 0);
@@ -70,13 +71,20 @@ public:
     // since the drain began; logs it as "<!".
     fpresult::Result DrainInput(const std::uint8_t* already, std::size_t n);
 
-    std::uint8_t Sequence = 0;
-    std::uint8_t AnswerBuffer[kAnswerCapacity] = {};
-    std::int32_t AnswerLength = 0;
+    // The sequence number the next command goes with.
+    std::uint8_t Sequence() const { return sequence_; }
+    void SetSequence(std::uint8_t sequence) { sequence_ = sequence; }
+    const Answer& LastAnswer() const { return answer_; }
+    // The register status of the last accepted answer (kStateNotDefined before one).
+    std::uint32_t EcrState() const { return ecrState_; }
+    std::uint8_t EcrErrorNumber() const { return ecrErrorNumber_; }
+    std::uint32_t ErrorValue() const { return errorValue_; }
+    // A system error met outside the link (opening the port): it becomes ErrorValue().
+    void NoteSystemError(std::uint32_t error) { errorValue_ = error; }
+    // Back to the state before any answer: no status, no error, no answer data.
+    void ClearState();
+
     std::uint32_t ReadTimeout = kDefaultReadTimeout;
-    std::uint32_t EcrState = kStateNotDefined;
-    std::uint8_t EcrErrorNumber = 0;
-    std::uint32_t ErrorValue = 0;
 
 private:
     fpresult::Result SystemFailure();
@@ -99,6 +107,11 @@ private:
     SerialPort* port_ = nullptr;
     std::uint8_t frame_[kFrameBuffer] = {};
     std::uint8_t drain_[kMaxFrame] = {};
+    std::uint8_t sequence_ = 0;
+    Answer answer_;
+    std::uint32_t ecrState_ = kStateNotDefined;
+    std::uint8_t ecrErrorNumber_ = 0;
+    std::uint32_t errorValue_ = 0;
 };
 
 } // namespace serialproto

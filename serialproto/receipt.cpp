@@ -1,6 +1,7 @@
 #include "serialproto/receipt.h"
 
 #include "serialproto/commands.h"
+#include "serialproto/answer_fields.h"
 #include "serialproto/request_fields.h"
 
 namespace serialproto {
@@ -9,14 +10,11 @@ using fpresult::Result;
 
 namespace {
 
+using fields::Get32;
+using fields::GetS32;
 using fields::Invalid;
 using fields::Put;
 using fields::PutText;
-
-std::uint32_t Word(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
 
 std::uint32_t Magnitude(std::int32_t v) {
     return v < 0 ? 0u - static_cast<std::uint32_t>(v) : static_cast<std::uint32_t>(v);
@@ -182,34 +180,34 @@ Result EncodePrintCommentBarcode(const std::string& text, Request& out) {
 AmountAnswer DecodeArticleAnswer(const std::uint8_t* data, std::int32_t n) {
     AmountAnswer a;
     a.Complete = data && n >= kAmountAnswerLength;
-    if (data && n >= 4) a.Result = static_cast<std::int32_t>(Word(data));
-    if (data && n >= 8) a.TotalSum = static_cast<std::int32_t>(Word(data + 4));
+    if (data && n >= 4) a.Result = GetS32(data);
+    if (data && n >= 8) a.TotalSum = GetS32(data + 4);
     return a;
 }
 
 AmountAnswer DecodePayAnswer(const std::uint8_t* data, std::int32_t n) {
     AmountAnswer a;
     a.Complete = data && n >= kAmountAnswerLength;
-    if (data && n >= 4) a.TotalSum = FromSignMagnitude(Word(data));
-    if (data && n >= 8) a.Result = static_cast<std::int32_t>(Word(data + 4));
+    if (data && n >= 4) a.TotalSum = FromSignMagnitude(Get32(data));
+    if (data && n >= 8) a.Result = GetS32(data + 4);
     return a;
 }
 
 AmountAnswer DecodeDiscountAnswer(const std::uint8_t* data, std::int32_t n) {
     AmountAnswer a;
     a.Complete = data && n >= kAmountAnswerLength;
-    if (data && n >= 4) a.Result = FromSignMagnitude(Word(data));
-    if (data && n >= 8) a.TotalSum = static_cast<std::int32_t>(Word(data + 4));
+    if (data && n >= 4) a.Result = FromSignMagnitude(Get32(data));
+    if (data && n >= 8) a.TotalSum = GetS32(data + 4);
     return a;
 }
 
 std::int32_t DecodeSafeSum(const std::uint8_t* data, std::int32_t n) {
-    return data && n >= 4 ? static_cast<std::int32_t>(Word(data)) : 0;
+    return data && n >= 4 ? GetS32(data) : 0;
 }
 
 Result DecodeSafeSum(const std::uint8_t* data, std::int32_t n, std::int32_t& sum) {
     if (!data || n < 4) return FPE_PROTOCOL;
-    sum = static_cast<std::int32_t>(Word(data));
+    sum = GetS32(data);
     return fpresult::kOk;
 }
 

@@ -1,7 +1,7 @@
 // Encoders and decoders of the display, safe, receipt and printing commands. Pure
 // functions: an encoder checks its arguments (fpresult::kInvalidArg, and `out` is left
 // empty, when a check fails) and builds the request; a decoder reads the answer data
-// (Link::AnswerBuffer, Link::AnswerLength). Texts are passed in the register's
+// (Link::LastAnswer()). Texts are passed in the register's
 // character set (one byte per character); every byte below 0x20 is sent as a space
 // and a text longer than its field is cut to the field's maximum.
 #pragma once

@@ -1,29 +1,18 @@
 #include "reports.h"
 
 #include "commands.h"
+#include "serialproto/answer_fields.h"
 #include "serialproto/request_fields.h"
 
 namespace serialproto {
 namespace {
 
+using fields::Get24;
+using fields::Get32;
+using fields::Get40;
+using fields::GetS16;
+using fields::GetS32;
 using fields::Put;
-
-std::uint32_t Get32(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-           std::uint32_t(p[3]) << 24;
-}
-
-std::int32_t GetS32(const std::uint8_t* p) { return static_cast<std::int32_t>(Get32(p)); }
-
-std::int16_t GetS16(const std::uint8_t* p) { return static_cast<std::int16_t>(p[0] | p[1] << 8); }
-
-std::uint32_t Get24(const std::uint8_t* p) { return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16; }
-
-double Get40(const std::uint8_t* p) {
-    std::uint64_t v = 0;
-    for (int i = 4; i >= 0; --i) v = v << 8 | p[i];
-    return static_cast<double>(v);
-}
 
 bool Fits16(std::int32_t v) { return v >= 0 && v <= 0xFFFF; }
 

@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckingLog log;
     serialproto::Link link(clock, &log);
     link.Attach(&port);
-    link.Sequence = data[0];
+    link.SetSequence(data[0]);
     const std::uint8_t cmd = data[1] & 0x1F;
     const std::size_t extraLen = ((data[1] >> 5) & 3) * 70u;
     const std::uint32_t delay = (data[1] & 0x80) ? 150 : 0;
@@ -45,12 +45,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t req[] = {cmd, 0x10, 0x00};
     const fpresult::Result r = link.SendCommand(req, sizeof req, extra.data(), extra.size());
     if (r == fpresult::kOk) {
-        if (link.AnswerLength < 0 || link.AnswerLength > 249) std::abort();
+        if (link.LastAnswer().Size() < 0 || link.LastAnswer().Size() > 249) std::abort();
         std::string text;
-        serialproto::DecodeDate(link.AnswerBuffer, link.AnswerLength, text);
-        serialproto::DecodeTime(link.AnswerBuffer, link.AnswerLength, text);
+        serialproto::DecodeDate(link.LastAnswer().Data(), link.LastAnswer().Size(), text);
+        serialproto::DecodeTime(link.LastAnswer().Data(), link.LastAnswer().Size(), text);
         serialproto::RegisterState st;
-        serialproto::DecodeGetState(link.AnswerBuffer, link.AnswerLength, st);
+        serialproto::DecodeGetState(link.LastAnswer().Data(), link.LastAnswer().Size(), st);
     } else if (!fpresult::failed(r)) {
         std::abort();
     }

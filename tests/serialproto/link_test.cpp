@@ -21,7 +21,7 @@ protected:
     fpresult::Result Send(const Bytes& req, const Bytes& extra = {}) {
         return link.SendCommand(req.data(), req.size(), extra.empty() ? nullptr : extra.data(), extra.size());
     }
-    Bytes Data() const { return Bytes(link.AnswerBuffer, link.AnswerBuffer + link.AnswerLength); }
+    Bytes Data() const { return Bytes(link.LastAnswer().Data(), link.LastAnswer().Data() + link.LastAnswer().Size()); }
 
     fake::ManualClock clock;
     fake::ScriptedPort port;
@@ -34,15 +34,15 @@ const Bytes kAck{ACK};
 } // namespace
 
 TEST_F(LinkTest, WorkedGetDateExchange) {
-    link.Sequence = 0x07;
+    link.SetSequence(0x07);
     port.Reply({0x06, 0x10, 0x02, 0x07, 0x01, 0x00, 0x00, 0x20, 0x24, 0x07, 0x16, 0x97, 0x10, 0x03});
     ASSERT_EQ(Send({0x01}), fpresult::kOk);
     ASSERT_EQ(port.writes.size(), 1u);
     EXPECT_EQ(port.writes[0], (Bytes{0x10, 0x02, 0x07, 0x01, 0xF8, 0x10, 0x03}));
     EXPECT_EQ(Data(), (Bytes{0x24, 0x07, 0x16}));
-    EXPECT_EQ(link.EcrState, 0x2000u);
-    EXPECT_EQ(link.EcrErrorNumber, 0);
-    EXPECT_EQ(link.Sequence, 0x08);
+    EXPECT_EQ(link.EcrState(), 0x2000u);
+    EXPECT_EQ(link.EcrErrorNumber(), 0);
+    EXPECT_EQ(link.Sequence(), 0x08);
     EXPECT_EQ(port.purges, 1);
     EXPECT_EQ(port.clears, 1);
     // No trailer bytes came: the two reads after DLE ETX timed out.
@@ -53,13 +53,13 @@ TEST_F(LinkTest, WorkedGetDateExchange) {
 
 TEST_F(LinkTest, SequenceAndDataDle) {
     // Sequence 0x10 is echoed as DLE DLE; data bytes 0x10 arrive stuffed.
-    link.Sequence = 0x10;
+    link.SetSequence(0x10);
     port.Reply(Cat(kAck, AnswerFrame(0x10, 0x03, 0, 0, 0, {0x10, 0x20, 0x10})));
     ASSERT_EQ(Send({0x03}), fpresult::kOk);
     EXPECT_EQ(port.writes[0], (Bytes{0x10, 0x02, 0x10, 0x10, 0x03, 0xED, 0x10, 0x03}));
     EXPECT_EQ(Data(), (Bytes{0x10, 0x20, 0x10}));
     // Wrong command echo with the doubled sequence: compared with the fifth byte sent.
-    link.Sequence = 0x10;
+    link.SetSequence(0x10);
     port.Reply(Cat(kAck, AnswerFrame(0x10, 0x01, 0, 0, 0, {})));
     port.Reply(Cat(kAck, AnswerFrame(0x10, 0x01, 0, 0, 0, {})));
     port.Reply(Cat(kAck, AnswerFrame(0x11, 0x03, 0, 0, 0, {})));
@@ -154,23 +154,23 @@ TEST_F(LinkTest, ExtraDataGoesOutInBlocksPulledByEnq) {
 TEST_F(LinkTest, RegisterErrorAndStatusBits) {
     port.Reply(Cat(kAck, AnswerFrame(0, 0x14, 0, 5, 0x60, {})));
     EXPECT_EQ(Send({0x14}), FPE_ECR);
-    EXPECT_EQ(link.EcrErrorNumber, 5);
-    EXPECT_EQ(link.ErrorValue, 5u);
-    EXPECT_EQ(link.EcrState, 0x6000u);
+    EXPECT_EQ(link.EcrErrorNumber(), 5);
+    EXPECT_EQ(link.ErrorValue(), 5u);
+    EXPECT_EQ(link.EcrState(), 0x6000u);
 
     // The status query succeeds with status bits set; other commands fail on them.
     port.Reply(Cat(kAck, AnswerFrame(1, 0x00, 0x09, 0, 0x10, {})));
     EXPECT_EQ(Send({0x00}), fpresult::kOk);
-    EXPECT_EQ(link.EcrState, 0x1009u);
-    EXPECT_EQ(link.EcrErrorNumber, 0);
+    EXPECT_EQ(link.EcrState(), 0x1009u);
+    EXPECT_EQ(link.EcrErrorNumber(), 0);
     port.Reply(Cat(kAck, AnswerFrame(2, 0x01, 0x01, 0, 0, {})));
     EXPECT_EQ(Send({0x01}), FPE_NOT_READY);
-    EXPECT_EQ(link.EcrState, 0x01u);
+    EXPECT_EQ(link.EcrState(), 0x01u);
 
     // Exactly six payload bytes: no data, "data" logged with nothing.
     port.Reply(Cat(kAck, AnswerFrame(3, 0x0E, 0, 0, 0, {})));
     EXPECT_EQ(Send({0x0E}), fpresult::kOk);
-    EXPECT_EQ(link.AnswerLength, 0);
+    EXPECT_EQ(link.LastAnswer().Size(), 0);
     EXPECT_EQ(log.lines.back(), "data (0)");
 }
 
@@ -205,7 +205,7 @@ TEST_F(LinkTest, BrokenAnswerFrames) {
     thrice({ACK, 0x10, 0x02, 0x05, 0x01, 0xFA, 0x10, 0x03});
     EXPECT_EQ(Send({0x01}), FPE_PROTOCOL);
     EXPECT_EQ(log.lines.back(), "Bad packet");
-    EXPECT_EQ(link.EcrState, Link::kStateNotDefined);  // no answer was accepted
+    EXPECT_EQ(link.EcrState(), Link::kStateNotDefined);  // no answer was accepted
 }
 
 TEST_F(LinkTest, RawLimitAndTrailerBytes) {
@@ -232,11 +232,11 @@ TEST_F(LinkTest, PortStateAndSystemFailures) {
 
     port.failWrites = true;
     EXPECT_EQ(Send({0x00}), FPE_SYSTEM);
-    EXPECT_EQ(link.ErrorValue, 31u);
+    EXPECT_EQ(link.ErrorValue(), 31u);
     port.failWrites = false;
     port.failReads = true;
     EXPECT_EQ(Send({0x00}), FPE_SYSTEM);
-    EXPECT_EQ(link.ErrorValue, 5u);
+    EXPECT_EQ(link.ErrorValue(), 5u);
     port.failReads = false;
 
     const Bytes huge(300, 0x10);
@@ -245,7 +245,7 @@ TEST_F(LinkTest, PortStateAndSystemFailures) {
 
     int notified = 0;
     link.OnAnswer = [&] { ++notified; };
-    port.Reply(Cat(kAck, AnswerFrame(link.Sequence, 0, 0, 0, 0, {})));
+    port.Reply(Cat(kAck, AnswerFrame(link.Sequence(), 0, 0, 0, 0, {})));
     EXPECT_EQ(Send({0x00}), fpresult::kOk);
     EXPECT_EQ(notified, 1);
 }
@@ -290,10 +290,10 @@ TEST_F(LinkTest, ADrippingAnswerEndsWithTheCommandsDeadline) {
     // A register that is busy for 9.9 s and then answers at once still gets its answer.
     std::vector<fake::In> slow{{ACK, 0}};
     for (int i = 0; i < 99; ++i) slow.push_back({SYN, 100});
-    for (auto b : AnswerFrame(link.Sequence, 0x2A, 0, 0, 0, Bytes(150, 0x33))) slow.push_back({b, 1});
+    for (auto b : AnswerFrame(link.Sequence(), 0x2A, 0, 0, 0, Bytes(150, 0x33))) slow.push_back({b, 1});
     port.ReplyTimed(slow);
     EXPECT_EQ(Send({0x2A}), fpresult::kOk);
-    EXPECT_EQ(link.AnswerLength, 150);
+    EXPECT_EQ(link.LastAnswer().Size(), 150);
 }
 
 TEST_F(LinkTest, ThreeBusyAttemptsShareOneDeadline) {

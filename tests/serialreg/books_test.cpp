@@ -44,7 +44,7 @@ public:
     int Run(fpresult::Result encoded, const Request& req) {
         EXPECT_EQ(encoded, fpresult::kOk);
         const fpresult::Result r = link.SendCommand(req.data(), req.size());
-        if (r == FPE_ECR) return -static_cast<int>(link.EcrErrorNumber);
+        if (r == FPE_ECR) return -static_cast<int>(link.EcrErrorNumber());
         return r == fpresult::kOk ? 0 : 1;
     }
     int Article(std::int32_t code, std::int32_t count, std::int32_t price, int group, const std::string& name,
@@ -79,11 +79,11 @@ public:
         Request req;
         XReportData x;
         EXPECT_EQ(Run(EncodeGetXReport(req), req), 0);
-        EXPECT_EQ(DecodeXReport(link.AnswerBuffer, link.AnswerLength, x), fpresult::kOk);
+        EXPECT_EQ(DecodeXReport(link.LastAnswer().Data(), link.LastAnswer().Size(), x), fpresult::kOk);
         return x;
     }
-    const std::uint8_t* Data() const { return link.AnswerBuffer; }
-    std::int32_t Length() const { return link.AnswerLength; }
+    const std::uint8_t* Data() const { return link.LastAnswer().Data(); }
+    std::int32_t Length() const { return link.LastAnswer().Size(); }
 
     std::map<std::string, std::string> Books() const {
         std::map<std::string, std::string> m;
@@ -207,7 +207,7 @@ TEST(SerialSimBooks, ShiftTotalsReceiptSumsAndZReport) {
     ASSERT_EQ(r.Run(EncodePrintXReport(0, req), req), 0);
     ASSERT_EQ(r.Z(), 0);
     EXPECT_EQ(DecodeZReportResult(r.Data(), r.Length()), 1);
-    EXPECT_EQ(r.link.EcrState & 0x2000, 0u);  // shift closed
+    EXPECT_EQ(r.link.EcrState() & 0x2000, 0u);  // shift closed
     EXPECT_EQ(r.Z(), -42);                    // nothing since
     const XReportData zero = r.X();
     EXPECT_EQ(zero.ChecksCount, 0);
@@ -216,7 +216,7 @@ TEST(SerialSimBooks, ShiftTotalsReceiptSumsAndZReport) {
     EXPECT_EQ(r.Book("z.count"), 1);
     EXPECT_EQ(r.Book("safe"), 4835);  // the cash stays in the drawer
     ASSERT_EQ(r.Article(13, 1000, 1000, 130, "Tea"), 0);
-    EXPECT_EQ(r.link.EcrState & 0x2000, 0x2000u);  // a new shift
+    EXPECT_EQ(r.link.EcrState() & 0x2000, 0x2000u);  // a new shift
 
     const std::string tape = r.Tape();
     for (const char* line : {"X-ЗВІТ", "Z-ЗВІТ No 1", "ОБІГ А                    29.44", "  ПДВ А 20.00%             4.91",

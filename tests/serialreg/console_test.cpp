@@ -23,7 +23,7 @@ public:
     }
     int Run(const Request& req, const std::uint8_t* extra = nullptr, std::size_t extraLen = 0) {
         const fpresult::Result r = link.SendCommand(req.data(), req.size(), extra, extraLen);
-        if (r == FPE_ECR) return -static_cast<int>(link.EcrErrorNumber);
+        if (r == FPE_ECR) return -static_cast<int>(link.EcrErrorNumber());
         return r == fpresult::kOk ? 0 : 1;
     }
     int Sale(std::int32_t count, std::int32_t price, const std::string& name) {

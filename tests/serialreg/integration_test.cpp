@@ -64,12 +64,12 @@ public:
 TEST(SerialSim, WorkedGetDateExchangeByteForByte) {
     SimLink s({});
     ASSERT_TRUE(s.link.Connected());
-    s.link.Sequence = 0x07;
+    s.link.SetSequence(0x07);
     ASSERT_EQ(s.Send(EncodeGetDate()), fpresult::kOk);
     std::string date;
-    ASSERT_EQ(DecodeDate(s.link.AnswerBuffer, s.link.AnswerLength, date), fpresult::kOk);
+    ASSERT_EQ(DecodeDate(s.link.LastAnswer().Data(), s.link.LastAnswer().Size(), date), fpresult::kOk);
     EXPECT_EQ(date, "24/07/16");
-    EXPECT_EQ(s.link.EcrState, 0x2000u);
+    EXPECT_EQ(s.link.EcrState(), 0x2000u);
     ASSERT_GE(s.log.lines.size(), 3u);
     EXPECT_EQ(s.log.lines[0], "-> (7) 10 02 07 01 F8 10 03");
     EXPECT_EQ(s.log.lines[1].rfind("<- (15) 10 02 07 01 00 00 20 24 07 16 97 10 03", 0), 0u);
@@ -81,9 +81,9 @@ TEST(SerialSim, StatusDateAndTimeLikeConnect) {
                "--tax-number", "ПН 123456789012", "--sw-version", "2.07"});
     ASSERT_TRUE(s.link.Connected());
     RegisterState st;
-    s.link.Sequence = 0x33;
+    s.link.SetSequence(0x33);
     ASSERT_EQ(CheckRegister(s.link, st), fpresult::kOk);
-    EXPECT_EQ(s.link.Sequence, 2);
+    EXPECT_EQ(s.link.Sequence(), 2);
     EXPECT_EQ(st.PrinterInfo, "PELTRA-SIM 44 ver 2.07");
     EXPECT_EQ(st.FiscalInfo.substr(0, 26), "SIM0000044 01/02/16 09:30 ");
     EXPECT_EQ(st.TaxPayerInfo[0], "\x92\x8E\x82 \x90\xAE\xAC\xA0\xE8\xAA\xA0");  // code page 866
@@ -91,7 +91,7 @@ TEST(SerialSim, StatusDateAndTimeLikeConnect) {
     std::string time;
     ASSERT_EQ(QueryTime(s.link, time), fpresult::kOk);
     EXPECT_EQ(time, "10:20:30");
-    EXPECT_EQ(s.link.Sequence, 3);
+    EXPECT_EQ(s.link.Sequence(), 3);
 }
 
 TEST(SerialSim, NakSynAndRegisterErrors) {
@@ -104,12 +104,12 @@ TEST(SerialSim, NakSynAndRegisterErrors) {
     EXPECT_EQ(s.Count("SYN packet"), 1);
     EXPECT_THAT(s.SimulatorLog(), testing::HasSubstr("repeated frame"));
     EXPECT_EQ(s.Send({0x0E}), FPE_ECR);  // line feed, with a SYN while busy
-    EXPECT_EQ(s.link.EcrErrorNumber, 5);
-    EXPECT_EQ(s.link.ErrorValue, 5u);
+    EXPECT_EQ(s.link.EcrErrorNumber(), 5);
+    EXPECT_EQ(s.link.ErrorValue(), 5u);
     EXPECT_GE(s.Count("<- SYN"), 1);
     const int synBefore = s.Count("<- SYN");
     EXPECT_EQ(s.Send(EncodeGetState()), fpresult::kOk);  // status query ignores status bits
-    EXPECT_EQ(s.link.EcrState, 0x2001u);
+    EXPECT_EQ(s.link.EcrState(), 0x2001u);
     EXPECT_GE(s.Count("<- SYN") - synBefore, 5);  // busy for 600 ms, SYN every 100 ms
 }
 
@@ -124,7 +124,7 @@ TEST(SerialSim, BrokenAnswers) {
     EXPECT_EQ(s.Send(EncodeGetState()), FPE_PROTOCOL);
     EXPECT_EQ(s.Count("Bad packet"), 3);
     EXPECT_EQ(s.Send({0x0E}), fpresult::kOk);  // both faults spent on the first attempt
-    EXPECT_EQ(s.link.AnswerLength, 0);
+    EXPECT_EQ(s.link.LastAnswer().Size(), 0);
     EXPECT_EQ(s.Send(EncodeGetState()), fpresult::kOk);
 }
 
@@ -167,7 +167,7 @@ TEST(SerialSim, MoreInjectedFaults) {
     std::string text;
     EXPECT_EQ(QueryDate(s.link, text), fpresult::kOk);  // garbage once, then a frame without trailer
     EXPECT_EQ(s.Count("<! (6) 47 61 72 62 FF 00"), 1);
-    EXPECT_EQ(s.link.EcrState, 0x6000u);
+    EXPECT_EQ(s.link.EcrState(), 0x6000u);
     EXPECT_EQ(QueryTime(s.link, text), fpresult::kOk);  // oversize once
     EXPECT_EQ(s.CountPrefix("<< ("), 1);
     RegisterState st;
@@ -193,7 +193,7 @@ TEST(SerialSim, ControlPipeChangesFaultsBetweenCommands) {
     say("clear\nclock 2030-01-02 03:04:05\next-status 0x30");
     EXPECT_EQ(QueryDate(s.link, text), fpresult::kOk);
     EXPECT_EQ(text, "02/01/30");
-    EXPECT_EQ(s.link.EcrState, 0x3000u);
+    EXPECT_EQ(s.link.EcrState(), 0x3000u);
     EXPECT_THAT(s.SimulatorLog(), testing::HasSubstr("control: ext-status 0x30\n"));
 }
 
@@ -218,7 +218,7 @@ TEST(SerialSim, RetryAfterLostAnswerExecutesOnce) {
         Request req;
         EXPECT_EQ(EncodeArticle(a, false, req), fpresult::kOk);
         if (s.link.SendCommand(req.data(), req.size()) != fpresult::kOk) return -1;
-        return DecodeArticleAnswer(s.link.AnswerBuffer, s.link.AnswerLength).TotalSum;
+        return DecodeArticleAnswer(s.link.LastAnswer().Data(), s.link.LastAnswer().Size()).TotalSum;
     };
     say("fault answer-lost-after-exec,cmd=14,count=1");
     EXPECT_EQ(sale(), 3100);

@@ -54,7 +54,7 @@ public:
         EXPECT_EQ(encoded, fpresult::kOk);
         const fpresult::Result r =
             link.SendCommand(req.data(), req.size(), extra.empty() ? nullptr : extra.data(), extra.size());
-        if (r == FPE_ECR) return -static_cast<int>(link.EcrErrorNumber);
+        if (r == FPE_ECR) return -static_cast<int>(link.EcrErrorNumber());
         return r;
     }
     std::string Date() {
@@ -202,13 +202,13 @@ TEST(SerialSimProgramming, TaxTableAndArticlesAreWhatTheQueriesRead) {
     // the register's date.
     ASSERT_EQ(r.Run(EncodeGetTaxData(req), req), 0);
     TaxTableData table;
-    ASSERT_EQ(DecodeTaxData(r.link.AnswerBuffer, r.link.AnswerLength, table), fpresult::kOk);
+    ASSERT_EQ(DecodeTaxData(r.link.LastAnswer().Data(), r.link.LastAnswer().Size(), table), fpresult::kOk);
     table.TaxRate[1] = 900;
     table.FeeRate[5] = 75;
     ASSERT_EQ(r.Run(EncodeSetTaxData(0, table, req), req), 0);
     ASSERT_EQ(r.Run(EncodeGetTaxData(req), req), 0);
     TaxTableData again;
-    ASSERT_EQ(DecodeTaxData(r.link.AnswerBuffer, r.link.AnswerLength, again), fpresult::kOk);
+    ASSERT_EQ(DecodeTaxData(r.link.LastAnswer().Data(), r.link.LastAnswer().Size(), again), fpresult::kOk);
     EXPECT_EQ(again.Date, "16/07/24");
     EXPECT_EQ(again.Count, table.Count);
     EXPECT_EQ(again.Flags, table.Flags);
@@ -231,7 +231,7 @@ TEST(SerialSimProgramming, TaxTableAndArticlesAreWhatTheQueriesRead) {
     ASSERT_EQ(r.Run(EncodeProgramArticle(0, a, req), req), 0);
     ASSERT_EQ(r.Run(EncodeGetArticleInfo(4001, 7, req), req), 0);
     ArticleInfoData info;
-    DecodeArticleInfo(r.link.AnswerBuffer, r.link.AnswerLength, info);
+    DecodeArticleInfo(r.link.LastAnswer().Data(), r.link.LastAnswer().Size(), info);
     EXPECT_EQ(info.Name, "Bread");
     EXPECT_EQ(info.Price, 1250);
     EXPECT_EQ(info.TaxType, 129);

@@ -32,7 +32,7 @@ public:
     int Run(fpresult::Result encoded, const Request& req) {
         EXPECT_EQ(encoded, fpresult::kOk);
         const fpresult::Result r = link.SendCommand(req.data(), req.size());
-        if (r == FPE_ECR) return -static_cast<int>(link.EcrErrorNumber);
+        if (r == FPE_ECR) return -static_cast<int>(link.EcrErrorNumber());
         return r == fpresult::kOk ? 0 : 1;
     }
     int Sale(std::int32_t count, std::int32_t price, int group, const std::string& name, bool refund = false) {
@@ -53,7 +53,7 @@ public:
         req[1] = static_cast<std::uint8_t>(type);
         return Run(encoded, req);
     }
-    bool ReceiptOpen() const { return (link.EcrState & 0x4000) != 0; }
+    bool ReceiptOpen() const { return (link.EcrState() & 0x4000) != 0; }
     std::string Tape() const {
         std::ifstream f(tapePath_);
         std::stringstream s;
@@ -78,30 +78,30 @@ TEST(SerialSimReceipt, SaleDiscountAndPaymentsWithChange) {
     Register r;
     ASSERT_TRUE(r.link.Connected());
     ASSERT_EQ(r.Sale(2000, 1550, 128, "Milk"), 0);  // 2 x 15.50
-    AmountAnswer a = DecodeArticleAnswer(r.link.AnswerBuffer, r.link.AnswerLength);
+    AmountAnswer a = DecodeArticleAnswer(r.link.LastAnswer().Data(), r.link.LastAnswer().Size());
     EXPECT_EQ(a.Result, 3100);
     EXPECT_EQ(a.TotalSum, 3100);
     EXPECT_TRUE(r.ReceiptOpen());
-    EXPECT_EQ(r.link.EcrState & 0x0800, 0u);  // a sales receipt
+    EXPECT_EQ(r.link.EcrState() & 0x0800, 0u);  // a sales receipt
     ASSERT_EQ(r.Sale(1500, 2000, 129, "\x95\xAB" "i" "\xA1"), 0);  // 1.5 x 20.00, group Б
-    a = DecodeArticleAnswer(r.link.AnswerBuffer, r.link.AnswerLength);
+    a = DecodeArticleAnswer(r.link.LastAnswer().Data(), r.link.LastAnswer().Size());
     EXPECT_EQ(a.Result, 3000);
     EXPECT_EQ(a.TotalSum, 6100);
 
     Request req;
     ASSERT_EQ(r.Run(EncodeGiveDiscount(1000, true, false, "Card", 2, req), req), 0);  // 10.00 % on the total
-    a = DecodeDiscountAnswer(r.link.AnswerBuffer, r.link.AnswerLength);
+    a = DecodeDiscountAnswer(r.link.LastAnswer().Data(), r.link.LastAnswer().Size());
     EXPECT_EQ(a.Result, -610);
     EXPECT_EQ(a.TotalSum, 5490);
 
     ASSERT_EQ(r.Pay(kPayCard, 1490), 0);
-    a = DecodePayAnswer(r.link.AnswerBuffer, r.link.AnswerLength);
+    a = DecodePayAnswer(r.link.LastAnswer().Data(), r.link.LastAnswer().Size());
     EXPECT_EQ(a.TotalSum, 4000);  // still due
     EXPECT_EQ(a.Result, 0);
     EXPECT_EQ(r.Sale(1000, 100, 128, "late"), -46);
     EXPECT_EQ(r.Pay(kPayCard, 5000), -43);  // no change from a card
     ASSERT_EQ(r.Pay(kPayCash, 5000), 0);
-    a = DecodePayAnswer(r.link.AnswerBuffer, r.link.AnswerLength);
+    a = DecodePayAnswer(r.link.LastAnswer().Data(), r.link.LastAnswer().Size());
     EXPECT_EQ(a.TotalSum, -1000);
     EXPECT_EQ(a.Result, 1000);  // change
     EXPECT_FALSE(r.ReceiptOpen());
@@ -109,7 +109,7 @@ TEST(SerialSimReceipt, SaleDiscountAndPaymentsWithChange) {
     // The drawer holds the cash kept: 50.00 - 10.00 change.
     ASSERT_EQ(r.Run(EncodeChangeSafeSum(-5000, req), req), -35);
     ASSERT_EQ(r.Run(EncodeChangeSafeSum(-4000, req), req), 0);
-    EXPECT_EQ(DecodeSafeSum(r.link.AnswerBuffer, r.link.AnswerLength), 0);
+    EXPECT_EQ(DecodeSafeSum(r.link.LastAnswer().Data(), r.link.LastAnswer().Size()), 0);
 
     const std::string tape = r.Tape();
     for (const char* line : {"ФІСКАЛЬНИЙ ЧЕК No 1", "2.000 x 15.50", "Milk                      31.00 А",
@@ -132,7 +132,7 @@ TEST(SerialSimReceipt, RegisterRefusesWhatTheReceiptStateForbids) {
 
     ASSERT_EQ(r.Run(EncodeCommentCheck("Refund", true, req), req), 0);
     EXPECT_TRUE(r.ReceiptOpen());
-    EXPECT_EQ(r.link.EcrState & 0x0800, 0x0800u);  // a payout receipt
+    EXPECT_EQ(r.link.EcrState() & 0x0800, 0x0800u);  // a payout receipt
     EXPECT_EQ(r.Sale(1000, 100, 128, "x"), -37);
     EXPECT_EQ(r.Sale(1000, 100, 128, "x", true), 0);
     EXPECT_EQ(r.Run(EncodeChangeSafeSum(100, req), req), -44);
@@ -145,7 +145,7 @@ TEST(SerialSimReceipt, RegisterRefusesWhatTheReceiptStateForbids) {
     ASSERT_EQ(r.Sale(-1000, 100, 128, ""), -27);  // negative line above the receipt's sales
     ASSERT_EQ(r.Sale(1000, 250, 130, ""), 0);
     ASSERT_EQ(r.Pay(kPayCash, -1), 0);
-    EXPECT_EQ(DecodePayAnswer(r.link.AnswerBuffer, r.link.AnswerLength).TotalSum, 0);
+    EXPECT_EQ(DecodePayAnswer(r.link.LastAnswer().Data(), r.link.LastAnswer().Size()).TotalSum, 0);
     EXPECT_FALSE(r.ReceiptOpen());
     EXPECT_EQ(r.Run(EncodePrintCopy(1, req), req), 0);
     EXPECT_EQ(r.Run(EncodePrintBarcode("4820000000017", req), req), 0);

@@ -1,4 +1,5 @@
 #include "work_log.h"
+#include "settings.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>

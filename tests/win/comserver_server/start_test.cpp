@@ -38,7 +38,7 @@ TEST(StartTest, FailedRegistrationDoesNotStandForALaterStartFailure)
     SetEnvironmentVariableW(L"PELTRA44_MSGBOX_LOG", boxes);
 
     ServerProcess process;
-    std::strcpy(process.Log().modulePath, "Z:\\nonexistent\\PELTRA44.exe");
+    process.SetModulePath("Z:\\nonexistent\\PELTRA44.exe");
     const HRESULT registration = RegisterAtStart(process);
     EXPECT_TRUE(FAILED(registration));
     EXPECT_EQ(0, process.Error().number);

@@ -23,25 +23,25 @@ TEST(SimulatorOverCom, GetDateStateTimeAndSilence) {
     Link link(clock, &log);
     link.Attach(&port);
 
-    link.Sequence = 0x07;
+    link.SetSequence(0x07);
     ASSERT_EQ(link.SendCommand(EncodeGetDate().data(), 1), fpresult::kOk);
     std::string text;
-    ASSERT_EQ(DecodeDate(link.AnswerBuffer, link.AnswerLength, text), fpresult::kOk);
+    ASSERT_EQ(DecodeDate(link.LastAnswer().Data(), link.LastAnswer().Size(), text), fpresult::kOk);
     EXPECT_EQ(text, "24/07/16");
     EXPECT_EQ(log.lines.at(0), "-> (7) 10 02 07 01 F8 10 03");
     EXPECT_EQ(log.lines.at(1).rfind("<- (15) 10 02 07 01 00 00 20 24 07 16 97 10 03", 0), 0u);
 
     RegisterState st;
     ASSERT_EQ(link.SendCommand(EncodeGetState().data(), 1), fpresult::kOk);
-    ASSERT_EQ(DecodeGetState(link.AnswerBuffer, link.AnswerLength, st), fpresult::kOk);
+    ASSERT_EQ(DecodeGetState(link.LastAnswer().Data(), link.LastAnswer().Size(), st), fpresult::kOk);
     EXPECT_EQ(st.PrinterInfo.substr(0, 10), "PELTRA-SIM");
     ASSERT_EQ(link.SendCommand(EncodeGetTime().data(), 1), fpresult::kOk);
-    ASSERT_EQ(DecodeTime(link.AnswerBuffer, link.AnswerLength, text), fpresult::kOk);
+    ASSERT_EQ(DecodeTime(link.LastAnswer().Data(), link.LastAnswer().Size(), text), fpresult::kOk);
     EXPECT_EQ(text, "10:20:30");
 
     // The simulator is told to stay silent on line feeds.
     const std::uint8_t lineFeed = 0x0E;
     EXPECT_EQ(link.SendCommand(&lineFeed, 1), FPE_NO_ANSWER);
     EXPECT_EQ(log.lines.back(), "No answer");
-    EXPECT_EQ(link.EcrState, 0x2000u);
+    EXPECT_EQ(link.EcrState(), 0x2000u);
 }
