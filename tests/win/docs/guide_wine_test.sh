@@ -22,7 +22,12 @@ has() { grep -qxF -- "$2" "$1"; }
 prefix=$run/build/guide-prefix
 sim_pid=
 cleanup() {
-    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+    # The block runs the simulator as a child of its shell: end both.
+    if [ -n "$sim_pid" ]; then
+        pkill -P "$sim_pid" 2>/dev/null
+        kill "$sim_pid" 2>/dev/null
+        wait "$sim_pid" 2>/dev/null
+    fi
     if [ -d "$prefix" ]; then
         WINEPREFIX=$prefix wineserver -k 2>/dev/null
         WINEPREFIX=$prefix wineserver -w 2>/dev/null
