@@ -1,5 +1,5 @@
-#include "addin_native.h"
-#include "driver_log.h"
+#include "addin/addin_native.h"
+#include "addin/driver_log.h"
 
 #include <cstring>
 

@@ -3,7 +3,7 @@
 // exceptions from crossing into the host.
 #pragma once
 
-#include "native_api.h"
+#include "addin/native_api.h"
 
 #include <exception>
 #include <string>

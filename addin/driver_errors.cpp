@@ -1,5 +1,5 @@
-#include "driver_errors.h"
-#include "driver_log.h"
+#include "addin/driver_errors.h"
+#include "addin/driver_log.h"
 #include "textconv/utf.h"
 
 namespace oltra {

@@ -2,8 +2,8 @@
 // on the host connection and an ERROR line in the log ("<text> code:<code>").
 #pragma once
 
-#include "native_api.h"
-#include "register_client.h"
+#include "addin/native_api.h"
+#include "addin/register_client.h"
 #include "netclient/errors.h"
 
 #include <cstdint>

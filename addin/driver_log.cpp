@@ -1,4 +1,4 @@
-#include "driver_log.h"
+#include "addin/driver_log.h"
 #include "textconv/local_time.h"
 #include "textconv/utf.h"
 

@@ -1,6 +1,6 @@
 // The four entry points the host looks up in the library.
-#include "native_api.h"
-#include "oltranative.h"
+#include "addin/native_api.h"
+#include "addin/oltranative.h"
 
 #include <cstdint>
 #if defined(_WIN32)

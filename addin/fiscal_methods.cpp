@@ -1,10 +1,10 @@
 // Fiscal operations: each needs the register client, calls one of its operations and
 // then shows the register's error text, if any, in the host's message box.
-#include "driver_errors.h"
-#include "driver_log.h"
-#include "method_tables.h"
-#include "oltranative.h"
-#include "variant_util.h"
+#include "addin/driver_errors.h"
+#include "addin/driver_log.h"
+#include "addin/method_tables.h"
+#include "addin/oltranative.h"
+#include "addin/variant_util.h"
 #include "netclient/amounts.h"
 
 namespace oltra {

@@ -1,4 +1,4 @@
-#include "method_tables.h"
+#include "addin/method_tables.h"
 
 namespace oltra {
 

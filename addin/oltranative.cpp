@@ -1,10 +1,10 @@
-#include "oltranative.h"
-#include "driver_errors.h"
-#include "driver_log.h"
+#include "addin/oltranative.h"
+#include "addin/driver_errors.h"
+#include "addin/driver_log.h"
 #include "addin_version.h"
-#include "method_tables.h"
+#include "addin/method_tables.h"
 #include "textconv/utf.h"
-#include "variant_util.h"
+#include "addin/variant_util.h"
 
 #include <clocale>
 #include <cstring>

@@ -5,8 +5,8 @@
 // configure, connect and test the driver; fiscal_methods.cpp the fiscal operations.
 #pragma once
 
-#include "addin_native.h"
-#include "register_client.h"
+#include "addin/addin_native.h"
+#include "addin/register_client.h"
 
 #include <cstdint>
 #include <memory>

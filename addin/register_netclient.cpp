@@ -2,9 +2,9 @@
 // register operations, discoverRegister for the search. The network library's exceptions
 // become RegisterFailure here, the only place that knows them; the network client's log
 // lines go into the driver log.
-#include "register_client.h"
+#include "addin/register_client.h"
 
-#include "driver_log.h"
+#include "addin/driver_log.h"
 #include "textconv/utf.h"
 
 #include "netclient/client_log.h"

@@ -1,10 +1,10 @@
 // Methods that describe, configure, connect and test the driver.
-#include "driver_errors.h"
-#include "driver_log.h"
-#include "method_tables.h"
-#include "oltranative.h"
+#include "addin/driver_errors.h"
+#include "addin/driver_log.h"
+#include "addin/method_tables.h"
+#include "addin/oltranative.h"
 #include "textconv/utf.h"
-#include "variant_util.h"
+#include "addin/variant_util.h"
 
 namespace oltra {
 

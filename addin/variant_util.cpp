@@ -1,5 +1,5 @@
-#include "variant_util.h"
-#include "driver_log.h"
+#include "addin/variant_util.h"
+#include "addin/driver_log.h"
 
 #include <cmath>
 #include <limits>

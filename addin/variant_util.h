@@ -2,7 +2,7 @@
 // carry: a string is only taken from VTYPE_PWSTR, a number only from a numeric type.
 #pragma once
 
-#include "native_api.h"
+#include "addin/native_api.h"
 
 #include <cstdint>
 #include <string>

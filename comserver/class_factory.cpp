@@ -1,6 +1,6 @@
-#include "class_factory.h"
+#include "comserver/class_factory.h"
 
-#include "fiscal_printer.h"
+#include "comserver/fiscal_printer.h"
 
 STDMETHODIMP FiscalPrinterFactory::QueryInterface(REFIID riid, void** ppv)
 {

@@ -1,4 +1,4 @@
-#include "code_page.h"
+#include "comserver/code_page.h"
 
 #include <vector>
 

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "driver_string.h"
-#include "fiscal_printer.h"
+#include "comserver/driver_string.h"
+#include "comserver/fiscal_printer.h"
 #include "serialproto/receipt.h"
 
 namespace frame {

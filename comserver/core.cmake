@@ -18,7 +18,7 @@ add_library(comserver_core STATIC
   ${CMAKE_CURRENT_LIST_DIR}/message_box.cpp
   ${CMAKE_CURRENT_LIST_DIR}/settings.cpp
   ${CMAKE_CURRENT_LIST_DIR}/work_log.cpp)
-target_include_directories(comserver_core PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+include_root(comserver_core PUBLIC)
 # errors.h names the result codes of the serial protocol ("serialproto/result_codes.h").
 target_link_libraries(comserver_core PUBLIC serialproto ole32 oleaut32 uuid user32 kernel32)
 # The fixed Russian texts of the log are written in UTF-8 and compiled to the ANSI

@@ -1,6 +1,6 @@
-#include "driver_string.h"
-#include "code_page.h"
-#include "keep_last_error.h"
+#include "comserver/driver_string.h"
+#include "comserver/code_page.h"
+#include "comserver/keep_last_error.h"
 
 #include <cstring>
 #include <new>

@@ -1,7 +1,7 @@
-#include "errors.h"
-#include "code_page.h"
-#include "keep_last_error.h"
-#include "message_box.h"
+#include "comserver/errors.h"
+#include "comserver/code_page.h"
+#include "comserver/keep_last_error.h"
+#include "comserver/message_box.h"
 
 #include <cstdio>
 #include <cstring>

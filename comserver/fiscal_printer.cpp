@@ -1,6 +1,6 @@
 // FiscalPrinter: interfaces, properties, connect/disconnect, method frame.
 // (Compiled with the ANSI page 1251 as execution character set: the event texts.)
-#include "fiscal_printer.h"
+#include "comserver/fiscal_printer.h"
 
 #include <cstdio>
 #include <cwchar>

@@ -25,14 +25,14 @@
 #include <ole2.h>
 #include <ocidl.h>
 
-#include "driver_string.h"
-#include "errors.h"
+#include "comserver/driver_string.h"
+#include "comserver/errors.h"
 #include "peltra44_h.h"
-#include "records/record.h"
-#include "script_dispatch.h"
-#include "serial_link.h"
-#include "server_process.h"
-#include "work_log.h"
+#include "comserver/records/record.h"
+#include "comserver/script_dispatch.h"
+#include "comserver/serial_link.h"
+#include "comserver/server_process.h"
+#include "comserver/work_log.h"
 
 class FiscalPrinter : public IFiscalPrinter,
                       public ScriptDispatch<FiscalPrinter>,

@@ -7,13 +7,13 @@
 // and time, display, safe, receipt and printing members; the reports and queries are in
 // report_commands.cpp, the programming and service members in programming_commands.cpp
 // and SetLogo in logo_commands.cpp.
-#include "fiscal_printer.h"
+#include "comserver/fiscal_printer.h"
 
 #include <cstdio>
 #include <string>
 
-#include "code_page.h"
-#include "command_frame.h"
+#include "comserver/code_page.h"
+#include "comserver/command_frame.h"
 #include "serialproto/commands.h"
 #include "serialproto/receipt.h"
 

@@ -5,7 +5,7 @@
 // 192) mirrored top to bottom and inverted, read back as one bit per pixel, and sent
 // with command 0x2D; the register pulls the image with ENQ in blocks of 64 bytes. The
 // picture, device contexts, bitmaps and the working image are freed on every path.
-#include "fiscal_printer.h"
+#include "comserver/fiscal_printer.h"
 
 #include <ole2.h>
 #include <olectl.h>
@@ -17,7 +17,7 @@
 #include <new>
 #include <vector>
 
-#include "command_frame.h"
+#include "comserver/command_frame.h"
 #include "serialproto/logo.h"
 
 namespace {

@@ -6,12 +6,12 @@
 
 #include <new>
 
-#include "class_factory.h"
-#include "fiscal_printer.h"
-#include "registration.h"
-#include "server_process.h"
-#include "settings.h"
-#include "tray_window.h"
+#include "comserver/class_factory.h"
+#include "comserver/fiscal_printer.h"
+#include "comserver/registration.h"
+#include "comserver/server_process.h"
+#include "comserver/settings.h"
+#include "comserver/tray_window.h"
 
 namespace {
 

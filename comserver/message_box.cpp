@@ -1,6 +1,6 @@
-#include "message_box.h"
-#include "code_page.h"
-#include "keep_last_error.h"
+#include "comserver/message_box.h"
+#include "comserver/code_page.h"
+#include "comserver/keep_last_error.h"
 
 #include <string>
 

@@ -6,11 +6,11 @@
 // the arguments (passwords never), the argument checks and the request (serialproto's
 // encoders; a failed check is E_INVALIDARG and sends nothing), the exchange, then
 // CallSucceeded or CallFailed. None of these commands answers with data.
-#include "fiscal_printer.h"
+#include "comserver/fiscal_printer.h"
 
 #include <string>
 
-#include "command_frame.h"
+#include "comserver/command_frame.h"
 #include "serialproto/programming.h"
 
 namespace {

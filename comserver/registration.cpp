@@ -1,13 +1,13 @@
 // Registration and unregistration. (Compiled with the ANSI page 1251 as execution
 // character set: the texts of the message boxes.)
-#include "registration.h"
+#include "comserver/registration.h"
 
 #include <string>
 
-#include "code_page.h"
-#include "message_box.h"
+#include "comserver/code_page.h"
+#include "comserver/message_box.h"
 #include "peltra44_h.h"
-#include "server_process.h"
+#include "comserver/server_process.h"
 
 namespace {
 

@@ -4,15 +4,15 @@
 // (records/), or a number, or the bytes of a memory read.
 //
 // Each follows the method frame (fiscal_printer.h, command_frame.h).
-#include "fiscal_printer.h"
+#include "comserver/fiscal_printer.h"
 
 #include <cstring>
 
-#include "command_frame.h"
-#include "records/article_info.h"
-#include "records/check_sum.h"
-#include "records/tax_data.h"
-#include "records/x_report.h"
+#include "comserver/command_frame.h"
+#include "comserver/records/article_info.h"
+#include "comserver/records/check_sum.h"
+#include "comserver/records/tax_data.h"
+#include "comserver/records/x_report.h"
 #include "serialproto/reports.h"
 
 // ---- printed reports ----------------------------------------------------------------------

@@ -1,6 +1,6 @@
-#include "serial_link.h"
+#include "comserver/serial_link.h"
 
-#include "errors.h"
+#include "comserver/errors.h"
 
 void WorkLogLinkLog::DataLine(const char* label, const std::uint8_t* bytes, std::size_t count)
 {

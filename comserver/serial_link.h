@@ -15,7 +15,7 @@
 
 #include "serialproto/link.h"
 #include "serialproto/port_win32.h"
-#include "work_log.h"
+#include "comserver/work_log.h"
 
 // Writes the link layer's lines to the work log: "->", "<-", "data", ... as data
 // lines, "No answer", "<- NAK", ... as raw lines. Both are dropped while no log file is

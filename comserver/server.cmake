@@ -15,7 +15,7 @@ add_library(peltra44_server STATIC
   ${_dir}/serial_link.cpp
   ${_dir}/server_process.cpp
   ${_dir}/tray_window.cpp)
-target_include_directories(peltra44_server PUBLIC ${_dir})
+include_root(peltra44_server PUBLIC)
 # Russian event and box texts are written in UTF-8 and compiled to the ANSI page.
 set_source_files_properties(${_dir}/main.cpp ${_dir}/fiscal_printer.cpp
   ${_dir}/fiscal_printer_commands.cpp ${_dir}/registration.cpp

@@ -1,9 +1,9 @@
-#include "server_process.h"
+#include "comserver/server_process.h"
 
-#include "code_page.h"
-#include "keep_last_error.h"
+#include "comserver/code_page.h"
+#include "comserver/keep_last_error.h"
 #include "peltra44_h.h"
-#include "tray_window.h"
+#include "comserver/tray_window.h"
 
 #include <cstring>
 

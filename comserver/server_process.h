@@ -13,8 +13,8 @@
 #include <windows.h>
 #include <ole2.h>
 
-#include "errors.h"
-#include "work_log.h"
+#include "comserver/errors.h"
+#include "comserver/work_log.h"
 
 class ServerProcess {
 public:

@@ -1,5 +1,5 @@
-#include "settings.h"
-#include "keep_last_error.h"
+#include "comserver/settings.h"
+#include "comserver/keep_last_error.h"
 
 #include <cstring>
 

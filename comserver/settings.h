@@ -3,7 +3,7 @@
 // whether the daily work log is written.
 #pragma once
 
-#include "work_log.h"
+#include "comserver/work_log.h"
 
 // Sets log.modulePath, derives log.settingsPath and reads "DoLog": missing gives 0 and
 // writes "0" back, any other value switches the log on when it is not 0. Returns false

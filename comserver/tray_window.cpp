@@ -1,13 +1,13 @@
-#include "tray_window.h"
+#include "comserver/tray_window.h"
 
 #include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "code_page.h"
+#include "comserver/code_page.h"
 #include "peltra44_h.h"
-#include "server_process.h"
+#include "comserver/server_process.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // This file is compiled with the ANSI code page (1251) as its execution character set,
 // so its Russian literals are the bytes the log files hold.
-#include "work_log.h"
-#include "driver_string.h"
-#include "keep_last_error.h"
-#include "settings.h"
+#include "comserver/work_log.h"
+#include "comserver/driver_string.h"
+#include "comserver/keep_last_error.h"
+#include "comserver/settings.h"
 
 #include <algorithm>
 #include <cstdarg>

@@ -1,6 +1,6 @@
-#include "reports.h"
+#include "serialproto/reports.h"
 
-#include "commands.h"
+#include "serialproto/commands.h"
 #include "serialproto/answer_fields.h"
 #include "serialproto/request_fields.h"
 

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <string>
 
-#include "receipt.h"
-#include "result_codes.h"
+#include "serialproto/receipt.h"
+#include "serialproto/result_codes.h"
 
 namespace serialproto {
 

@@ -1,6 +1,6 @@
-#include "records/article_info.h"
+#include "comserver/records/article_info.h"
 
-#include "driver_string.h"
+#include "comserver/driver_string.h"
 
 namespace records {
 namespace {

@@ -1,7 +1,7 @@
 // ArticleInfo: one article's record from the register (GetArticleInfo).
 #pragma once
 
-#include "records/record.h"
+#include "comserver/records/record.h"
 #include "serialproto/reports.h"
 
 namespace records {

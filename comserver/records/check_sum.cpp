@@ -1,6 +1,6 @@
-#include "records/check_sum.h"
+#include "comserver/records/check_sum.h"
 
-#include "records/sums.h"
+#include "comserver/records/sums.h"
 
 namespace records {
 namespace {

@@ -1,7 +1,7 @@
 // CheckSum: the sums of the open receipt (GetCheckSum).
 #pragma once
 
-#include "records/record.h"
+#include "comserver/records/record.h"
 #include "serialproto/reports.h"
 
 namespace records {

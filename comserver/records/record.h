@@ -28,7 +28,7 @@
 
 #include <new>
 
-#include "errors.h"
+#include "comserver/errors.h"
 #include "peltra44_h.h"
 
 namespace records {

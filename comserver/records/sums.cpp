@@ -1,4 +1,4 @@
-#include "records/sums.h"
+#include "comserver/records/sums.h"
 
 namespace records {
 

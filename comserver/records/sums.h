@@ -2,7 +2,7 @@
 // XReport or a CheckSum (sub-records, see record.h).
 #pragma once
 
-#include "records/record.h"
+#include "comserver/records/record.h"
 #include "serialproto/reports.h"
 
 namespace records {

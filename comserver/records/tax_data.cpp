@@ -1,6 +1,6 @@
-#include "records/tax_data.h"
+#include "comserver/records/tax_data.h"
 
-#include "driver_string.h"
+#include "comserver/driver_string.h"
 
 namespace records {
 namespace {

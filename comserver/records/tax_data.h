@@ -2,7 +2,7 @@
 // passes to SetTaxData. Unlike the other records its properties can be written.
 #pragma once
 
-#include "records/record.h"
+#include "comserver/records/record.h"
 #include "serialproto/reports.h"
 
 namespace records {

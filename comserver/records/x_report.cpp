@@ -1,6 +1,6 @@
-#include "records/x_report.h"
+#include "comserver/records/x_report.h"
 
-#include "records/sums.h"
+#include "comserver/records/sums.h"
 
 namespace records {
 namespace {

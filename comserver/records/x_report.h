@@ -1,7 +1,7 @@
 // XReport: the running totals of the shift (GetXReport).
 #pragma once
 
-#include "records/record.h"
+#include "comserver/records/record.h"
 #include "serialproto/reports.h"
 
 namespace records {

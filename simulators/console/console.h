@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "http.h"
+#include "simulators/console/http.h"
 
 namespace simconsole {
 

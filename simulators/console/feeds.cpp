@@ -1,5 +1,5 @@
 // The console's bounded logs and the --console address.
-#include "console.h"
+#include "simulators/console/console.h"
 
 #include <chrono>
 #include <cstdio>

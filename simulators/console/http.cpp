@@ -1,4 +1,4 @@
-#include "http.h"
+#include "simulators/console/http.h"
 
 #include <cctype>
 #include <cstdio>

@@ -8,7 +8,7 @@
 //
 // POSIX sockets and poll(), or Winsock 2 and WSAPoll() (Windows Vista and later), behind
 // the few functions of `net` below.
-#include "console.h"
+#include "simulators/console/console.h"
 
 #ifdef _WIN32
 #ifndef _WIN32_WINNT

@@ -1,4 +1,4 @@
-#include "console_link.h"
+#include "simulators/netreg/console_link.h"
 
 #include <stdexcept>
 

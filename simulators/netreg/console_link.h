@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "console.h"
-#include "netsim.h"
+#include "simulators/console/console.h"
+#include "simulators/netreg/netsim.h"
 
 namespace netsim {
 

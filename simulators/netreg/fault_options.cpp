@@ -1,6 +1,6 @@
 // The fault switches as options: parsed the same way from the command line and from the
 // console, listed with their current values.
-#include "netsim.h"
+#include "simulators/netreg/netsim.h"
 
 #include <Poco/NumberParser.h>
 

@@ -1,6 +1,6 @@
 // oltra-netsim: command line of the simulated network register.
-#include "netsim.h"
-#include "console.h"
+#include "simulators/netreg/netsim.h"
+#include "simulators/console/console.h"
 
 #include <Poco/Exception.h>
 #include <Poco/File.h>

@@ -1,6 +1,6 @@
 // The simulated register's fiscal side: documents, journal, counters, totals, reports,
 // the display and the tape.
-#include "netsim.h"
+#include "simulators/netreg/netsim.h"
 
 #include <Poco/Exception.h>
 #include <Poco/File.h>

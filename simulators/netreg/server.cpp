@@ -1,7 +1,7 @@
 // HTTP side of the simulated register: authentication, fault injection, encodings, and
 // the SSDP responder.
-#include "netsim.h"
-#include "console_link.h"
+#include "simulators/netreg/netsim.h"
+#include "simulators/netreg/console_link.h"
 
 #include <Poco/DeflatingStream.h>
 #include <Poco/DigestEngine.h>

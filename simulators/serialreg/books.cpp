@@ -12,8 +12,8 @@
 #include <cinttypes>
 #include <cstring>
 
-#include "simulator.h"
-#include "tape.h"
+#include "simulators/serialreg/simulator.h"
+#include "simulators/serialreg/tape.h"
 
 namespace serialsim {
 

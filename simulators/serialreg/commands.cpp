@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "simulator.h"
-#include "tape.h"
+#include "simulators/serialreg/simulator.h"
+#include "simulators/serialreg/tape.h"
 
 namespace serialsim {
 

@@ -1,8 +1,8 @@
-#include "console_link.h"
+#include "simulators/serialreg/console_link.h"
 
 #include <cstdio>
 
-#include "tape.h"
+#include "simulators/serialreg/tape.h"
 
 namespace serialsim {
 

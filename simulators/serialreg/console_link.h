@@ -6,8 +6,8 @@
 #include <mutex>
 #include <string>
 
-#include "console.h"
-#include "simulator.h"
+#include "simulators/console/console.h"
+#include "simulators/serialreg/simulator.h"
 
 namespace serialsim {
 

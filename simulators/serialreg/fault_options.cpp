@@ -1,6 +1,6 @@
 // The fault table and the control channel of the simulator: the faults as the command
 // line, the console and the control FIFO give them, and the control commands.
-#include "simulator.h"
+#include "simulators/serialreg/simulator.h"
 
 #include <cctype>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "frame_reader.h"
+#include "simulators/serialreg/frame_reader.h"
 
 namespace serialsim {
 

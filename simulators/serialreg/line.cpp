@@ -1,4 +1,4 @@
-#include "line.h"
+#include "simulators/serialreg/line.h"
 
 #include <cerrno>
 #include <cstring>

@@ -13,10 +13,10 @@
 #include <unistd.h>
 #include <vector>
 
-#include "console.h"
-#include "console_link.h"
-#include "line.h"
-#include "simulator.h"
+#include "simulators/console/console.h"
+#include "simulators/serialreg/console_link.h"
+#include "simulators/serialreg/line.h"
+#include "simulators/serialreg/simulator.h"
 
 using namespace serialsim;
 

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <string>
 
-#include "simulator.h"
-#include "tape.h"
+#include "simulators/serialreg/simulator.h"
+#include "simulators/serialreg/tape.h"
 
 namespace serialsim {
 

@@ -1,6 +1,6 @@
-#include "simulator.h"
+#include "simulators/serialreg/simulator.h"
 
-#include "frame_reader.h"
+#include "simulators/serialreg/frame_reader.h"
 
 #include <algorithm>
 #include <cstdarg>

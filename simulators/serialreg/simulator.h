@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "books.h"
-#include "line.h"
+#include "simulators/serialreg/books.h"
+#include "simulators/serialreg/line.h"
 
 namespace serialsim {
 

@@ -1,4 +1,4 @@
-#include "tape.h"
+#include "simulators/serialreg/tape.h"
 
 #include <cinttypes>
 #include <cstdarg>

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "simulator.h"
+#include "simulators/serialreg/simulator.h"
 
 namespace serialsim {
 

@@ -1,7 +1,7 @@
 // The add-in library driven the way the platform drives it: loaded with dlopen, every
 // call through the exported functions and the component's vtables, every string through
 // the host's memory manager.
-#include "addin_fixture.h"
+#include "tests/support/addin_fixture.h"
 
 #include <cstring>
 #include <regex>

@@ -1,7 +1,7 @@
 // The driver log on its own: file creation and restart, level filtering, line format,
 // UTF-8 text and response dumps.
-#include "driver_log.h"
-#include "private_tmpdir.h"
+#include "addin/driver_log.h"
+#include "tests/support/private_tmpdir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "fake_register.h"
-#include "register_client.h"
+#include "tests/addin/fake_register.h"
+#include "addin/register_client.h"
 #include "textconv/utf.h"
 
 #include <cstdio>

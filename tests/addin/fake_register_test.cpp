@@ -1,7 +1,7 @@
 // The component with a scripted register client: connecting, the fiscal method frame,
 // the message box, and how network failures reach the host.
-#include "addin_fixture.h"
-#include "fake_register.h"
+#include "tests/support/addin_fixture.h"
+#include "tests/addin/fake_register.h"
 
 #include <cmath>
 

@@ -7,9 +7,9 @@
 //
 // The add-in opens its sockets on the calling thread, so every call into it is made on one
 // thread that has entered the client namespace.
-#include "addin_fixture.h"
-#include "netns.h"
-#include "netsim_process.h"
+#include "tests/support/addin_fixture.h"
+#include "tests/support/netns.h"
+#include "tests/support/netsim_process.h"
 
 #include <memory>
 #include <string>

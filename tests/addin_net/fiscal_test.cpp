@@ -1,9 +1,9 @@
 // Receipts, reports and register errors through the add-in library against the simulated
 // network register: the document on the wire, a whole shift on the register's tape, and
 // how register errors, time-outs and lost answers reach the host.
-#include "addin_fixture.h"
-#include "netsim.h"
-#include "netsim_process.h"
+#include "tests/support/addin_fixture.h"
+#include "simulators/netreg/netsim.h"
+#include "tests/support/netsim_process.h"
 
 #include <algorithm>
 

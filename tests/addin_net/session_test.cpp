@@ -1,9 +1,9 @@
 // The add-in library, as the platform loads it, against the simulated network register:
 // connecting, the device test, the last error, and how each kind of connection failure
 // reaches the host.
-#include "addin_fixture.h"
-#include "netsim_process.h"
-#include "scripted_server.h"
+#include "tests/support/addin_fixture.h"
+#include "tests/support/netsim_process.h"
+#include "tests/support/scripted_server.h"
 
 using namespace addinhost;
 using namespace testsupport;

@@ -3,9 +3,9 @@
 // cash documents while one of them keeps changing the log level and the others log at
 // every step. The add-in's process-wide state (the log, its level and file, the error
 // table) is shared by them all.
-#include "addin_host.h"
-#include "netsim_process.h"
-#include "private_tmpdir.h"
+#include "tools/addin-host/addin_host.h"
+#include "tests/support/netsim_process.h"
+#include "tests/support/private_tmpdir.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 #include <mutex>
 #include <string>
 
-#include "console.h"
+#include "simulators/console/console.h"
 
 using namespace simconsole;
 

@@ -1,8 +1,8 @@
 // The console's request parser, its limits, and the JSON it reads and writes.
 #include <gtest/gtest.h>
 
-#include "console.h"
-#include "http.h"
+#include "simulators/console/console.h"
+#include "simulators/console/http.h"
 
 using namespace simconsole;
 

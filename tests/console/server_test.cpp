@@ -14,8 +14,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "console.h"
-#include "console_client.h"
+#include "simulators/console/console.h"
+#include "tests/console/console_client.h"
 
 using namespace simconsole;
 

@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "http.h"
+#include "simulators/console/http.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "netsim.h"
-#include "simulator.h"
+#include "simulators/netreg/netsim.h"
+#include "simulators/serialreg/simulator.h"
 
 namespace {
 

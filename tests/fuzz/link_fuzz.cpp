@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "serial/fake_port.h"
+#include "tests/support/serial/fake_port.h"
 #include "serialproto/commands.h"
 #include "serialproto/link.h"
 

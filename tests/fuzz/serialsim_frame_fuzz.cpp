@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "frame_reader.h"
+#include "simulators/serialreg/frame_reader.h"
 
 namespace {
 

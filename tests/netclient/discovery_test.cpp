@@ -1,8 +1,8 @@
 // Discovery: the answer filter, and real searches inside private network namespaces with
 // simulated registers behind veth pairs.
 #include "netclient/discovery.h"
-#include "netns.h"
-#include "netsim_process.h"
+#include "tests/support/netns.h"
+#include "tests/support/netsim_process.h"
 
 #include <gtest/gtest.h>
 

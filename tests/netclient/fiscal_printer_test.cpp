@@ -1,10 +1,10 @@
 // FiscalPrinter: the JSON readers and error parsing on exact answers (scripted server),
 // then the register commands against the simulated register.
 #include "netclient/fiscal_printer.h"
-#include "netsim.h"
-#include "captured_client_log.h"
-#include "scripted_server.h"
-#include "test_files.h"
+#include "simulators/netreg/netsim.h"
+#include "tests/support/captured_client_log.h"
+#include "tests/support/scripted_server.h"
+#include "tests/support/test_files.h"
 
 #include "textconv/local_time.h"
 #include "textconv/utf.h"

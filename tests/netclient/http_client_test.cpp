@@ -1,10 +1,10 @@
 // HttpClient against the simulated register (and a scripted server for exact bodies).
 #include "netclient/http_client.h"
-#include "netsim.h"
-#include "captured_client_log.h"
-#include "raw_http_server.h"
-#include "scripted_server.h"
-#include "test_files.h"
+#include "simulators/netreg/netsim.h"
+#include "tests/support/captured_client_log.h"
+#include "tests/support/raw_http_server.h"
+#include "tests/support/scripted_server.h"
+#include "tests/support/test_files.h"
 
 
 #include <Poco/DeflatingStream.h>

@@ -2,8 +2,8 @@
 // the host was told it succeeded; when the driver can't know, the document stays
 // unsettled, is never sent twice, and the cashier is told what to check.
 #include "netclient/fiscal_printer.h"
-#include "captured_client_log.h"
-#include "register_model.h"
+#include "tests/support/captured_client_log.h"
+#include "tests/support/register_model.h"
 
 #include "textconv/utf.h"
 

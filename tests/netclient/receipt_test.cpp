@@ -3,10 +3,10 @@
 #include "netclient/fiscal_printer.h"
 #include "netclient/receipt_buffer.h"
 #include "netclient/text_format.h"
-#include "netsim.h"
-#include "captured_client_log.h"
-#include "scripted_server.h"
-#include "test_files.h"
+#include "simulators/netreg/netsim.h"
+#include "tests/support/captured_client_log.h"
+#include "tests/support/scripted_server.h"
+#include "tests/support/test_files.h"
 
 #include "textconv/utf.h"
 

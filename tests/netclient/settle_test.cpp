@@ -2,9 +2,9 @@
 // the receipt can't change until it is settled, and the journal settles it only when it
 // holds this very document.
 #include "netclient/fiscal_printer.h"
-#include "netsim.h"
-#include "captured_client_log.h"
-#include "scripted_server.h"
+#include "simulators/netreg/netsim.h"
+#include "tests/support/captured_client_log.h"
+#include "tests/support/scripted_server.h"
 
 #include "textconv/utf.h"
 

@@ -5,7 +5,7 @@
 #include <map>
 #include <stdexcept>
 
-#include "netsim.h"
+#include "simulators/netreg/netsim.h"
 
 using namespace netsim;
 

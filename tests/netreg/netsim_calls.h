@@ -2,7 +2,7 @@
 // sockets where the bytes on the wire and their timing matter.
 #pragma once
 
-#include "netsim.h"
+#include "simulators/netreg/netsim.h"
 
 #include <Poco/Net/HTTPClientSession.h>
 #include <Poco/Net/HTTPCredentials.h>

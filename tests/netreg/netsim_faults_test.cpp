@@ -1,8 +1,8 @@
 // The simulated register's hostile behaviour: answers cut or paced on the wire, connection
 // resets, documents answered wrongly or refused, a web server that is no register, the
 // journal a lost receipt is settled by, and the login's nonce rules.
-#include "netsim.h"
-#include "netsim_calls.h"
+#include "simulators/netreg/netsim.h"
+#include "tests/netreg/netsim_calls.h"
 
 #include <Poco/JSON/Array.h>
 #include <Poco/Net/HTTPBasicCredentials.h>

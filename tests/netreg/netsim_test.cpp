@@ -1,9 +1,9 @@
 // The simulated register on its own: command line, authentication, fiscal rules, state
 // directory, tape, and fault switches. Talks plain HTTP through POCO.
-#include "netsim.h"
-#include "child_process.h"
-#include "netsim_calls.h"
-#include "test_files.h"
+#include "simulators/netreg/netsim.h"
+#include "tests/support/child_process.h"
+#include "tests/netreg/netsim_calls.h"
+#include "tests/support/test_files.h"
 
 #include <Poco/File.h>
 #include <Poco/Net/HTTPBasicCredentials.h>

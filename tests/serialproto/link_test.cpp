@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "serial/fake_port.h"
+#include "tests/support/serial/fake_port.h"
 #include "serialproto/link.h"
 
 using namespace serialproto;

@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "serial/fake_port.h"
+#include "tests/support/serial/fake_port.h"
 #include "serialproto/link.h"
 #include "serialproto/logo.h"
 

@@ -3,9 +3,9 @@
 // state, and a fault switched through the API meets the next command only.
 #include <gtest/gtest.h>
 
-#include "console_client.h"
-#include "serial/fake_port.h"
-#include "serial/sim_process.h"
+#include "tests/console/console_client.h"
+#include "tests/support/serial/fake_port.h"
+#include "tests/support/serial/sim_process.h"
 #include "serialproto/commands.h"
 #include "serialproto/link.h"
 #include "serialproto/port_posix.h"

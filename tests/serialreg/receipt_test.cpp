@@ -6,8 +6,8 @@
 #include <sstream>
 #include <unistd.h>
 
-#include "serial/fake_port.h"
-#include "serial/sim_process.h"
+#include "tests/support/serial/fake_port.h"
+#include "tests/support/serial/sim_process.h"
 #include "serialproto/link.h"
 #include "serialproto/port_posix.h"
 #include "serialproto/receipt.h"

@@ -2,8 +2,8 @@
 // host must have come back, and the process-wide log level is back at DEBUG.
 #pragma once
 
-#include "addin_host.h"
-#include "private_tmpdir.h"
+#include "tools/addin-host/addin_host.h"
+#include "tests/support/private_tmpdir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "captured_client_log.h"
+#include "tests/support/captured_client_log.h"
 
 namespace testsupport {
 

@@ -1,6 +1,6 @@
-#include "netns.h"
+#include "tests/support/netns.h"
 
-#include "child_process.h"
+#include "tests/support/child_process.h"
 
 #include <fcntl.h>
 #include <sched.h>

@@ -1,6 +1,6 @@
-#include "netsim_process.h"
+#include "tests/support/netsim_process.h"
 
-#include "private_tmpdir.h"
+#include "tests/support/private_tmpdir.h"
 
 #include <arpa/inet.h>
 #include <chrono>

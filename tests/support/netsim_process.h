@@ -3,7 +3,7 @@
 // process, so no simulator outlives a test.
 #pragma once
 
-#include "child_process.h"
+#include "tests/support/child_process.h"
 
 #include <memory>
 #include <string>

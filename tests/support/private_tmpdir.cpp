@@ -1,4 +1,4 @@
-#include "private_tmpdir.h"
+#include "tests/support/private_tmpdir.h"
 
 #include <cstdio>
 #include <cstdlib>

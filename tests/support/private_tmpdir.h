@@ -3,7 +3,7 @@
 // runs, and the directory is removed when the process ends.
 #pragma once
 
-#include "test_files.h"
+#include "tests/support/test_files.h"
 
 #include <string>
 

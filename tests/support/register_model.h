@@ -4,7 +4,7 @@
 // register answers as a sound one does.
 #pragma once
 
-#include "raw_http_server.h"
+#include "tests/support/raw_http_server.h"
 
 #include <Poco/JSON/Array.h>
 #include <Poco/JSON/Object.h>

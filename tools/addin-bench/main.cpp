@@ -13,8 +13,8 @@
 //
 //   addin-bench [--receipts N] [--auth digest|basic|none] [--library PATH] [--compare-challenge-only]
 //               [--challenge-first]
-#include "addin_host.h"
-#include "netsim.h"
+#include "tools/addin-host/addin_host.h"
+#include "simulators/netreg/netsim.h"
 
 #include <Poco/Exception.h>
 #include <Poco/Net/HTTPClientSession.h>

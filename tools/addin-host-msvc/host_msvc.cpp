@@ -11,8 +11,8 @@
 // refuse a receipt (the user sees the register's text through the message box) and closes.
 // Every check prints "ok" or "FAIL" and a line; the exit status is the number of failures.
 #define NATIVE_API_FREESTANDING
-#include "native_api.h"
-#include "win32_min.h"
+#include "addin/native_api.h"
+#include "tools/addin-host-msvc/win32_min.h"
 
 // ---------------------------------------------------------------------------------------
 // Runtime pieces the compiler relies on

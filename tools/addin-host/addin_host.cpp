@@ -1,4 +1,4 @@
-#include "addin_host.h"
+#include "tools/addin-host/addin_host.h"
 
 #include <dlfcn.h>
 

@@ -8,7 +8,7 @@
 //   // r.ok, r.result, r.args, r.errors, r.alerts; host.memory().outstanding()
 #pragma once
 
-#include "native_api.h"
+#include "addin/native_api.h"
 #include "textconv/utf.h"
 
 #include <cstddef>

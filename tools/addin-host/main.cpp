@@ -1,6 +1,6 @@
 // addin-host: loads a Native API add-in as the 1C platform does and runs commands on one
 // component, printing every result, error report and message.
-#include "addin_host.h"
+#include "tools/addin-host/addin_host.h"
 
 #include <cstdio>
 #include <fstream>

@@ -30,8 +30,8 @@
 // the faults are switched through a pipe. Exit status: 0 when no document was booked
 // twice, none reported successful was missing and every document the driver could not
 // settle was settled by the cashier's step; 1 otherwise; 2 when the run itself broke.
-#include "addin_host.h"
-#include "netsim.h"
+#include "tools/addin-host/addin_host.h"
+#include "simulators/netreg/netsim.h"
 
 #include <Poco/Exception.h>
 #include <Poco/JSON/Array.h>

@@ -1,4 +1,4 @@
-#include "driver_string.h"
+#include "comserver/driver_string.h"
 
 #include <gtest/gtest.h>
 #include <string>

@@ -1,5 +1,5 @@
-#include "errors.h"
-#include "test_support.h"
+#include "comserver/errors.h"
+#include "tests/win/comserver/test_support.h"
 
 #include <gtest/gtest.h>
 #include <string>

@@ -1,4 +1,4 @@
-#include "test_support.h"
+#include "tests/win/comserver/test_support.h"
 
 #include <cstdio>
 #include <vector>

@@ -1,6 +1,6 @@
-#include "work_log.h"
-#include "settings.h"
-#include "test_support.h"
+#include "comserver/work_log.h"
+#include "comserver/settings.h"
+#include "tests/win/comserver/test_support.h"
 
 #include <gtest/gtest.h>
 #include <cstdio>

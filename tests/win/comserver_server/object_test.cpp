@@ -10,8 +10,8 @@
 #include <cstring>
 #include <string>
 
-#include "class_factory.h"
-#include "server_fixture.h"
+#include "comserver/class_factory.h"
+#include "tests/win/comserver_server/server_fixture.h"
 
 namespace {
 

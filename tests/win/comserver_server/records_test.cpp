@@ -7,11 +7,11 @@
 
 #include <gtest/gtest.h>
 
-#include "records/article_info.h"
-#include "records/check_sum.h"
-#include "records/tax_data.h"
-#include "records/x_report.h"
-#include "server_fixture.h"
+#include "comserver/records/article_info.h"
+#include "comserver/records/check_sum.h"
+#include "comserver/records/tax_data.h"
+#include "comserver/records/x_report.h"
+#include "tests/win/comserver_server/server_fixture.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "fiscal_printer.h"
-#include "server_process.h"
+#include "comserver/fiscal_printer.h"
+#include "comserver/server_process.h"
 
 inline ServerProcess g_process;
 inline FiscalPrinter g_printer{g_process};

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <string>
 
-#include "registration.h"
-#include "server_process.h"
+#include "comserver/registration.h"
+#include "comserver/server_process.h"
 
 namespace {
 

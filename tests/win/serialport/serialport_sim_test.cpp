@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "serial/fake_port.h"
+#include "tests/support/serial/fake_port.h"
 #include "serialproto/commands.h"
 #include "serialproto/link.h"
 #include "serialproto/port_win32.h"
