@@ -7,6 +7,7 @@
 #include "driver_log.h"
 #include "textconv/utf.h"
 
+#include "netclient/amounts.h"
 #include "netclient/client_log.h"
 #include "netclient/discovery.h"
 #include "netclient/errors.h"
@@ -18,6 +19,11 @@
 #include <string>
 
 namespace oltra {
+
+// The component checks the numbers of a document against the limits of its contract before
+// anything reaches the client; they are the client's own.
+static_assert(RegisterClient::kMaxQuantity == kMaxQuantity, "the quantity limit is the network client's");
+static_assert(RegisterClient::kMaxAmount == kMaxAmount, "the amount limit is the network client's");
 
 namespace {
 
