@@ -1,10 +1,11 @@
 // The driver's own error codes and the two ways a failure reaches the host: AddError
-// on the host connection and an ERROR line in the log ("<text> code:<code>").
+// on the host connection and an ERROR line in the log ("<text> code:<code>"). The codes
+// 1001-1006 are the driver's; the register client says which kind of failure it met
+// (RegisterFailure) and its adapter translates the network's own numbers into that.
 #pragma once
 
 #include "addin/native_api.h"
 #include "addin/register_client.h"
-#include "netclient/errors.h"
 
 #include <cstdint>
 #include <string>
@@ -12,12 +13,12 @@
 namespace oltra {
 
 enum DriverError : int32_t {
-    kErrorNotConnected = 1001,   // a method needs the register client and there is none
-    kErrorAuthentication = kAuthenticationErrorCode,  // 1002: the register refused the login
-    kErrorTimeout = 1003,        // a time-out of the network library
-    kErrorNoAddress = 1004,      // no IP and discovery found no register
-    kErrorNoRegisterState = kNoRegisterStateErrorCode,  // 1005: the address gives no register state
-    kErrorBadArgument = 1006,    // a number the register can't take; nothing was sent
+    kErrorNotConnected = 1001,    // a method needs the register client and there is none
+    kErrorAuthentication = 1002,  // the register refused the login
+    kErrorTimeout = 1003,         // a time-out of the network library
+    kErrorNoAddress = 1004,       // no IP and discovery found no register
+    kErrorNoRegisterState = 1005, // the address gives no register state
+    kErrorBadArgument = 1006,     // a number the register can't take; nothing was sent
 };
 
 // Source name passed with every AddError.

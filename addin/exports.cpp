@@ -3,33 +3,10 @@
 #include "addin/oltranative.h"
 
 #include <cstdint>
-#if defined(_WIN32)
-#include <Poco/Net/Net.h>
-#endif
 
 namespace {
 // Kept for the life of the library: every call returns the same pointer.
 const WCHAR_T kClassNames[] = u"Oltranative";
-
-#if defined(_WIN32)
-// Windows sockets must be started before the first socket, and with POCO linked in
-// statically nothing else starts them. Once per process, before the first component
-// (never from DllMain, where starting them is not allowed).
-void startNetwork()
-{
-    static const bool started = [] {
-        try {
-            Poco::Net::initializeNetwork();
-            return true;
-        } catch (...) {
-            return false;  // every request then fails with POCO's own error
-        }
-    }();
-    (void)started;
-}
-#else
-void startNetwork() {}
-#endif
 }
 
 const WCHAR_T* GetClassNames()
@@ -40,7 +17,6 @@ const WCHAR_T* GetClassNames()
 long GetClassObject(const WCHAR_T*, IComponentBase** component)
 {
     if (!component || *component) return 0;
-    startNetwork();
     IComponentBase* object = nullptr;
     try {
         object = new oltra::Oltranative;

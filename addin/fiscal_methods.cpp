@@ -5,7 +5,6 @@
 #include "addin/method_tables.h"
 #include "addin/oltranative.h"
 #include "addin/variant_util.h"
-#include "netclient/amounts.h"
 
 namespace oltra {
 
@@ -140,7 +139,7 @@ bool Oltranative::runFiscalMethod(long method)
 bool Oltranative::numberArg(long k, const char16_t* name, bool quantity, double& out)
 {
     if (!readNumber(arg(k), out)) logError("tVariant to double conversion error!");
-    else if (quantity ? quantityFits(out) : amountFits(out)) return true;
+    else if (quantity ? RegisterClient::quantityFits(out) : RegisterClient::amountFits(out)) return true;
     reportError(connection, kErrorBadArgument, std::u16string(name));
     return false;
 }

@@ -5,6 +5,7 @@
 // as 1003 and a refused login as 1002.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -50,6 +51,15 @@ private:
 class RegisterClient {
 public:
     virtual ~RegisterClient() = default;
+
+    // The numbers a receipt or cash document can carry: a quantity below kMaxQuantity in
+    // absolute value, a price, sum, payment or cash amount below kMaxAmount. Beyond these
+    // (or not finite) the component refuses a number before anything is sent. The client's
+    // own limits: the adapter checks that they are the same.
+    static constexpr double kMaxQuantity = 1e6;
+    static constexpr double kMaxAmount = 1e9;
+    static bool quantityFits(double quantity) { return std::isfinite(quantity) && std::fabs(quantity) < kMaxQuantity; }
+    static bool amountFits(double amount) { return std::isfinite(amount) && std::fabs(amount) < kMaxAmount; }
 
     // Identification and the last register error.
     virtual std::string serial() const = 0;             // UTF-8, the device identifier

@@ -1,23 +1,31 @@
 // The component's register client on top of the network client: FiscalPrinter for the
 // register operations, discoverRegister for the search. The network library's exceptions
-// become RegisterFailure here, the only place that knows them; the network client's log
-// lines go into the driver log.
+// and the client's error codes become RegisterFailure here, the only place that knows
+// them; the network client's log lines go into the driver log, and the network is started
+// here before its first use.
 #include "addin/register_client.h"
 
 #include "addin/driver_log.h"
 #include "textconv/utf.h"
 
+#include "netclient/amounts.h"
 #include "netclient/client_log.h"
 #include "netclient/discovery.h"
 #include "netclient/errors.h"
 #include "netclient/fiscal_printer.h"
 
 #include <Poco/Exception.h>
+#include <Poco/Net/Net.h>
 #include <Poco/Net/NetException.h>
 
 #include <string>
 
 namespace oltra {
+
+// The component checks the numbers of a document against the limits of its contract before
+// anything reaches the client; they are the client's own.
+static_assert(RegisterClient::kMaxQuantity == kMaxQuantity, "the quantity limit is the network client's");
+static_assert(RegisterClient::kMaxAmount == kMaxAmount, "the amount limit is the network client's");
 
 namespace {
 
@@ -49,6 +57,32 @@ void useDriverLog()
 {
     static DriverLogSink sink;
     setClientLog(&sink);
+}
+
+// Windows sockets must be started before the first socket, and with POCO linked in
+// statically nothing else starts them. Once per process, whatever the thread (a server runs
+// many sessions on many threads), before the client's first use: never from DllMain, where
+// starting them is not allowed.
+void startNetwork()
+{
+#if defined(_WIN32)
+    static const bool started = [] {
+        try {
+            Poco::Net::initializeNetwork();
+            return true;
+        } catch (...) {
+            return false;  // every request then fails with POCO's own error
+        }
+    }();
+    (void)started;
+#endif
+}
+
+// Before every search and connection: the client's log into the driver log, the network started.
+void startClient()
+{
+    useDriverLog();
+    startNetwork();
 }
 
 RegisterFailure failureOf(const Poco::Exception& e)
@@ -163,14 +197,14 @@ private:
 
 std::vector<std::string> discoverRegisters()
 {
-    useDriverLog();
+    startClient();
     return translated([] { return discoverRegister(kSearchTarget); });
 }
 
 std::unique_ptr<RegisterClient> createRegisterClient(const std::string& address, const std::string& login,
                                                      const std::string& secret, int32_t defaultTaxGroup)
 {
-    useDriverLog();
+    startClient();
     return translated([&]() -> std::unique_ptr<RegisterClient> {
         return std::make_unique<NetRegisterClient>(address, login, secret, defaultTaxGroup);
     });

@@ -151,14 +151,20 @@ int32_t FiscalPrinter::readReceiptCounter()
 
 void FiscalPrinter::parseResponseErrors()
 {
+    Poco::trimInPlace(lastResponse_);
+    parseResponseErrors(lastResponse_);
+}
+
+void FiscalPrinter::parseResponseErrors(const std::string& answer)
+{
     foundOnce_ = false;
     lastErrorText_.clear();
     lastErrorCode_.clear();
-    Poco::trimInPlace(lastResponse_);
-    if (lastResponse_.empty() || lastResponse_ == "{}") return;
+    const std::string trimmed = Poco::trim(answer);
+    if (trimmed.empty() || trimmed == "{}") return;
     ErrorReader reader(errorDescriptions_);
-    readAnswer(lastResponse_, AnswerLabels::named("Parse for response errors"),
-               [&reader](const Var& answer) { reader.read(answer); });
+    readAnswer(trimmed, AnswerLabels::named("Parse for response errors"),
+               [&reader](const Var& root) { reader.read(root); });
     lastErrorText_ = reader.text;
     lastErrorCode_ = reader.code;
     if (!lastErrorText_.empty()) netlog::error(lastErrorText_);
@@ -200,6 +206,12 @@ bool FiscalPrinter::complete(bool transportOk)
     const bool stateOk = readState();
     noteStatus(status);
     return stateOk && transportOk && lastErrorText_.empty();
+}
+
+bool FiscalPrinter::command(const std::string& path, const std::string& document)
+{
+    const bool sent = http_->postUtf8(path, document, lastResponse_);
+    return complete(sent);
 }
 
 void FiscalPrinter::noteStatus(const std::string& statusText)

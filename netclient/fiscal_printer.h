@@ -57,6 +57,8 @@ public:
 
     // Sets lastErrorText/lastErrorCode from the register's "err" in lastResponse.
     void parseResponseErrors();
+    // The same for a register answer given.
+    void parseResponseErrors(const std::string& answer);
     std::u16string describeErrorCode(const std::string& code) const;
     std::u16string describeErrorObject(const Poco::JSON::Object& error);
 
@@ -70,6 +72,10 @@ public:
     // the state probe and the transport succeeded and the register reported no error. A
     // status other than 200 joins the error text ("HTTP 500 Internal Server Error").
     bool complete(bool transportOk);
+    // A register command given whole: POSTs the UTF-8 document to `path` and ends it like
+    // every command (complete). Nothing is settled: receipts and cash documents go through
+    // closeCheck and cashInOutcome.
+    bool command(const std::string& path, const std::string& document);
 
     // Receipts. Items go into the receipt buffer; closeCheck sends the whole document.
     bool openCheck(bool isFiscal, bool isReturn, bool cancelOpen, int32_t& number);
@@ -122,9 +128,9 @@ public:
     bool clearDisplay();
     bool showMessage(const std::u16string& text);
 
-    HttpClient& http() { return *http_; }
-    ReceiptBuffer& receipt() { return *receipt_; }
-    std::string& lastResponse() { return lastResponse_; }
+    // The receipt being built, and the body of the last answer kept (testState's, a command's).
+    const ReceiptBuffer& receipt() const { return *receipt_; }
+    const std::string& lastResponse() const { return lastResponse_; }
 
     int32_t defaultTaxGroup() const { return defaultTaxGroup_; }
     const std::map<std::string, std::u16string>& errorDescriptions() const { return errorDescriptions_; }

@@ -33,11 +33,7 @@ protected:
     }
 
     // Runs parseResponseErrors on an answer.
-    void parse(const std::string& answer)
-    {
-        printer->lastResponse() = answer;
-        printer->parseResponseErrors();
-    }
+    void parse(const std::string& answer) { printer->parseResponseErrors(answer); }
 
     ScriptedServer server;
     std::unique_ptr<FiscalPrinter> printer;
@@ -184,11 +180,7 @@ protected:
         return std::make_unique<FiscalPrinter>(sim->address(), "service", "384190", 1);
     }
     // POSTs a document to "/cgi/chk" and ends like every register command.
-    bool command(FiscalPrinter& p, const std::string& document)
-    {
-        const bool ok = p.http().postUtf8("/cgi/chk", document, p.lastResponse());
-        return p.complete(ok);
-    }
+    bool command(FiscalPrinter& p, const std::string& document) { return p.command("/cgi/chk", document); }
 
     std::unique_ptr<netsim::Simulator> sim;
 };
@@ -218,9 +210,7 @@ TEST_F(PrinterOnSimulatorTest, ConnectsAndFollowsTheJournal)
     EXPECT_EQ(p->readNextReceiptNumber(), 2);
     ASSERT_TRUE(command(*p, "{}"));   // null receipt: a numbered receipt
     EXPECT_EQ(p->readNextReceiptNumber(), 3);
-    std::string answer;
-    ASSERT_TRUE(p->http().get("/cgi/proc/printreport?0", p->lastResponse()));
-    EXPECT_TRUE(p->complete(true));
+    ASSERT_TRUE(p->printZReport());
     EXPECT_EQ(p->readNextReceiptNumber(), 3);
     EXPECT_EQ(p->readReceiptCounter(), 3);
 }
