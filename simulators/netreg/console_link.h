@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "simulators/console/console.h"
 #include "simulators/netreg/netsim.h"
@@ -30,6 +31,24 @@ private:
     simconsole::TapeFeed paper_;
     simconsole::ExchangeFeed exchanges_;
     std::unique_ptr<simconsole::Server> server_;
+};
+
+// What the console lists of one request: filled in while it is served, listed when
+// serving ends, whichever way. Without a console it keeps nothing.
+class ExchangeTrace {
+public:
+    ExchangeTrace(ConsoleLink* console, const std::string& method, const std::string& uri, const std::string& body);
+    ~ExchangeTrace();
+    ExchangeTrace(const ExchangeTrace&) = delete;
+    ExchangeTrace& operator=(const ExchangeTrace&) = delete;
+    // The answer sent, with the faults that shaped it by option name.
+    void answer(int status, const std::string& body, const std::vector<std::string>& faults);
+    // What happened instead of an answer, or besides it.
+    void note(const std::string& text, bool ok);
+
+private:
+    ConsoleLink* const console_;
+    simconsole::Exchange e_;
 };
 
 } // namespace netsim

@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "simulators/netreg/tape.h"
+
 namespace Poco { namespace Dynamic { class Var; } }
 
 namespace netsim {
@@ -180,8 +182,6 @@ struct Answer {
     std::string body;
 };
 
-class Tape;
-
 // The register's fiscal side: pure request -> answer, thread-safe.
 class Register {
 public:
@@ -229,23 +229,6 @@ private:
     int64_t fixedClock_ = -1;
     std::mutex mutex_;
     std::unique_ptr<State> s_;
-};
-
-// Where the tape and the display go: a file, standard output, or nowhere.
-class Tape {
-public:
-    explicit Tape(const std::string& target);
-    ~Tape();
-    void print(const std::string& text);          // one or more lines
-    void printDisplay(const std::string& text);   // the display's frame: to the file only
-    // Gets every text given to print() (not the display), from the printing thread.
-    void setListener(std::function<void(const std::string&)> listener);
-private:
-    void write(const std::string& text);
-    std::mutex mutex_;
-    std::function<void(const std::string&)> listener_;
-    std::FILE* file_ = nullptr;
-    bool own_ = false;
 };
 
 class Simulator {

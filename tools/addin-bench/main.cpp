@@ -14,7 +14,7 @@
 //   addin-bench [--receipts N] [--auth digest|basic|none] [--library PATH] [--compare-challenge-only]
 //               [--challenge-first]
 #include "tools/addin-host/addin_host.h"
-#include "simulators/netreg/netsim.h"
+#include "simulators/netreg/embedded.h"
 
 #include <Poco/Exception.h>
 #include <Poco/Net/HTTPClientSession.h>
@@ -362,7 +362,8 @@ void receipt(Component& comp, StepTimes* times = nullptr)
 // The same requests as one receipt of the driver, sent by a plain POCO client over one
 // keep-alive session. With `reuseAuth` the client answers the first challenge and then
 // authenticates every later request in advance.
-double replay(const std::vector<netsim::Request>& requests, uint16_t port, int rounds, bool reuseAuth, long& sent)
+double replay(const std::vector<netsim::EmbeddedSimulator::Request>& requests, uint16_t port, int rounds, bool reuseAuth,
+              long& sent)
 {
     Poco::Net::HTTPClientSession session("127.0.0.1", port);
     session.setKeepAlive(true);
@@ -373,7 +374,7 @@ double replay(const std::vector<netsim::Request>& requests, uint16_t port, int r
     sent = 0;
     const Clock::time_point start = Clock::now();
     for (int round = 0; round < rounds; ++round) {
-        for (const netsim::Request& r : requests) {
+        for (const netsim::EmbeddedSimulator::Request& r : requests) {
             Poco::Net::HTTPRequest request(r.method, r.uri, Poco::Net::HTTPMessage::HTTP_1_1);
             if (r.method == "POST") {
                 request.setContentType("application/json");
@@ -434,10 +435,11 @@ int main(int argc, char** argv)
 {
     const Options o = parse(argc, argv);
     try {
-        netsim::Config config;
-        config.auth = o.auth == "basic" ? netsim::Auth::Basic : o.auth == "none" ? netsim::Auth::None : netsim::Auth::Digest;
-        config.faults.challengeFirst = o.challengeFirst;
-        netsim::Simulator sim(config);
+        using Sim = netsim::EmbeddedSimulator;
+        Sim::Options options;
+        options.auth = o.auth == "basic" ? Sim::Auth::Basic : o.auth == "none" ? Sim::Auth::None : Sim::Auth::Digest;
+        if (o.challengeFirst) options.faults.push_back({"challenge-first", ""});
+        Sim sim(options);
         sim.start();
 
         AddinHost host(o.library);
@@ -483,7 +485,7 @@ int main(int argc, char** argv)
         openAt(comp, sim.address());
         sim.clearRequests();
         receipt(comp);
-        const std::vector<netsim::Request> one = sim.requests();
+        const std::vector<Sim::Request> one = sim.requests();
         comp.call("Close", {Value::str(u"")});
 
         const int rounds = std::max(1, std::min(o.receipts, 200));

@@ -31,7 +31,7 @@
 // twice, none reported successful was missing and every document the driver could not
 // settle was settled by the cashier's step; 1 otherwise; 2 when the run itself broke.
 #include "tools/addin-host/addin_host.h"
-#include "simulators/netreg/netsim.h"
+#include "simulators/netreg/embedded.h"
 
 #include <Poco/Exception.h>
 #include <Poco/JSON/Array.h>
@@ -174,16 +174,16 @@ const std::vector<FaultKind>& faultKinds()
 }
 
 // "NAME=VALUE;NAME" as switches on.
-netsim::Faults faultsOf(const std::string& spec)
+std::vector<netsim::EmbeddedSimulator::FaultSwitch> faultsOf(const std::string& spec)
 {
-    netsim::Faults f;
+    std::vector<netsim::EmbeddedSimulator::FaultSwitch> f;
     std::size_t start = 0;
     while (start < spec.size()) {
         std::size_t end = spec.find(';', start);
         if (end == std::string::npos) end = spec.size();
         const std::string one = spec.substr(start, end - start);
         const auto eq = one.find('=');
-        if (!one.empty()) netsim::switchFault(f, one.substr(0, eq), true, eq == std::string::npos ? "" : one.substr(eq + 1));
+        if (!one.empty()) f.push_back({one.substr(0, eq), eq == std::string::npos ? "" : one.substr(eq + 1)});
         start = end + 1;
     }
     return f;
@@ -250,9 +250,10 @@ private:
         FILE* in = ::fdopen(commands, "r");
         FILE* out = ::fdopen(replies, "w");
         try {
-            netsim::Config config;
-            config.auth = auth == "basic" ? netsim::Auth::Basic : auth == "digest" ? netsim::Auth::Digest : netsim::Auth::None;
-            netsim::Simulator sim(config);
+            using Sim = netsim::EmbeddedSimulator;
+            Sim::Options options;
+            options.auth = auth == "basic" ? Sim::Auth::Basic : auth == "digest" ? Sim::Auth::Digest : Sim::Auth::None;
+            Sim sim(options);
             sim.start();
             std::fprintf(out, "%u\n", static_cast<unsigned>(sim.port()));
             std::fflush(out);

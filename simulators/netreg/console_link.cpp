@@ -70,4 +70,50 @@ void ConsoleLink::exchange(const simconsole::Exchange& e)
     }
 }
 
+namespace {
+
+std::string clip(const std::string& text)
+{
+    constexpr std::size_t kShown = 4000;
+    return text.size() <= kShown ? text : text.substr(0, kShown) + " ... (" + std::to_string(text.size()) + " bytes)";
+}
+
+} // namespace
+
+ExchangeTrace::ExchangeTrace(ConsoleLink* console, const std::string& method, const std::string& uri,
+                             const std::string& body)
+    : console_(console)
+{
+    if (!console_) return;
+    e_.title = method + " " + uri;
+    e_.request = clip(body);
+    e_.note = "no answer";
+    e_.ok = false;
+}
+
+ExchangeTrace::~ExchangeTrace()
+{
+    if (console_) console_->exchange(e_);
+}
+
+void ExchangeTrace::answer(int status, const std::string& body, const std::vector<std::string>& faults)
+{
+    if (!console_) return;
+    e_.answer = clip(body);
+    e_.note = std::to_string(status);
+    const bool registerError = body.compare(0, 7, "{\"err\":") == 0;
+    if (registerError) e_.note += ", register error";
+    if (!faults.empty()) {
+        e_.note += ", fault:";
+        for (const auto& f : faults) e_.note += " " + f;
+    }
+    e_.ok = status == 200 && !registerError && faults.empty();
+}
+
+void ExchangeTrace::note(const std::string& text, bool ok)
+{
+    e_.note = text;
+    e_.ok = ok;
+}
+
 } // namespace netsim
