@@ -13,7 +13,7 @@ need_root() {
 
 NATIVE_PKGS=(build-essential cmake pkg-config git zip unzip
     libpoco-dev zlib1g-dev googletest libgtest-dev libgmock-dev
-    clang lld libclang-rt-14-dev iproute2 socat locales xvfb xauth dpkg-dev)
+    clang clang-format lld libclang-rt-14-dev iproute2 socat locales xvfb xauth dpkg-dev)
 WIN_PKGS=(mingw-w64 mingw-w64-tools libwine-dev wine wine64 wine32:i386 wixl msitools)
 # The simulators' browser consoles are tested in headless Chromium through WebDriver
 # (Debian's python3-selenium, run by /usr/bin/python3); a font with Cyrillic for the pages.
