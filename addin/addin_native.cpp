@@ -39,8 +39,7 @@ void CAddInNative::logEscaped(const char* where, const char* what) noexcept
 {
     try {
         logError(std::string("Unexpected error in ") + where + ": " + (what ? what : ""));
-    } catch (...) {
-    }
+    } catch (...) {}
 }
 
 } // namespace oltra

@@ -42,7 +42,7 @@ protected:
 
     static void logEscaped(const char* where, const char* what) noexcept;
 
-    IAddInDefBase* connection = nullptr;   // the host's IAddInDefBaseEx, set by Init
+    IAddInDefBase* connection = nullptr; // the host's IAddInDefBaseEx, set by Init
     IMemoryManager* memoryManager = nullptr;
 };
 

@@ -63,10 +63,7 @@ std::string computeTempDirectory()
     return dir;
 }
 
-std::FILE* openFile(const std::string& path, bool append)
-{
-    return std::fopen(path.c_str(), append ? "ab" : "wb");
-}
+std::FILE* openFile(const std::string& path, bool append) { return std::fopen(path.c_str(), append ? "ab" : "wb"); }
 
 bool appendable(const std::string& path)
 {
@@ -130,10 +127,22 @@ const std::string& logFilePath()
 static const bool g_pathFixed = !logFilePath().empty();
 
 // DEBUG only at level 0 exactly: a negative level lets INFO and ERROR through, not DEBUG.
-void logDebug(const std::string& m) { if (g_level == kLogDebug) writeLogLine("DEBUG", m); }
-void logDebug(const std::u16string& m) { if (g_level == kLogDebug) writeLogLine("DEBUG", textconv::toUtf8(m)); }
-void logInfo(const std::string& m) { if (g_level <= kLogInfo) writeLogLine("INFO", m); }
-void logInfo(const std::u16string& m) { if (g_level <= kLogInfo) writeLogLine("INFO", textconv::toUtf8(m)); }
+void logDebug(const std::string& m)
+{
+    if (g_level == kLogDebug) writeLogLine("DEBUG", m);
+}
+void logDebug(const std::u16string& m)
+{
+    if (g_level == kLogDebug) writeLogLine("DEBUG", textconv::toUtf8(m));
+}
+void logInfo(const std::string& m)
+{
+    if (g_level <= kLogInfo) writeLogLine("INFO", m);
+}
+void logInfo(const std::u16string& m)
+{
+    if (g_level <= kLogInfo) writeLogLine("INFO", textconv::toUtf8(m));
+}
 void logError(const std::string& m) { writeLogLine("ERROR", m); }
 void logError(const std::u16string& m) { writeLogLine("ERROR", textconv::toUtf8(m)); }
 
@@ -161,8 +170,8 @@ void dumpResponse(const std::string& body)
     char stamp[16];
     std::snprintf(stamp, sizeof stamp, "%03d-%04u", static_cast<int>(ms), n);
     const std::string path = tempDirectory() + "Oltra-" +
-                             textconv::formatLocalTime(system_clock::to_time_t(now), "%d%m%Y-%H%M%S-") +
-                             stamp + ".response";
+                             textconv::formatLocalTime(system_clock::to_time_t(now), "%d%m%Y-%H%M%S-") + stamp +
+                             ".response";
     logDebug(path);
     std::FILE* f = openFile(path, false);
     if (!f) return;

@@ -7,12 +7,9 @@
 namespace {
 // Kept for the life of the library: every call returns the same pointer.
 const WCHAR_T kClassNames[] = u"Oltranative";
-}
+} // namespace
 
-const WCHAR_T* GetClassNames()
-{
-    return kClassNames;
-}
+const WCHAR_T* GetClassNames() { return kClassNames; }
 
 long GetClassObject(const WCHAR_T*, IComponentBase** component)
 {
@@ -36,7 +33,4 @@ long DestroyObject(IComponentBase** component)
     return 0;
 }
 
-AppCapabilities SetPlatformCapabilities(const AppCapabilities)
-{
-    return eAppCapabilities1;
-}
+AppCapabilities SetPlatformCapabilities(const AppCapabilities) { return eAppCapabilities1; }

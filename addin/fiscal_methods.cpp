@@ -13,7 +13,7 @@ namespace {
 int32_t intArg(const tVariant& v)
 {
     int32_t n = 0;
-    readInt32(v, n);  // anything but a whole number counts as 0
+    readInt32(v, n); // anything but a whole number counts as 0
     return n;
 }
 
@@ -45,7 +45,7 @@ bool Oltranative::runFiscalMethod(long method)
     };
     switch (method) {
     case eMethOpenShift:
-        outcome = true;  // nothing to send: the register opens the shift with the first receipt
+        outcome = true; // nothing to send: the register opens the shift with the first receipt
         break;
     case eMethOpenCheck: {
         int32_t number = 0;
@@ -125,8 +125,7 @@ bool Oltranative::runFiscalMethod(long method)
         outcome = number > 0;
         break;
     }
-    default:
-        return false;
+    default: return false;
     }
     showRegisterError(outcome ? earlierText : std::u16string());
     setBool(returnValue, outcome);

@@ -58,7 +58,10 @@ int __wrap_pthread_key_delete(pthread_key_t k) { return old_pthread_key_delete(k
 int __wrap_pthread_mutexattr_init(pthread_mutexattr_t* a) { return old_pthread_mutexattr_init(a); }
 int __wrap_pthread_mutexattr_destroy(pthread_mutexattr_t* a) { return old_pthread_mutexattr_destroy(a); }
 int __wrap_pthread_mutexattr_settype(pthread_mutexattr_t* a, int t) { return old_pthread_mutexattr_settype(a, t); }
-int __wrap_pthread_rwlock_init(pthread_rwlock_t* l, const pthread_rwlockattr_t* a) { return old_pthread_rwlock_init(l, a); }
+int __wrap_pthread_rwlock_init(pthread_rwlock_t* l, const pthread_rwlockattr_t* a)
+{
+    return old_pthread_rwlock_init(l, a);
+}
 int __wrap_pthread_rwlock_destroy(pthread_rwlock_t* l) { return old_pthread_rwlock_destroy(l); }
 int __wrap_pthread_rwlock_rdlock(pthread_rwlock_t* l) { return old_pthread_rwlock_rdlock(l); }
 int __wrap_pthread_rwlock_wrlock(pthread_rwlock_t* l) { return old_pthread_rwlock_wrlock(l); }

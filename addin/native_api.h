@@ -45,12 +45,12 @@ using WCHAR_T = char16_t;
 #if NATIVE_API_MSVC_LAYOUT
 // One slot, where MSVC puts its deleting destructor. The interfaces' own destructors stay
 // non-virtual (and protected: nothing deletes through them).
-#define NATIVE_API_VIRTUAL_DTOR(Class)                               \
-    virtual void* nativeDeletingDestructor(unsigned flags) = 0;   \
-                                                                     \
-protected:                                                           \
-    ~Class() = default;                                              \
-                                                                     \
+#define NATIVE_API_VIRTUAL_DTOR(Class)                          \
+    virtual void* nativeDeletingDestructor(unsigned flags) = 0; \
+                                                                \
+protected:                                                      \
+    ~Class() = default;                                         \
+                                                                \
 public:
 #else
 #define NATIVE_API_VIRTUAL_DTOR(Class) virtual ~Class() = default;
@@ -135,11 +135,11 @@ struct tVariant {
         };
         struct {
             char* pstrVal;
-            uint32_t strLen;  // bytes
+            uint32_t strLen; // bytes
         };
         struct {
             WCHAR_T* pwstrVal;
-            uint32_t wstrLen;  // code units, terminator not counted
+            uint32_t wstrLen; // code units, terminator not counted
         };
     };
     uint32_t cbElements;
@@ -191,8 +191,7 @@ public:
 };
 
 // Empty base of the interfaces handed out by IAddInDefBaseEx::GetInterface.
-class IInterface {
-};
+class IInterface {};
 
 enum Interfaces : int {
     eIMsgBox = 0,

@@ -17,16 +17,13 @@ const char16_t kComponentName[] = u"Oltranative";
 }
 
 Oltranative::Oltranative()
-    : versionNumber(OLTRA_VERSION_TEXT),
-      version(versionNumber + u" 64bit"),
-      description(u"1C 64bit Драйвер для фискальных регистраторов серии Oltra.\r\nДрайвер разработан компанией ВЕЛТОР."),
-      defaultUserName("service"),
-      defaultPassword("384190"),
-      notConnectedText(u"Необходимо вызвать метод Open"),
+    : versionNumber(OLTRA_VERSION_TEXT), version(versionNumber + u" 64bit"),
+      description(
+          u"1C 64bit Драйвер для фискальных регистраторов серии Oltra.\r\nДрайвер разработан компанией ВЕЛТОР."),
+      defaultUserName("service"), defaultPassword("384190"), notConnectedText(u"Необходимо вызвать метод Open"),
       errorSource(kErrorSource),
       // The second letter of "1С" is Cyrillic here.
-      name(u"1\u0421:Native драйвер фискальных регистраторов серии Oltra"),
-      equipmentType(u"ФискальныйРегистратор"),
+      name(u"1\u0421:Native драйвер фискальных регистраторов серии Oltra"), equipmentType(u"ФискальныйРегистратор"),
       downloadUrl(u"https://veltor.ua/drivers/oltra/" + versionNumber + u"/Zovovariri.exe"),
       settingsXml(buildSettingsXml())
 {
@@ -58,10 +55,7 @@ bool Oltranative::setMemManager(void* manager)
     return memoryManager != nullptr;
 }
 
-long Oltranative::GetInfo()
-{
-    return 2500;
-}
+long Oltranative::GetInfo() { return 2500; }
 
 // The register client stays: only Close, Open and destruction release it.
 void Oltranative::Done() {}
@@ -78,15 +72,9 @@ bool Oltranative::RegisterExtensionAs(WCHAR_T** extensionName)
     });
 }
 
-long Oltranative::GetNProps()
-{
-    return ePropCount;
-}
+long Oltranative::GetNProps() { return ePropCount; }
 
-long Oltranative::FindProp(const WCHAR_T* propName)
-{
-    return findProperty(propName);
-}
+long Oltranative::FindProp(const WCHAR_T* propName) { return findProperty(propName); }
 
 const WCHAR_T* Oltranative::GetPropName(long propNum, long propAlias)
 {
@@ -106,15 +94,9 @@ bool Oltranative::IsPropWritable(const long propNum)
     return propNum >= 0 && propNum < ePropCount && kProperties[propNum].writable;
 }
 
-long Oltranative::GetNMethods()
-{
-    return eMethCount;
-}
+long Oltranative::GetNMethods() { return eMethCount; }
 
-long Oltranative::FindMethod(const WCHAR_T* methodName)
-{
-    return findMethod(methodName);
-}
+long Oltranative::FindMethod(const WCHAR_T* methodName) { return findMethod(methodName); }
 
 const WCHAR_T* Oltranative::GetMethodName(const long methodNum, const long methodAlias)
 {
@@ -135,10 +117,7 @@ bool Oltranative::GetParamDefValue(const long, const long, tVariant* paramDefVal
     return false;
 }
 
-bool Oltranative::HasRetVal(const long)
-{
-    return true;
-}
+bool Oltranative::HasRetVal(const long) { return true; }
 
 // ---------------------------------------------------------------------------------------
 // Properties
@@ -162,9 +141,7 @@ bool Oltranative::readProperty(long index, tVariant* v)
     case ePropVersion: return putString(v, version);
     case ePropName: return putString(v, name);
     case ePropDescription: return putString(v, description);
-    case ePropEquipmentType:
-        logDebug("ePropEquipmentType");
-        return putString(v, equipmentType);
+    case ePropEquipmentType: logDebug("ePropEquipmentType"); return putString(v, equipmentType);
     case ePropInterfaceRevision: setI4(v, interfaceRevision); return true;
     case ePropIntegrationLibrary: setBool(v, integrationLibrary); return true;
     case ePropMainDriverInstalled: setBool(v, mainDriverInstalled); return true;
@@ -177,10 +154,9 @@ bool Oltranative::readProperty(long index, tVariant* v)
     case ePropDemoModeIsActivated: setBool(v, false); return true;
     case ePropTableActions:
     case ePropActionName: return putString(v, std::u16string());
-    case ePropIP:
-        return putString(v, registerClient || !ipAddress.empty() ? ipAddress : notConnectedText);
+    case ePropIP: return putString(v, registerClient || !ipAddress.empty() ? ipAddress : notConnectedText);
     case ePropUsername: return putString(v, userName);
-    case ePropPassword: return false;  // write-only: the password is never handed out
+    case ePropPassword: return false; // write-only: the password is never handed out
     case ePropLogLevel:
         logLevelValue = logLevel();
         setI4(v, logLevelValue);
@@ -217,7 +193,7 @@ bool Oltranative::writeProperty(long index, const tVariant& value)
         if (!readString(value, text)) return false;
         password = text;
         logInfo("Set password");
-        logDebug("Password:********");  // the same mask whatever the length
+        logDebug("Password:********"); // the same mask whatever the length
         return true;
     case ePropLogLevel:
         if (!readInt32(value, number)) return false;
@@ -229,8 +205,7 @@ bool Oltranative::writeProperty(long index, const tVariant& value)
         defaultTaxGroup = number;
         logInfo("Set default tax group: " + std::to_string(number));
         return true;
-    default:
-        return false;
+    default: return false;
     }
 }
 
@@ -287,7 +262,7 @@ bool Oltranative::runMethod(long method)
 std::u16string Oltranative::stringArg(long k) const
 {
     std::u16string text;
-    readString(arguments[k], text);  // anything but a string counts as empty
+    readString(arguments[k], text); // anything but a string counts as empty
     return text;
 }
 

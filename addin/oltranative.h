@@ -78,8 +78,8 @@ private:
     tVariant& arg(long k) { return arguments[k]; }
     std::u16string stringArg(long k) const;
 
-    tVariant* returnValue = nullptr;  // result slot of the call in progress
-    tVariant* arguments = nullptr;    // argument array of the call in progress
+    tVariant* returnValue = nullptr; // result slot of the call in progress
+    tVariant* arguments = nullptr;   // argument array of the call in progress
 
     const std::u16string versionNumber;
     const std::u16string version;

@@ -33,15 +33,14 @@ public:
     }
 
     Kind kind() const { return kind_; }
-    int32_t code() const { return code_; }   // of Other; 0 for the other kinds
-    Cause cause() const { return cause_; }   // of Other
+    int32_t code() const { return code_; } // of Other; 0 for the other kinds
+    Cause cause() const { return cause_; } // of Other
     std::string text() const { return what(); }
 
 private:
     RegisterFailure(Kind kind, int32_t code, const std::string& text, Cause cause = Cause::Network)
         : std::runtime_error(text), kind_(kind), code_(code), cause_(cause)
-    {
-    }
+    {}
 
     Kind kind_;
     int32_t code_;
@@ -62,9 +61,9 @@ public:
     static bool amountFits(double amount) { return std::isfinite(amount) && std::fabs(amount) < kMaxAmount; }
 
     // Identification and the last register error.
-    virtual std::string serial() const = 0;             // UTF-8, the device identifier
-    virtual std::u16string lastErrorText() const = 0;   // empty when the last answer held none
-    virtual int32_t lastErrorCode() const = 0;          // getLastErrorCode
+    virtual std::string serial() const = 0;           // UTF-8, the device identifier
+    virtual std::u16string lastErrorText() const = 0; // empty when the last answer held none
+    virtual int32_t lastErrorCode() const = 0;        // getLastErrorCode
     // Reads the register's state document into `document` (the raw body, UTF-8, whatever
     // the status). True when it is the register's state; otherwise `failure` says what
     // came instead ("HTTP 500 Internal Server Error").
@@ -72,8 +71,8 @@ public:
 
     // Receipt.
     virtual bool openCheck(bool fiscal, bool isReturn, bool cancelOpen, int32_t& number) = 0;
-    virtual bool printFiscalString(const std::u16string& name, double quantity, double price,
-                                   double amount, int32_t department, double taxRate) = 0;
+    virtual bool printFiscalString(const std::u16string& name, double quantity, double price, double amount,
+                                   int32_t department, double taxRate) = 0;
     virtual bool printNonFiscalString(const std::u16string& text) = 0;
     virtual bool printBarCode(const std::u16string& type, const std::u16string& barcode) = 0;
     virtual bool closeCheck(double sum1, double sum2, double sum3, double sum4) = 0;

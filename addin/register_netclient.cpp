@@ -71,7 +71,7 @@ void startNetwork()
             Poco::Net::initializeNetwork();
             return true;
         } catch (...) {
-            return false;  // every request then fails with POCO's own error
+            return false; // every request then fails with POCO's own error
         }
     }();
     (void)started;
@@ -94,7 +94,7 @@ RegisterFailure failureOf(const Poco::Exception& e)
     Cause cause = Cause::Network;
     if (dynamic_cast<const Poco::Net::ConnectionRefusedException*>(&e)) cause = Cause::Refused;
     else if (dynamic_cast<const Poco::Net::DNSException*>(&e)) cause = Cause::UnknownHost;
-    else if (dynamic_cast<const Poco::SyntaxException*>(&e)) cause = Cause::BadAddress;  // the address as a URI
+    else if (dynamic_cast<const Poco::SyntaxException*>(&e)) cause = Cause::BadAddress; // the address as a URI
     return RegisterFailure::other(e.code(), e.displayText(), cause);
 }
 
@@ -114,8 +114,7 @@ public:
     NetRegisterClient(const std::string& address, const std::string& login, const std::string& secret,
                       int32_t defaultTaxGroup)
         : printer(address, login, secret, defaultTaxGroup)
-    {
-    }
+    {}
 
     std::string serial() const override { return printer.serial(); }
     std::u16string lastErrorText() const override { return printer.getLastErrorText(); }
@@ -133,10 +132,11 @@ public:
     {
         return translated([&] { return printer.openCheck(fiscal, isReturn, cancelOpen, number); });
     }
-    bool printFiscalString(const std::u16string& name, double quantity, double price, double amount,
-                           int32_t department, double taxRate) override
+    bool printFiscalString(const std::u16string& name, double quantity, double price, double amount, int32_t department,
+                           double taxRate) override
     {
-        return translated([&] { return printer.printFiscalString(name, quantity, price, amount, department, taxRate); });
+        return translated(
+            [&] { return printer.printFiscalString(name, quantity, price, amount, department, taxRate); });
     }
     bool printNonFiscalString(const std::u16string& text) override
     {
@@ -150,15 +150,36 @@ public:
     {
         return translated([&] { return printer.closeCheck(sum1, sum2, sum3, sum4); });
     }
-    bool cancelCheck() override { return translated([&] { return printer.cancelCheck(); }); }
-    bool cashInOutcome(double amount) override { return translated([&] { return printer.cashInOutcome(amount); }); }
+    bool cancelCheck() override
+    {
+        return translated([&] { return printer.cancelCheck(); });
+    }
+    bool cashInOutcome(double amount) override
+    {
+        return translated([&] { return printer.cashInOutcome(amount); });
+    }
     std::u16string settleBeforeClosing() noexcept override { return printer.settleBeforeClosing(); }
 
-    bool printXReport() override { return translated([&] { return printer.printXReport(); }); }
-    bool printZReport() override { return translated([&] { return printer.printZReport(); }); }
-    bool printXReportByGoods() override { return translated([&] { return printer.printXReportByGoods(); }); }
-    bool printZReportByGoods() override { return translated([&] { return printer.printZReportByGoods(); }); }
-    bool openCashDrawer() override { return translated([&] { return printer.openCashDrawer(); }); }
+    bool printXReport() override
+    {
+        return translated([&] { return printer.printXReport(); });
+    }
+    bool printZReport() override
+    {
+        return translated([&] { return printer.printZReport(); });
+    }
+    bool printXReportByGoods() override
+    {
+        return translated([&] { return printer.printXReportByGoods(); });
+    }
+    bool printZReportByGoods() override
+    {
+        return translated([&] { return printer.printZReportByGoods(); });
+    }
+    bool openCashDrawer() override
+    {
+        return translated([&] { return printer.openCashDrawer(); });
+    }
     bool printFullFiscalReportByDates(const std::u16string& start, const std::u16string& end) override
     {
         return translated([&] { return printer.printFullFiscalReportByDates(start, end); });
@@ -175,15 +196,27 @@ public:
     {
         return translated([&] { return printer.printShortFiscalReportByZNumbers(first, last); });
     }
-    bool printReceiptCopy() override { return translated([&] { return printer.printReceiptCopy(); }); }
-    bool printNullReceipt() override { return translated([&] { return printer.printNullReceipt(); }); }
+    bool printReceiptCopy() override
+    {
+        return translated([&] { return printer.printReceiptCopy(); });
+    }
+    bool printNullReceipt() override
+    {
+        return translated([&] { return printer.printNullReceipt(); });
+    }
     int32_t getCurrentReceiptNumber() override
     {
         return translated([&] { return printer.getCurrentReceiptNumber(); });
     }
 
-    bool getLineLength(int32_t& width) override { return translated([&] { return printer.getLineLength(width); }); }
-    bool clearDisplay() override { return translated([&] { return printer.clearDisplay(); }); }
+    bool getLineLength(int32_t& width) override
+    {
+        return translated([&] { return printer.getLineLength(width); });
+    }
+    bool clearDisplay() override
+    {
+        return translated([&] { return printer.clearDisplay(); });
+    }
     bool showLines(const std::u16string& text, int32_t line, const std::string& align) override
     {
         return translated([&] { return printer.showLines(text, line, textconv::toUtf16(align)); });

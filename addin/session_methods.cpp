@@ -29,7 +29,8 @@ std::u16string buildSettingsXml()
         {4, u"<Item Value=\"0\">Отладка</Item>"},
         {3, u"</ChoiceList>"},
         {2, u"</Parameter>"},
-        {2, u"<Parameter Name=\"DefaultTaxGroup\" Caption=\"Группа для товаров без НДС\" TypeValue=\"Number\" DefaultValue=\"0\">"},
+        {2,
+         u"<Parameter Name=\"DefaultTaxGroup\" Caption=\"Группа для товаров без НДС\" TypeValue=\"Number\" DefaultValue=\"0\">"},
         {3, u"<ChoiceList>"},
         {4, u"<Item Value=\"1\">\u0410</Item>"},
         {4, u"<Item Value=\"2\">\u0411</Item>"},
@@ -124,10 +125,7 @@ bool Oltranative::setParameter()
     return connectRegister(false);
 }
 
-bool Oltranative::open()
-{
-    return connectRegister(true);
-}
+bool Oltranative::open() { return connectRegister(true); }
 
 bool Oltranative::close()
 {
@@ -179,7 +177,7 @@ bool Oltranative::searchIp()
         joined += a;
     }
     putString(&arg(0), textconv::toUtf16(joined));
-    setBool(returnValue, true);  // found: True; nothing found stays False
+    setBool(returnValue, true); // found: True; nothing found stays False
     return true;
 }
 

@@ -14,10 +14,7 @@ STDMETHODIMP FiscalPrinterFactory::QueryInterface(REFIID riid, void** ppv)
     return E_NOINTERFACE;
 }
 
-STDMETHODIMP_(ULONG) FiscalPrinterFactory::AddRef()
-{
-    return static_cast<ULONG>(++refCount_);
-}
+STDMETHODIMP_(ULONG) FiscalPrinterFactory::AddRef() { return static_cast<ULONG>(++refCount_); }
 
 STDMETHODIMP_(ULONG) FiscalPrinterFactory::Release()
 {
@@ -31,19 +28,16 @@ STDMETHODIMP FiscalPrinterFactory::CreateInstance(IUnknown* outer, REFIID riid, 
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) &&
-        !IsEqualIID(riid, IID_IFiscalPrinter))
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) && !IsEqualIID(riid, IID_IFiscalPrinter))
         return E_NOINTERFACE;
-    printer_.AddRef();  // the first reference takes the server lock (connects)
+    printer_.AddRef(); // the first reference takes the server lock (connects)
     *ppv = static_cast<IFiscalPrinter*>(&printer_);
     return S_OK;
 }
 
 STDMETHODIMP FiscalPrinterFactory::LockServer(BOOL lock)
 {
-    if (lock)
-        printer_.LockServer();
-    else
-        printer_.UnlockServer();
+    if (lock) printer_.LockServer();
+    else printer_.UnlockServer();
     return S_OK;
 }

@@ -13,7 +13,7 @@ public:
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
     STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;  // frees the factory at 0
+    STDMETHODIMP_(ULONG) Release() override; // frees the factory at 0
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override;
     STDMETHODIMP LockServer(BOOL lock) override;
 

@@ -33,11 +33,9 @@ int AnsiToWide(const char* ansi, int length, wchar_t* out, int capacity)
 
 std::wstring Widen(const char* ansi)
 {
-    if (!ansi || !*ansi)
-        return {};
+    if (!ansi || !*ansi) return {};
     int n = AnsiToWide(ansi, -1, nullptr, 0);
-    if (n <= 1)
-        return {};
+    if (n <= 1) return {};
     std::wstring out(static_cast<std::size_t>(n), L'\0');
     AnsiToWide(ansi, -1, &out[0], n);
     out.resize(static_cast<std::size_t>(n - 1));
@@ -51,25 +49,17 @@ int Utf8ToWide(const char* utf8, wchar_t* out, int capacity)
 
 std::string WideToUtf8(const std::wstring& w)
 {
-    if (w.empty())
-        return {};
+    if (w.empty()) return {};
     int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-    if (n <= 0)
-        return {};
+    if (n <= 0) return {};
     std::string out(static_cast<std::size_t>(n), '\0');
     WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), &out[0], n, nullptr, nullptr);
     return out;
 }
 
-void OemToAnsiInPlace(char* text, std::size_t count)
-{
-    OemToCharBuffA(text, text, static_cast<DWORD>(count));
-}
+void OemToAnsiInPlace(char* text, std::size_t count) { OemToCharBuffA(text, text, static_cast<DWORD>(count)); }
 
-void AnsiToOemInPlace(char* text, std::size_t count)
-{
-    CharToOemBuffA(text, text, static_cast<DWORD>(count));
-}
+void AnsiToOemInPlace(char* text, std::size_t count) { CharToOemBuffA(text, text, static_cast<DWORD>(count)); }
 
 std::string OemPageToAnsi(const std::string& oem)
 {

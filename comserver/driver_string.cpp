@@ -15,8 +15,7 @@ DriverString::~DriverString()
 DriverString::DriverString(const DriverString& other)
 {
     KeepLastError keep;
-    if (other.count_ > 0 && Allocate(other.count_))
-        std::memcpy(data_, other.data_, other.count_);
+    if (other.count_ > 0 && Allocate(other.count_)) std::memcpy(data_, other.data_, other.count_);
 }
 
 DriverString& DriverString::operator=(const DriverString& other)
@@ -24,18 +23,15 @@ DriverString& DriverString::operator=(const DriverString& other)
     if (this != &other) {
         KeepLastError keep;
         Reset();
-        if (other.count_ > 0 && Allocate(other.count_))
-            std::memcpy(data_, other.data_, other.count_);
+        if (other.count_ > 0 && Allocate(other.count_)) std::memcpy(data_, other.data_, other.count_);
     }
     return *this;
 }
 
 DriverString::DriverString(DriverString&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)),
-      count_(std::exchange(other.count_, 0)),
+    : data_(std::exchange(other.data_, nullptr)), count_(std::exchange(other.count_, 0)),
       wide_(std::exchange(other.wide_, nullptr))
-{
-}
+{}
 
 DriverString& DriverString::operator=(DriverString&& other) noexcept
 {
@@ -70,20 +66,15 @@ void DriverString::Reset()
 bool DriverString::Allocate(std::size_t count)
 {
     Reset();
-    if (count == 0)
-        return false;
+    if (count == 0) return false;
     data_ = new (std::nothrow) char[count + 1];
-    if (!data_)
-        return false;
+    if (!data_) return false;
     data_[count] = '\0';
     count_ = count;
     return true;
 }
 
-std::size_t DriverString::Length() const
-{
-    return data_ ? std::strlen(data_) : 0;
-}
+std::size_t DriverString::Length() const { return data_ ? std::strlen(data_) : 0; }
 
 void DriverString::Clear()
 {
@@ -94,16 +85,14 @@ void DriverString::Clear()
 void DriverString::Assign(const char* ansi)
 {
     KeepLastError keep;
-    if (ansi == data_ && ansi)
-        return;
+    if (ansi == data_ && ansi) return;
     std::size_t n = ansi ? std::strlen(ansi) : 0;
     if (n == 0) {
         Reset();
         return;
     }
     char* fresh = new (std::nothrow) char[n + 1];
-    if (fresh)
-        std::memcpy(fresh, ansi, n + 1);
+    if (fresh) std::memcpy(fresh, ansi, n + 1);
     Reset();
     if (fresh) {
         data_ = fresh;
@@ -120,8 +109,7 @@ void DriverString::AssignWide(const wchar_t* wide, int length)
         Reset();
         return;
     }
-    if (length < 0)
-        length = static_cast<int>(wcslen(wide));
+    if (length < 0) length = static_cast<int>(wcslen(wide));
     int need = length > 0 ? WideToAnsi(wide, length, nullptr, 0) : 0;
     char* fresh = need > 0 ? new (std::nothrow) char[static_cast<std::size_t>(need) + 1] : nullptr;
     if (fresh) {
@@ -139,14 +127,11 @@ void DriverString::AssignUtf8(const char* utf8)
 {
     KeepLastError keep;
     Reset();
-    if (!utf8 || !*utf8)
-        return;
+    if (!utf8 || !*utf8) return;
     int wn = Utf8ToWide(utf8, nullptr, 0);
-    if (wn <= 1)
-        return;
+    if (wn <= 1) return;
     wchar_t* wide = new (std::nothrow) wchar_t[wn];
-    if (!wide)
-        return;
+    if (!wide) return;
     Utf8ToWide(utf8, wide, wn);
     AssignWide(wide, wn - 1);
     delete[] wide;
@@ -175,14 +160,11 @@ void DriverString::Append(const char* ansi)
 {
     KeepLastError keep;
     std::size_t n = ansi ? std::strlen(ansi) : 0;
-    if (n == 0)
-        return;
+    if (n == 0) return;
     std::size_t old = count_;
     char* fresh = new (std::nothrow) char[old + n + 1];
-    if (!fresh)
-        return;
-    if (old)
-        std::memcpy(fresh, data_, old);
+    if (!fresh) return;
+    if (old) std::memcpy(fresh, data_, old);
     std::memcpy(fresh + old, ansi, n + 1);
     Reset();
     data_ = fresh;
@@ -192,17 +174,13 @@ void DriverString::Append(const char* ansi)
 BSTR DriverString::Wide()
 {
     KeepLastError keep;
-    if (wide_ || !data_)
-        return wide_;
+    if (wide_ || !data_) return wide_;
     int len = static_cast<int>(Length());
-    if (len == 0)
-        return nullptr;
+    if (len == 0) return nullptr;
     int need = AnsiToWide(data_, len, nullptr, 0);
-    if (need <= 0)
-        return nullptr;
+    if (need <= 0) return nullptr;
     wide_ = SysAllocStringLen(nullptr, static_cast<UINT>(need));
-    if (wide_)
-        AnsiToWide(data_, len, wide_, need);
+    if (wide_) AnsiToWide(data_, len, wide_, need);
     return wide_;
 }
 
@@ -215,8 +193,7 @@ BSTR DriverString::DetachWide()
 void DriverString::FromOem()
 {
     KeepLastError keep;
-    if (!data_)
-        return;
+    if (!data_) return;
     DropWide();
     OemToAnsiInPlace(data_, count_);
 }
@@ -224,15 +201,12 @@ void DriverString::FromOem()
 void DriverString::ToOem()
 {
     KeepLastError keep;
-    if (!data_)
-        return;
+    if (!data_) return;
     DropWide();
     for (std::size_t i = 0; i < count_; ++i) {
         unsigned char c = static_cast<unsigned char>(data_[i]);
-        if (c == 0xB2)
-            data_[i] = 'I';
-        else if (c == 0xB3)
-            data_[i] = 'i';
+        if (c == 0xB2) data_[i] = 'I';
+        else if (c == 0xB3) data_[i] = 'i';
     }
     AnsiToOemInPlace(data_, count_);
 }
@@ -240,27 +214,21 @@ void DriverString::ToOem()
 bool DriverString::FitsRegisterPage(const wchar_t* wide)
 {
     KeepLastError keep;
-    if (!wide || !*wide)
-        return true;
+    if (!wide || !*wide) return true;
     const int length = static_cast<int>(wcslen(wide));
     bool usedDefault = false;
     const int need = AnsiLengthWithoutBestFit(wide, length, usedDefault);
-    if (need <= 0 || usedDefault)
-        return false;
+    if (need <= 0 || usedDefault) return false;
     for (int i = 0; i < length; ++i)
-        if (wide[i] >= 0xD800 && wide[i] <= 0xDFFF)
-            return false;
+        if (wide[i] >= 0xD800 && wide[i] <= 0xDFFF) return false;
     DriverString ansi;
     ansi.AssignWide(wide, length);
-    if (ansi.Length() != static_cast<std::size_t>(need))
-        return false;
+    if (ansi.Length() != static_cast<std::size_t>(need)) return false;
     DriverString oem(ansi.Text());
     oem.ToOem();
-    if (oem.Length() != ansi.Length())
-        return false;
+    if (oem.Length() != ansi.Length()) return false;
     // The OEM conversion marks what it cannot place with "?".
     for (std::size_t i = 0; i < ansi.Length(); ++i)
-        if (oem.Text()[i] == '?' && ansi.Text()[i] != '?')
-            return false;
+        if (oem.Text()[i] == '?' && ansi.Text()[i] != '?') return false;
     return true;
 }

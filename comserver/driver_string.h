@@ -66,7 +66,7 @@ private:
     void Reset();
     bool Allocate(std::size_t count);
 
-    char* data_ = nullptr;      // count_ bytes plus a zero, or null
-    std::size_t count_ = 0;     // bytes stored (raw assignments may hold zeros)
+    char* data_ = nullptr;  // count_ bytes plus a zero, or null
+    std::size_t count_ = 0; // bytes stored (raw assignments may hold zeros)
     BSTR wide_ = nullptr;
 };

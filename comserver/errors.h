@@ -24,14 +24,14 @@ constexpr char kDefaultErrorSource[] = "VAdazi";
 
 // String resource ids.
 namespace textid {
-constexpr UINT kError = 1;            // "Ошибка"
-constexpr UINT kFileSystemError = 2;  // "Ошибка файловой системы"
+constexpr UINT kError = 1;           // "Ошибка"
+constexpr UINT kFileSystemError = 2; // "Ошибка файловой системы"
 constexpr UINT kNetworkError = 3;
 constexpr UINT kNeedsWindows2000 = 4;
 constexpr UINT kRegistryError = 5;
 constexpr UINT kServiceError = 6;
-constexpr UINT kUnknownError = 16;    // "Неизвестная ошибка."
-constexpr UINT kIncompleteAnswer = 340;  // a money command's answer without its sums
+constexpr UINT kUnknownError = 16;      // "Неизвестная ошибка."
+constexpr UINT kIncompleteAnswer = 340; // a money command's answer without its sums
 // SetLogo's file checks; the path follows the text.
 constexpr UINT kLogoNotFound = 341;
 constexpr UINT kLogoDirectory = 342;
@@ -39,13 +39,13 @@ constexpr UINT kLogoUnreadable = 343;
 constexpr UINT kLogoEmpty = 344;
 constexpr UINT kLogoTruncated = 345;
 constexpr UINT kLogoNotPicture = 346;
-constexpr UINT kEcrError = 100;       // "Ошибка ЭККР"; 100 + code: the register's error texts
+constexpr UINT kEcrError = 100; // "Ошибка ЭККР"; 100 + code: the register's error texts
 } // namespace textid
 
 // The error record of the automation object.
 struct LastError {
-    HRESULT number = 0;          // ErrorNumber: result of the last error raised, 0 if none
-    BSTR description = nullptr;  // ErrorDescription: its text, or none
+    HRESULT number = 0;         // ErrorNumber: result of the last error raised, 0 if none
+    BSTR description = nullptr; // ErrorDescription: its text, or none
 };
 
 // Module whose string resources hold the texts; null (the default) is the executable.
@@ -72,8 +72,7 @@ void ResetLastError(LastError& last);
 // (or an empty) description the text of DescribeError is used; with no source,
 // "VAdazi". Returns the result the caller must return. If no error object can be made,
 // returns result unchanged and touches nothing.
-HRESULT RaiseNewError(LastError& last, HRESULT result, const char* source = nullptr,
-                      const char* description = nullptr);
+HRESULT RaiseNewError(LastError& last, HRESULT result, const char* source = nullptr, const char* description = nullptr);
 
 // Raises result unless an inner step already raised an error: an error object pending
 // on the thread stays as it is (and last keeps what that step stored). A non-failure

@@ -10,15 +10,11 @@
 STDMETHODIMP FiscalPrinter::QueryInterface(REFIID riid, void** ppv)
 {
     if (!ppv) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
-        IsEqualIID(riid, IID_IFiscalPrinter))
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID_IFiscalPrinter))
         *ppv = static_cast<IFiscalPrinter*>(this);
-    else if (IsEqualIID(riid, kIID_IDispatchEx))
-        *ppv = static_cast<IDispatchEx*>(this);
-    else if (IsEqualIID(riid, IID_ISupportErrorInfo))
-        *ppv = static_cast<ISupportErrorInfo*>(this);
-    else if (IsEqualIID(riid, IID_IProvideClassInfo))
-        *ppv = static_cast<IProvideClassInfo*>(this);
+    else if (IsEqualIID(riid, kIID_IDispatchEx)) *ppv = static_cast<IDispatchEx*>(this);
+    else if (IsEqualIID(riid, IID_ISupportErrorInfo)) *ppv = static_cast<ISupportErrorInfo*>(this);
+    else if (IsEqualIID(riid, IID_IProvideClassInfo)) *ppv = static_cast<IProvideClassInfo*>(this);
     else {
         *ppv = nullptr;
         return E_NOINTERFACE;
@@ -35,7 +31,7 @@ STDMETHODIMP_(ULONG) FiscalPrinter::AddRef()
 
 STDMETHODIMP_(ULONG) FiscalPrinter::Release()
 {
-    if (refCount_ <= 0) return 0;  // a surplus Release must not unbalance the locks
+    if (refCount_ <= 0) return 0; // a surplus Release must not unbalance the locks
     if (--refCount_ == 0) UnlockServer();
     return static_cast<ULONG>(refCount_);
 }
@@ -99,8 +95,8 @@ STDMETHODIMP FiscalPrinter::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, L
     return info->GetIDsOfNames(names, count, ids);
 }
 
-STDMETHODIMP FiscalPrinter::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
-                                   VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr)
+STDMETHODIMP FiscalPrinter::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                   EXCEPINFO* excepInfo, UINT* argErr)
 {
     ITypeInfo* info = process_.PrinterTypeInfo();
     if (!info) return E_FAIL;
@@ -218,10 +214,7 @@ HRESULT FiscalPrinter::CallFailed(HRESULT result, const char* method)
 
 // ---- members without support ------------------------------------------------------------
 
-HRESULT FiscalPrinter::NotSupported()
-{
-    return RaiseNewError(Error, E_NOTIMPL);
-}
+HRESULT FiscalPrinter::NotSupported() { return RaiseNewError(Error, E_NOTIMPL); }
 
 STDMETHODIMP FiscalPrinter::SetLineSpacing(LONG) { return NotSupported(); }
 STDMETHODIMP FiscalPrinter::GetPaperState(short*) { return NotSupported(); }

@@ -59,8 +59,8 @@ public:
     STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) override;
     STDMETHODIMP GetTypeInfo(UINT index, LCID lcid, ITypeInfo** ppTInfo) override;
     STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
-    STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
-                        VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) override;
+    STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                        EXCEPINFO* excepInfo, UINT* argErr) override;
 
     // ---- IProvideClassInfo / ISupportErrorInfo --------------------------------------
     STDMETHODIMP GetClassInfo(ITypeInfo** ppTI) override;
@@ -93,17 +93,15 @@ public:
     STDMETHODIMP CommentCheck(BSTR Text, VARIANT_BOOL Refund) override;
     STDMETHODIMP CancelCheck() override;
     STDMETHODIMP PayCheck(FPPayType Type, LONG Sum, BSTR Text, LONG* pRet) override;
-    STDMETHODIMP SaleArticle(LONG Code, LONG Count, LONG Price, FPTaxType TaxType, BSTR Name,
-                             short CountFormat, LONG CodeEx, LONG* pRet) override;
-    STDMETHODIMP RefundArticle(LONG Code, LONG Count, LONG Price, FPTaxType TaxType, BSTR Name,
-                               short CountFormat, LONG CodeEx, LONG* pRet) override;
+    STDMETHODIMP SaleArticle(LONG Code, LONG Count, LONG Price, FPTaxType TaxType, BSTR Name, short CountFormat,
+                             LONG CodeEx, LONG* pRet) override;
+    STDMETHODIMP RefundArticle(LONG Code, LONG Count, LONG Price, FPTaxType TaxType, BSTR Name, short CountFormat,
+                               LONG CodeEx, LONG* pRet) override;
     STDMETHODIMP PrintCopy(LONG RecordId) override;
-    STDMETHODIMP SetCheckCaption(LONG RowId, BSTR Text, VARIANT_BOOL DoubleWidth,
-                                 VARIANT_BOOL DoubleHeight) override;
-    STDMETHODIMP GiveDiscount(LONG Value, VARIANT_BOOL OnTotal, VARIANT_BOOL SumMode, BSTR Text,
-                              short PercentFormat, LONG* pRet) override;
-    STDMETHODIMP PrintArtReport(short Password, LONG FromCode, LONG ToCode, LONG FromCodeEx,
-                                LONG ToCodeEx) override;
+    STDMETHODIMP SetCheckCaption(LONG RowId, BSTR Text, VARIANT_BOOL DoubleWidth, VARIANT_BOOL DoubleHeight) override;
+    STDMETHODIMP GiveDiscount(LONG Value, VARIANT_BOOL OnTotal, VARIANT_BOOL SumMode, BSTR Text, short PercentFormat,
+                              LONG* pRet) override;
+    STDMETHODIMP PrintArtReport(short Password, LONG FromCode, LONG ToCode, LONG FromCodeEx, LONG ToCodeEx) override;
     STDMETHODIMP PrintXReport(short Password) override;
     STDMETHODIMP PrintZReport(short Password, LONG* pRet) override;
     STDMETHODIMP SetCheckBarcode(BSTR Text) override;
@@ -114,8 +112,7 @@ public:
     STDMETHODIMP OpenSafe() override;
     STDMETHODIMP GetSafeSum(double* pRet) override;
     STDMETHODIMP PrintComment(BSTR Text) override;
-    STDMETHODIMP ChangePassword(short UserId, short OldPassword, short NewPassword,
-                                BSTR UserName) override;
+    STDMETHODIMP ChangePassword(short UserId, short OldPassword, short NewPassword, BSTR UserName) override;
     STDMETHODIMP Login(short UserId, short Password, BSTR UserName) override;
     STDMETHODIMP Logout(short UserId, short Password) override;
     STDMETHODIMP ReadMemory(short BlockAddr, short Page, short Count, SAFEARRAY** pRet) override;
@@ -126,14 +123,12 @@ public:
     STDMETHODIMP SetTaxData(short Password, ITaxData* TaxData) override;
     STDMETHODIMP Personalize(short Password) override;
     STDMETHODIMP SetFiscalNumber(short Password, BSTR FiscalNumber) override;
-    STDMETHODIMP SetTaxPayerInfo(short Password, BSTR TaxNumber, BSTR Info1, BSTR Info2,
-                                 BSTR Info3, short Format) override;
-    STDMETHODIMP ProgramArticle(short Password, LONG Code, LONG Price, FPTaxType TaxType,
-                                BSTR Name, short CountFormat, LONG CodeEx) override;
-    STDMETHODIMP PrintReportByDate(short Password, BSTR DateFrom, BSTR DateTo,
-                                   VARIANT_BOOL ShortForm) override;
-    STDMETHODIMP PrintReportById(short Password, LONG IdFrom, LONG IdTo,
-                                 VARIANT_BOOL ShortForm) override;
+    STDMETHODIMP SetTaxPayerInfo(short Password, BSTR TaxNumber, BSTR Info1, BSTR Info2, BSTR Info3,
+                                 short Format) override;
+    STDMETHODIMP ProgramArticle(short Password, LONG Code, LONG Price, FPTaxType TaxType, BSTR Name, short CountFormat,
+                                LONG CodeEx) override;
+    STDMETHODIMP PrintReportByDate(short Password, BSTR DateFrom, BSTR DateTo, VARIANT_BOOL ShortForm) override;
+    STDMETHODIMP PrintReportById(short Password, LONG IdFrom, LONG IdTo, VARIANT_BOOL ShortForm) override;
     STDMETHODIMP SetLogo(short Password, BSTR FileName, LONG Width, LONG Height) override;
     STDMETHODIMP SetPayTypeName(short Password, FPPayType Type, BSTR Text) override;
     STDMETHODIMP PrintQR(BSTR Text) override;
@@ -155,7 +150,7 @@ public:
 
     // ---- the process's work log and error record ----------------------------------
     WorkLog& Log;
-    LastError& Error;                    // ErrorNumber, ErrorDescription
+    LastError& Error; // ErrorNumber, ErrorDescription
 
     // ---- method frame ---------------------------------------------------------------
     // 1. BeginCall; 2. entry event (WriteEventF(Log, "Method", ...)) where the method
@@ -172,7 +167,7 @@ public:
     HRESULT CallFailed(HRESULT result, const char* method);
 
     // ---- state ----------------------------------------------------------------------
-    LONG EcrState = static_cast<LONG>(0x80000000);  // FPState bits; fpNotDefined until an answer
+    LONG EcrState = static_cast<LONG>(0x80000000); // FPState bits; fpNotDefined until an answer
     LONG EcrErrorNumber = 0;
     DriverString PrinterInfo, FiscalInfo;
     DriverString TaxPayerInfo1, TaxPayerInfo2, TaxPayerInfo3;

@@ -25,7 +25,7 @@ using frame::Flag;
 using frame::ForRegister;
 using frame::Simple;
 
-constexpr std::size_t kMaxPortName = 100;  // characters of a port name
+constexpr std::size_t kMaxPortName = 100; // characters of a port name
 
 using Query = fpresult::Result (*)(serialproto::Link&, std::string&);
 
@@ -161,10 +161,8 @@ static HRESULT QueryText(FiscalPrinter& fp, Query query, const char* method, BST
     BSTR wide = value.DetachWide();
     if (!wide) return fp.CallFailed(E_OUTOFMEMORY, method);
     fp.CallSucceeded(method, value.Text());
-    if (pRet)
-        *pRet = wide;
-    else
-        SysFreeString(wide);
+    if (pRet) *pRet = wide;
+    else SysFreeString(wide);
     return S_OK;
 }
 
@@ -228,13 +226,12 @@ STDMETHODIMP FiscalPrinter::CommentCheck(BSTR Text, VARIANT_BOOL Refund)
     const DriverString text = Ansi(Text);
     WriteEventF(Log, "CommentCheck", Refund ? "'%s', refund" : "'%s'", text.Text());
     serialproto::Request req;
-    return Simple(*this, serialproto::EncodeCommentCheck(ForRegister(text), Refund != 0, req), req,
-                  "CommentCheck");
+    return Simple(*this, serialproto::EncodeCommentCheck(ForRegister(text), Refund != 0, req), req, "CommentCheck");
 }
 
 // SaleArticle and RefundArticle: the result is the line's sum, TotalSum the receipt's.
-static HRESULT Article(FiscalPrinter& fp, bool refund, LONG Code, LONG Count, LONG Price, FPTaxType TaxType,
-                       BSTR Name, short CountFormat, LONG CodeEx, LONG* pRet)
+static HRESULT Article(FiscalPrinter& fp, bool refund, LONG Code, LONG Count, LONG Price, FPTaxType TaxType, BSTR Name,
+                       short CountFormat, LONG CodeEx, LONG* pRet)
 {
     const char* method = refund ? "RefundArticle" : "SaleArticle";
     const DriverString name = Ansi(Name);
@@ -251,7 +248,8 @@ static HRESULT Article(FiscalPrinter& fp, bool refund, LONG Code, LONG Count, LO
     serialproto::Request req;
     const HRESULT hr = Exchange(fp, serialproto::EncodeArticle(a, refund, req), req, method);
     if (FAILED(hr)) return hr;
-    const auto answer = serialproto::DecodeArticleAnswer(fp.Serial.Link.LastAnswer().Data(), fp.Serial.Link.LastAnswer().Size());
+    const auto answer = serialproto::DecodeArticleAnswer(fp.Serial.Link.LastAnswer().Data(),
+                                                         fp.Serial.Link.LastAnswer().Size());
     if (!answer.Complete) return fp.IncompleteAnswer(method);
     fp.TotalSum = answer.TotalSum;
     if (pRet) *pRet = answer.Result;
@@ -278,15 +276,16 @@ STDMETHODIMP FiscalPrinter::GiveDiscount(LONG Value, VARIANT_BOOL OnTotal, VARIA
 {
     BeginCall();
     const DriverString text = Ansi(Text);
-    WriteEventF(Log, "GiveDiscount", "%li, %i, %i, %i, '%s'", Value, Flag(OnTotal), Flag(SumMode),
-                PercentFormat, text.Text());
+    WriteEventF(Log, "GiveDiscount", "%li, %i, %i, %i, '%s'", Value, Flag(OnTotal), Flag(SumMode), PercentFormat,
+                text.Text());
     serialproto::Request req;
-    const HRESULT hr = Exchange(*this,
-                                serialproto::EncodeGiveDiscount(Value, OnTotal != 0, SumMode != 0, ForRegister(text),
-                                                                PercentFormat, req),
-                                req, "GiveDiscount");
+    const HRESULT hr = Exchange(
+        *this,
+        serialproto::EncodeGiveDiscount(Value, OnTotal != 0, SumMode != 0, ForRegister(text), PercentFormat, req), req,
+        "GiveDiscount");
     if (FAILED(hr)) return hr;
-    const auto answer = serialproto::DecodeDiscountAnswer(Serial.Link.LastAnswer().Data(), Serial.Link.LastAnswer().Size());
+    const auto answer = serialproto::DecodeDiscountAnswer(Serial.Link.LastAnswer().Data(),
+                                                          Serial.Link.LastAnswer().Size());
     if (!answer.Complete) return IncompleteAnswer("GiveDiscount");
     TotalSum = answer.TotalSum;
     if (pRet) *pRet = answer.Result;
@@ -373,4 +372,3 @@ STDMETHODIMP FiscalPrinter::PrintCommentBarcode(BSTR Text)
     BeginCall();
     return PrintText(*this, Text, serialproto::EncodePrintCommentBarcode, "PrintCommentBarcode", true);
 }
-

@@ -92,8 +92,7 @@ HRESULT ReadBitmapAsDib(HBITMAP bitmap, WORD bitCount, LogoImage& image)
     const LONG h = header->info.biHeight;
     const UINT rows = static_cast<UINT>(h < 0 ? -h : h);
     if (rows == 0 || header->info.biWidth <= 0) return E_FAIL;
-    if (GetDIBits(dc.dc, bitmap, 0, rows, bits.get(), reinterpret_cast<BITMAPINFO*>(header.get()),
-                  DIB_RGB_COLORS) == 0)
+    if (GetDIBits(dc.dc, bitmap, 0, rows, bits.get(), reinterpret_cast<BITMAPINFO*>(header.get()), DIB_RGB_COLORS) == 0)
         return E_FAIL;
 
     image.width = header->info.biWidth;
@@ -159,7 +158,7 @@ HRESULT LogoRows(LogoImage& image, std::vector<std::uint8_t>& rows)
     return serialproto::LogoFromDrawnDib(dib, rows);
 }
 
-constexpr HRESULT kInvalidPicture = static_cast<HRESULT>(0x800A01E1);  // CTL_E_INVALIDPICTURE
+constexpr HRESULT kInvalidPicture = static_cast<HRESULT>(0x800A01E1); // CTL_E_INVALIDPICTURE
 
 // What is wrong with the file before the loader sees it: 0 when nothing, else the text
 // id, with the result and (for FPE_FILE_SYSTEM) the system error.
@@ -194,11 +193,8 @@ FileProblem CheckLogoFile(BSTR fileName)
         case ERROR_BAD_NET_NAME:
         case ERROR_INVALID_NAME:
         case ERROR_BAD_PATHNAME:
-        case ERROR_INVALID_DRIVE:
-            p.text = textid::kLogoNotFound;
-            break;
-        default:
-            p.text = textid::kLogoUnreadable;
+        case ERROR_INVALID_DRIVE: p.text = textid::kLogoNotFound; break;
+        default: p.text = textid::kLogoUnreadable;
         }
         p.result = FPE_FILE_SYSTEM;
         return p;
@@ -232,8 +228,7 @@ FileProblem CheckLogoFile(BSTR fileName)
         return p;
     }
     switch (serialproto::CheckPictureFile(head, got, static_cast<std::uint64_t>(size.QuadPart))) {
-    case serialproto::PictureFile::Fine:
-        break;
+    case serialproto::PictureFile::Fine: break;
     case serialproto::PictureFile::Truncated:
     case serialproto::PictureFile::BadHeader:
         p.text = textid::kLogoTruncated;

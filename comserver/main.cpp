@@ -34,8 +34,8 @@ HRESULT Serve(HINSTANCE instance, FiscalPrinterFactory*& factory)
     ServerProcess& process = g_process;
     HRESULT hr = CoInitialize(nullptr);
     if (FAILED(hr)) return hr;
-    hr = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_NONE, RPC_C_IMP_LEVEL_IDENTIFY,
-                              nullptr, EOAC_NONE, nullptr);
+    hr = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_NONE, RPC_C_IMP_LEVEL_IDENTIFY, nullptr,
+                              EOAC_NONE, nullptr);
     if (FAILED(hr)) return hr;
     hr = process.LoadTypeLibrary();
     if (FAILED(hr)) return hr;
@@ -76,12 +76,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
         RegisterServer(process);
         process.ReleaseTypeLibrary();
         return 0;
-    case 'u':
-        UnregisterServer(process);
-        return 0;
-    case 'e':
-        process.SetEmbedded();
-        break;
+    case 'u': UnregisterServer(process); return 0;
+    case 'e': process.SetEmbedded(); break;
     }
     if (!process.Embedded()) RegisterAtStart(process);
 

@@ -41,21 +41,19 @@ int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT
 {
     KeepLastError keep;
     DWORD n = GetEnvironmentVariableW(kLogVariable, nullptr, 0);
-    if (n <= 1)  // not set, or empty
+    if (n <= 1) // not set, or empty
         return MessageBoxW(owner, text ? text : L"", caption, style);
     std::wstring path(n, L'\0');
     DWORD got = GetEnvironmentVariableW(kLogVariable, &path[0], n);
-    if (got == 0 || got >= n)
-        return 0;
+    if (got == 0 || got >= n) return 0;
     path.resize(got);
 
     wchar_t styleText[16];
     wsprintfW(styleText, L"0x%X", style);
     std::string line = WideToUtf8(Escaped(caption) + L"\t" + Escaped(text) + L"\t" + styleText + L"\n");
-    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return 0;
+    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
     DWORD written = 0;
     WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     CloseHandle(file);

@@ -17,4 +17,3 @@
 int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT style);
 // The same for ANSI texts (system code page).
 int ShowMessageBoxA(HWND owner, const char* text, const char* caption, UINT style);
-

@@ -23,10 +23,7 @@ using frame::ForRegister;
 // is 2000 ms for it, and 300 ms again afterwards whatever the outcome.
 class ClockReadTimeout {
 public:
-    explicit ClockReadTimeout(serialproto::Link& link) : link_(link)
-    {
-        link_.ReadTimeout = kClockReadTimeout;
-    }
+    explicit ClockReadTimeout(serialproto::Link& link) : link_(link) { link_.ReadTimeout = kClockReadTimeout; }
     ~ClockReadTimeout() { link_.ReadTimeout = serialproto::Link::kDefaultReadTimeout; }
     ClockReadTimeout(const ClockReadTimeout&) = delete;
     ClockReadTimeout& operator=(const ClockReadTimeout&) = delete;
@@ -74,7 +71,7 @@ STDMETHODIMP FiscalPrinter::ChangePassword(short UserId, short OldPassword, shor
     serialproto::Request req;
     return frame::Simple(*this,
                          serialproto::EncodeChangePassword(UserId, OldPassword, NewPassword, ForRegister(name), req),
-                   req, "SetPassword");
+                         req, "SetPassword");
 }
 
 STDMETHODIMP FiscalPrinter::Login(short UserId, short Password, BSTR UserName)
@@ -103,7 +100,7 @@ STDMETHODIMP FiscalPrinter::SetFiscalNumber(short Password, BSTR FiscalNumber)
     if (!DriverString::FitsRegisterPage(FiscalNumber)) return CallFailed(E_INVALIDARG, "SetFiscalNumber");
     serialproto::Request req;
     return frame::Simple(*this, serialproto::EncodeSetFiscalNumber(Password, ForRegister(number), req), req,
-                   "SetFiscalNumber");
+                         "SetFiscalNumber");
 }
 
 STDMETHODIMP FiscalPrinter::SetTaxPayerInfo(short Password, BSTR TaxNumber, BSTR Info1, BSTR Info2, BSTR Info3,
@@ -118,21 +115,19 @@ STDMETHODIMP FiscalPrinter::SetTaxPayerInfo(short Password, BSTR TaxNumber, BSTR
     serialproto::Request req;
     return frame::Simple(*this,
                          serialproto::EncodeSetTaxPayerInfo(Password, ForRegister(number), ForRegister(info1),
-                                                      ForRegister(info2), ForRegister(info3), Format, req),
-                   req, "SetTaxPayerInfo");
+                                                            ForRegister(info2), ForRegister(info3), Format, req),
+                         req, "SetTaxPayerInfo");
 }
 
 STDMETHODIMP FiscalPrinter::SetCheckCaption(LONG RowId, BSTR Text, VARIANT_BOOL DoubleWidth, VARIANT_BOOL DoubleHeight)
 {
     BeginCall();
     const DriverString text = Ansi(Text);
-    WriteEventF(Log, "SetCheckCaption", "%li, %i, %i, '%s'", RowId, Flag(DoubleWidth), Flag(DoubleHeight),
-                text.Text());
+    WriteEventF(Log, "SetCheckCaption", "%li, %i, %i, '%s'", RowId, Flag(DoubleWidth), Flag(DoubleHeight), text.Text());
     serialproto::Request req;
-    return frame::Simple(*this,
-                         serialproto::EncodeSetCheckCaption(RowId, ForRegister(text), DoubleWidth != 0, DoubleHeight != 0,
-                                                      req),
-                   req, "SetCheckCaption");
+    return frame::Simple(
+        *this, serialproto::EncodeSetCheckCaption(RowId, ForRegister(text), DoubleWidth != 0, DoubleHeight != 0, req),
+        req, "SetCheckCaption");
 }
 
 STDMETHODIMP FiscalPrinter::SetPayTypeName(short Password, FPPayType Type, BSTR Text)
@@ -141,10 +136,9 @@ STDMETHODIMP FiscalPrinter::SetPayTypeName(short Password, FPPayType Type, BSTR 
     const DriverString text = Ansi(Text);
     WriteEventF(Log, "SetPayTypeName", "%02X, '%s'", static_cast<unsigned>(Type), text.Text());
     serialproto::Request req;
-    return frame::Simple(*this,
-                         serialproto::EncodeSetPayTypeName(Password, static_cast<std::int32_t>(Type), ForRegister(text),
-                                                     req),
-                   req, "SetPayTypeName");
+    return frame::Simple(
+        *this, serialproto::EncodeSetPayTypeName(Password, static_cast<std::int32_t>(Type), ForRegister(text), req),
+        req, "SetPayTypeName");
 }
 
 // ---- tax table ----------------------------------------------------------------------------
@@ -160,10 +154,10 @@ HRESULT ReadTaxTable(ITaxData* record, serialproto::TaxTableData& table)
     if (FAILED(hr)) return hr;
     if (value < 0 || value > serialproto::kMaxTaxRates) return E_INVALIDARG;
     table.Count = value;
-    HRESULT (STDMETHODCALLTYPE ITaxData::*const rates[])(LONG*) = {
-        &ITaxData::get_TaxRateA, &ITaxData::get_TaxRateB, &ITaxData::get_TaxRateV, &ITaxData::get_TaxRateG,
-        &ITaxData::get_TaxRateD, &ITaxData::get_FeeRateA, &ITaxData::get_FeeRateB, &ITaxData::get_FeeRateV,
-        &ITaxData::get_FeeRateG, &ITaxData::get_FeeRateD, &ITaxData::get_FeeRateE};
+    HRESULT(STDMETHODCALLTYPE ITaxData::*const rates[])
+    (LONG*) = {&ITaxData::get_TaxRateA, &ITaxData::get_TaxRateB, &ITaxData::get_TaxRateV, &ITaxData::get_TaxRateG,
+               &ITaxData::get_TaxRateD, &ITaxData::get_FeeRateA, &ITaxData::get_FeeRateB, &ITaxData::get_FeeRateV,
+               &ITaxData::get_FeeRateG, &ITaxData::get_FeeRateD, &ITaxData::get_FeeRateE};
     LONG read[11] = {};
     for (int i = 0; i < 11; ++i) {
         hr = (record->*rates[i])(&read[i]);

@@ -26,8 +26,8 @@ HRESULT RegistryFailure(LastError& error, LONG code)
 LONG WriteValue(const std::string& path, const char* name, const std::string& data, REGSAM access = KEY_WRITE)
 {
     HKEY key = nullptr;
-    LONG rc = RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access,
-                              nullptr, &key, nullptr);
+    LONG rc = RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr,
+                              &key, nullptr);
     if (rc != ERROR_SUCCESS) return rc;
     rc = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
                         static_cast<DWORD>(data.size() + 1));

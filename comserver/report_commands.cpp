@@ -31,21 +31,21 @@ STDMETHODIMP FiscalPrinter::PrintZReport(short Password, LONG* pRet)
     serialproto::Request req;
     const HRESULT hr = frame::Exchange(*this, serialproto::EncodePrintZReport(Password, req), req, "PrintZReport");
     if (FAILED(hr)) return hr;
-    const LONG number = serialproto::DecodeZReportResult(Serial.Link.LastAnswer().Data(), Serial.Link.LastAnswer().Size());
+    const LONG number = serialproto::DecodeZReportResult(Serial.Link.LastAnswer().Data(),
+                                                         Serial.Link.LastAnswer().Size());
     CallSucceeded("PrintZReport");
     if (pRet) *pRet = number;
     return S_OK;
 }
 
-STDMETHODIMP FiscalPrinter::PrintArtReport(short Password, LONG FromCode, LONG ToCode, LONG FromCodeEx,
-                                           LONG ToCodeEx)
+STDMETHODIMP FiscalPrinter::PrintArtReport(short Password, LONG FromCode, LONG ToCode, LONG FromCodeEx, LONG ToCodeEx)
 {
     BeginCall();
     WriteEventF(Log, "PrintArtReport", "%li, %li, %li, %li", FromCode, ToCode, FromCodeEx, ToCodeEx);
     serialproto::Request req;
     return frame::Simple(*this,
-                         serialproto::EncodePrintArtReport(Password, FromCode, ToCode, FromCodeEx, ToCodeEx, req),
-                         req, "PrintArtReport");
+                         serialproto::EncodePrintArtReport(Password, FromCode, ToCode, FromCodeEx, ToCodeEx, req), req,
+                         "PrintArtReport");
 }
 
 STDMETHODIMP FiscalPrinter::PrintReportByDate(short Password, BSTR DateFrom, BSTR DateTo, VARIANT_BOOL ShortForm)
@@ -96,8 +96,7 @@ static HRESULT HandOver(FiscalPrinter& fp, HRESULT hr, I* record, I** pRet, cons
 template <class I, class Data>
 static HRESULT ReadRecord(FiscalPrinter& fp, fpresult::Result (*encode)(serialproto::Request&),
                           fpresult::Result (*decode)(const std::uint8_t*, std::int32_t, Data&),
-                          HRESULT (*create)(const records::Context&, const Data&, I**), I** pRet,
-                          const char* method)
+                          HRESULT (*create)(const records::Context&, const Data&, I**), I** pRet, const char* method)
 {
     serialproto::Request req;
     HRESULT hr = frame::Exchange(fp, encode(req), req, method);
@@ -113,16 +112,16 @@ STDMETHODIMP FiscalPrinter::GetXReport(IXReport** pRet)
 {
     if (!pRet) return E_POINTER;
     BeginCall();
-    return ReadRecord(*this, serialproto::EncodeGetXReport, serialproto::DecodeXReport, records::CreateXReport,
-                      pRet, "GetXReport");
+    return ReadRecord(*this, serialproto::EncodeGetXReport, serialproto::DecodeXReport, records::CreateXReport, pRet,
+                      "GetXReport");
 }
 
 STDMETHODIMP FiscalPrinter::GetCheckSum(ICheckSum** pRet)
 {
     if (!pRet) return E_POINTER;
     BeginCall();
-    return ReadRecord(*this, serialproto::EncodeGetCheckSum, serialproto::DecodeCheckSum, records::CreateCheckSum,
-                      pRet, "GetCheckSum");
+    return ReadRecord(*this, serialproto::EncodeGetCheckSum, serialproto::DecodeCheckSum, records::CreateCheckSum, pRet,
+                      "GetCheckSum");
 }
 
 // ReportId not 0: the template for SetTaxData, made without the register (also while

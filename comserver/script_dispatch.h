@@ -36,8 +36,8 @@ public:
         return self().GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, id);
     }
 
-    STDMETHODIMP InvokeEx(DISPID id, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                          EXCEPINFO* excepInfo, IServiceProvider*) override
+    STDMETHODIMP InvokeEx(DISPID id, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepInfo,
+                          IServiceProvider*) override
     {
         // "new object.member" has no meaning here.
         if (flags & DISPATCH_CONSTRUCT) return DISP_E_MEMBERNOTFOUND;

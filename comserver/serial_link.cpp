@@ -36,6 +36,5 @@ void SerialLink::Reset()
 
 void SetResultNumber(HRESULT result, std::uint32_t value)
 {
-    if (result == FPE_SYSTEM || result == FPE_FILE_SYSTEM || result == FPE_ECR)
-        SetLastError(static_cast<DWORD>(value));
+    if (result == FPE_SYSTEM || result == FPE_FILE_SYSTEM || result == FPE_ECR) SetLastError(static_cast<DWORD>(value));
 }

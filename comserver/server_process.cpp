@@ -12,8 +12,7 @@ const char* ClassIdString()
     static char text[40];
     if (!text[0]) {
         wchar_t wide[40];
-        if (StringFromGUID2(CLSID_FiscalPrinter, wide, 40) > 0)
-            WideToAnsi(wide, -1, text, sizeof text);
+        if (StringFromGUID2(CLSID_FiscalPrinter, wide, 40) > 0) WideToAnsi(wide, -1, text, sizeof text);
     }
     return text;
 }
@@ -46,14 +45,11 @@ ServerProcess::~ServerProcess()
 
 // ---- server locks and the idle countdown ------------------------------------------------
 
-bool ServerProcess::Lock()
-{
-    return lockCount_++ == 0;
-}
+bool ServerProcess::Lock() { return lockCount_++ == 0; }
 
 bool ServerProcess::Unlock()
 {
-    if (lockCount_ <= 0) return false;  // LockServer(FALSE) without a lock to give back
+    if (lockCount_ <= 0) return false; // LockServer(FALSE) without a lock to give back
     if (--lockCount_ != 0) return false;
     idleCountdown_ = kIdleTicksAfterLastLock;
     return true;
@@ -99,8 +95,7 @@ HRESULT ServerProcess::LoadTypeLibrary()
     HRESULT hr = LoadRegTypeLib(LIBID_PELTRA44, 1, 0, 0, &typeLib_);
     if (FAILED(hr)) {
         wchar_t path[MAX_PATH];
-        if (AnsiToWide(log_.modulePath, -1, path, MAX_PATH) > 0)
-            hr = LoadTypeLibEx(path, REGKIND_NONE, &typeLib_);
+        if (AnsiToWide(log_.modulePath, -1, path, MAX_PATH) > 0) hr = LoadTypeLibEx(path, REGKIND_NONE, &typeLib_);
     }
     return hr;
 }

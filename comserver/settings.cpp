@@ -14,17 +14,16 @@ bool LoadSettings(WorkLog& log, const char* modulePath)
 {
     KeepLastError keep;
     std::size_t n = modulePath ? std::strlen(modulePath) : 0;
-    if (n == 0 || n >= sizeof log.modulePath)
-        return false;
+    if (n == 0 || n >= sizeof log.modulePath) return false;
     std::memcpy(log.modulePath, modulePath, n + 1);
 
     // The extension of the file name (a '.' after the last '\', not at the start) is
     // replaced; a name without one gets ".ini" appended.
     const char* dot = std::strrchr(modulePath, '.');
     const char* slash = std::strrchr(modulePath, '\\');
-    std::size_t stem = (dot && dot > modulePath && (!slash || dot > slash)) ? static_cast<std::size_t>(dot - modulePath) : n;
-    if (stem + 5 > sizeof log.settingsPath)
-        return false;
+    std::size_t stem = (dot && dot > modulePath && (!slash || dot > slash)) ? static_cast<std::size_t>(dot - modulePath)
+                                                                            : n;
+    if (stem + 5 > sizeof log.settingsPath) return false;
     std::memcpy(log.settingsPath, modulePath, stem);
     std::memcpy(log.settingsPath + stem, ".ini", 5);
 
@@ -40,6 +39,5 @@ bool LoadSettings(WorkLog& log, const char* modulePath)
 
 void StoreLogSetting(const WorkLog& log, bool on)
 {
-    if (log.settingsPath[0])
-        WritePrivateProfileStringA(kSection, kKey, on ? "1" : "0", log.settingsPath);
+    if (log.settingsPath[0]) WritePrivateProfileStringA(kSection, kKey, on ? "1" : "0", log.settingsPath);
 }

@@ -26,10 +26,7 @@ struct TrayWindow {
     RegisterStatusSource status;
 };
 
-TrayWindow* TrayOf(HWND window, int slot)
-{
-    return reinterpret_cast<TrayWindow*>(GetWindowLongPtrA(window, slot));
-}
+TrayWindow* TrayOf(HWND window, int slot) { return reinterpret_cast<TrayWindow*>(GetWindowLongPtrA(window, slot)); }
 
 UINT TickMilliseconds()
 {
@@ -46,7 +43,7 @@ INT_PTR CALLBACK StatusDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
 {
     if (message == WM_INITDIALOG) SetWindowLongPtrA(dialog, DWLP_USER, lParam);
     TrayWindow* tray = TrayOf(dialog, DWLP_USER);
-    if (!tray) return 0;  // the messages before WM_INITDIALOG
+    if (!tray) return 0; // the messages before WM_INITDIALOG
     ServerProcess& process = tray->process;
     WorkLog& log = process.Log();
     switch (message) {
@@ -68,15 +65,14 @@ INT_PTR CALLBACK StatusDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
     }
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
-        case IDCANCEL:  // "Закрыть", the close box and Esc
+        case IDCANCEL: // "Закрыть", the close box and Esc
             DestroyWindow(dialog);
             break;
-        case kCheckLog:
-            SetLogging(log, IsDlgButtonChecked(dialog, kCheckLog) == BST_CHECKED);
-            break;
+        case kCheckLog: SetLogging(log, IsDlgButtonChecked(dialog, kCheckLog) == BST_CHECKED); break;
         case kCheckTopMost:
-            SetWindowPos(dialog, IsDlgButtonChecked(dialog, kCheckTopMost) == BST_CHECKED ? HWND_TOPMOST : HWND_NOTOPMOST,
-                         0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+            SetWindowPos(dialog,
+                         IsDlgButtonChecked(dialog, kCheckTopMost) == BST_CHECKED ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0,
+                         0, 0, SWP_NOMOVE | SWP_NOSIZE);
             break;
         }
         break;
@@ -116,9 +112,7 @@ LRESULT CALLBACK ServerWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     TrayWindow* tray = TrayOf(window, GWLP_USERDATA);
     if (!tray) return DefWindowProcA(window, message, wParam, lParam);
     switch (message) {
-    case WM_CREATE:
-        SetTimer(window, kTimerId, TickMilliseconds(), nullptr);
-        break;
+    case WM_CREATE: SetTimer(window, kTimerId, TickMilliseconds(), nullptr); break;
     case WM_TIMER:
         // Idle shutdown: nothing while the dialog is open or a client holds the server.
         if (tray->process.IdleTick()) DestroyWindow(window);
@@ -132,9 +126,7 @@ LRESULT CALLBACK ServerWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
         case WM_LBUTTONDOWN:
         case WM_LBUTTONUP:
         case WM_RBUTTONDOWN:
-        case WM_RBUTTONUP:
-            ShowStatusDialog(*tray);
-            break;
+        case WM_RBUTTONUP: ShowStatusDialog(*tray); break;
         }
         return 0;
     }
@@ -162,13 +154,13 @@ HRESULT RunServerWindow(HINSTANCE instance, ServerProcess& process, RegisterStat
     wc.hInstance = instance;
     wc.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(kIconResource));
     wc.hIconSm = wc.hIcon;
-    wc.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+    wc.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)); // IDC_ARROW
     wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
     wc.lpszClassName = kWindowClass;
-    if (!RegisterClassExA(&wc)) return FPE_FILE_SYSTEM;  // the last error holds the cause
+    if (!RegisterClassExA(&wc)) return FPE_FILE_SYSTEM; // the last error holds the cause
 
-    HWND window = CreateWindowExA(0, kWindowClass, ClassIdString(), WS_POPUP | WS_BORDER, 0, 0, 100, 100,
-                                  nullptr, nullptr, instance, &tray);
+    HWND window = CreateWindowExA(0, kWindowClass, ClassIdString(), WS_POPUP | WS_BORDER, 0, 0, 100, 100, nullptr,
+                                  nullptr, instance, &tray);
     process.SetServerWindow(window);
     if (!window) return FPE_FILE_SYSTEM;
 
@@ -193,7 +185,7 @@ HRESULT RunServerWindow(HINSTANCE instance, ServerProcess& process, RegisterStat
     char tip[256] = {};
     if (doc && *doc) WideToAnsi(doc, -1, tip, sizeof tip - 1);
     if (tip[0]) {
-        lstrcpynA(icon.szTip, tip, 61);  // at most 60 characters
+        lstrcpynA(icon.szTip, tip, 61); // at most 60 characters
     } else {
         lstrcpynA(icon.szTip, kWindowClass, sizeof icon.szTip);
     }
@@ -215,7 +207,7 @@ HRESULT RunServerWindow(HINSTANCE instance, ServerProcess& process, RegisterStat
     Shell_NotifyIconA(NIM_DELETE, &remove);
     if (HWND dialog = process.StatusDialog()) DestroyWindow(dialog);
     if (IsWindow(window)) DestroyWindow(window);
-    process.StatusDialogClosed(process.StatusDialog());  // its WM_DESTROY did this already
+    process.StatusDialogClosed(process.StatusDialog()); // its WM_DESTROY did this already
     process.SetServerWindow(nullptr);
     return S_OK;
 }

@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr int kLineBuffer = kEventLineMax + 2;  // a line and its CR LF
+constexpr int kLineBuffer = kEventLineMax + 2; // a line and its CR LF
 
 // Fills the day of the week from the date, so that any clock source gives a
 // consistent date.
@@ -20,8 +20,7 @@ void Normalise(SYSTEMTIME& t)
 {
     FILETIME ft;
     SYSTEMTIME back;
-    if (SystemTimeToFileTime(&t, &ft) && FileTimeToSystemTime(&ft, &back))
-        t.wDayOfWeek = back.wDayOfWeek;
+    if (SystemTimeToFileTime(&t, &ft) && FileTimeToSystemTime(&ft, &back)) t.wDayOfWeek = back.wDayOfWeek;
     t.wDayOfWeek %= 7;
 }
 
@@ -30,30 +29,27 @@ SYSTEMTIME Now(const WorkLog& log)
     SYSTEMTIME t = {};
     (log.localTime ? log.localTime : &SystemLocalTime)(&t);
     Normalise(t);
-    if (t.wYear < 2000)
-        t.wYear = 2000;
+    if (t.wYear < 2000) t.wYear = 2000;
     return t;
 }
 
 int TimePrefix(char* buffer, int size, const SYSTEMTIME& t)
 {
-    int n = std::snprintf(buffer, static_cast<std::size_t>(size), "%02i:%02i:%02i.%03i ", t.wHour, t.wMinute,
-                          t.wSecond, t.wMilliseconds);
+    int n = std::snprintf(buffer, static_cast<std::size_t>(size), "%02i:%02i:%02i.%03i ", t.wHour, t.wMinute, t.wSecond,
+                          t.wMilliseconds);
     return n < 0 ? 0 : (n >= size ? size - 1 : n);
 }
 
 void WriteBytes(HANDLE file, const char* data, int length)
 {
     DWORD written = 0;
-    if (length > 0)
-        WriteFile(file, data, static_cast<DWORD>(length), &written, nullptr);
+    if (length > 0) WriteFile(file, data, static_cast<DWORD>(length), &written, nullptr);
 }
 
 // Writes text cut to the line length (text already holds its time prefix), then CR LF.
 void WriteLine(HANDLE file, char* line, int length)
 {
-    if (length > kEventLineMax)
-        length = kEventLineMax;
+    if (length > kEventLineMax) length = kEventLineMax;
     line[length++] = '\r';
     line[length++] = '\n';
     WriteBytes(file, line, length);
@@ -62,8 +58,7 @@ void WriteLine(HANDLE file, char* line, int length)
 // Appends src to line[length], keeping the line within kEventLineMax characters.
 int AppendToLine(char* line, int length, const char* src)
 {
-    while (*src && length < kEventLineMax)
-        line[length++] = *src++;
+    while (*src && length < kEventLineMax) line[length++] = *src++;
     line[length] = '\0';
     return length;
 }
@@ -88,33 +83,27 @@ bool LastWriteDate(const char* path, SYSTEMTIME& date)
 bool OpenLogFile(WorkLog& log, const SYSTEMTIME& now)
 {
     const char* slash = std::strrchr(log.modulePath, '\\');
-    if (!slash || slash == log.modulePath)
-        return false;
+    if (!slash || slash == log.modulePath) return false;
     char path[MAX_PATH];
     int n = std::snprintf(path, sizeof path, "%.*s\\logday%i.txt", static_cast<int>(slash - log.modulePath),
                           log.modulePath, now.wDayOfWeek);
-    if (n <= 0 || n >= static_cast<int>(sizeof path))
-        return false;
+    if (n <= 0 || n >= static_cast<int>(sizeof path)) return false;
 
     HANDLE file = INVALID_HANDLE_VALUE;
     SYSTEMTIME written;
     if (LastWriteDate(path, written) && SameDate(written, now)) {
-        file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
-        if (file != INVALID_HANDLE_VALUE)
-            SetFilePointer(file, 0, nullptr, FILE_END);
+        file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) SetFilePointer(file, 0, nullptr, FILE_END);
     }
     if (file == INVALID_HANDLE_VALUE)
         file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                            nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
+    if (file == INVALID_HANDLE_VALUE) return false;
     log.logFile = file;
 
     char line[16];
     n = std::snprintf(line, sizeof line, "%02i/%02i/%02i\r\n", now.wDay, now.wMonth, now.wYear - 2000);
-    if (n > 0 && n < static_cast<int>(sizeof line))
-        WriteBytes(file, line, n);
+    if (n > 0 && n < static_cast<int>(sizeof line)) WriteBytes(file, line, n);
     return true;
 }
 
@@ -124,8 +113,7 @@ bool OpenLogFile(WorkLog& log, const SYSTEMTIME& now)
 template <class Append>
 void WriteTimedLine(WorkLog& log, Append append)
 {
-    if (log.logFile == INVALID_HANDLE_VALUE)
-        return;
+    if (log.logFile == INVALID_HANDLE_VALUE) return;
     KeepLastError keep;
     SYSTEMTIME now = Now(log);
     char line[kLineBuffer + 1];
@@ -136,10 +124,7 @@ void WriteTimedLine(WorkLog& log, Append append)
 
 } // namespace
 
-void SystemLocalTime(SYSTEMTIME* localTime)
-{
-    GetLocalTime(localTime);
-}
+void SystemLocalTime(SYSTEMTIME* localTime) { GetLocalTime(localTime); }
 
 void ClearEvents(WorkLog& log)
 {
@@ -155,12 +140,10 @@ const char* RecentEvent(const WorkLog& log, int i)
 
 void WriteEvent(WorkLog& log, const char* message, const char* source)
 {
-    if (!message || !*message)
-        return;
+    if (!message || !*message) return;
     KeepLastError keep;
 
-    if (log.eventIndex < 0 || log.eventIndex >= kEventSlots)
-        log.eventIndex = 0;
+    if (log.eventIndex < 0 || log.eventIndex >= kEventSlots) log.eventIndex = 0;
     char* slot = log.eventRing[log.eventIndex];
     log.eventIndex = (log.eventIndex + 1) % kEventSlots;
     int length = 0;
@@ -175,19 +158,16 @@ void WriteEvent(WorkLog& log, const char* message, const char* source)
     slot[length] = '\0';
     AppendToLine(slot, length, message);
 
-    if (log.notifyWindow)
-        SendMessageA(log.notifyWindow, WM_USER, 0, 0);
+    if (log.notifyWindow) SendMessageA(log.notifyWindow, WM_USER, 0, 0);
 
     SYSTEMTIME now = Now(log);
     if (!log.logEnabled) {
         CloseLog(log);
         return;
     }
-    if (now.wDayOfWeek != static_cast<WORD>(log.logFileDay) && log.logFile != INVALID_HANDLE_VALUE)
-        CloseLog(log);
+    if (now.wDayOfWeek != static_cast<WORD>(log.logFileDay) && log.logFile != INVALID_HANDLE_VALUE) CloseLog(log);
     log.logFileDay = static_cast<short>(now.wDayOfWeek);
-    if (log.logFile == INVALID_HANDLE_VALUE && !OpenLogFile(log, now))
-        return;
+    if (log.logFile == INVALID_HANDLE_VALUE && !OpenLogFile(log, now)) return;
 
     char line[kLineBuffer + 1];
     int n = TimePrefix(line, sizeof line, now);
@@ -197,16 +177,14 @@ void WriteEvent(WorkLog& log, const char* message, const char* source)
 
 void WriteEventF(WorkLog& log, const char* source, const char* format, ...)
 {
-    if (!format)
-        return;
+    if (!format) return;
     KeepLastError keep;
     char message[kEventLineMax + 1];
     va_list args;
     va_start(args, format);
     int n = std::vsnprintf(message, sizeof message, format, args);
     va_end(args);
-    if (n < 0)
-        return;
+    if (n < 0) return;
     keep.Restore();
     WriteEvent(log, message, source);
 }
@@ -217,18 +195,15 @@ void WriteDataLine(WorkLog& log, const char* label, const void* bytes, std::size
         int m = std::snprintf(line + n, kLineBuffer + 1 - static_cast<std::size_t>(n), "%s (%u)", label ? label : "",
                               static_cast<unsigned>(count));
         n = m < 0 ? n : n + m;
-        if (n > kEventLineMax)
-            n = kEventLineMax;
+        if (n > kEventLineMax) n = kEventLineMax;
         // A dump that does not fit ends with " ..." in place of the bytes left out, so
         // that a reader of the log knows the count in brackets was not all shown.
         static const char kCut[] = " ...";
         constexpr int kCutLength = sizeof kCut - 1;
         std::size_t shown = static_cast<std::size_t>((kEventLineMax - n) / 3);
         const bool cut = bytes && count > shown;
-        if (cut)
-            shown = static_cast<std::size_t>(std::max(0, kEventLineMax - n - kCutLength) / 3);
-        else
-            shown = bytes ? count : 0;
+        if (cut) shown = static_cast<std::size_t>(std::max(0, kEventLineMax - n - kCutLength) / 3);
+        else shown = bytes ? count : 0;
         const unsigned char* p = static_cast<const unsigned char*>(bytes);
         static const char hex[] = "0123456789ABCDEF";
         for (std::size_t i = 0; i < shown; ++i) {
@@ -269,8 +244,7 @@ void LogLastError(WorkLog& log, IErrorInfo* info)
     KeepLastError keep;
     bool pending = false;
     if (!info) {
-        if (GetErrorInfo(0, &info) != S_OK || !info)
-            return;
+        if (GetErrorInfo(0, &info) != S_OK || !info) return;
         pending = true;
     }
     BSTR description = nullptr, source = nullptr;

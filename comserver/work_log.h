@@ -28,18 +28,18 @@ using LocalTimeSource = void (*)(SYSTEMTIME* localTime);
 void SystemLocalTime(SYSTEMTIME* localTime);
 
 constexpr int kEventSlots = 10;
-constexpr int kEventLineMax = 256;   // characters of an event line (and of a file line)
-constexpr int kEventSourceMax = 32;  // characters of an event's source
+constexpr int kEventLineMax = 256;  // characters of an event line (and of a file line)
+constexpr int kEventSourceMax = 32; // characters of an event's source
 
 struct WorkLog {
-    int logEnabled = 0;                        // non-zero: the daily file is written
-    HANDLE logFile = INVALID_HANDLE_VALUE;     // the open file, or invalid
-    short logFileDay = -1;                     // day of the week logFile was opened for
-    int eventIndex = 0;                        // slot of the next event
+    int logEnabled = 0;                    // non-zero: the daily file is written
+    HANDLE logFile = INVALID_HANDLE_VALUE; // the open file, or invalid
+    short logFileDay = -1;                 // day of the week logFile was opened for
+    int eventIndex = 0;                    // slot of the next event
     char eventRing[kEventSlots][kEventLineMax + 1] = {};
-    char modulePath[MAX_PATH] = {};            // the executable; its directory holds the files
-    char settingsPath[MAX_PATH] = {};          // the .ini file (settings.h)
-    HWND notifyWindow = nullptr;               // if set, gets WM_USER (0, 0) after each event
+    char modulePath[MAX_PATH] = {};               // the executable; its directory holds the files
+    char settingsPath[MAX_PATH] = {};             // the .ini file (settings.h)
+    HWND notifyWindow = nullptr;                  // if set, gets WM_USER (0, 0) after each event
     LocalTimeSource localTime = &SystemLocalTime; // "now"
 };
 

@@ -8,8 +8,8 @@
 
 namespace oltra {
 
-constexpr double kMaxQuantity = 1e6;   // a quantity is below this in absolute value
-constexpr double kMaxAmount = 1e9;     // a price, sum, payment or cash amount likewise
+constexpr double kMaxQuantity = 1e6; // a quantity is below this in absolute value
+constexpr double kMaxAmount = 1e9;   // a price, sum, payment or cash amount likewise
 
 inline bool quantityFits(double quantity) { return std::isfinite(quantity) && std::fabs(quantity) < kMaxQuantity; }
 inline bool amountFits(double amount) { return std::isfinite(amount) && std::fabs(amount) < kMaxAmount; }

@@ -26,10 +26,7 @@ void put(ClientLog::Level level, const std::u16string& utf16)
 
 } // namespace
 
-void setClientLog(ClientLog* log)
-{
-    g_log.store(log);
-}
+void setClientLog(ClientLog* log) { g_log.store(log); }
 
 namespace netlog {
 

@@ -22,7 +22,7 @@ namespace {
 
 constexpr int kMaxAnswersPerAddress = 1000;
 constexpr std::size_t kMaxAnswerBytes = 1023;
-const Poco::Timespan kSilence(2, 0);     // an address is done after this long without an answer
+const Poco::Timespan kSilence(2, 0); // an address is done after this long without an answer
 const Poco::Timespan kSendTimeout(1, 0);
 
 struct Probe {
@@ -70,7 +70,8 @@ std::vector<std::string> registerAddresses(const std::vector<std::string>& answe
             Poco::RegularExpression::MatchVec groups;
             if (location.match(answer, 0, groups) == 0 || groups.size() < 3) continue;
             const auto& host = groups[2];
-            if (host.offset != std::string::npos && host.length > 0) result.push_back(answer.substr(host.offset, host.length));
+            if (host.offset != std::string::npos && host.length > 0)
+                result.push_back(answer.substr(host.offset, host.length));
         } catch (const Poco::RegularExpressionException&) {
             netlog::error(std::string("RegularExpressionException"));
         }
@@ -119,7 +120,7 @@ std::vector<std::string> discoverRegister(const std::string& searchTarget)
             const int n = p->socket.receiveBytes(buffer, static_cast<int>(kMaxAnswerBytes));
             if (n < 0) continue;
             buffer[n] = '\0';
-            answers.emplace_back(buffer);   // up to the first zero byte
+            answers.emplace_back(buffer); // up to the first zero byte
             ++p->answers;
             p->deadline = Poco::Timestamp() + kSilence;
         }

@@ -9,7 +9,7 @@
 namespace oltra {
 
 // Device type under which the registers announce themselves.
-extern const char kSearchTarget[];   // "urn:veltor.ua:device:fp:1"
+extern const char kSearchTarget[]; // "urn:veltor.ua:device:fp:1"
 
 // Addresses (host parts of the answers' "location" headers) of the registers that answer
 // a search for `searchTarget` ("upnp:rootdevice" when empty): sorted, each once, empty

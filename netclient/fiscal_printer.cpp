@@ -44,8 +44,7 @@ FiscalPrinter::FiscalPrinter(const std::string& address, const std::string& user
 FiscalPrinter::~FiscalPrinter()
 {
     netlog::debug(std::string("Destroy FiscalPrinter object"));
-    if (unsettled_)
-        netlog::error(u"Unsettled document dropped with the connection: " + unsettled_->summary());
+    if (unsettled_) netlog::error(u"Unsettled document dropped with the connection: " + unsettled_->summary());
     receipt_.reset();
     errorDescriptions_.clear();
     taxGroups_.clear();
@@ -123,7 +122,8 @@ int32_t FiscalPrinter::findTaxGroup(double rate) const
     }
     char number[64];
     std::snprintf(number, sizeof number, "%f", rate);
-    netlog::error(std::string("В фискальном регистраторе не запрограммирована налоговая группа со ставкой: ") + number + "%");
+    netlog::error(std::string("В фискальном регистраторе не запрограммирована налоговая группа со ставкой: ") + number +
+                  "%");
     return 0;
 }
 

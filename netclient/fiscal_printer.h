@@ -18,8 +18,12 @@
 #include <string>
 
 namespace Poco {
-namespace Dynamic { class Var; }
-namespace JSON { class Object; }
+namespace Dynamic {
+class Var;
+}
+namespace JSON {
+class Object;
+}
 } // namespace Poco
 
 namespace oltra {
@@ -79,8 +83,8 @@ public:
 
     // Receipts. Items go into the receipt buffer; closeCheck sends the whole document.
     bool openCheck(bool isFiscal, bool isReturn, bool cancelOpen, int32_t& number);
-    bool printFiscalString(const std::u16string& name, double quantity, double price, double amount,
-                           int32_t department, double taxRate);
+    bool printFiscalString(const std::u16string& name, double quantity, double price, double amount, int32_t department,
+                           double taxRate);
     bool printNonFiscalString(const std::u16string& text);
     bool printBarCode(const std::u16string& type, const std::u16string& barcode);
     // Sums in the host's order. A receipt goes only after a state read right before it;

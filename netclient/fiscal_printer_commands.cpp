@@ -31,14 +31,12 @@ const char kScreen[] = "/cgi/scr";
 const char kReceipts[] = "/cgi/chk";
 const char kDrawer[] = "/cgi/proc/openbox";
 const char kStatePath[] = "/cgi/state.php";
-const char16_t kUnsettledText[] =
-    u"Предыдущий чек отправлен, но ответ регистратора не получен: чек нельзя изменить. "
-    u"Повторите закрытие чека или отмените его";
+const char16_t kUnsettledText[] = u"Предыдущий чек отправлен, но ответ регистратора не получен: чек нельзя изменить. "
+                                  u"Повторите закрытие чека или отмените его";
 const char16_t kNotRecordedText[] =
     u"Ответ регистратора на документ не распознан, и в журнале регистратора документа нет: документ не проведён";
-const char16_t kNotSentText[] =
-    u"Документ не отправлен: регистратор не сообщил своё состояние перед отправкой. "
-    u"Повторите операцию, когда регистратор будет доступен";
+const char16_t kNotSentText[] = u"Документ не отправлен: регистратор не сообщил своё состояние перед отправкой. "
+                                u"Повторите операцию, когда регистратор будет доступен";
 
 // While the wait lasts: what to look for on the tape, and which call ends the wait.
 std::u16string unknownText(const std::u16string& summary)
@@ -51,11 +49,13 @@ std::u16string unknownText(const std::u16string& summary)
 // When the wait ends: what was found.
 std::u16string recordedText(const std::u16string& summary)
 {
-    return u"Предыдущий документ (" + summary + u") найден в журнале регистратора: он проведён, не пробивайте его снова";
+    return u"Предыдущий документ (" + summary +
+           u") найден в журнале регистратора: он проведён, не пробивайте его снова";
 }
 std::u16string absentText(const std::u16string& summary)
 {
-    return u"Предыдущий документ (" + summary + u") в журнале регистратора не найден: он не проведён, пробейте его заново";
+    return u"Предыдущий документ (" + summary +
+           u") в журнале регистратора не найден: он не проведён, пробейте его заново";
 }
 std::u16string droppedUnknownText(const std::u16string& summary)
 {
@@ -68,10 +68,7 @@ std::u16string ascii(const std::string& s) { return std::u16string(s.begin(), s.
 double finiteOrZero(double v) { return std::isfinite(v) ? v : 0; }
 
 // A display amount: with decimals only when it has a fractional part.
-std::u16string displayNumber(double v, int decimals)
-{
-    return fixedNumber16(v, v != std::floor(v) ? decimals : 0);
-}
+std::u16string displayNumber(double v, int decimals) { return fixedNumber16(v, v != std::floor(v) ? decimals : 0); }
 
 // round(thousandths x cents / 1000), half away from zero, exactly: the register's line total in cents.
 long long lineCents(double quantity, double price)
@@ -201,7 +198,8 @@ bool FiscalPrinter::closeCheck(double sum1, double sum2, double sum3, double sum
         if (kind != "IO") {
             // The receipt sent before: the one this call closes.
             if (settled == Sent::Recorded) {
-                netlog::info(std::string("Unanswered receipt found in the register's journal: recorded, not sent again"));
+                netlog::info(
+                    std::string("Unanswered receipt found in the register's journal: recorded, not sent again"));
                 unsettled_.reset();
                 receipt_ = std::make_unique<ReceiptBuffer>(u"F", model_);
                 lastErrorText_.clear();
@@ -263,7 +261,7 @@ FiscalPrinter::Sent FiscalPrinter::sendDocument(const std::string& kind, const s
         return Sent::NotSent;
     }
     unsettled_ = std::make_unique<UnsettledDocument>(kind, textconv::toUtf8(document),
-                                                      JournalAnchor{chkId_, time_, timeText_}, clock_);
+                                                     JournalAnchor{chkId_, time_, timeText_}, clock_);
     bool ok = false;
     try {
         ok = http_->post(kReceipts, document, lastResponse_);
@@ -291,8 +289,7 @@ FiscalPrinter::Sent FiscalPrinter::sendDocument(const std::string& kind, const s
         noteStatus(status);
         try {
             readState();
-        } catch (const Poco::Exception&) {
-        }
+        } catch (const Poco::Exception&) {}
         return Sent::Refused;
     }
     if (ok && object) {
@@ -307,8 +304,9 @@ FiscalPrinter::Sent FiscalPrinter::sendDocument(const std::string& kind, const s
     }
     // An answer that says nothing about the document (empty, a page, another status): the
     // register is done with it, and its journal decides.
-    netlog::error(std::string(status.empty() ? "The register's answer to the document does not confirm it: its journal decides"
-                                             : "The register answered the document with " + status + ": its journal decides"));
+    netlog::error(std::string(status.empty()
+                                  ? "The register's answer to the document does not confirm it: its journal decides"
+                                  : "The register answered the document with " + status + ": its journal decides"));
     unsettled_->sendEnded(true);
     return settleSent(status);
 }
@@ -341,7 +339,7 @@ FiscalPrinter::Sent FiscalPrinter::settleUnsettled() noexcept
             limits.deadline -= std::chrono::duration_cast<std::chrono::milliseconds>(now() - started);
             if (readStateFrom(state)) {
                 const UnsettledDocument::JournalReader read = [this](int64_t from, std::chrono::milliseconds left,
-                                                                      std::size_t maxBytes, std::string& body) {
+                                                                     std::size_t maxBytes, std::string& body) {
                     const std::string path = "/cgi/chk?id=" + std::to_string(from);
                     return http_->get(path, body, ExchangeLimits{Poco::Timespan(left.count() * 1000), maxBytes});
                 };
@@ -390,10 +388,7 @@ std::u16string FiscalPrinter::settleAndDrop() noexcept
     return text;
 }
 
-std::u16string FiscalPrinter::settleBeforeClosing() noexcept
-{
-    return settleAndDrop();
-}
+std::u16string FiscalPrinter::settleBeforeClosing() noexcept { return settleAndDrop(); }
 
 bool FiscalPrinter::cancelCheck()
 {
@@ -423,7 +418,8 @@ bool FiscalPrinter::cashInOutcome(double amount)
         const bool same = unsettled_->kind() == "IO" && unsettled_->document() == textconv::toUtf8(body);
         if (same && settled == Sent::Recorded) {
             // The host asks again for the one the register booked: not booked twice.
-            netlog::info(std::string("Unanswered cash document found in the register's journal: recorded, not sent again"));
+            netlog::info(
+                std::string("Unanswered cash document found in the register's journal: recorded, not sent again"));
             unsettled_.reset();
             lastErrorText_.clear();
             lastErrorCode_.clear();
@@ -461,7 +457,8 @@ bool FiscalPrinter::printReport(const std::string& path)
 
 bool FiscalPrinter::printFullFiscalReportByDates(const std::u16string& start, const std::u16string& end)
 {
-    return printReport("/cgi/proc/printfmreport?1&" + queryValue(textconv::toUtf8(start)) + "&" + queryValue(textconv::toUtf8(end)) + "&1&1");
+    return printReport("/cgi/proc/printfmreport?1&" + queryValue(textconv::toUtf8(start)) + "&" +
+                       queryValue(textconv::toUtf8(end)) + "&1&1");
 }
 
 bool FiscalPrinter::printFullFiscalReportByZNumbers(int32_t first, int32_t last)
@@ -471,7 +468,8 @@ bool FiscalPrinter::printFullFiscalReportByZNumbers(int32_t first, int32_t last)
 
 bool FiscalPrinter::printShortFiscalReportByDates(const std::u16string& start, const std::u16string& end)
 {
-    return printReport("/cgi/proc/printfmreport?3&" + queryValue(textconv::toUtf8(start)) + "&" + queryValue(textconv::toUtf8(end)) + "&1&1");
+    return printReport("/cgi/proc/printfmreport?3&" + queryValue(textconv::toUtf8(start)) + "&" +
+                       queryValue(textconv::toUtf8(end)) + "&1&1");
 }
 
 bool FiscalPrinter::printShortFiscalReportByZNumbers(int32_t first, int32_t last)
@@ -520,9 +518,7 @@ bool FiscalPrinter::getLineLength(int32_t& width)
     const bool sent = http_->get(kScreen, lastResponse_);
     parseResponseErrors();
     const AnswerLabels labels{"Get line length, JSON parsing: ", "Get line length, standart exception: "};
-    const bool read = readAnswer(lastResponse_, labels, [&](const Var& root) {
-        width = displayWidth(root);
-    });
+    const bool read = readAnswer(lastResponse_, labels, [&](const Var& root) { width = displayWidth(root); });
     const bool stateOk = readState();
     return stateOk && sent && read && lastErrorText_.empty();
 }

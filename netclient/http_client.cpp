@@ -36,8 +36,7 @@ void readBounded(std::istream& in, std::string& out, std::size_t limit = kMaxRes
         const std::size_t n = static_cast<std::size_t>(in.gcount());
         if (n == 0) break;
         if (out.size() + n > limit)
-            throw Poco::Net::MessageException("Response body exceeds the limit of " + std::to_string(limit) +
-                                              " bytes");
+            throw Poco::Net::MessageException("Response body exceeds the limit of " + std::to_string(limit) + " bytes");
         out.append(chunk, n);
     }
 }
@@ -120,10 +119,7 @@ HttpClient::HttpClient(const std::string& address, const std::string& user, cons
     netlog::debug("Create HTTP object host: " + host_);
 }
 
-HttpClient::~HttpClient()
-{
-    netlog::debug(std::string("Destroy HTTP object"));
-}
+HttpClient::~HttpClient() { netlog::debug(std::string("Destroy HTTP object")); }
 
 bool HttpClient::get(const std::string& path, std::string& response)
 {
@@ -236,7 +232,7 @@ bool HttpClient::exchange(Poco::Net::HTTPRequest& request, const std::string& bo
             // nonce they have answered: start afresh, or a register that changes its nonce
             // often makes the session grow for as long as it lives.
             credentials_ = std::make_unique<Poco::Net::HTTPCredentials>(credentials_->getUsername(),
-                                                                         credentials_->getPassword());
+                                                                        credentials_->getPassword());
             credentials_->authenticate(request, head);
             std::ostream& again = session_->sendRequest(request);
             if (isPost) again << body;

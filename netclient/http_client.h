@@ -13,7 +13,11 @@
 #include <memory>
 #include <string>
 
-namespace Poco { namespace Net { class HTTPRequest; } }
+namespace Poco {
+namespace Net {
+class HTTPRequest;
+}
+} // namespace Poco
 
 namespace oltra {
 
@@ -88,9 +92,9 @@ private:
     HttpTimeouts timeouts_;
     std::unique_ptr<Poco::Net::HTTPClientSession> session_;
     std::unique_ptr<Poco::Net::HTTPCredentials> credentials_;
-    DeadlineSocketImpl* socket_ = nullptr;   // owned by the session's socket
-    std::string authorization_;   // of the last request the register accepted; empty before a challenge
-    std::size_t maxBytes_ = kMaxResponseBytes;   // of the exchange in progress
+    DeadlineSocketImpl* socket_ = nullptr;     // owned by the session's socket
+    std::string authorization_;                // of the last request the register accepted; empty before a challenge
+    std::size_t maxBytes_ = kMaxResponseBytes; // of the exchange in progress
     int lastStatus_ = 0;
     std::string lastReason_;
 };

@@ -39,10 +39,7 @@ Object::Ptr memberObject(const Object& parent, const std::string& key)
     return child;
 }
 
-std::string jsonText(const Var& v)
-{
-    return v.convert<std::string>();
-}
+std::string jsonText(const Var& v) { return v.convert<std::string>(); }
 
 AnswerLabels AnswerLabels::named(const std::string& what)
 {

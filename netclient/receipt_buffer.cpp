@@ -18,10 +18,8 @@ std::u16string ascii(const std::string& s) { return std::u16string(s.begin(), s.
 
 } // namespace
 
-ReceiptBuffer::ReceiptBuffer(std::u16string type, std::string model)
-    : type_(std::move(type)), model_(std::move(model))
-{
-}
+ReceiptBuffer::ReceiptBuffer(std::u16string type, std::string model) : type_(std::move(type)), model_(std::move(model))
+{}
 
 void ReceiptBuffer::appendElement(const std::u16string& element)
 {
@@ -78,7 +76,7 @@ void ReceiptBuffer::addBarcode(const std::u16string& type, const std::u16string&
     else if (normal == u"CODE39") digit = u"3";
     else
         netlog::error(u"Помилковий формат штрих коду: " + normal +
-                 u". Підтримуються тільки наступні типи штрих кодів: EAN13, CODE39, CODE128");
+                      u". Підтримуються тільки наступні типи штрих кодів: EAN13, CODE39, CODE128");
     appendElement(u"{\"BC\":{\"code\":\"" + jsonEscape(barcode) + u"\",\"type\":\"" + digit + u"\"}}");
 }
 
@@ -90,7 +88,10 @@ void ReceiptBuffer::addText(const std::u16string& text)
 
 std::u16string ReceiptBuffer::finishReceipt(double sum1, double sum2, double sum3, double sum4)
 {
-    struct Pay { double sum; const char16_t* digit; };
+    struct Pay {
+        double sum;
+        const char16_t* digit;
+    };
     const bool m707 = isModel707(model_);
     const Pay order707[] = {{sum1, u"1"}, {sum4, u"2"}, {sum3, u"3"}, {sum2, u"4"}};
     const Pay orderOther[] = {{sum2, u"1"}, {sum3, u"2"}, {sum4, u"3"}, {sum1, u"4"}};

@@ -55,7 +55,7 @@ void readTaxTable(const Var& root, std::map<double, int32_t>& groups)
         if (entry.isNull()) throw Poco::JSON::JSONException("Tax table entry is not an object");
         const int32_t id = entry->get("id").convert<Poco::Int32>();
         const double rate = entry->get("Prc").convert<double>();
-        groups.emplace(rate, id);   // the first entry with a rate wins
+        groups.emplace(rate, id); // the first entry with a rate wins
     }
 }
 
@@ -90,8 +90,9 @@ void ErrorReader::read(const Var& answer)
         for (std::size_t i = 0; i < list->size(); ++i) {
             const Object::Ptr item = list->getObject(static_cast<unsigned>(i));
             // Anything but an object is still an error: its own text describes it.
-            const std::u16string piece =
-                item.isNull() ? textconv::toUtf16(jsonText(list->get(static_cast<unsigned>(i)))) : describeObject(*item);
+            const std::u16string piece = item.isNull()
+                                             ? textconv::toUtf16(jsonText(list->get(static_cast<unsigned>(i))))
+                                             : describeObject(*item);
             if (!text.empty()) text += u"; ";
             text += piece;
         }

@@ -54,8 +54,8 @@ public:
     // The members of one error object in key order, joined by ", ", trimmed; "e" sets the code.
     std::u16string describeObject(const Poco::JSON::Object& error);
 
-    std::u16string text;   // empty when the answer holds no error
-    std::string code;      // the last code text read
+    std::u16string text; // empty when the answer holds no error
+    std::string code;    // the last code text read
 
 private:
     const std::map<std::string, std::u16string>& descriptions_;

@@ -209,10 +209,12 @@ UnsettledDocument::State UnsettledDocument::settle(int32_t lastId, int64_t regis
         const auto left = limits.deadline - spent;
         if (left.count() <= 0)
             return unknown("the journal was not read within " + std::to_string(limits.deadline.count() / 1000) + " s");
-        if (bytes >= limits.maxBytes) return unknown("the journal's answers exceed " + std::to_string(limits.maxBytes) + " bytes");
+        if (bytes >= limits.maxBytes)
+            return unknown("the journal's answers exceed " + std::to_string(limits.maxBytes) + " bytes");
         const std::size_t allowed = std::min(limits.maxPageBytes, limits.maxBytes - bytes);
         std::string body;
-        if (!read(from, left, allowed, body)) return unknown("the journal from record " + std::to_string(from) + " was not read");
+        if (!read(from, left, allowed, body))
+            return unknown("the journal from record " + std::to_string(from) + " was not read");
         bytes += body.size();
         if (body.size() > allowed) return unknown("a journal answer exceeds " + std::to_string(allowed) + " bytes");
         Array::Ptr records;
@@ -283,8 +285,7 @@ UnsettledDocument::State UnsettledDocument::settle(int32_t lastId, int64_t regis
     }
     if (unclear) return unknown("a record of the journal can't be compared with the document");
     if (matchedTight == 0 && matchedLate == 0) {
-        if (!answered_ && registerNow <= late)
-            return unknown("the register did not answer and may still book it");
+        if (!answered_ && registerNow <= late) return unknown("the register did not answer and may still book it");
         state_ = State::Absent;
         return state_;
     }
@@ -310,8 +311,7 @@ std::u16string UnsettledDocument::summary() const
             const Object::Ptr members = element->getObject(key);
             if (!members.isNull() && members->has("sum")) total += cents(members->getValue<double>("sum"));
         }
-    } catch (const std::exception&) {
-    }
+    } catch (const std::exception&) {}
     std::u16string what = kind_ == "R"    ? u"чек возврата"
                           : kind_ == "P"  ? u"нефискальный чек"
                           : kind_ == "IO" ? (total < 0 ? u"чек выемки" : u"чек внесения")

@@ -23,17 +23,17 @@ namespace oltra {
 
 // The register's state read just before a document was sent.
 struct JournalAnchor {
-    int32_t chkId = 0;          // the journal's last record then
-    int64_t registerTime = 0;   // the register's clock then, seconds since 1970
-    std::string timeText;       // the same as the cashier reads it on the tape ("%d-%m-%Y %H:%M:%S")
+    int32_t chkId = 0;        // the journal's last record then
+    int64_t registerTime = 0; // the register's clock then, seconds since 1970
+    std::string timeText;     // the same as the cashier reads it on the tape ("%d-%m-%Y %H:%M:%S")
 };
 
 // Bounds of one settlement.
 struct SettleLimits {
-    std::chrono::milliseconds deadline{30000};   // for the whole settlement, every journal read included
-    std::size_t maxPageBytes = 1u << 20;         // of one journal answer
-    std::size_t maxBytes = 4u << 20;             // of all journal answers together
-    std::size_t maxRecords = 2000;               // records between the anchor and the register's last one
+    std::chrono::milliseconds deadline{30000}; // for the whole settlement, every journal read included
+    std::size_t maxPageBytes = 1u << 20;       // of one journal answer
+    std::size_t maxBytes = 4u << 20;           // of all journal answers together
+    std::size_t maxRecords = 2000;             // records between the anchor and the register's last one
     // How long after its exchange ended a register that did not answer may still book a
     // document it received: until then a journal without it does not prove it absent.
     int64_t lateSeconds = 30;
@@ -42,10 +42,10 @@ struct SettleLimits {
 class UnsettledDocument {
 public:
     enum class State {
-        Sent,       // not compared with the journal yet
-        Recorded,   // the register booked it
-        Absent,     // the register did not book it and will not
-        Unknown,    // the journal can't tell (yet)
+        Sent,     // not compared with the journal yet
+        Recorded, // the register booked it
+        Absent,   // the register did not book it and will not
+        Unknown,  // the journal can't tell (yet)
     };
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
     // Reads the journal from record `from` on ("/cgi/chk?id=" + from) into `body`, taking at
@@ -88,7 +88,7 @@ private:
     std::chrono::steady_clock::time_point endedAt_;
     bool ended_ = false;
     bool answered_ = false;
-    int64_t sentUntil_ = 0;   // register time by which the exchange had ended (with a second's slack)
+    int64_t sentUntil_ = 0; // register time by which the exchange had ended (with a second's slack)
     // The journal's last record as read right after the exchange ended; -1 when not read
     // then. A record after it was booked after the exchange: by this document only if the
     // register, never having answered, booked it late.

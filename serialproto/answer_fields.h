@@ -32,7 +32,8 @@ inline std::uint32_t Get24(const std::uint8_t* p) { return Get16(p) | std::uint3
 inline std::uint32_t Get32(const std::uint8_t* p) { return Get24(p) | std::uint32_t(p[3]) << 24; }
 inline std::int32_t GetS32(const std::uint8_t* p) { return static_cast<std::int32_t>(Get32(p)); }
 // A five-byte counter, as a double (it may pass 2^32).
-inline double Get40(const std::uint8_t* p) {
+inline double Get40(const std::uint8_t* p)
+{
     std::uint64_t v = 0;
     for (int i = 4; i >= 0; --i) v = v << 8 | p[i];
     return static_cast<double>(v);

@@ -82,9 +82,9 @@ fpresult::Result DecodeTime(const std::uint8_t* data, std::int32_t n, std::strin
 
 // What the status query tells about the register.
 struct RegisterState {
-    std::uint16_t Value = 0;         // answer bytes 0 to 1
-    std::string PrinterInfo;         // model text, plus " ver " and the version when sent
-    std::string FiscalInfo;          // fiscal number, date and time of fiscalisation, ...
+    std::uint16_t Value = 0; // answer bytes 0 to 1
+    std::string PrinterInfo; // model text, plus " ver " and the version when sent
+    std::string FiscalInfo;  // fiscal number, date and time of fiscalisation, ...
     std::string TaxPayerInfo[3];
 };
 

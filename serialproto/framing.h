@@ -18,11 +18,11 @@ constexpr std::uint8_t DLE = 0x10;
 constexpr std::uint8_t NAK = 0x15;
 constexpr std::uint8_t SYN = 0x16;
 
-constexpr std::size_t kMaxFrame = 512;       // a frame on the wire, either direction
-constexpr std::size_t kFrameBuffer = kMaxFrame + 4;  // room for the trailer after the limit check
-constexpr std::size_t kAnswerCapacity = 256; // unstuffed answer payload (at most 255 used)
-constexpr std::size_t kMinAnswer = 6;        // seq, cmd, status, error, ext status, checksum
-constexpr std::size_t kExtraBlock = 64;      // extra data sent per ENQ
+constexpr std::size_t kMaxFrame = 512;              // a frame on the wire, either direction
+constexpr std::size_t kFrameBuffer = kMaxFrame + 4; // room for the trailer after the limit check
+constexpr std::size_t kAnswerCapacity = 256;        // unstuffed answer payload (at most 255 used)
+constexpr std::size_t kMinAnswer = 6;               // seq, cmd, status, error, ext status, checksum
+constexpr std::size_t kExtraBlock = 64;             // extra data sent per ENQ
 
 // Negated 8-bit sum of `n` bytes, starting from `start`.
 std::uint8_t NegatedSum(const std::uint8_t* p, std::size_t n, std::uint8_t start = 0);
@@ -45,11 +45,11 @@ std::size_t BuildExtraBlock(const std::uint8_t* data, std::size_t n, std::uint8_
 class AnswerReceiver {
 public:
     enum class Step {
-        More,        // keep feeding
-        Done,        // DLE ETX seen
-        Unexpected,  // not STX after DLE, or DLE followed by a stray byte
-        TooLong,     // payload reached kAnswerCapacity bytes
-        RawFull,     // kMaxFrame raw bytes without the end of the frame
+        More,       // keep feeding
+        Done,       // DLE ETX seen
+        Unexpected, // not STX after DLE, or DLE followed by a stray byte
+        TooLong,    // payload reached kAnswerCapacity bytes
+        RawFull,    // kMaxFrame raw bytes without the end of the frame
     };
 
     AnswerReceiver(std::uint8_t* payload, std::int32_t* length) : payload_(payload), length_(length) {}
@@ -78,8 +78,8 @@ private:
 
 // Checks of a received answer, in the order the link layer applies them.
 enum class AnswerCheck { Ok, SynPacket, CrcError, BadPacket };
-AnswerCheck CheckAnswer(bool acknowledged, std::uint8_t sum, const std::uint8_t* payload,
-                        std::int32_t length, std::uint8_t seq, std::uint8_t cmd);
+AnswerCheck CheckAnswer(bool acknowledged, std::uint8_t sum, const std::uint8_t* payload, std::int32_t length,
+                        std::uint8_t seq, std::uint8_t cmd);
 
 // The error result of the status byte of an answer to command `cmd`: the first set bit in
 // the order 0x02, 0x04, 0x08, 0x20, 0x40, 0x10, 0x80, 0x01. The status query (command 0)

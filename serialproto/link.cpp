@@ -8,44 +8,44 @@ namespace serialproto {
 
 using fpresult::Result;
 
-std::uint32_t SystemClock::NowMs() {
+std::uint32_t SystemClock::NowMs()
+{
     using namespace std::chrono;
-    return static_cast<std::uint32_t>(
-        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    return static_cast<std::uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-void SystemClock::SleepMs(std::uint32_t ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
+void SystemClock::SleepMs(std::uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-std::uint32_t Link::AttemptLimit(std::size_t extraLen) {
+std::uint32_t Link::AttemptLimit(std::size_t extraLen)
+{
     const std::size_t blocks = (extraLen + kExtraBlock - 1) / kExtraBlock;
     return kBusyLimit + kAnswerLimit + static_cast<std::uint32_t>(blocks) * kBlockLimit;
 }
 
-std::uint32_t Link::CommandLimit(std::size_t extraLen) {
-    return 2 * AttemptLimit(extraLen) + kRetryPause;
-}
+std::uint32_t Link::CommandLimit(std::size_t extraLen) { return 2 * AttemptLimit(extraLen) + kRetryPause; }
 
-void Link::Attach(SerialPort* port) {
+void Link::Attach(SerialPort* port)
+{
     port_ = port;
     sequence_ = 0;
 }
 
-void Link::ClearState() {
+void Link::ClearState()
+{
     ecrState_ = kStateNotDefined;
     ecrErrorNumber_ = 0;
     errorValue_ = 0;
     answer_.length_ = 0;
 }
 
-Result Link::SystemFailure() {
+Result Link::SystemFailure()
+{
     errorValue_ = port_->SystemError();
     return FPE_SYSTEM;
 }
 
-Result Link::SendCommand(const std::uint8_t* req, std::size_t len, const std::uint8_t* extra,
-                         std::size_t extraLen) {
+Result Link::SendCommand(const std::uint8_t* req, std::size_t len, const std::uint8_t* extra, std::size_t extraLen)
+{
     if (!port_) return FPE_NOT_CONNECTED;
     if (len == 0 || req == nullptr) return fpresult::kInvalidArg;
     if (extra == nullptr) extraLen = 0;
@@ -85,8 +85,8 @@ Result Link::SendCommand(const std::uint8_t* req, std::size_t len, const std::ui
     return fpresult::kOk;
 }
 
-Result Link::ExchangeFrame(const std::uint8_t* frame, std::size_t len, const std::uint8_t* extra,
-                           std::size_t extraLen) {
+Result Link::ExchangeFrame(const std::uint8_t* frame, std::size_t len, const std::uint8_t* extra, std::size_t extraLen)
+{
     if (!port_) return FPE_NOT_CONNECTED;
     if (len < 7) return fpresult::kInvalidArg;
     if (extra == nullptr) extraLen = 0;
@@ -119,17 +119,10 @@ Result Link::ExchangeFrame(const std::uint8_t* frame, std::size_t len, const std
     }
     bool acknowledged = false;
     switch (b) {
-    case NAK:
-        Raw("<- NAK");
-        return FPE_REJECTED;
-    case ACK:
-        acknowledged = true;
-        break;
-    case SYN:
-        Raw("<- SYN");
-        break;
-    default:
-        return DrainInput(&b, 1);
+    case NAK: Raw("<- NAK"); return FPE_REJECTED;
+    case ACK: acknowledged = true; break;
+    case SYN: Raw("<- SYN"); break;
+    default: return DrainInput(&b, 1);
     }
 
     // Waiting for the answer frame.
@@ -189,17 +182,11 @@ Result Link::ExchangeFrame(const std::uint8_t* frame, std::size_t len, const std
             return FPE_ANSWER_TIMEOUT;
         }
         switch (rx.Feed(b)) {
-        case AnswerReceiver::Step::More:
-            break;
-        case AnswerReceiver::Step::Done:
-            done = true;
-            break;
-        case AnswerReceiver::Step::TooLong:
-            Data("<<", rx.Raw(), rx.RawLength());
-            return FPE_PROTOCOL;
+        case AnswerReceiver::Step::More: break;
+        case AnswerReceiver::Step::Done: done = true; break;
+        case AnswerReceiver::Step::TooLong: Data("<<", rx.Raw(), rx.RawLength()); return FPE_PROTOCOL;
         case AnswerReceiver::Step::Unexpected:
-        case AnswerReceiver::Step::RawFull:
-            return DrainInput(rx.Raw(), rx.RawLength());
+        case AnswerReceiver::Step::RawFull: return DrainInput(rx.Raw(), rx.RawLength());
         }
     }
     // Up to two bytes follow the frame; they are logged only.
@@ -210,24 +197,18 @@ Result Link::ExchangeFrame(const std::uint8_t* frame, std::size_t len, const std
     }
     Data("<-", rx.Raw(), rx.RawLength());
 
-    switch (CheckAnswer(acknowledged, rx.Sum(), answer_.bytes_, answer_.length_, frame[2],
-                        frame[CommandOffset(frame)])) {
-    case AnswerCheck::SynPacket:
-        Raw("SYN packet");
-        return FPE_PROTOCOL;
-    case AnswerCheck::CrcError:
-        Raw("CRC error");
-        return FPE_CHECKSUM;
-    case AnswerCheck::BadPacket:
-        Raw("Bad packet");
-        return FPE_PROTOCOL;
-    case AnswerCheck::Ok:
-        break;
+    switch (
+        CheckAnswer(acknowledged, rx.Sum(), answer_.bytes_, answer_.length_, frame[2], frame[CommandOffset(frame)])) {
+    case AnswerCheck::SynPacket: Raw("SYN packet"); return FPE_PROTOCOL;
+    case AnswerCheck::CrcError: Raw("CRC error"); return FPE_CHECKSUM;
+    case AnswerCheck::BadPacket: Raw("Bad packet"); return FPE_PROTOCOL;
+    case AnswerCheck::Ok: break;
     }
     return fpresult::kOk;
 }
 
-Result Link::DrainInput(const std::uint8_t* already, std::size_t n) {
+Result Link::DrainInput(const std::uint8_t* already, std::size_t n)
+{
     if (n > kMaxFrame) n = kMaxFrame;
     if (n > 0 && already != drain_) std::memmove(drain_, already, n);
     if (port_) {

@@ -26,8 +26,8 @@ public:
 class Link {
 public:
     static constexpr std::uint32_t kDefaultReadTimeout = 300;
-    static constexpr std::uint32_t kFrameByteTimeout = 100;   // inside an answer frame
-    static constexpr std::uint32_t kBusyLimit = 10000;        // SYN/ENQ traffic without an answer
+    static constexpr std::uint32_t kFrameByteTimeout = 100; // inside an answer frame
+    static constexpr std::uint32_t kBusyLimit = 10000;      // SYN/ENQ traffic without an answer
     static constexpr std::uint32_t kRetryPause = 100;
     static constexpr int kAttempts = 3;
     // An answer frame, from its opening DLE to its last trailer byte, however slowly its
@@ -61,11 +61,11 @@ public:
     // attempts 100 ms apart. Returns 0 with the answer data in LastAnswer(), or an
     // error result. For FPE_SYSTEM and FPE_ECR, ErrorValue() holds the number that
     // goes to the thread's last-error value (the system error or the register's code).
-    fpresult::Result SendCommand(const std::uint8_t* req, std::size_t len,
-                                 const std::uint8_t* extra = nullptr, std::size_t extraLen = 0);
+    fpresult::Result SendCommand(const std::uint8_t* req, std::size_t len, const std::uint8_t* extra = nullptr,
+                                 std::size_t extraLen = 0);
     // One transmission of a built frame and the reception of its answer.
-    fpresult::Result ExchangeFrame(const std::uint8_t* frame, std::size_t len,
-                                   const std::uint8_t* extra, std::size_t extraLen);
+    fpresult::Result ExchangeFrame(const std::uint8_t* frame, std::size_t len, const std::uint8_t* extra,
+                                   std::size_t extraLen);
     // Reads the rest of unexpected input after `n` bytes already read, until the line is
     // silent for a read time-out, 512 bytes are held or the busy limit (10 s) has passed
     // since the drain began; logs it as "<!".
@@ -88,15 +88,18 @@ public:
 
 private:
     fpresult::Result SystemFailure();
-    void Data(const char* label, const std::uint8_t* b, std::size_t n) {
+    void Data(const char* label, const std::uint8_t* b, std::size_t n)
+    {
         if (log_) log_->DataLine(label, b, n);
     }
-    void Raw(const char* text) {
+    void Raw(const char* text)
+    {
         if (log_) log_->RawLine(text);
     }
 
     // True when `now` is later than `deadline` (tick counts that wrap around).
-    static bool Passed(std::uint32_t now, std::uint32_t deadline) {
+    static bool Passed(std::uint32_t now, std::uint32_t deadline)
+    {
         return static_cast<std::int32_t>(now - deadline) > 0;
     }
 

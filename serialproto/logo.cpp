@@ -11,7 +11,8 @@ using fpresult::Result;
 
 namespace {
 
-void Put16(Request& out, std::uint32_t v) {
+void Put16(Request& out, std::uint32_t v)
+{
     out.push_back(static_cast<std::uint8_t>(v));
     out.push_back(static_cast<std::uint8_t>(v >> 8));
 }
@@ -20,8 +21,9 @@ bool Light(const Rgb& c) { return 299u * c.Red + 587u * c.Green + 114u * c.Blue 
 
 } // namespace
 
-Result LogoTargetSize(std::int32_t width, std::int32_t height, std::int32_t pictureWidth,
-                      std::int32_t pictureHeight, LogoSize& out) {
+Result LogoTargetSize(std::int32_t width, std::int32_t height, std::int32_t pictureWidth, std::int32_t pictureHeight,
+                      LogoSize& out)
+{
     if (pictureWidth < 1 || pictureHeight < 1) return fpresult::kFail;
     if (width <= 0) width = pictureWidth;
     if (height <= 0) height = pictureHeight;
@@ -32,18 +34,21 @@ Result LogoTargetSize(std::int32_t width, std::int32_t height, std::int32_t pict
     return fpresult::kOk;
 }
 
-std::size_t LogoImageBytes(const LogoSize& size) {
+std::size_t LogoImageBytes(const LogoSize& size)
+{
     if (size.Width <= 0 || size.Height <= 0) return 0;
     return static_cast<std::size_t>(size.Width / 8) * static_cast<std::size_t>(size.Height);
 }
 
 std::size_t LogoBlockCount(std::size_t imageBytes) { return (imageBytes + kExtraBlock - 1) / kExtraBlock; }
 
-std::uint64_t DibStride(std::uint32_t bitCount, std::uint32_t width) {
+std::uint64_t DibStride(std::uint32_t bitCount, std::uint32_t width)
+{
     return (static_cast<std::uint64_t>(bitCount) * width + 31) / 32 * 4;
 }
 
-Result DibImageSize(std::uint32_t bitCount, std::int32_t width, std::int32_t height, std::size_t& size) {
+Result DibImageSize(std::uint32_t bitCount, std::int32_t width, std::int32_t height, std::size_t& size)
+{
     if (width < 0 || bitCount == 0 || bitCount > 32) return fpresult::kFail;
     const std::uint64_t rows = height < 0 ? 0u - static_cast<std::uint64_t>(static_cast<std::int64_t>(height))
                                           : static_cast<std::uint64_t>(height);
@@ -54,7 +59,8 @@ Result DibImageSize(std::uint32_t bitCount, std::int32_t width, std::int32_t hei
     return fpresult::kOk;
 }
 
-PictureFile CheckPictureFile(const std::uint8_t* head, std::size_t n, std::uint64_t fileSize) {
+PictureFile CheckPictureFile(const std::uint8_t* head, std::size_t n, std::uint64_t fileSize)
+{
     if (!head || n < 2 || head[0] != 'B' || head[1] != 'M') return PictureFile::Fine;
     const auto u16 = [&](std::size_t at) { return static_cast<std::uint32_t>(head[at] | head[at + 1] << 8); };
     const auto u32 = [&](std::size_t at) { return u16(at) | u16(at + 2) << 16; };
@@ -63,7 +69,7 @@ PictureFile CheckPictureFile(const std::uint8_t* head, std::size_t n, std::uint6
     const std::uint32_t offBits = u32(10), infoSize = u32(14);
     std::int64_t width = 0, height = 0;
     std::uint32_t planes = 0, bitCount = 0, compression = 0, sizeImage = 0;
-    if (infoSize == 12) {  // the old core header
+    if (infoSize == 12) { // the old core header
         if (n < kFileHeader + 12) return fileSize < kFileHeader + 12 ? PictureFile::Truncated : PictureFile::BadHeader;
         width = u16(18);
         height = static_cast<std::int16_t>(u16(20));
@@ -83,18 +89,19 @@ PictureFile CheckPictureFile(const std::uint8_t* head, std::size_t n, std::uint6
     if (width <= 0 || height == 0 || planes != 1 || offBits < kFileHeader + infoSize) return PictureFile::BadHeader;
     if (fileSize < kFileHeader + infoSize) return PictureFile::Truncated;
     std::uint64_t pixels = 0;
-    if (compression == 0 || compression == 3) {  // rows as they are, or with bit fields
+    if (compression == 0 || compression == 3) { // rows as they are, or with bit fields
         if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 16 && bitCount != 24 && bitCount != 32)
             return PictureFile::BadHeader;
         const std::uint64_t rows = static_cast<std::uint64_t>(height < 0 ? -height : height);
         pixels = DibStride(bitCount, static_cast<std::uint32_t>(width)) * rows;
     } else {
-        pixels = sizeImage;  // compressed: the header gives the size
+        pixels = sizeImage; // compressed: the header gives the size
     }
     return fileSize < static_cast<std::uint64_t>(offBits) + pixels ? PictureFile::Truncated : PictureFile::Fine;
 }
 
-Result EncodeSetLogo(std::int16_t password, const LogoSize& size, Request& out) {
+Result EncodeSetLogo(std::int16_t password, const LogoSize& size, Request& out)
+{
     if (size.Width < kLogoWidthStep || size.Width > kLogoMaxWidth || size.Width % kLogoWidthStep != 0 ||
         size.Height < 1 || size.Height > kLogoMaxHeight) {
         out.clear();
@@ -108,14 +115,16 @@ Result EncodeSetLogo(std::int16_t password, const LogoSize& size, Request& out) 
     return fpresult::kOk;
 }
 
-Result EncodeClearLogo(std::int16_t password, Request& out) {
+Result EncodeClearLogo(std::int16_t password, Request& out)
+{
     out.assign(1, kCmdSetLogo);
     Put16(out, static_cast<std::uint16_t>(password));
     out.insert(out.end(), 5, 0);
     return fpresult::kOk;
 }
 
-Result LogoFromDrawnDib(const OneBitDib& dib, std::vector<std::uint8_t>& out) {
+Result LogoFromDrawnDib(const OneBitDib& dib, std::vector<std::uint8_t>& out)
+{
     const std::int64_t rows64 = dib.Height < 0 ? -static_cast<std::int64_t>(dib.Height) : dib.Height;
     if (dib.Bits == nullptr || dib.Width < 1 || dib.Width > kLogoMaxWidth || rows64 < 1 || rows64 > kLogoMaxHeight)
         return fpresult::kFail;

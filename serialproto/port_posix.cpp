@@ -10,12 +10,14 @@
 
 namespace serialproto {
 
-bool PosixPort::Fail() {
+bool PosixPort::Fail()
+{
     error_ = static_cast<std::uint32_t>(errno);
     return false;
 }
 
-bool PosixPort::Open(const std::string& path) {
+bool PosixPort::Open(const std::string& path)
+{
     Close();
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return Fail();
@@ -29,7 +31,8 @@ bool PosixPort::Open(const std::string& path) {
     return true;
 }
 
-void PosixPort::Close() {
+void PosixPort::Close()
+{
     if (fd_ >= 0) {
         // The exclusive mode stays with the terminal while anyone (a simulator holding
         // its pty, say) keeps it open: give it up so that the port can be opened again.
@@ -39,11 +42,14 @@ void PosixPort::Close() {
     fd_ = -1;
 }
 
-static bool SpeedConstant(std::uint32_t speed, speed_t& out) {
-    static const struct { std::uint32_t baud; speed_t value; } table[] = {
-        {1200, B1200},     {2400, B2400},     {4800, B4800},   {9600, B9600},
-        {19200, B19200},   {38400, B38400},   {57600, B57600}, {115200, B115200},
-        {230400, B230400},
+static bool SpeedConstant(std::uint32_t speed, speed_t& out)
+{
+    static const struct {
+        std::uint32_t baud;
+        speed_t value;
+    } table[] = {
+        {1200, B1200},   {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},
+        {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400},
     };
     for (const auto& t : table)
         if (t.baud == speed) {
@@ -53,7 +59,8 @@ static bool SpeedConstant(std::uint32_t speed, speed_t& out) {
     return false;
 }
 
-bool PosixPort::SetLine(std::uint32_t speed) {
+bool PosixPort::SetLine(std::uint32_t speed)
+{
     if (fd_ < 0) {
         errno = EBADF;
         return Fail();
@@ -76,7 +83,8 @@ bool PosixPort::SetLine(std::uint32_t speed) {
     return true;
 }
 
-bool PosixPort::SetReadTimeout(std::uint32_t ms) {
+bool PosixPort::SetReadTimeout(std::uint32_t ms)
+{
     if (fd_ < 0) {
         errno = EBADF;
         return Fail();
@@ -85,7 +93,8 @@ bool PosixPort::SetReadTimeout(std::uint32_t ms) {
     return true;
 }
 
-SerialPort::Read PosixPort::ReadByte(std::uint8_t& b) {
+SerialPort::Read PosixPort::ReadByte(std::uint8_t& b)
+{
     if (fd_ < 0) {
         errno = EBADF;
         Fail();
@@ -118,7 +127,8 @@ SerialPort::Read PosixPort::ReadByte(std::uint8_t& b) {
     }
 }
 
-bool PosixPort::Write(const std::uint8_t* data, std::size_t n) {
+bool PosixPort::Write(const std::uint8_t* data, std::size_t n)
+{
     if (fd_ < 0) {
         errno = EBADF;
         return Fail();
@@ -135,7 +145,8 @@ bool PosixPort::Write(const std::uint8_t* data, std::size_t n) {
     return true;
 }
 
-void PosixPort::PurgeInput() {
+void PosixPort::PurgeInput()
+{
     if (fd_ >= 0) ::tcflush(fd_, TCIFLUSH);
 }
 

@@ -4,17 +4,19 @@
 
 namespace serialproto {
 
-bool Win32Port::Fail() {
+bool Win32Port::Fail()
+{
     error_ = GetLastError();
     return false;
 }
 
-static HANDLE OpenByName(const char* name) {
-    return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                       FILE_FLAG_NO_BUFFERING, nullptr);
+static HANDLE OpenByName(const char* name)
+{
+    return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_NO_BUFFERING, nullptr);
 }
 
-bool Win32Port::Open(const char* name) {
+bool Win32Port::Open(const char* name)
+{
     Close();
     HANDLE h = OpenByName(name);
     if (h == INVALID_HANDLE_VALUE) {
@@ -26,12 +28,14 @@ bool Win32Port::Open(const char* name) {
     return true;
 }
 
-void Win32Port::Close() {
+void Win32Port::Close()
+{
     if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
     handle_ = INVALID_HANDLE_VALUE;
 }
 
-bool Win32Port::SetLine(std::uint32_t speed) {
+bool Win32Port::SetLine(std::uint32_t speed)
+{
     DCB dcb;
     ZeroMemory(&dcb, sizeof dcb);
     dcb.DCBlength = sizeof dcb;
@@ -53,7 +57,8 @@ bool Win32Port::SetLine(std::uint32_t speed) {
     return SetCommState(handle_, &dcb) ? true : Fail();
 }
 
-bool Win32Port::SetReadTimeout(std::uint32_t ms) {
+bool Win32Port::SetReadTimeout(std::uint32_t ms)
+{
     COMMTIMEOUTS t;
     t.ReadIntervalTimeout = 0;
     t.ReadTotalTimeoutMultiplier = 0;
@@ -63,7 +68,8 @@ bool Win32Port::SetReadTimeout(std::uint32_t ms) {
     return SetCommTimeouts(handle_, &t) ? true : Fail();
 }
 
-SerialPort::Read Win32Port::ReadByte(std::uint8_t& b) {
+SerialPort::Read Win32Port::ReadByte(std::uint8_t& b)
+{
     DWORD got = 0;
     if (!ReadFile(handle_, &b, 1, &got, nullptr)) {
         Fail();
@@ -72,7 +78,8 @@ SerialPort::Read Win32Port::ReadByte(std::uint8_t& b) {
     return got == 1 ? Read::Byte : Read::Timeout;
 }
 
-bool Win32Port::Write(const std::uint8_t* data, std::size_t n) {
+bool Win32Port::Write(const std::uint8_t* data, std::size_t n)
+{
     DWORD written = 0;
     if (!WriteFile(handle_, data, static_cast<DWORD>(n), &written, nullptr)) return Fail();
     if (written != n) {
@@ -82,7 +89,8 @@ bool Win32Port::Write(const std::uint8_t* data, std::size_t n) {
     return true;
 }
 
-void Win32Port::ClearErrors() {
+void Win32Port::ClearErrors()
+{
     DWORD errors = 0;
     COMSTAT stat;
     ClearCommError(handle_, &errors, &stat);

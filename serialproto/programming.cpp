@@ -13,13 +13,15 @@ using fields::Invalid;
 using fields::Put;
 using fields::PutText;
 
-Result Start(Request& out, Command code, std::int16_t password) {
+Result Start(Request& out, Command code, std::int16_t password)
+{
     out.assign(1, code);
     Put(out, static_cast<std::uint16_t>(password), 2);
     return fpresult::kOk;
 }
 
-Result Bare(Command code, Request& out) {
+Result Bare(Command code, Request& out)
+{
     out.assign(1, code);
     return fpresult::kOk;
 }
@@ -27,7 +29,8 @@ Result Bare(Command code, Request& out) {
 bool Digit(char c) { return c >= '0' && c <= '9'; }
 
 // "xx?xx?xx" with `sep` at 2 and 5: three BCD bytes.
-Result EncodeBcd3(Command code, const std::string& text, char sep, Request& out) {
+Result EncodeBcd3(Command code, const std::string& text, char sep, Request& out)
+{
     if (text.size() != 8 || text[2] != sep || text[5] != sep) return Invalid(out);
     out.assign(1, code);
     for (int g = 0; g < 3; ++g) {
@@ -42,7 +45,8 @@ bool FitsByte(std::int32_t v) { return v >= 0 && v <= 0xFF; }
 bool FitsInt16(std::int32_t v) { return v >= -32768 && v <= 32767; }
 
 // One header line: line byte (length and, with a text, the flags), then the text.
-void PutHeaderLine(Request& out, const std::string& text, std::uint8_t flags) {
+void PutHeaderLine(Request& out, const std::string& text, std::uint8_t flags)
+{
     const std::size_t max = (flags & kDoubleWidth) ? 18 : 24;
     const std::string t = FieldText(text, max);
     std::uint8_t line = static_cast<std::uint8_t>(t.size());
@@ -57,7 +61,8 @@ Result EncodeSetDate(const std::string& text, Request& out) { return EncodeBcd3(
 Result EncodeSetTime(const std::string& text, Request& out) { return EncodeBcd3(kCmdSetTime, text, ':', out); }
 
 Result EncodeChangePassword(std::int32_t userId, std::int16_t oldPassword, std::int16_t newPassword,
-                            const std::string& userName, Request& out) {
+                            const std::string& userName, Request& out)
+{
     if (!FitsByte(userId)) return Invalid(out);
     const std::string name = FieldText(userName, 15);
     Start(out, kCmdChangePassword, oldPassword);
@@ -68,7 +73,8 @@ Result EncodeChangePassword(std::int32_t userId, std::int16_t oldPassword, std::
     return fpresult::kOk;
 }
 
-Result EncodeLogin(std::int32_t userId, std::int16_t password, const std::string& userName, Request& out) {
+Result EncodeLogin(std::int32_t userId, std::int16_t password, const std::string& userName, Request& out)
+{
     if (!FitsByte(userId)) return Invalid(out);
     const std::string name = FieldText(userName, 15);
     Start(out, kCmdLogin, password);
@@ -78,7 +84,8 @@ Result EncodeLogin(std::int32_t userId, std::int16_t password, const std::string
     return fpresult::kOk;
 }
 
-Result EncodeLogout(std::int32_t userId, std::int16_t password, Request& out) {
+Result EncodeLogout(std::int32_t userId, std::int16_t password, Request& out)
+{
     if (!FitsByte(userId)) return Invalid(out);
     Start(out, kCmdLogin, password);
     out.push_back(static_cast<std::uint8_t>(userId));
@@ -86,7 +93,8 @@ Result EncodeLogout(std::int32_t userId, std::int16_t password, Request& out) {
     return fpresult::kOk;
 }
 
-Result EncodeSetFiscalNumber(std::int16_t password, const std::string& fiscalNumber, Request& out) {
+Result EncodeSetFiscalNumber(std::int16_t password, const std::string& fiscalNumber, Request& out)
+{
     if (fiscalNumber.size() != 10) return Invalid(out);
     Start(out, kCmdSetFiscalNumber, password);
     PutText(out, FieldText(fiscalNumber, 10));
@@ -94,8 +102,8 @@ Result EncodeSetFiscalNumber(std::int16_t password, const std::string& fiscalNum
 }
 
 Result EncodeSetTaxPayerInfo(std::int16_t password, const std::string& taxNumber, const std::string& info1,
-                             const std::string& info2, const std::string& info3, std::int32_t format,
-                             Request& out) {
+                             const std::string& info2, const std::string& info3, std::int32_t format, Request& out)
+{
     if (taxNumber.size() != 12) return Invalid(out);
     const auto flags = [format](int shift) { return static_cast<std::uint8_t>(((format >> shift) & 3) << 6); };
     Start(out, kCmdSetTaxPayerInfo, password);
@@ -108,7 +116,8 @@ Result EncodeSetTaxPayerInfo(std::int16_t password, const std::string& taxNumber
 }
 
 Result EncodeSetCheckCaption(std::int32_t rowId, const std::string& text, bool doubleWidth, bool doubleHeight,
-                             Request& out) {
+                             Request& out)
+{
     if (rowId < 0 || rowId > 7) return Invalid(out);
     const std::string t = FieldText(text, doubleWidth ? 20 : 36);
     std::uint8_t line = static_cast<std::uint8_t>(t.size());
@@ -118,7 +127,8 @@ Result EncodeSetCheckCaption(std::int32_t rowId, const std::string& text, bool d
     return fpresult::kOk;
 }
 
-Result EncodeSetTaxData(std::int16_t password, const TaxTableData& table, Request& out) {
+Result EncodeSetTaxData(std::int16_t password, const TaxTableData& table, Request& out)
+{
     if (table.Count < 0 || table.Count > kMaxTaxRates) return Invalid(out);
     const std::uint8_t flags = static_cast<std::uint8_t>(table.Flags & 0xFF);
     const bool fees = (flags & kTaxFlagFees) != 0;
@@ -137,7 +147,8 @@ Result EncodeSetTaxData(std::int16_t password, const TaxTableData& table, Reques
     return fpresult::kOk;
 }
 
-Result EncodeProgramArticle(std::int16_t password, const ProgrammedArticle& a, Request& out) {
+Result EncodeProgramArticle(std::int16_t password, const ProgrammedArticle& a, Request& out)
+{
     std::uint32_t price = 0;
     // A count format outside its byte would be cut to another format.
     if (a.TaxType < kTaxGroupFirst || a.TaxType > kTaxGroupLast || a.CodeEx < 0 || a.CodeEx > 0xFFFF ||
@@ -155,7 +166,8 @@ Result EncodeProgramArticle(std::int16_t password, const ProgrammedArticle& a, R
     return fpresult::kOk;
 }
 
-Result EncodeChangeBitrate(std::int32_t bitrate, Request& out) {
+Result EncodeChangeBitrate(std::int32_t bitrate, Request& out)
+{
     std::uint8_t code = 0;
     switch (bitrate) {
     case 9600: code = 0; break;
@@ -167,7 +179,8 @@ Result EncodeChangeBitrate(std::int32_t bitrate, Request& out) {
     return fpresult::kOk;
 }
 
-Result EncodeSetPayTypeName(std::int16_t password, std::int32_t type, const std::string& text, Request& out) {
+Result EncodeSetPayTypeName(std::int16_t password, std::int32_t type, const std::string& text, Request& out)
+{
     if (type < 0 || type > 9 || type == kPayCash) return Invalid(out);
     const std::string t = FieldText(text, 15);
     Start(out, kCmdSetPayTypeName, password);

@@ -26,8 +26,7 @@ fpresult::Result EncodeSetTime(const std::string& text, Request& out);
 // login command with the length 0.
 fpresult::Result EncodeChangePassword(std::int32_t userId, std::int16_t oldPassword, std::int16_t newPassword,
                                       const std::string& userName, Request& out);
-fpresult::Result EncodeLogin(std::int32_t userId, std::int16_t password, const std::string& userName,
-                             Request& out);
+fpresult::Result EncodeLogin(std::int32_t userId, std::int16_t password, const std::string& userName, Request& out);
 fpresult::Result EncodeLogout(std::int32_t userId, std::int16_t password, Request& out);
 
 // Exactly 10 characters.
@@ -41,13 +40,13 @@ constexpr std::uint8_t kDoubleHeight = 0x80;
 // TaxNumber exactly 12 characters. Format: bits 4-5 are Info1's flags, bits 2-3
 // Info2's, bits 0-1 Info3's (double width, double height), bit 7 the tax number's
 // double height. A double-width line holds 18 characters, any other 24.
-fpresult::Result EncodeSetTaxPayerInfo(std::int16_t password, const std::string& taxNumber,
-                                       const std::string& info1, const std::string& info2,
-                                       const std::string& info3, std::int32_t format, Request& out);
+fpresult::Result EncodeSetTaxPayerInfo(std::int16_t password, const std::string& taxNumber, const std::string& info1,
+                                       const std::string& info2, const std::string& info3, std::int32_t format,
+                                       Request& out);
 
 // Row 0 to 7; 36 characters, 20 with double width.
-fpresult::Result EncodeSetCheckCaption(std::int32_t rowId, const std::string& text, bool doubleWidth,
-                                       bool doubleHeight, Request& out);
+fpresult::Result EncodeSetCheckCaption(std::int32_t rowId, const std::string& text, bool doubleWidth, bool doubleHeight,
+                                       Request& out);
 
 // The tax table in the layout GetTaxData reads (TaxTableData, reports.h): Count rates
 // (A, B, V, G, D), the low byte of Flags, and with flag 0x20 Count fee rates and the
@@ -72,8 +71,7 @@ fpresult::Result EncodeProgramArticle(std::int16_t password, const ProgrammedArt
 fpresult::Result EncodeChangeBitrate(std::int32_t bitrate, Request& out);
 
 // Type 0 to 9 but not cash (3); at most 15 characters.
-fpresult::Result EncodeSetPayTypeName(std::int16_t password, std::int32_t type, const std::string& text,
-                                      Request& out);
+fpresult::Result EncodeSetPayTypeName(std::int16_t password, std::int32_t type, const std::string& text, Request& out);
 
 fpresult::Result EncodePrintVersion(Request& out);
 fpresult::Result EncodeAlterOnlineMode(Request& out);

@@ -16,32 +16,37 @@ using fields::Invalid;
 using fields::Put;
 using fields::PutText;
 
-std::uint32_t Magnitude(std::int32_t v) {
+std::uint32_t Magnitude(std::int32_t v)
+{
     return v < 0 ? 0u - static_cast<std::uint32_t>(v) : static_cast<std::uint32_t>(v);
 }
 
-Result Bare(std::uint8_t code, Request& out) {
+Result Bare(std::uint8_t code, Request& out)
+{
     out.assign(1, code);
     return fpresult::kOk;
 }
 
 } // namespace
 
-std::string FieldText(const std::string& text, std::size_t max) {
+std::string FieldText(const std::string& text, std::size_t max)
+{
     std::string s = text.substr(0, max);
     for (auto& c : s)
         if (static_cast<unsigned char>(c) < 0x20) c = ' ';
     return s;
 }
 
-bool ToSignMagnitude(std::int32_t value, std::uint32_t& field) {
+bool ToSignMagnitude(std::int32_t value, std::uint32_t& field)
+{
     const std::uint32_t m = Magnitude(value);
     if (m > 0x7FFFFFFFu) return false;
     field = value < 0 ? (m | 0x80000000u) : m;
     return true;
 }
 
-std::int32_t FromSignMagnitude(std::uint32_t field) {
+std::int32_t FromSignMagnitude(std::uint32_t field)
+{
     const auto m = static_cast<std::int32_t>(field & 0x7FFFFFFFu);
     return (field & 0x80000000u) ? -m : m;
 }
@@ -50,7 +55,8 @@ Result EncodeLineFeed(Request& out) { return Bare(kCmdLineFeed, out); }
 Result EncodeCancelCheck(Request& out) { return Bare(kCmdCancelCheck, out); }
 Result EncodeOpenSafe(Request& out) { return Bare(kCmdOpenSafe, out); }
 
-Result EncodeDisplayString(std::int32_t row, const std::string& text, Request& out) {
+Result EncodeDisplayString(std::int32_t row, const std::string& text, Request& out)
+{
     if (row != 0 && row != 1) return Invalid(out);
     const std::string t = FieldText(text, 20);
     out = {kCmdDisplayString, static_cast<std::uint8_t>(row), static_cast<std::uint8_t>(t.size())};
@@ -58,25 +64,28 @@ Result EncodeDisplayString(std::int32_t row, const std::string& text, Request& o
     return fpresult::kOk;
 }
 
-Result EncodeChangeSafeSum(std::int32_t sum, Request& out) {
+Result EncodeChangeSafeSum(std::int32_t sum, Request& out)
+{
     if (sum == 0) return Invalid(out);
     out.assign(1, sum > 0 ? kCmdDeposit : kCmdWithdrawal);
     Put(out, Magnitude(sum), 4);
     return fpresult::kOk;
 }
 
-Result EncodeCommentCheck(const std::string& text, bool refund, Request& out) {
+Result EncodeCommentCheck(const std::string& text, bool refund, Request& out)
+{
     const std::string t = FieldText(text, 27);
     out = {kCmdCommentCheck, static_cast<std::uint8_t>(t.size() | (refund ? 0x80 : 0))};
     PutText(out, t);
     return fpresult::kOk;
 }
 
-Result EncodeArticle(const Article& a, bool refund, Request& out) {
+Result EncodeArticle(const Article& a, bool refund, Request& out)
+{
     std::uint32_t price = 0;
-    if (a.Count == 0 || Magnitude(a.Count) >= (1u << 24) || a.TaxType < kTaxGroupFirst ||
-        a.TaxType > kTaxGroupLast || a.CodeEx < 0 || a.CodeEx > 0xFFFF || a.CountFormat < 0 ||
-        a.CountFormat > 0xFF || !ToSignMagnitude(a.Price, price))
+    if (a.Count == 0 || Magnitude(a.Count) >= (1u << 24) || a.TaxType < kTaxGroupFirst || a.TaxType > kTaxGroupLast ||
+        a.CodeEx < 0 || a.CodeEx > 0xFFFF || a.CountFormat < 0 || a.CountFormat > 0xFF ||
+        !ToSignMagnitude(a.Price, price))
         return Invalid(out);
     std::uint8_t format = static_cast<std::uint8_t>(a.CountFormat);
     if (format & 0x80) {
@@ -98,7 +107,8 @@ Result EncodeArticle(const Article& a, bool refund, Request& out) {
 }
 
 Result EncodeGiveDiscount(std::int32_t value, bool onTotal, bool sumMode, const std::string& text,
-                          std::int32_t percentFormat, Request& out) {
+                          std::int32_t percentFormat, Request& out)
+{
     const std::uint32_t m = Magnitude(value);
     if (value == 0 || m > 0x7FFFFFFFu) return Invalid(out);
     std::uint32_t field = m;
@@ -115,7 +125,8 @@ Result EncodeGiveDiscount(std::int32_t value, bool onTotal, bool sumMode, const 
     return fpresult::kOk;
 }
 
-Result EncodePayCheck(std::int32_t type, std::int32_t sum, const std::string& text, Request& out) {
+Result EncodePayCheck(std::int32_t type, std::int32_t sum, const std::string& text, Request& out)
+{
     if ((type < kPayCard || type > 9) && type != kPayNonFiscal) return Invalid(out);
     const std::string t = FieldText(text, 27);
     out = {kCmdPayCheck, static_cast<std::uint8_t>(type)};
@@ -126,13 +137,15 @@ Result EncodePayCheck(std::int32_t type, std::int32_t sum, const std::string& te
     return fpresult::kOk;
 }
 
-Result EncodePrintCopy(std::int32_t recordId, Request& out) {
+Result EncodePrintCopy(std::int32_t recordId, Request& out)
+{
     out.assign(1, kCmdPrintCopy);
     Put(out, static_cast<std::uint32_t>(recordId), 4);
     return fpresult::kOk;
 }
 
-Result EncodeSetCheckBarcode(const std::string& text, Request& out) {
+Result EncodeSetCheckBarcode(const std::string& text, Request& out)
+{
     if (text.size() < 2 || text.size() > 16) return Invalid(out);
     const std::string t = FieldText(text, 16);
     out = {kCmdSetCheckBarcode, static_cast<std::uint8_t>(t.size())};
@@ -140,17 +153,17 @@ Result EncodeSetCheckBarcode(const std::string& text, Request& out) {
     return fpresult::kOk;
 }
 
-Result EncodePrintBarcode(const std::string& text, Request& out) {
+Result EncodePrintBarcode(const std::string& text, Request& out)
+{
     if (!text.empty() && text.size() != 13) return Invalid(out);
     out.assign(1, kCmdPrintBarcode);
-    if (text.empty())
-        out.push_back(0);
-    else
-        PutText(out, FieldText(text, 13));
+    if (text.empty()) out.push_back(0);
+    else PutText(out, FieldText(text, 13));
     return fpresult::kOk;
 }
 
-Result EncodePrintQR(const std::string& text, Request& out) {
+Result EncodePrintQR(const std::string& text, Request& out)
+{
     if (text.size() < 8 || text.size() > 274) return Invalid(out);
     const std::string t = FieldText(text, 274);
     out.assign(1, kCmdPrintQR);
@@ -159,14 +172,16 @@ Result EncodePrintQR(const std::string& text, Request& out) {
     return fpresult::kOk;
 }
 
-Result EncodePrintComment(const std::string& text, Request& out) {
+Result EncodePrintComment(const std::string& text, Request& out)
+{
     const std::string t = FieldText(text, 37);
     out = {kCmdPrintComment, t.empty() ? std::uint8_t{0xFF} : static_cast<std::uint8_t>(t.size())};
     PutText(out, t);
     return fpresult::kOk;
 }
 
-Result EncodePrintCommentBarcode(const std::string& text, Request& out) {
+Result EncodePrintCommentBarcode(const std::string& text, Request& out)
+{
     if (text.empty()) {
         out = {kCmdPrintComment, 0xFF};
         return fpresult::kOk;
@@ -177,7 +192,8 @@ Result EncodePrintCommentBarcode(const std::string& text, Request& out) {
     return fpresult::kOk;
 }
 
-AmountAnswer DecodeArticleAnswer(const std::uint8_t* data, std::int32_t n) {
+AmountAnswer DecodeArticleAnswer(const std::uint8_t* data, std::int32_t n)
+{
     AmountAnswer a;
     a.Complete = data && n >= kAmountAnswerLength;
     if (data && n >= 4) a.Result = GetS32(data);
@@ -185,7 +201,8 @@ AmountAnswer DecodeArticleAnswer(const std::uint8_t* data, std::int32_t n) {
     return a;
 }
 
-AmountAnswer DecodePayAnswer(const std::uint8_t* data, std::int32_t n) {
+AmountAnswer DecodePayAnswer(const std::uint8_t* data, std::int32_t n)
+{
     AmountAnswer a;
     a.Complete = data && n >= kAmountAnswerLength;
     if (data && n >= 4) a.TotalSum = FromSignMagnitude(Get32(data));
@@ -193,7 +210,8 @@ AmountAnswer DecodePayAnswer(const std::uint8_t* data, std::int32_t n) {
     return a;
 }
 
-AmountAnswer DecodeDiscountAnswer(const std::uint8_t* data, std::int32_t n) {
+AmountAnswer DecodeDiscountAnswer(const std::uint8_t* data, std::int32_t n)
+{
     AmountAnswer a;
     a.Complete = data && n >= kAmountAnswerLength;
     if (data && n >= 4) a.Result = FromSignMagnitude(Get32(data));
@@ -201,11 +219,10 @@ AmountAnswer DecodeDiscountAnswer(const std::uint8_t* data, std::int32_t n) {
     return a;
 }
 
-std::int32_t DecodeSafeSum(const std::uint8_t* data, std::int32_t n) {
-    return data && n >= 4 ? GetS32(data) : 0;
-}
+std::int32_t DecodeSafeSum(const std::uint8_t* data, std::int32_t n) { return data && n >= 4 ? GetS32(data) : 0; }
 
-Result DecodeSafeSum(const std::uint8_t* data, std::int32_t n, std::int32_t& sum) {
+Result DecodeSafeSum(const std::uint8_t* data, std::int32_t n, std::int32_t& sum)
+{
     if (!data || n < 4) return FPE_PROTOCOL;
     sum = GetS32(data);
     return fpresult::kOk;

@@ -18,8 +18,8 @@ namespace serialproto {
 using Request = std::vector<std::uint8_t>;
 
 // Tax groups (FPTaxType) and pay types (FPPayType) as the register numbers them.
-constexpr int kTaxGroupFirst = 128;  // group А
-constexpr int kTaxGroupLast = 133;   // group Е
+constexpr int kTaxGroupFirst = 128; // group А
+constexpr int kTaxGroupLast = 133;  // group Е
 constexpr int kPayCard = 0, kPayCredit = 1, kPayCheque = 2, kPayCash = 3, kPayNonFiscal = 64;
 
 // The text as it goes into a field of at most `max` bytes.
@@ -42,12 +42,12 @@ fpresult::Result EncodeCommentCheck(const std::string& text, bool refund, Reques
 
 struct Article {
     std::int32_t Code = 0;
-    std::int32_t Count = 0;        // in units of 10^-(CountFormat bits 0 to 2)
-    std::int32_t Price = 0;        // smallest currency unit, sent sign-magnitude
+    std::int32_t Count = 0; // in units of 10^-(CountFormat bits 0 to 2)
+    std::int32_t Price = 0; // smallest currency unit, sent sign-magnitude
     std::int32_t TaxType = kTaxGroupFirst;
-    std::string Name;              // at most 75 characters; empty: length byte 0xFF
-    std::int32_t CountFormat = 0;  // 0 to 255, one byte; bit 7 only for a count of one unit
-    std::int32_t CodeEx = 0;       // 0 to 65535
+    std::string Name;             // at most 75 characters; empty: length byte 0xFF
+    std::int32_t CountFormat = 0; // 0 to 255, one byte; bit 7 only for a count of one unit
+    std::int32_t CodeEx = 0;      // 0 to 65535
 };
 // SaleArticle (refund = false, 0x14) and RefundArticle (refund = true, 0x0B).
 fpresult::Result EncodeArticle(const Article& a, bool refund, Request& out);
@@ -55,12 +55,10 @@ fpresult::Result EncodeArticle(const Article& a, bool refund, Request& out);
 // GiveDiscount: Value != 0; in percent mode (!sumMode) the magnitude fits in 24 bits
 // and percentFormat (0 to 127) goes to bits 24 to 30. A positive Value is sent
 // with bit 31 set, a negative one with bit 31 clear. At most 25 characters of text.
-fpresult::Result EncodeGiveDiscount(std::int32_t value, bool onTotal, bool sumMode,
-                                    const std::string& text, std::int32_t percentFormat,
-                                    Request& out);
+fpresult::Result EncodeGiveDiscount(std::int32_t value, bool onTotal, bool sumMode, const std::string& text,
+                                    std::int32_t percentFormat, Request& out);
 // PayCheck: type (1: 0 to 9 or 64), sum (4, two's complement), 0, text (at most 27).
-fpresult::Result EncodePayCheck(std::int32_t type, std::int32_t sum, const std::string& text,
-                                Request& out);
+fpresult::Result EncodePayCheck(std::int32_t type, std::int32_t sum, const std::string& text, Request& out);
 fpresult::Result EncodePrintCopy(std::int32_t recordId, Request& out);
 // 2 to 16 characters.
 fpresult::Result EncodeSetCheckBarcode(const std::string& text, Request& out);
@@ -79,7 +77,7 @@ constexpr std::int32_t kAmountAnswerLength = 8;
 struct AmountAnswer {
     std::int32_t Result = 0;
     std::int32_t TotalSum = 0;
-    bool Complete = false;  // at least 8 data bytes
+    bool Complete = false; // at least 8 data bytes
 };
 // SaleArticle/RefundArticle: result bytes 0-3, total bytes 4-7 (two's complement).
 AmountAnswer DecodeArticleAnswer(const std::uint8_t* data, std::int32_t n);

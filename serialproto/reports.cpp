@@ -20,26 +20,31 @@ int Bcd(std::uint8_t b) { return (b >> 4) * 10 + (b & 0x0F); }
 
 std::int32_t BcdCounter(const std::uint8_t* p) { return Bcd(p[1]) * 100 + Bcd(p[0]); }
 
-void GetTax(const std::uint8_t* p, SumsByTax& s) {
+void GetTax(const std::uint8_t* p, SumsByTax& s)
+{
     for (int i = 0; i < 6; ++i) s.Sum[i] = GetS32(p + 4 * i);
 }
-void GetPay(const std::uint8_t* p, SumsByPay& s) {
+void GetPay(const std::uint8_t* p, SumsByPay& s)
+{
     for (int i = 0; i < 10; ++i) s.Sum[i] = GetS32(p + 4 * i);
 }
 
-fpresult::Result WithPassword(Command code, std::int16_t password, Request& out) {
+fpresult::Result WithPassword(Command code, std::int16_t password, Request& out)
+{
     out.clear();
     out.push_back(code);
     Put(out, static_cast<std::uint16_t>(password), 2);
     return fpresult::kOk;
 }
 
-fpresult::Result Bare(Command code, Request& out) {
+fpresult::Result Bare(Command code, Request& out)
+{
     out.assign(1, code);
     return fpresult::kOk;
 }
 
-bool DateBytes(const std::string& text, Request& out) {
+bool DateBytes(const std::string& text, Request& out)
+{
     if (text.size() != 8 || text[2] != '/' || text[5] != '/') return false;
     for (int g = 0; g < 3; ++g) {
         char hi = text[3 * g], lo = text[3 * g + 1];
@@ -51,16 +56,19 @@ bool DateBytes(const std::string& text, Request& out) {
 
 } // namespace
 
-fpresult::Result EncodePrintXReport(std::int16_t password, Request& out) {
+fpresult::Result EncodePrintXReport(std::int16_t password, Request& out)
+{
     return WithPassword(kCmdPrintXReport, password, out);
 }
 
-fpresult::Result EncodePrintZReport(std::int16_t password, Request& out) {
+fpresult::Result EncodePrintZReport(std::int16_t password, Request& out)
+{
     return WithPassword(kCmdPrintZReport, password, out);
 }
 
 fpresult::Result EncodePrintArtReport(std::int16_t password, std::int32_t fromCode, std::int32_t toCode,
-                                      std::int32_t fromCodeEx, std::int32_t toCodeEx, Request& out) {
+                                      std::int32_t fromCodeEx, std::int32_t toCodeEx, Request& out)
+{
     out.clear();
     if (!Fits16(fromCodeEx) || !Fits16(toCodeEx)) return fpresult::kInvalidArg;
     WithPassword(kCmdPrintArtReport, password, out);
@@ -73,8 +81,9 @@ fpresult::Result EncodePrintArtReport(std::int16_t password, std::int32_t fromCo
     return fpresult::kOk;
 }
 
-fpresult::Result EncodePrintReportByDate(std::int16_t password, const std::string& from,
-                                         const std::string& to, bool shortForm, Request& out) {
+fpresult::Result EncodePrintReportByDate(std::int16_t password, const std::string& from, const std::string& to,
+                                         bool shortForm, Request& out)
+{
     WithPassword(shortForm ? kCmdReportByDateShort : kCmdReportByDate, password, out);
     if (!DateBytes(from, out) || !DateBytes(to, out)) {
         out.clear();
@@ -83,8 +92,8 @@ fpresult::Result EncodePrintReportByDate(std::int16_t password, const std::strin
     return fpresult::kOk;
 }
 
-fpresult::Result EncodePrintReportById(std::int16_t password, std::int32_t idFrom, std::int32_t idTo,
-                                       Request& out) {
+fpresult::Result EncodePrintReportById(std::int16_t password, std::int32_t idFrom, std::int32_t idTo, Request& out)
+{
     out.clear();
     if (!Fits16(idFrom) || !Fits16(idTo)) return fpresult::kInvalidArg;
     WithPassword(kCmdReportById, password, out);
@@ -98,7 +107,8 @@ fpresult::Result EncodeGetCheckSum(Request& out) { return Bare(kCmdGetCheckSum, 
 fpresult::Result EncodeGetSafeSum(Request& out) { return Bare(kCmdGetSafeSum, out); }
 fpresult::Result EncodeGetTaxData(Request& out) { return Bare(kCmdGetTaxData, out); }
 
-fpresult::Result EncodeGetArticleInfo(std::int32_t code, std::int32_t codeEx, Request& out) {
+fpresult::Result EncodeGetArticleInfo(std::int32_t code, std::int32_t codeEx, Request& out)
+{
     out.clear();
     if (!Fits16(codeEx)) return fpresult::kInvalidArg;
     Bare(kCmdGetArticleInfo, out);
@@ -107,15 +117,16 @@ fpresult::Result EncodeGetArticleInfo(std::int32_t code, std::int32_t codeEx, Re
     return fpresult::kOk;
 }
 
-fpresult::Result EncodeGetTimeToBlock(std::int16_t password, Request& out) {
+fpresult::Result EncodeGetTimeToBlock(std::int16_t password, Request& out)
+{
     WithPassword(kCmdGetTimeToBlock, password, out);
     Put(out, 1, 2);
     out.push_back(4);
     return fpresult::kOk;
 }
 
-fpresult::Result EncodeReadMemory(std::int32_t blockAddr, std::int32_t page, std::int32_t count,
-                                  Request& out) {
+fpresult::Result EncodeReadMemory(std::int32_t blockAddr, std::int32_t page, std::int32_t count, Request& out)
+{
     out.clear();
     if (count < 1 || count > 128 || page < 0 || page > 0xFF || blockAddr < -0x8000 || blockAddr > 0xFFFF)
         return fpresult::kInvalidArg;
@@ -126,24 +137,28 @@ fpresult::Result EncodeReadMemory(std::int32_t blockAddr, std::int32_t page, std
     return fpresult::kOk;
 }
 
-std::int32_t DecodeZReportResult(const std::uint8_t* data, std::int32_t n) {
+std::int32_t DecodeZReportResult(const std::uint8_t* data, std::int32_t n)
+{
     return (data && n >= 4) ? GetS32(data) : 0;
 }
 
-fpresult::Result DecodeGetSafeSum(const std::uint8_t* data, std::int32_t n, double& sum) {
+fpresult::Result DecodeGetSafeSum(const std::uint8_t* data, std::int32_t n, double& sum)
+{
     sum = 0.0;
     if (!data || n != 5) return FPE_PROTOCOL;
     sum = Get40(data);
     return fpresult::kOk;
 }
 
-fpresult::Result CheckMemoryAnswer(std::int32_t count, std::int32_t n) {
+fpresult::Result CheckMemoryAnswer(std::int32_t count, std::int32_t n)
+{
     return n == count ? fpresult::kOk : FPE_PROTOCOL;
 }
 
-fpresult::Result DecodeTimeToBlock(const std::uint8_t* data, std::int32_t n, std::int32_t& seconds) {
+fpresult::Result DecodeTimeToBlock(const std::uint8_t* data, std::int32_t n, std::int32_t& seconds)
+{
     if (!data || n < 168 || data[0] != 0) return FPE_MODEM;
-    const std::int64_t kGrace = 259200;  // 72 hours
+    const std::int64_t kGrace = 259200; // 72 hours
     const std::int32_t a = GetS32(data + 16), b = GetS32(data + 164);
     std::int64_t v = a < 0 ? kGrace : std::int64_t(a) + kGrace - b;
     if (v > INT32_MAX) v = INT32_MAX;
@@ -152,7 +167,8 @@ fpresult::Result DecodeTimeToBlock(const std::uint8_t* data, std::int32_t n, std
     return fpresult::kOk;
 }
 
-fpresult::Result DecodeXReport(const std::uint8_t* data, std::int32_t n, XReportData& r) {
+fpresult::Result DecodeXReport(const std::uint8_t* data, std::int32_t n, XReportData& r)
+{
     if (!data || n != kXReportLength || !IsBcd(data, 2) || !IsBcd(data + 78, 2)) return FPE_PROTOCOL;
     r.ChecksCount = BcdCounter(data);
     GetTax(data + 2, r.ByTax);
@@ -169,7 +185,8 @@ fpresult::Result DecodeXReport(const std::uint8_t* data, std::int32_t n, XReport
     return fpresult::kOk;
 }
 
-fpresult::Result DecodeCheckSum(const std::uint8_t* data, std::int32_t n, CheckSumData& r) {
+fpresult::Result DecodeCheckSum(const std::uint8_t* data, std::int32_t n, CheckSumData& r)
+{
     if (!data || n < 64) return FPE_PROTOCOL;
     GetTax(data, r.ByTax);
     GetPay(data + 24, r.ByPay);
@@ -181,8 +198,9 @@ fpresult::Result DecodeCheckSum(const std::uint8_t* data, std::int32_t n, CheckS
     return fpresult::kOk;
 }
 
-fpresult::Result DecodeArticleInfo(const std::uint8_t* data, std::int32_t n, ArticleInfoData& r) {
-    constexpr std::int32_t kFields = 4 + 4 + 1 + 5 + 4 + 5;  // after the name
+fpresult::Result DecodeArticleInfo(const std::uint8_t* data, std::int32_t n, ArticleInfoData& r)
+{
+    constexpr std::int32_t kFields = 4 + 4 + 1 + 5 + 4 + 5; // after the name
     if (!data || n <= 0) return FPE_PROTOCOL;
     const std::int32_t nameLength = data[0];
     if (n < 1 + nameLength + kFields) return FPE_PROTOCOL;
@@ -202,7 +220,8 @@ fpresult::Result DecodeArticleInfo(const std::uint8_t* data, std::int32_t n, Art
     return fpresult::kOk;
 }
 
-fpresult::Result DecodeTaxData(const std::uint8_t* data, std::int32_t n, TaxTableData& r) {
+fpresult::Result DecodeTaxData(const std::uint8_t* data, std::int32_t n, TaxTableData& r)
+{
     if (!data || n < 4 || data[0] > kMaxTaxRates || !IsBcd(data + 1, 3)) return FPE_PROTOCOL;
     TaxTableData t;
     t.Count = data[0];

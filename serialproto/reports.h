@@ -20,11 +20,10 @@ fpresult::Result EncodePrintZReport(std::int16_t password, Request& out);
 fpresult::Result EncodePrintArtReport(std::int16_t password, std::int32_t fromCode, std::int32_t toCode,
                                       std::int32_t fromCodeEx, std::int32_t toCodeEx, Request& out);
 // Dates "dd/mm/yy" (exactly 8 characters, digits and '/'); 0x1A for the short form.
-fpresult::Result EncodePrintReportByDate(std::int16_t password, const std::string& from,
-                                         const std::string& to, bool shortForm, Request& out);
+fpresult::Result EncodePrintReportByDate(std::int16_t password, const std::string& from, const std::string& to,
+                                         bool shortForm, Request& out);
 // Report numbers are 16-bit fields: 0 to 65535.
-fpresult::Result EncodePrintReportById(std::int16_t password, std::int32_t idFrom, std::int32_t idTo,
-                                       Request& out);
+fpresult::Result EncodePrintReportById(std::int16_t password, std::int32_t idFrom, std::int32_t idTo, Request& out);
 fpresult::Result EncodeGetXReport(Request& out);
 fpresult::Result EncodeGetCheckSum(Request& out);
 fpresult::Result EncodeGetSafeSum(Request& out);
@@ -34,8 +33,7 @@ fpresult::Result EncodeGetArticleInfo(std::int32_t code, std::int32_t codeEx, Re
 fpresult::Result EncodeGetTimeToBlock(std::int16_t password, Request& out);
 // Count 1 to 128; Page 0 to 255; BlockAddr a 16-bit field (-32768 to 65535, a negative
 // value standing for its two's complement bits).
-fpresult::Result EncodeReadMemory(std::int32_t blockAddr, std::int32_t page, std::int32_t count,
-                                  Request& out);
+fpresult::Result EncodeReadMemory(std::int32_t blockAddr, std::int32_t page, std::int32_t count, Request& out);
 
 // PrintZReport answer: data bytes 0 to 3 when at least 4 were sent, else 0.
 std::int32_t DecodeZReportResult(const std::uint8_t* data, std::int32_t n);
@@ -53,10 +51,10 @@ fpresult::Result CheckMemoryAnswer(std::int32_t count, std::int32_t n);
 fpresult::Result DecodeTimeToBlock(const std::uint8_t* data, std::int32_t n, std::int32_t& seconds);
 
 struct SumsByTax {
-    std::int32_t Sum[6] = {};  // groups A, B, V, G, D, E
+    std::int32_t Sum[6] = {}; // groups A, B, V, G, D, E
 };
 struct SumsByPay {
-    std::int32_t Sum[10] = {};  // card, credit, cheque, cash, others 4 to 9
+    std::int32_t Sum[10] = {}; // card, credit, cheque, cash, others 4 to 9
 };
 
 struct XReportData {
@@ -76,19 +74,19 @@ fpresult::Result DecodeXReport(const std::uint8_t* data, std::int32_t n, XReport
 struct CheckSumData {
     SumsByTax ByTax;
     SumsByPay ByPay;
-    std::int32_t TotalSum = 0, PayedSum = 0;  // sums of the groups, 32-bit wrap-around
+    std::int32_t TotalSum = 0, PayedSum = 0; // sums of the groups, 32-bit wrap-around
 };
 // At least 64 bytes (further bytes ignored), else FPE_PROTOCOL.
 fpresult::Result DecodeCheckSum(const std::uint8_t* data, std::int32_t n, CheckSumData& r);
 
 struct ArticleInfoData {
-    bool HasName = false;          // the answer carried a name of at least one byte
-    std::string Name;              // register bytes (OEM page), as sent
-    std::int32_t Count = 0;        // unsigned 24-bit
+    bool HasName = false;   // the answer carried a name of at least one byte
+    std::string Name;       // register bytes (OEM page), as sent
+    std::int32_t Count = 0; // unsigned 24-bit
     std::int16_t CountFormat = 0;
     std::int32_t TaxType = 0;
     std::int32_t Price = 0;
-    double TurnoverSum = 0;        // unsigned 40-bit
+    double TurnoverSum = 0; // unsigned 40-bit
     std::int32_t RefundCount = 0;
     std::int16_t RefundCountFormat = 0;
     double RefundTurnoverSum = 0;
@@ -101,10 +99,10 @@ fpresult::Result DecodeArticleInfo(const std::uint8_t* data, std::int32_t n, Art
 
 // The tax table. The initial values are the template a client fills for SetTaxData.
 struct TaxTableData {
-    std::string Date;              // "dd/mm/yy" from the answer; empty in the template
-    std::int32_t Count = 2;        // tax rates in use, 0 to 5
-    std::int32_t Flags = 0x22;     // 0x20: fee rates follow the tax rates
-    std::int32_t TaxRate[5] = {2000, 0, 0, 0, 0};  // groups A, B, V, G, D
+    std::string Date;                             // "dd/mm/yy" from the answer; empty in the template
+    std::int32_t Count = 2;                       // tax rates in use, 0 to 5
+    std::int32_t Flags = 0x22;                    // 0x20: fee rates follow the tax rates
+    std::int32_t TaxRate[5] = {2000, 0, 0, 0, 0}; // groups A, B, V, G, D
     std::int32_t FeeRate[6] = {};                 // groups A, B, V, G, D, E
 };
 constexpr std::int32_t kTaxFlagFees = 0x20;

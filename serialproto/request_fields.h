@@ -11,14 +11,16 @@
 namespace serialproto::fields {
 
 // The low `width` bytes of v, least significant first.
-inline void Put(Request& out, std::uint32_t v, int width) {
+inline void Put(Request& out, std::uint32_t v, int width)
+{
     for (int i = 0; i < width; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
 inline void PutText(Request& out, const std::string& text) { out.insert(out.end(), text.begin(), text.end()); }
 
 // A request fails as a whole: nothing of it stays in `out`.
-inline fpresult::Result Invalid(Request& out) {
+inline fpresult::Result Invalid(Request& out)
+{
     out.clear();
     return fpresult::kInvalidArg;
 }

@@ -5,7 +5,7 @@ namespace textconv {
 std::string formatLocalTime(std::time_t t, const char* pattern)
 {
     if (!pattern) return {};
-    std::tm tm {};
+    std::tm tm{};
 #if defined(_WIN32)
     if (localtime_s(&tm, &t) != 0) return {};
 #else

@@ -45,10 +45,7 @@ std::string toUtf8(const char16_t* s, std::size_t length)
     return out;
 }
 
-std::string toUtf8(const std::u16string& s)
-{
-    return toUtf8(s.data(), s.size());
-}
+std::string toUtf8(const std::u16string& s) { return toUtf8(s.data(), s.size()); }
 
 std::u16string toUtf16(const std::string& s)
 {
@@ -62,11 +59,27 @@ std::u16string toUtf16(const std::string& s)
         char32_t c;
         std::size_t extra;
         char32_t min;
-        if (b < 0x80) { c = b; extra = 0; min = 0; }
-        else if ((b & 0xE0) == 0xC0) { c = b & 0x1F; extra = 1; min = 0x80; }
-        else if ((b & 0xF0) == 0xE0) { c = b & 0x0F; extra = 2; min = 0x800; }
-        else if ((b & 0xF8) == 0xF0) { c = b & 0x07; extra = 3; min = 0x10000; }
-        else { out += static_cast<char16_t>(kReplacement); ++i; continue; }
+        if (b < 0x80) {
+            c = b;
+            extra = 0;
+            min = 0;
+        } else if ((b & 0xE0) == 0xC0) {
+            c = b & 0x1F;
+            extra = 1;
+            min = 0x80;
+        } else if ((b & 0xF0) == 0xE0) {
+            c = b & 0x0F;
+            extra = 2;
+            min = 0x800;
+        } else if ((b & 0xF8) == 0xF0) {
+            c = b & 0x07;
+            extra = 3;
+            min = 0x10000;
+        } else {
+            out += static_cast<char16_t>(kReplacement);
+            ++i;
+            continue;
+        }
         std::size_t j = 1;
         for (; j <= extra; ++j) {
             if (i + j >= n || (p[i + j] & 0xC0) != 0x80) break;
@@ -74,7 +87,7 @@ std::u16string toUtf16(const std::string& s)
         }
         if (j <= extra || c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
             out += static_cast<char16_t>(kReplacement);
-            i += j;  // skip the lead byte and the continuation bytes seen so far
+            i += j; // skip the lead byte and the continuation bytes seen so far
             continue;
         }
         i += extra + 1;

@@ -35,18 +35,18 @@ namespace records {
 
 // What a record takes from the server when it is filled.
 struct Context {
-    IFiscalPrinter* printer = nullptr;  // parent of the top-level records
-    ITypeLib* typeLib = nullptr;        // the server's type library (no reference taken)
-    LastError* error = nullptr;         // the error record, for the accessors that raise
+    IFiscalPrinter* printer = nullptr; // parent of the top-level records
+    ITypeLib* typeLib = nullptr;       // the server's type library (no reference taken)
+    LastError* error = nullptr;        // the error record, for the accessors that raise
 };
 
 // A getter: E_POINTER for a null result pointer, else the value.
-#define RECORD_GETTER(Name, Type, Value)                  \
-    STDMETHODIMP get_##Name(Type* pRet) override          \
-    {                                                     \
-        if (!pRet) return E_POINTER;                      \
-        *pRet = (Value);                                  \
-        return S_OK;                                      \
+#define RECORD_GETTER(Name, Type, Value)         \
+    STDMETHODIMP get_##Name(Type* pRet) override \
+    {                                            \
+        if (!pRet) return E_POINTER;             \
+        *pRet = (Value);                         \
+        return S_OK;                             \
     }
 
 template <class I>
@@ -61,10 +61,8 @@ public:
         if (!ppv) return E_POINTER;
         if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, iid_))
             *ppv = static_cast<I*>(this);
-        else if (IsEqualIID(riid, IID_ISupportErrorInfo))
-            *ppv = static_cast<ISupportErrorInfo*>(this);
-        else if (IsEqualIID(riid, IID_IProvideClassInfo))
-            *ppv = static_cast<IProvideClassInfo*>(this);
+        else if (IsEqualIID(riid, IID_ISupportErrorInfo)) *ppv = static_cast<ISupportErrorInfo*>(this);
+        else if (IsEqualIID(riid, IID_IProvideClassInfo)) *ppv = static_cast<IProvideClassInfo*>(this);
         else {
             *ppv = nullptr;
             return E_NOINTERFACE;
@@ -94,8 +92,8 @@ public:
         if (!typeInfo_) return E_FAIL;
         return typeInfo_->GetIDsOfNames(names, count, ids);
     }
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                        EXCEPINFO* excepInfo, UINT* argErr) override
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepInfo,
+                        UINT* argErr) override
     {
         if (!typeInfo_) return E_FAIL;
         return typeInfo_->Invoke(static_cast<I*>(this), id, flags, params, result, excepInfo, argErr);
@@ -109,10 +107,7 @@ public:
         if (!typeLib_) return E_UNEXPECTED;
         return typeLib_->GetTypeInfoOfGuid(clsid_, ppTI);
     }
-    STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override
-    {
-        return IsEqualIID(riid, iid_) ? S_OK : S_FALSE;
-    }
+    STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override { return IsEqualIID(riid, iid_) ? S_OK : S_FALSE; }
 
 protected:
     RecordBase(REFIID iid, REFCLSID clsid) : iid_(iid), clsid_(clsid) {}
@@ -152,8 +147,8 @@ protected:
 
     const IID& iid_;
     const CLSID& clsid_;
-    ITypeLib* typeLib_ = nullptr;    // no reference: the process holds the library
-    ITypeInfo* typeInfo_ = nullptr;  // the record's own reference
+    ITypeLib* typeLib_ = nullptr;   // no reference: the process holds the library
+    ITypeInfo* typeInfo_ = nullptr; // the record's own reference
     LastError* error_ = nullptr;
 };
 

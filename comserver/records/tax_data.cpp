@@ -5,12 +5,12 @@
 namespace records {
 namespace {
 
-#define TAX_RATE(Name, Field)                                          \
-    RECORD_GETTER(Name, LONG, Field)                                   \
-    STDMETHODIMP put_##Name(LONG Value) override                       \
-    {                                                                  \
-        Field = Value;                                                 \
-        return S_OK;                                                   \
+#define TAX_RATE(Name, Field)                    \
+    RECORD_GETTER(Name, LONG, Field)             \
+    STDMETHODIMP put_##Name(LONG Value) override \
+    {                                            \
+        Field = Value;                           \
+        return S_OK;                             \
     }
 
 class TaxDataRecord : public TopRecord<ITaxData> {

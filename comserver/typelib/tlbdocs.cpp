@@ -73,11 +73,11 @@ int strip(const std::string& inPath, const std::string& outPath, const std::stri
     const std::string text = readFile(inPath);
     std::string out, docs;
     size_t pos = 0;
-    std::string enumName;  // non-empty while inside the braces of an enum
+    std::string enumName; // non-empty while inside the braces of an enum
     bool expectEnumBrace = false;
     while (pos < text.size()) {
         char c = text[pos];
-        if (c == '/' && pos + 1 < text.size() && text[pos + 1] == '/') {  // line comment
+        if (c == '/' && pos + 1 < text.size() && text[pos + 1] == '/') { // line comment
             size_t end = text.find('\n', pos);
             if (end == std::string::npos) end = text.size();
             out.append(text, pos, end - pos);
@@ -115,7 +115,9 @@ int strip(const std::string& inPath, const std::string& outPath, const std::stri
         if (c == '[' && !enumName.empty() && !expectEnumBrace) {
             // Inside an enum: "[helpstring("text")] Constant".
             size_t p = pos + 1;
-            auto skipSpace = [&] { while (p < text.size() && std::isspace(static_cast<unsigned char>(text[p]))) ++p; };
+            auto skipSpace = [&] {
+                while (p < text.size() && std::isspace(static_cast<unsigned char>(text[p]))) ++p;
+            };
             skipSpace();
             if (text.compare(p, 10, "helpstring") != 0) fail("unexpected attribute in enum " + enumName);
             p += 10;
@@ -138,7 +140,7 @@ int strip(const std::string& inPath, const std::string& outPath, const std::stri
             if (doc.find('\\') != std::string::npos || doc.find('\t') != std::string::npos)
                 fail("escapes are not supported in enum doc strings");
             docs += enumName + "\t" + text.substr(s, p - s) + "\t" + doc + "\n";
-            pos = s;  // the constant itself is copied by the identifier branch
+            pos = s; // the constant itself is copied by the identifier branch
             continue;
         }
         out += c;
@@ -174,15 +176,15 @@ constexpr int kSegments = 15;
 constexpr int kSegTypeInfo = 0, kSegNameTab = 7, kSegStringTab = 8;
 
 struct Layout {
-    size_t segDir = 0;  // file offset of the segment directory
+    size_t segDir = 0; // file offset of the segment directory
 };
 
 Layout layoutOf(const Tlb& t)
 {
     if (t.data.size() < kHeaderSize || t.data.compare(0, 4, "MSFT") != 0) fail("not an MSFT type library");
     size_t off = kHeaderSize;
-    if (t.u32(0x14) & 0x100) off += 4;  // help DLL name
-    off += 4 * static_cast<size_t>(t.u32(0x20));  // type info offsets
+    if (t.u32(0x14) & 0x100) off += 4;           // help DLL name
+    off += 4 * static_cast<size_t>(t.u32(0x20)); // type info offsets
     Layout l;
     l.segDir = off;
     if (off + kSegments * 16 > t.data.size()) fail("type library truncated");
@@ -240,7 +242,7 @@ int patch(const std::string& inPath, const std::string& docsPath, const std::str
 
     // 1. The texts go to the end of the string segment: 16-bit length, bytes, padding
     //    with 'W' to a multiple of four.
-    std::map<std::string, uint32_t> textOffset;  // key: enum + '\n' + constant
+    std::map<std::string, uint32_t> textOffset; // key: enum + '\n' + constant
     {
         Layout l = layoutOf(t);
         uint32_t strOff = segOffset(t, l, kSegStringTab), strLen = segLength(t, l, kSegStringTab);
@@ -266,7 +268,7 @@ int patch(const std::string& inPath, const std::string& docsPath, const std::str
     for (uint32_t i = 0; i < count; ++i) {
         Layout l = layoutOf(t);
         size_t base = segOffset(t, l, kSegTypeInfo) + i * kTypeInfoSize;
-        if ((t.u32(base) & 0xF) != 0) continue;  // TKIND_ENUM only
+        if ((t.u32(base) & 0xF) != 0) continue; // TKIND_ENUM only
         std::string name = nameAt(t, l, t.u32(base + 13 * 4));
         auto it = docs.find(name);
         if (it == docs.end()) continue;
@@ -276,7 +278,7 @@ int patch(const std::string& inPath, const std::string& docsPath, const std::str
         if (cFuncs != 0) fail("enum " + name + " has functions");
         uint32_t infolen = t.u32(mem);
         size_t recs = mem + 4, tail = recs + infolen;
-        size_t tailLen = 3 * 4 * static_cast<size_t>(cVars);  // ids, names, offsets
+        size_t tailLen = 3 * 4 * static_cast<size_t>(cVars); // ids, names, offsets
         if (tail + tailLen > t.data.size()) fail("variable data of " + name + " truncated");
 
         std::string newRecs;
@@ -305,7 +307,7 @@ int patch(const std::string& inPath, const std::string& docsPath, const std::str
         uint32_t newInfolen = static_cast<uint32_t>(newRecs.size());
         block.append(reinterpret_cast<const char*>(&newInfolen), 4);
         block += newRecs;
-        block.append(t.data, tail, 2 * 4 * static_cast<size_t>(cVars));  // ids and names unchanged
+        block.append(t.data, tail, 2 * 4 * static_cast<size_t>(cVars)); // ids and names unchanged
         for (uint32_t o : offsets) block.append(reinterpret_cast<const char*>(&o), 4);
         size_t oldLen = 4 + infolen + tailLen;
         // Grow in place: insert the extra bytes behind the old block, then overwrite.
@@ -317,7 +319,7 @@ int patch(const std::string& inPath, const std::string& docsPath, const std::str
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {

@@ -61,11 +61,9 @@ int Run(IFiscalPrinter* fp, const wchar_t* port)
     SysFreeString(info);
 
     // Code, count (thousandths), price (kopiykas), tax group, name, count format, extended code
-    if (!Check(fp, fp->SaleArticle(3003, 1000, 4200, fpttA, Text(L"Чай зелений").value, 3, 0, &sum),
-               "SaleArticle"))
+    if (!Check(fp, fp->SaleArticle(3003, 1000, 4200, fpttA, Text(L"Чай зелений").value, 3, 0, &sum), "SaleArticle"))
         return 1;
-    if (!Check(fp, fp->SaleArticle(4004, 3000, 1250, fpttB, Text(L"Булочка").value, 3, 0, &sum),
-               "SaleArticle"))
+    if (!Check(fp, fp->SaleArticle(4004, 3000, 1250, fpttB, Text(L"Булочка").value, 3, 0, &sum), "SaleArticle"))
         return 1;
     fp->get_TotalSum(&total);
     std::printf("Receipt total: %ld\n", static_cast<long>(total));
@@ -73,8 +71,7 @@ int Run(IFiscalPrinter* fp, const wchar_t* port)
     std::printf("Change: %ld\n", static_cast<long>(change));
 
     // A failure on purpose: no receipt is open now, so the register refuses a payment.
-    if (FAILED(fp->PayCheck(fpptCash, 100, Text(L"").value, &change)))
-        ShowError(fp, "PayCheck without a receipt");
+    if (FAILED(fp->PayCheck(fpptCash, 100, Text(L"").value, &change))) ShowError(fp, "PayCheck without a receipt");
     return Check(fp, fp->Disconnect(), "Disconnect") ? 0 : 1;
 }
 
@@ -93,8 +90,7 @@ int main(int argc, char** argv)
     CLSID clsid;
     HRESULT hr = CLSIDFromProgID(L"PELTRA44.FiscalPrinter", &clsid);
     if (SUCCEEDED(hr))
-        hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IFiscalPrinter,
-                              reinterpret_cast<void**>(&fp));
+        hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IFiscalPrinter, reinterpret_cast<void**>(&fp));
     int rc = 1;
     if (FAILED(hr)) {
         std::printf("creating PELTRA44.FiscalPrinter failed: 0x%08lX\n", static_cast<unsigned long>(hr));

@@ -31,7 +31,7 @@ namespace simconsole {
 struct FaultSwitch {
     std::string name;
     std::string help;
-    std::string argument;   // what the value looks like ("PATH=MS"), empty: no value
+    std::string argument; // what the value looks like ("PATH=MS"), empty: no value
     bool on = false;
     std::string value;
 };
@@ -57,8 +57,7 @@ public:
     // An answer holds entries up to about this size (at least one entry).
     static constexpr std::size_t kAnswerBytes = 1024 * 1024;
 
-    explicit Feed(std::size_t capacity, std::size_t perAnswer = 1000)
-        : capacity_(capacity), perAnswer_(perAnswer) {}
+    explicit Feed(std::size_t capacity, std::size_t perAnswer = 1000) : capacity_(capacity), perAnswer_(perAnswer) {}
     // Adds an object (its members as JSON text without the braces); returns its number.
     std::uint64_t add(const std::string& members);
     std::uint64_t last() const;
@@ -91,10 +90,10 @@ private:
 
 // One request and its answer as the page lists them (each text kept up to 64 KiB).
 struct Exchange {
-    std::string title;    // "POST /cgi/chk", "0x12 SaleArticle"
-    std::string request;  // what came in (a body, frame bytes in hex)
-    std::string answer;   // what went out
-    std::string note;     // what it meant ("200", "error 0x11: ...")
+    std::string title;   // "POST /cgi/chk", "0x12 SaleArticle"
+    std::string request; // what came in (a body, frame bytes in hex)
+    std::string answer;  // what went out
+    std::string note;    // what it meant ("200", "error 0x11: ...")
     bool ok = true;
 };
 
@@ -117,12 +116,12 @@ class Server {
 public:
     struct Options {
         std::string address = "127.0.0.1";
-        std::uint16_t port = 0;     // 0: any free port
+        std::uint16_t port = 0; // 0: any free port
         std::string title = "Register console";
         Limits limits;
         int maxConnections = 32;
-        int maxEventStreams = 16;   // of the connections, event streams at most (503 past them)
-        int idleTimeoutMs = 15000;  // a connection with no whole request for so long is closed
+        int maxEventStreams = 16;  // of the connections, event streams at most (503 past them)
+        int idleTimeoutMs = 15000; // a connection with no whole request for so long is closed
     };
 
     Server(Hooks hooks, Options options);
@@ -132,9 +131,9 @@ public:
 
     // Listens and starts the thread; throws std::runtime_error when it cannot listen.
     void start();
-    void stop();   // idempotent; closes every connection
+    void stop(); // idempotent; closes every connection
     std::uint16_t port() const;
-    std::string url() const;   // "http://ADDR:PORT/"
+    std::string url() const; // "http://ADDR:PORT/"
 
     // Tells the page's event stream that something changed: "state", "tape",
     // "exchanges" or "faults". Cheap; may be called from any thread.

@@ -31,7 +31,7 @@ std::string Feed::json(const std::string& listName, std::uint64_t since) const
         std::uint64_t n = since < first ? first : since + 1;
         for (std::size_t count = 0; n <= last_ && count < perAnswer_; ++n, ++count) {
             const std::string& members = entries_[static_cast<std::size_t>(n - first)];
-            if (count && out.size() + members.size() > kAnswerBytes) break;   // the rest in the next answer
+            if (count && out.size() + members.size() > kAnswerBytes) break; // the rest in the next answer
             if (count) out += ',';
             out += "{\"n\":" + std::to_string(n);
             if (!members.empty()) out += "," + members;
@@ -68,7 +68,7 @@ std::uint64_t ExchangeFeed::add(const Exchange& e)
     const std::time_t t = std::chrono::system_clock::to_time_t(now);
     const long ms = static_cast<long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
-    std::tm tm {};
+    std::tm tm{};
 #ifdef _WIN32
     localtime_s(&tm, &t);
 #else

@@ -13,11 +13,22 @@ bool isToken(char c)
     const unsigned char u = static_cast<unsigned char>(c);
     if (std::isalnum(u)) return true;
     switch (c) {
-    case '!': case '#': case '$': case '%': case '&': case '\'': case '*': case '+': case '-': case '.':
-    case '^': case '_': case '`': case '|': case '~':
-        return true;
-    default:
-        return false;
+    case '!':
+    case '#':
+    case '$':
+    case '%':
+    case '&':
+    case '\'':
+    case '*':
+    case '+':
+    case '-':
+    case '.':
+    case '^':
+    case '_':
+    case '`':
+    case '|':
+    case '~': return true;
+    default: return false;
     }
 }
 
@@ -347,9 +358,19 @@ std::string jsonQuote(const std::string& text)
         // A UTF-8 sequence: its length and the smallest value it may carry.
         std::size_t len = 0;
         unsigned cp = 0, min = 0;
-        if ((c & 0xE0) == 0xC0) { len = 2; cp = c & 0x1F; min = 0x80; }
-        else if ((c & 0xF0) == 0xE0) { len = 3; cp = c & 0x0F; min = 0x800; }
-        else if ((c & 0xF8) == 0xF0) { len = 4; cp = c & 0x07; min = 0x10000; }
+        if ((c & 0xE0) == 0xC0) {
+            len = 2;
+            cp = c & 0x1F;
+            min = 0x80;
+        } else if ((c & 0xF0) == 0xE0) {
+            len = 3;
+            cp = c & 0x0F;
+            min = 0x800;
+        } else if ((c & 0xF8) == 0xF0) {
+            len = 4;
+            cp = c & 0x07;
+            min = 0x10000;
+        }
         bool ok = len > 0 && i + len <= n;
         for (std::size_t k = 1; ok && k < len; ++k) {
             if ((s[i + k] & 0xC0) != 0x80) ok = false;
@@ -491,8 +512,7 @@ private:
                 utf8(cp, out);
                 break;
             }
-            default:
-                return false;
+            default: return false;
             }
         }
         return false;
@@ -505,24 +525,45 @@ private:
             v.kind = FlatValue::String;
             return string(v.text);
         }
-        if (word("true")) { v.kind = FlatValue::Bool; v.text = "true"; return true; }
-        if (word("false")) { v.kind = FlatValue::Bool; v.text = "false"; return true; }
-        if (word("null")) { v.kind = FlatValue::Null; v.text.clear(); return true; }
+        if (word("true")) {
+            v.kind = FlatValue::Bool;
+            v.text = "true";
+            return true;
+        }
+        if (word("false")) {
+            v.kind = FlatValue::Bool;
+            v.text = "false";
+            return true;
+        }
+        if (word("null")) {
+            v.kind = FlatValue::Null;
+            v.text.clear();
+            return true;
+        }
         // -?digits[.digits][e[+-]digits]
         const std::size_t start = i_;
         take('-');
         std::size_t digits = 0;
-        while (i_ < s_.size() && std::isdigit(static_cast<unsigned char>(s_[i_]))) { ++i_; ++digits; }
+        while (i_ < s_.size() && std::isdigit(static_cast<unsigned char>(s_[i_]))) {
+            ++i_;
+            ++digits;
+        }
         if (digits == 0) return false;
         if (take('.')) {
             digits = 0;
-            while (i_ < s_.size() && std::isdigit(static_cast<unsigned char>(s_[i_]))) { ++i_; ++digits; }
+            while (i_ < s_.size() && std::isdigit(static_cast<unsigned char>(s_[i_]))) {
+                ++i_;
+                ++digits;
+            }
             if (digits == 0) return false;
         }
         if (take('e') || take('E')) {
             if (!take('+')) take('-');
             digits = 0;
-            while (i_ < s_.size() && std::isdigit(static_cast<unsigned char>(s_[i_]))) { ++i_; ++digits; }
+            while (i_ < s_.size() && std::isdigit(static_cast<unsigned char>(s_[i_]))) {
+                ++i_;
+                ++digits;
+            }
             if (digits == 0) return false;
         }
         v.kind = FlatValue::Number;

@@ -13,10 +13,10 @@ namespace simconsole {
 
 // Limits of one request. A request over a limit is refused with the status given.
 struct Limits {
-    std::size_t maxHead = 8 * 1024;     // request line and headers: 431 (or 414 for the line)
-    std::size_t maxLine = 2 * 1024;     // request line: 414
-    std::size_t maxHeaders = 50;        // header count: 431
-    std::size_t maxBody = 16 * 1024;    // body: 413
+    std::size_t maxHead = 8 * 1024;  // request line and headers: 431 (or 414 for the line)
+    std::size_t maxLine = 2 * 1024;  // request line: 414
+    std::size_t maxHeaders = 50;     // header count: 431
+    std::size_t maxBody = 16 * 1024; // body: 413
 };
 
 struct Request {

@@ -12,7 +12,7 @@
 
 #ifdef _WIN32
 #ifndef _WIN32_WINNT
-#define _WIN32_WINNT 0x0600   // WSAPoll
+#define _WIN32_WINNT 0x0600 // WSAPoll
 #endif
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -43,8 +43,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kReadChunk = 4096;
-constexpr std::size_t kHighWater = 1024 * 1024;        // answers queued on one connection before it is read again
-constexpr std::size_t kMaxEventBacklog = 256 * 1024;   // unsent events of a slow page
+constexpr std::size_t kHighWater = 1024 * 1024;      // answers queued on one connection before it is read again
+constexpr std::size_t kMaxEventBacklog = 256 * 1024; // unsent events of a slow page
 constexpr int kHeartbeatMs = 15000;
 
 // ---- sockets: the little that differs between POSIX and Winsock ----
@@ -110,7 +110,7 @@ long sendSome(Socket s, const char* data, std::size_t size)
 // "127.0.0.1", "[::1]": a socket's own address as a Host header names it; "" when unknown.
 std::string localName(Socket s)
 {
-    sockaddr_storage a {};
+    sockaddr_storage a{};
     socklen_t len = sizeof a;
     if (::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0) return std::string();
     char host[NI_MAXHOST];
@@ -126,7 +126,7 @@ std::string localName(Socket s)
 
 std::uint16_t localPort(Socket s)
 {
-    sockaddr_storage a {};
+    sockaddr_storage a{};
     socklen_t len = sizeof a;
     if (::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0) return 0;
     return ntohs(a.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6&>(a).sin6_port
@@ -143,7 +143,7 @@ public:
         if (readEnd_ != kNone) return true;
 #ifdef _WIN32
         const Socket s = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-        sockaddr_in a {};
+        sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         int len = sizeof a;
@@ -190,11 +190,9 @@ public:
     {
         char buf[64];
 #ifdef _WIN32
-        while (::recv(readEnd_, buf, sizeof buf, 0) > 0) {
-        }
+        while (::recv(readEnd_, buf, sizeof buf, 0) > 0) {}
 #else
-        while (::read(readEnd_, buf, sizeof buf) > 0) {
-        }
+        while (::read(readEnd_, buf, sizeof buf) > 0) {}
 #endif
     }
 
@@ -208,9 +206,8 @@ const char* const kTopics[] = {"state", "tape", "exchanges", "faults"};
 constexpr unsigned kTopicCount = sizeof kTopics / sizeof kTopics[0];
 
 // Only the page's own script, styles and requests: nothing from elsewhere.
-const char kPagePolicy[] =
-    "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; img-src data:; "
-    "connect-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
+const char kPagePolicy[] = "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; img-src data:; "
+                           "connect-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
 
 std::string errorJson(const std::string& text) { return JsonObject().str("error", text).text(); }
 
@@ -254,15 +251,15 @@ struct Connection {
     ~Connection() { net::close(fd); }
     net::Socket fd;
     RequestParser parser;
-    std::string localName;     // the address the client reached, as a Host gives it
+    std::string localName; // the address the client reached, as a Host gives it
     std::string out;
-    bool closeAfter = false;   // close once `out` is sent
-    bool events = false;       // an event stream
-    bool inRequest = false;    // bytes of a request have come, not yet all of it
-    bool held = false;         // whole requests wait in the parser until `out` drains
-    Clock::time_point requestStart;   // first byte of the request in progress
-    Clock::time_point quietSince;     // nothing asked or sent since
-    Clock::time_point progress;       // `out` last moved (or filled from empty)
+    bool closeAfter = false;        // close once `out` is sent
+    bool events = false;            // an event stream
+    bool inRequest = false;         // bytes of a request have come, not yet all of it
+    bool held = false;              // whole requests wait in the parser until `out` drains
+    Clock::time_point requestStart; // first byte of the request in progress
+    Clock::time_point quietSince;   // nothing asked or sent since
+    Clock::time_point progress;     // `out` last moved (or filled from empty)
     Clock::time_point heartbeat;
 
     void queue(const std::string& text)
@@ -292,7 +289,7 @@ struct Server::Impl {
     Options options;
     bool socketsStarted = false;
     net::Socket listenFd = net::kNone;
-    net::Waker waker;   // open from the first start() to the end
+    net::Waker waker; // open from the first start() to the end
     std::uint16_t port = 0;
     std::thread thread;
     std::atomic<bool> stopping{false};
@@ -328,15 +325,14 @@ void Server::start()
         if (!net::startUp(error)) throw std::runtime_error("console: " + error);
         d.socketsStarted = true;
     }
-    addrinfo hints {};
+    addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
     addrinfo* found = nullptr;
     const std::string service = std::to_string(d.options.port);
     const int rc = ::getaddrinfo(d.options.address.c_str(), service.c_str(), &hints, &found);
-    if (rc != 0)
-        throw std::runtime_error("console: cannot use address " + d.options.address + ": " + gai_strerror(rc));
+    if (rc != 0) throw std::runtime_error("console: cannot use address " + d.options.address + ": " + gai_strerror(rc));
     error = "no address";
     net::Socket fd = net::kNone;
     for (addrinfo* a = found; a && fd == net::kNone; a = a->ai_next) {
@@ -397,8 +393,7 @@ std::uint16_t Server::port() const { return impl_->port; }
 std::string Server::url() const
 {
     const std::string& a = impl_->options.address;
-    return "http://" + (a.find(':') != std::string::npos ? "[" + a + "]" : a) + ":" + std::to_string(impl_->port) +
-           "/";
+    return "http://" + (a.find(':') != std::string::npos ? "[" + a + "]" : a) + ":" + std::to_string(impl_->port) + "/";
 }
 
 void Server::notify(const std::string& topic)
@@ -480,10 +475,8 @@ void Server::Impl::round(std::vector<net::PollFd>& fds)
         const bool idle = !c.events && !c.inRequest && c.out.empty() && now - c.quietSince > limit;
         // A client (or page) that takes nothing of what is sent.
         const bool stuck = !c.out.empty() && now - c.progress > limit;
-        if (done || slow || idle || stuck)
-            it = connections.erase(it);
-        else
-            ++it;
+        if (done || slow || idle || stuck) it = connections.erase(it);
+        else ++it;
     }
 }
 
@@ -519,7 +512,7 @@ void Server::Impl::readFrom(Connection& c)
         if (!net::transient(net::lastError())) c.drop();
         return;
     }
-    if (c.events) return;   // nothing more is read from these
+    if (c.events) return; // nothing more is read from these
     if (!c.inRequest) {
         c.inRequest = true;
         c.requestStart = Clock::now();
@@ -624,8 +617,7 @@ void Server::Impl::route(Connection& c, const Request& r)
     // made to resolve to this address gives its own name. And only from its own page
     // (or a program that sends no Origin): another site's page in the same browser may
     // neither read nor switch anything.
-    const std::vector<std::string> names = {"127.0.0.1", "localhost", "[::1]", hostName(options.address),
-                                            c.localName};
+    const std::vector<std::string> names = {"127.0.0.1", "localhost", "[::1]", hostName(options.address), c.localName};
     if (!r.headers.count("host")) {
         if (r.version != "HTTP/1.0") return answer(c, 400, json, errorJson("Host is required"));
     } else if (!hostAccepted(r.header("host"), names, port)) {
@@ -669,15 +661,16 @@ void Server::Impl::route(Connection& c, const Request& r)
         pendingTopics |= 1u << 3;
         waker.wake();
         return answer(c, 200, json,
-                      "{\"ok\":true," + faultsJson(hooks.faults ? hooks.faults() : std::vector<FaultSwitch>()).substr(1));
+                      "{\"ok\":true," +
+                          faultsJson(hooks.faults ? hooks.faults() : std::vector<FaultSwitch>()).substr(1));
     }
-    if (!get) return answer(c, 405, json, errorJson("only GET here"), {{"Allow", p == "/api/faults" ? "GET, POST" : "GET"}});
+    if (!get)
+        return answer(c, 405, json, errorJson("only GET here"), {{"Allow", p == "/api/faults" ? "GET, POST" : "GET"}});
     if (p == "/api/state") return answer(c, 200, json, hooks.state ? hooks.state() : "{}");
     if (p == "/api/faults")
         return answer(c, 200, json, faultsJson(hooks.faults ? hooks.faults() : std::vector<FaultSwitch>()));
     if (p == "/api/events") {
-        if (eventStreams() >= options.maxEventStreams)
-            return answer(c, 503, json, errorJson("too many event streams"));
+        if (eventStreams() >= options.maxEventStreams) return answer(c, 503, json, errorJson("too many event streams"));
         c.queue("HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-store\r\n"
                 "X-Content-Type-Options: nosniff\r\nConnection: keep-alive\r\n\r\nretry: 1000\n\n");
         c.events = true;

@@ -43,8 +43,7 @@ ConsoleLink::ConsoleLink(const std::string& listen, Register& reg, Tape& tape, s
         try {
             paper_.print(text);
             server_->notify("tape");
-        } catch (...) {
-        }
+        } catch (...) {}
     });
 }
 
@@ -66,8 +65,7 @@ void ConsoleLink::exchange(const simconsole::Exchange& e)
         exchanges_.add(e);
         server_->notify("exchanges");
         server_->notify("state");
-    } catch (...) {
-    }
+    } catch (...) {}
 }
 
 namespace {

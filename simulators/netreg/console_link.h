@@ -18,7 +18,7 @@ public:
     ConsoleLink(const std::string& listen, Register& reg, Tape& tape, std::function<Faults()> faults,
                 std::function<void(const Faults&)> setFaults);
     ~ConsoleLink();
-    void start();   // throws std::runtime_error when it cannot listen
+    void start(); // throws std::runtime_error when it cannot listen
     void stop();
     std::string url() const;
 

@@ -77,7 +77,8 @@ std::string Register::consoleState()
     const int cash = cashType(familyOf(config_.model));
 
     Array::Ptr lines = new Array;
-    for (const auto& l : s.display) lines->add(displayLine(l.second, l.first, static_cast<std::size_t>(config_.displayWidth)));
+    for (const auto& l : s.display)
+        lines->add(displayLine(l.second, l.first, static_cast<std::size_t>(config_.displayWidth)));
     Object::Ptr display = new Object(Poco::JSON_PRESERVE_KEY_ORDER);
     display->set("width", config_.displayWidth);
     display->set("lines", lines);

@@ -23,9 +23,9 @@ public:
 
     struct Options {
         std::string bind = "127.0.0.1";
-        uint16_t port = 0;                  // 0: any free port
-        Auth auth = Auth::Digest;           // user "service", password "384190"
-        std::vector<FaultSwitch> faults;    // on from the start
+        uint16_t port = 0;               // 0: any free port
+        Auth auth = Auth::Digest;        // user "service", password "384190"
+        std::vector<FaultSwitch> faults; // on from the start
     };
 
     // One request as received (after the login).
@@ -41,15 +41,15 @@ public:
     EmbeddedSimulator(const EmbeddedSimulator&) = delete;
     EmbeddedSimulator& operator=(const EmbeddedSimulator&) = delete;
 
-    void start();   // listens; throws on failure
-    void stop();    // idempotent; aborts open connections and delayed answers
+    void start(); // listens; throws on failure
+    void stop();  // idempotent; aborts open connections and delayed answers
     uint16_t port() const;
-    std::string address() const;   // "host:port" to hand to a client
+    std::string address() const; // "host:port" to hand to a client
 
     // Replaces every fault switch by these (none: no faults) from the next request on.
     // Throws std::invalid_argument, leaving the switches as they were.
     void setFaults(const std::vector<FaultSwitch>& switches);
-    std::vector<Request> requests() const;   // last 1000 requests, oldest first
+    std::vector<Request> requests() const; // last 1000 requests, oldest first
     void clearRequests();
 
 private:

@@ -58,7 +58,10 @@ std::vector<std::string> paths(const std::set<std::string>& set) { return {set.b
 
 std::vector<std::string> flag(bool on) { return on ? std::vector<std::string>{""} : std::vector<std::string>{}; }
 
-std::vector<std::string> count(int n, int off) { return n == off ? std::vector<std::string>{} : std::vector<std::string>{std::to_string(n)}; }
+std::vector<std::string> count(int n, int off)
+{
+    return n == off ? std::vector<std::string>{} : std::vector<std::string>{std::to_string(n)};
+}
 
 const char* badAnswerName(Faults::BadAnswer a)
 {
@@ -111,29 +114,43 @@ std::vector<FaultOption> makeOptions()
                    std::function<std::vector<std::string>(const F&)> values) {
         o.push_back(FaultOption{name, argument, help, perPathOption, apply, clear, values});
     };
-    add("delay", "PATH=MS", true, "answer PATH only after MS milliseconds",
-        [](F& f, const std::string& a) { auto kv = pathValue(a, "delay"); f.delayMs[kv.first] = number(kv.second, "delay", 0, 3600000); },
+    add(
+        "delay", "PATH=MS", true, "answer PATH only after MS milliseconds",
+        [](F& f, const std::string& a) {
+            auto kv = pathValue(a, "delay");
+            f.delayMs[kv.first] = number(kv.second, "delay", 0, 3600000);
+        },
         [](F& f) { f.delayMs.clear(); },
         [](const F& f) { return perPath(f.delayMs, [](int v) { return std::to_string(v); }); });
-    add("status", "PATH=CODE", true, "answer PATH with HTTP status CODE (404, 500, ...)",
-        [](F& f, const std::string& a) { auto kv = pathValue(a, "status"); f.status[kv.first] = number(kv.second, "status", 100, 599); },
+    add(
+        "status", "PATH=CODE", true, "answer PATH with HTTP status CODE (404, 500, ...)",
+        [](F& f, const std::string& a) {
+            auto kv = pathValue(a, "status");
+            f.status[kv.first] = number(kv.second, "status", 100, 599);
+        },
         [](F& f) { f.status.clear(); },
         [](const F& f) { return perPath(f.status, [](int v) { return std::to_string(v); }); });
-    add("malformed", "PATH", true, "answer PATH with broken JSON",
-        [](F& f, const std::string& a) { f.malformed.insert(path(a, "malformed")); },
-        [](F& f) { f.malformed.clear(); }, [](const F& f) { return paths(f.malformed); });
-    add("err", "PATH=CODE", true, "answer PATH with {\"err\":\"CODE\"}",
-        [](F& f, const std::string& a) { auto kv = pathValue(a, "err"); f.err[kv.first] = kv.second; },
-        [](F& f) { f.err.clear(); },
-        [](const F& f) { return perPath(f.err, [](const std::string& v) { return v; }); });
-    add("err-array", "PATH=C1[,C2...]", true, "answer PATH with {\"err\":[{\"e\":\"C1\"},...]}",
+    add(
+        "malformed", "PATH", true, "answer PATH with broken JSON",
+        [](F& f, const std::string& a) { f.malformed.insert(path(a, "malformed")); }, [](F& f) { f.malformed.clear(); },
+        [](const F& f) { return paths(f.malformed); });
+    add(
+        "err", "PATH=CODE", true, "answer PATH with {\"err\":\"CODE\"}",
+        [](F& f, const std::string& a) {
+            auto kv = pathValue(a, "err");
+            f.err[kv.first] = kv.second;
+        },
+        [](F& f) { f.err.clear(); }, [](const F& f) { return perPath(f.err, [](const std::string& v) { return v; }); });
+    add(
+        "err-array", "PATH=C1[,C2...]", true, "answer PATH with {\"err\":[{\"e\":\"C1\"},...]}",
         [](F& f, const std::string& a) {
             auto kv = pathValue(a, "err-array");
             std::vector<std::string> codes;
             std::size_t start = 0;
             for (;;) {
                 const auto comma = kv.second.find(',', start);
-                const std::string code = kv.second.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+                const std::string code = kv.second.substr(start, comma == std::string::npos ? std::string::npos
+                                                                                            : comma - start);
                 if (!code.empty()) codes.push_back(code);
                 if (comma == std::string::npos) break;
                 start = comma + 1;
@@ -145,10 +162,11 @@ std::vector<FaultOption> makeOptions()
             return perPath(f.errArray, [](const std::vector<std::string>& codes) {
                 std::string s;
                 for (const auto& c : codes) s += (s.empty() ? "" : ",") + c;
-                return s.empty() ? std::string(",") : s;   // no codes: what sets none again
+                return s.empty() ? std::string(",") : s; // no codes: what sets none again
             });
         });
-    add("oversize", "PATH=BYTES", true, "pad the answer of PATH with blanks to BYTES bytes (at most 17825792: 17 MiB)",
+    add(
+        "oversize", "PATH=BYTES", true, "pad the answer of PATH with blanks to BYTES bytes (at most 17825792: 17 MiB)",
         [](F& f, const std::string& a) {
             auto kv = pathValue(a, "oversize");
             // Enough to pass the network client's 16 MiB answer limit, no more.
@@ -156,28 +174,39 @@ std::vector<FaultOption> makeOptions()
         },
         [](F& f) { f.oversize.clear(); },
         [](const F& f) { return perPath(f.oversize, [](std::size_t v) { return std::to_string(v); }); });
-    add("drop-after", "PATH", true, "carry out requests to PATH, then drop the connection unanswered",
+    add(
+        "drop-after", "PATH", true, "carry out requests to PATH, then drop the connection unanswered",
         [](F& f, const std::string& a) { f.dropAfter.insert(path(a, "drop-after")); },
         [](F& f) { f.dropAfter.clear(); }, [](const F& f) { return paths(f.dropAfter); });
-    add("stall-after", "PATH=MS", true, "carry out requests to PATH, then answer only after MS milliseconds",
-        [](F& f, const std::string& a) { auto kv = pathValue(a, "stall-after"); f.stallAfterMs[kv.first] = number(kv.second, "stall-after", 0, 3600000); },
+    add(
+        "stall-after", "PATH=MS", true, "carry out requests to PATH, then answer only after MS milliseconds",
+        [](F& f, const std::string& a) {
+            auto kv = pathValue(a, "stall-after");
+            f.stallAfterMs[kv.first] = number(kv.second, "stall-after", 0, 3600000);
+        },
         [](F& f) { f.stallAfterMs.clear(); },
         [](const F& f) { return perPath(f.stallAfterMs, [](int v) { return std::to_string(v); }); });
-    add("always-401", "", false, "refuse every login",
-        [](F& f, const std::string&) { f.always401 = true; }, [](F& f) { f.always401 = false; },
-        [](const F& f) { return flag(f.always401); });
-    add("deflate", "", false, "send bodies with Content-Encoding: deflate",
+    add(
+        "always-401", "", false, "refuse every login", [](F& f, const std::string&) { f.always401 = true; },
+        [](F& f) { f.always401 = false; }, [](const F& f) { return flag(f.always401); });
+    add(
+        "deflate", "", false, "send bodies with Content-Encoding: deflate",
         [](F& f, const std::string&) { f.deflate = true; }, [](F& f) { f.deflate = false; },
         [](const F& f) { return flag(f.deflate); });
-    add("bom", "", false, "start bodies with a UTF-8 byte-order mark",
-        [](F& f, const std::string&) { f.bom = true; }, [](F& f) { f.bom = false; },
-        [](const F& f) { return flag(f.bom); });
-    add("stall-body", "PATH=MS", true,
+    add(
+        "bom", "", false, "start bodies with a UTF-8 byte-order mark", [](F& f, const std::string&) { f.bom = true; },
+        [](F& f) { f.bom = false; }, [](const F& f) { return flag(f.bom); });
+    add(
+        "stall-body", "PATH=MS", true,
         "carry out requests to PATH, send the head and half the body, wait MS milliseconds, then send the rest and close",
-        [](F& f, const std::string& a) { auto kv = pathValue(a, "stall-body"); f.stallBodyMs[kv.first] = number(kv.second, "stall-body", 0, 3600000); },
+        [](F& f, const std::string& a) {
+            auto kv = pathValue(a, "stall-body");
+            f.stallBodyMs[kv.first] = number(kv.second, "stall-body", 0, 3600000);
+        },
         [](F& f) { f.stallBodyMs.clear(); },
         [](const F& f) { return perPath(f.stallBodyMs, [](int v) { return std::to_string(v); }); });
-    add("drip", "PATH=MS[:head|:body]", true,
+    add(
+        "drip", "PATH=MS[:head|:body]", true,
         "send the answer of PATH one byte every MS milliseconds (head and body, or only the part named), then close",
         [](F& f, const std::string& a) {
             auto kv = pathValue(a, "drip");
@@ -195,20 +224,24 @@ std::vector<FaultOption> makeOptions()
                 return std::to_string(d.ms) + (d.head && d.body ? "" : d.head ? ":head" : ":body");
             });
         });
-    add("reset", "PATH", true, "reset the connection (TCP RST) on requests to PATH, without carrying them out",
-        [](F& f, const std::string& a) { f.reset.insert(path(a, "reset")); },
-        [](F& f) { f.reset.clear(); }, [](const F& f) { return paths(f.reset); });
-    add("reset-after", "N", false, "reset each connection at its request N+1, without carrying it out",
+    add(
+        "reset", "PATH", true, "reset the connection (TCP RST) on requests to PATH, without carrying them out",
+        [](F& f, const std::string& a) { f.reset.insert(path(a, "reset")); }, [](F& f) { f.reset.clear(); },
+        [](const F& f) { return paths(f.reset); });
+    add(
+        "reset-after", "N", false, "reset each connection at its request N+1, without carrying it out",
         [](F& f, const std::string& a) { f.resetAfter = number(a, "reset-after", 0, 1000000); },
         [](F& f) { f.resetAfter = -1; }, [](const F& f) { return count(f.resetAfter, -1); });
-    add("not-a-register", "404|500", false, "answer every path with this status and an HTML page, no login",
+    add(
+        "not-a-register", "404|500", false, "answer every path with this status and an HTML page, no login",
         [](F& f, const std::string& a) {
             const int status = number(a, "not-a-register", 404, 500);
             if (status != 404 && status != 500) refuse("--not-a-register expects 404 or 500");
             f.notRegister = status;
         },
         [](F& f) { f.notRegister = 0; }, [](const F& f) { return count(f.notRegister, 0); });
-    add("document-answer", "html|array|broken|empty|close[:booked]", false,
+    add(
+        "document-answer", "html|array|broken|empty|close[:booked]", false,
         "answer documents POSTed to /cgi/chk with 200 and an HTML page, a JSON array, broken JSON, an empty body "
         "(Content-Length: 0) or the head alone and a close; carried out only with :booked",
         [](F& f, const std::string& a) {
@@ -224,13 +257,17 @@ std::vector<FaultOption> makeOptions()
             else refuse("--document-answer expects html, array, broken, empty or close");
             f.documentAnswerBooked = booked;
         },
-        [](F& f) { f.documentAnswer = Faults::BadAnswer::None; f.documentAnswerBooked = false; },
+        [](F& f) {
+            f.documentAnswer = Faults::BadAnswer::None;
+            f.documentAnswerBooked = false;
+        },
         [](const F& f) {
             if (f.documentAnswer == Faults::BadAnswer::None) return std::vector<std::string>{};
             return std::vector<std::string>{std::string(badAnswerName(f.documentAnswer)) +
-                                             (f.documentAnswerBooked ? ":booked" : "")};
+                                            (f.documentAnswerBooked ? ":booked" : "")};
         });
-    add("document-status", "CODE[:booked][:REASON]", false,
+    add(
+        "document-status", "CODE[:booked][:REASON]", false,
         "answer documents POSTed to /cgi/chk with HTTP status CODE, reason phrase REASON and an HTML page; carried "
         "out only with :booked",
         [](F& f, const std::string& a) {
@@ -251,13 +288,19 @@ std::vector<FaultOption> makeOptions()
             f.documentStatusBooked = booked;
             f.documentReason = reason;
         },
-        [](F& f) { f.documentStatus = 0; f.documentStatusBooked = false; f.documentReason.clear(); },
+        [](F& f) {
+            f.documentStatus = 0;
+            f.documentStatusBooked = false;
+            f.documentReason.clear();
+        },
         [](const F& f) {
             if (!f.documentStatus) return std::vector<std::string>{};
-            return std::vector<std::string>{std::to_string(f.documentStatus) + (f.documentStatusBooked ? ":booked" : "") +
-                                             (f.documentReason.empty() ? "" : ":" + f.documentReason)};
+            return std::vector<std::string>{std::to_string(f.documentStatus) +
+                                            (f.documentStatusBooked ? ":booked" : "") +
+                                            (f.documentReason.empty() ? "" : ":" + f.documentReason)};
         });
-    add("foreign-document", "JSON|same", false,
+    add(
+        "foreign-document", "JSON|same", false,
         "before each POST to /cgi/chk, book JSON (such as {} or a receipt) as another till's document; same: a copy "
         "of the receipt or cash document being POSTed",
         [](F& f, const std::string& a) {
@@ -269,7 +312,8 @@ std::vector<FaultOption> makeOptions()
         [](const F& f) {
             return f.foreignDocument.empty() ? std::vector<std::string>{} : std::vector<std::string>{f.foreignDocument};
         });
-    add("after-document", "[PATH@]N[+]:SWITCH[=VALUE]", true,
+    add(
+        "after-document", "[PATH@]N[+]:SWITCH[=VALUE]", true,
         "after each document POSTed to /cgi/chk, apply SWITCH (its value without a path) to the Nth request (N+: "
         "and every later one) to PATH, or to any path",
         [](F& f, const std::string& a) { f.afterDocument.push_back(afterDocumentRule(a)); },
@@ -277,11 +321,12 @@ std::vector<FaultOption> makeOptions()
         [](const F& f) {
             std::vector<std::string> out;
             for (const auto& r : f.afterDocument)
-                out.push_back((r.path.empty() ? "" : r.path + "@") + std::to_string(r.nth) + (r.onward ? "+" : "") + ":" +
-                              r.option + (r.value.empty() ? "" : "=" + r.value));
+                out.push_back((r.path.empty() ? "" : r.path + "@") + std::to_string(r.nth) + (r.onward ? "+" : "") +
+                              ":" + r.option + (r.value.empty() ? "" : "=" + r.value));
             return out;
         });
-    add("journal", "MODE[,MODE...]", false,
+    add(
+        "journal", "MODE[,MODE...]", false,
         "answer the journal (GET /cgi/chk?id=N) oddly: empty ([]), stale (records before N), page=K (K records at "
         "most), strings (numbers as strings), names=K (item names cut), no-id, huge=K (the last record repeated to "
         "K records)",
@@ -290,7 +335,8 @@ std::vector<FaultOption> makeOptions()
             std::size_t start = 0;
             for (;;) {
                 const auto comma = a.find(',', start);
-                const std::string mode = a.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+                const std::string mode = a.substr(start,
+                                                  comma == std::string::npos ? std::string::npos : comma - start);
                 const auto eq = mode.find('=');
                 const std::string name = mode.substr(0, eq);
                 const std::string value = eq == std::string::npos ? std::string() : mode.substr(eq + 1);
@@ -321,16 +367,18 @@ std::vector<FaultOption> makeOptions()
             if (j.huge) add("huge=" + std::to_string(j.huge));
             return s.empty() ? std::vector<std::string>{} : std::vector<std::string>{s};
         });
-    add("challenge-first", "", false,
+    add(
+        "challenge-first", "", false,
         "accept credentials only in answer to a challenge (a Digest nonce serves the one request answering it, Basic "
         "counts only in answer to a 401 sent to the client's host)",
         [](F& f, const std::string&) { f.challengeFirst = true; }, [](F& f) { f.challengeFirst = false; },
         [](const F& f) { return flag(f.challengeFirst); });
-    add("nonce-uses", "N", false, "a nonce serves N requests, then the answer is 401 with stale=true",
+    add(
+        "nonce-uses", "N", false, "a nonce serves N requests, then the answer is 401 with stale=true",
         [](F& f, const std::string& a) { f.nonceUses = number(a, "nonce-uses", 1, 1000000); },
         [](F& f) { f.nonceUses = 0; }, [](const F& f) { return count(f.nonceUses, 0); });
-    add("nonce-seconds", "N", false,
-        "a nonce lasts N seconds, then the answer is 401 with stale=true",
+    add(
+        "nonce-seconds", "N", false, "a nonce lasts N seconds, then the answer is 401 with stale=true",
         [](F& f, const std::string& a) { f.nonceSeconds = number(a, "nonce-seconds", 1, 86400); },
         [](F& f) { f.nonceSeconds = 0; }, [](const F& f) { return count(f.nonceSeconds, 0); });
     return o;

@@ -52,9 +52,9 @@ public:
     static std::string badAnswer(Faults::BadAnswer kind, const std::string& answer);
 
 private:
-    mutable std::mutex mutex_;           // guards the members below
+    mutable std::mutex mutex_; // guards the members below
     Faults faults_;
-    bool documentSeen_ = false;          // requests after the last document, for afterDocument
+    bool documentSeen_ = false; // requests after the last document, for afterDocument
     uint64_t sinceDocument_ = 0;
     std::map<std::string, uint64_t> sinceDocumentByPath_;
 };

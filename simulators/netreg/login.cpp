@@ -29,8 +29,7 @@ std::string md5(const std::string& text)
 
 Login::Login(const Config& config)
     : auth_(config.auth), user_(config.user), password_(config.password), serial_(config.serial)
-{
-}
+{}
 
 Login::Result Login::check(const Poco::Net::HTTPServerRequest& request, const Faults& f)
 {
@@ -46,7 +45,8 @@ Login::Result Login::check(const Poco::Net::HTTPServerRequest& request, const Fa
             if (basic.getUsername() != user_ || basic.getPassword() != password_) return Result::Refused;
             // Without a challenge pending for the client, the credentials came before it.
             std::lock_guard<std::mutex> lock(mutex_);
-            if (!challenged_.erase(request.clientAddress().host().toString()) && f.challengeFirst) return Result::Refused;
+            if (!challenged_.erase(request.clientAddress().host().toString()) && f.challengeFirst)
+                return Result::Refused;
             return Result::Accepted;
         }
         if (Poco::icompare(scheme, "Digest") != 0) return Result::Refused;
@@ -55,10 +55,9 @@ Login::Result Login::check(const Poco::Net::HTTPServerRequest& request, const Fa
         if (!knownNonce(p.get("nonce", "")) || p.get("uri", "") != request.getURI()) return Result::Refused;
         const std::string ha1 = md5(user_ + ":" + kRealm + ":" + password_);
         const std::string ha2 = md5(request.getMethod() + ":" + p.get("uri"));
-        const std::string expected =
-            p.has("qop") ? md5(ha1 + ":" + p.get("nonce") + ":" + p.get("nc", "") + ":" + p.get("cnonce", "") + ":" +
-                               p.get("qop") + ":" + ha2)
-                         : md5(ha1 + ":" + p.get("nonce") + ":" + ha2);
+        const std::string expected = p.has("qop") ? md5(ha1 + ":" + p.get("nonce") + ":" + p.get("nc", "") + ":" +
+                                                        p.get("cnonce", "") + ":" + p.get("qop") + ":" + ha2)
+                                                  : md5(ha1 + ":" + p.get("nonce") + ":" + ha2);
         if (p.get("response", "") != expected) return Result::Refused;
         return useNonce(p.get("nonce"), p.has("qop") ? p.get("nc", "") : std::string(), f);
     } catch (const Poco::Exception&) {
@@ -72,11 +71,11 @@ void Login::challenge(const Poco::Net::HTTPServerRequest& request, Poco::Net::HT
         std::lock_guard<std::mutex> lock(mutex_);
         challenged_.insert(request.clientAddress().host().toString());
     }
-    const std::string challenge =
-        auth_ == Auth::Basic
-            ? std::string("Basic realm=\"") + kRealm + "\""
-            : std::string("Digest realm=\"") + kRealm + "\", qop=\"auth\", nonce=\"" + newNonce() + "\", opaque=\"" +
-                  md5(serial_) + "\", algorithm=MD5" + (stale ? ", stale=true" : "");
+    const std::string challenge = auth_ == Auth::Basic
+                                      ? std::string("Basic realm=\"") + kRealm + "\""
+                                      : std::string("Digest realm=\"") + kRealm + "\", qop=\"auth\", nonce=\"" +
+                                            newNonce() + "\", opaque=\"" + md5(serial_) + "\", algorithm=MD5" +
+                                            (stale ? ", stale=true" : "");
     response.set("WWW-Authenticate", challenge);
     response.setStatusAndReason(Poco::Net::HTTPResponse::HTTP_UNAUTHORIZED);
     response.setContentType("text/html");

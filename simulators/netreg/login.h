@@ -12,7 +12,12 @@
 #include <set>
 #include <string>
 
-namespace Poco { namespace Net { class HTTPServerRequest; class HTTPServerResponse; } }
+namespace Poco {
+namespace Net {
+class HTTPServerRequest;
+class HTTPServerResponse;
+} // namespace Net
+} // namespace Poco
 
 namespace netsim {
 
@@ -44,9 +49,9 @@ private:
     const std::string user_;
     const std::string password_;
     const std::string serial_;
-    mutable std::mutex mutex_;           // guards the members below
+    mutable std::mutex mutex_; // guards the members below
     std::deque<Nonce> nonces_;
-    std::set<std::string> challenged_;   // client hosts sent a Basic challenge that no login used yet
+    std::set<std::string> challenged_; // client hosts sent a Basic challenge that no login used yet
     Poco::Random random_;
 };
 

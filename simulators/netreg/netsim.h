@@ -19,7 +19,11 @@
 
 #include "simulators/netreg/tape.h"
 
-namespace Poco { namespace Dynamic { class Var; } }
+namespace Poco {
+namespace Dynamic {
+class Var;
+}
+} // namespace Poco
 
 namespace netsim {
 
@@ -47,26 +51,26 @@ struct Faults {
     // On the wire (answers after a successful login only). The answer closes the connection.
     struct Drip {
         int ms = 0;
-        bool head = true;   // the status line and headers
+        bool head = true; // the status line and headers
         bool body = true;
     };
-    std::map<std::string, Drip> drip;             // send one byte every ms
-    std::map<std::string, int> stallBodyMs;       // send the head and the first half of the body, wait, send the rest
+    std::map<std::string, Drip> drip;       // send one byte every ms
+    std::map<std::string, int> stallBodyMs; // send the head and the first half of the body, wait, send the rest
 
     // Connections: reset (TCP RST) without carrying the request out.
-    std::set<std::string> reset;                  // every request to the path
-    int resetAfter = -1;                          // on each connection, every request after the first N (-1: none)
+    std::set<std::string> reset; // every request to the path
+    int resetAfter = -1;         // on each connection, every request after the first N (-1: none)
 
     // Documents POSTed to "/cgi/chk" other than the copy and the null receipt: receipts
     // (F, R, P) and cash in/out (IO).
     // Empty: 200 with "Content-Length: 0"; Close: 200, the head without a length, then
     // the connection closes (no body).
     enum class BadAnswer { None, Html, Array, Broken, Empty, Close };
-    BadAnswer documentAnswer = BadAnswer::None;   // answer 200 with an HTML page, a JSON array, broken JSON, nothing
-    bool documentAnswerBooked = false;            // ... after carrying the document out (else it is not)
-    int documentStatus = 0;                       // answer this status with an HTML page, not carrying it out
-    bool documentStatusBooked = false;            // ... after carrying the document out
-    std::string documentReason;                   // ... with this reason phrase (empty: the standard one)
+    BadAnswer documentAnswer = BadAnswer::None; // answer 200 with an HTML page, a JSON array, broken JSON, nothing
+    bool documentAnswerBooked = false;          // ... after carrying the document out (else it is not)
+    int documentStatus = 0;                     // answer this status with an HTML page, not carrying it out
+    bool documentStatusBooked = false;          // ... after carrying the document out
+    std::string documentReason;                 // ... with this reason phrase (empty: the standard one)
     // Book this document, as another till's, before each POST to /cgi/chk; "same": a copy
     // of the receipt or cash document being POSTed (an identical basket from another till).
     std::string foreignDocument;
@@ -79,20 +83,20 @@ struct Faults {
         std::string path;
         int nth = 1;
         bool onward = false;
-        std::string option;   // the switch's name ("status")
-        std::string value;    // its value, without the path of a per-path switch ("500")
+        std::string option; // the switch's name ("status")
+        std::string value;  // its value, without the path of a per-path switch ("500")
     };
     std::vector<AfterDocument> afterDocument;
 
     // The journal ("GET /cgi/chk?id=N") as a hostile or odd register would give it.
     struct Journal {
-        bool empty = false;      // [] whatever was asked
-        bool stale = false;      // the (at most 10) records before N instead of those from N on
-        int page = 0;            // at most this many records per answer (0: the usual 200)
-        bool strings = false;    // every number written as a string
-        int names = 0;           // item names cut to this many characters (0: whole)
-        bool noId = false;       // records without "id"
-        int huge = 0;            // the page's last record repeated until it holds this many
+        bool empty = false;   // [] whatever was asked
+        bool stale = false;   // the (at most 10) records before N instead of those from N on
+        int page = 0;         // at most this many records per answer (0: the usual 200)
+        bool strings = false; // every number written as a string
+        int names = 0;        // item names cut to this many characters (0: whole)
+        bool noId = false;    // records without "id"
+        int huge = 0;         // the page's last record repeated until it holds this many
         bool any() const { return empty || stale || page || strings || names || noId || huge; }
     };
     Journal journal;
@@ -116,13 +120,13 @@ struct Faults {
 // A fault switch as a command-line option "--NAME ARGUMENT", which the console switches
 // too while the simulator runs.
 struct FaultOption {
-    const char* name;       // "delay"
-    const char* argument;   // what its value looks like ("PATH=MS"); "" for a switch without one
+    const char* name;     // "delay"
+    const char* argument; // what its value looks like ("PATH=MS"); "" for a switch without one
     const char* help;
-    bool perPath;           // takes several PATH arguments (several options, or blank-separated)
-    std::function<void(Faults&, const std::string&)> apply;   // throws std::invalid_argument
+    bool perPath; // takes several PATH arguments (several options, or blank-separated)
+    std::function<void(Faults&, const std::string&)> apply; // throws std::invalid_argument
     std::function<void(Faults&)> clear;
-    std::function<std::vector<std::string>(const Faults&)> values;   // as arguments; empty when off
+    std::function<std::vector<std::string>(const Faults&)> values; // as arguments; empty when off
 };
 const std::vector<FaultOption>& faultOptions();
 const FaultOption* findFaultOption(const std::string& name);
@@ -137,20 +141,20 @@ void applyAfterDocument(Faults& faults, const Faults::AfterDocument& rule);
 
 struct Config {
     std::string bind = "127.0.0.1";
-    uint16_t port = 0;                       // 0: any free port
+    uint16_t port = 0; // 0: any free port
     std::string user = "service";
     std::string password = "384190";
     Auth auth = Auth::Digest;
-    std::string stateDir;                    // empty: state kept in memory only
-    std::string tape;                        // empty: no tape; "-": standard output; else a file
-    std::string requestLog;                  // empty: none; else a file getting one JSON line per request
+    std::string stateDir;   // empty: state kept in memory only
+    std::string tape;       // empty: no tape; "-": standard output; else a file
+    std::string requestLog; // empty: none; else a file getting one JSON line per request
     bool ssdp = false;
-    std::string clock;                       // "YYYY-MM-DD HH:MM:SS" (UTC) fixes the register clock
+    std::string clock; // "YYYY-MM-DD HH:MM:SS" (UTC) fixes the register clock
     std::string model = "Oltra-T 600";
     std::string name = "Oltra";
     std::string serial = "ON40001234";
     int displayWidth = 32;
-    std::string console;                     // "[ADDR:]PORT" of the browser console; empty: none
+    std::string console; // "[ADDR:]PORT" of the browser console; empty: none
     Faults faults;
 };
 
@@ -164,12 +168,12 @@ struct Request {
 // Requests counted per connection, and the requests answered 401 (over every request
 // received, also those refused or reset).
 struct ConnectionCount {
-    uint64_t id = 0;              // connections are numbered from 1 in the order they open
+    uint64_t id = 0; // connections are numbered from 1 in the order they open
     uint64_t requests = 0;
     uint64_t unauthorised = 0;
 };
 struct Traffic {
-    uint64_t connections = 0;     // opened since the count was cleared
+    uint64_t connections = 0; // opened since the count was cleared
     uint64_t requests = 0;
     uint64_t unauthorised = 0;
     // The last 1000 connections opened, or used, since the count was cleared; oldest first.
@@ -238,15 +242,15 @@ public:
     Simulator(const Simulator&) = delete;
     Simulator& operator=(const Simulator&) = delete;
 
-    void start();          // listens (and answers SSDP when configured); throws on failure
-    void stop();           // idempotent; aborts open connections and delayed answers
+    void start(); // listens (and answers SSDP when configured); throws on failure
+    void stop();  // idempotent; aborts open connections and delayed answers
     uint16_t port() const;
-    std::string address() const;   // "host:port" to hand to a client
-    std::string consoleUrl() const;   // "http://ADDR:PORT/" of the console; empty: none
+    std::string address() const;    // "host:port" to hand to a client
+    std::string consoleUrl() const; // "http://ADDR:PORT/" of the console; empty: none
 
     void setFaults(const Faults& faults);
     Faults faults() const;
-    std::vector<Request> requests() const;   // last 1000 requests, oldest first
+    std::vector<Request> requests() const; // last 1000 requests, oldest first
     void clearRequests();
     Traffic traffic() const;
     void clearTraffic();

@@ -39,7 +39,8 @@ void Register::load()
     readMap("paid", s_->paid);
     const Array::Ptr journal = o->getArray("journal");
     if (journal)
-        for (std::size_t i = 0; i < journal->size(); ++i) s_->journal.push_back(journal->getObject(static_cast<unsigned>(i)));
+        for (std::size_t i = 0; i < journal->size(); ++i)
+            s_->journal.push_back(journal->getObject(static_cast<unsigned>(i)));
 }
 
 void Register::save()

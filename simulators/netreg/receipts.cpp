@@ -19,8 +19,8 @@ using namespace fiscal;
 
 // booked at.
 struct Register::Document {
-    bool null = false;       // {}: the null receipt
-    std::string kind;        // the root key: "F", "R", "P", "IO", "L"
+    bool null = false; // {}: the null receipt
+    std::string kind;  // the root key: "F", "R", "P", "IO", "L"
     Array::Ptr elements;
     int64_t time = 0;
 };
@@ -67,12 +67,12 @@ bool parseDocument(const std::string& body, Register::Document& doc, RegisterErr
 // tape lines of its body.
 struct Register::Receipt {
     explicit Receipt(int cash) : cashType(cash) {}
-    const int cashType;                 // payment type that counts as cash
+    const int cashType; // payment type that counts as cash
     Array::Ptr errors = new Array;
     int64_t total = 0;
-    std::map<int, int64_t> byGroup;     // line totals by tax group
-    std::map<int, int64_t> payments;    // by payment type
-    int lastGroup = 0;                  // the line a D element adjusts
+    std::map<int, int64_t> byGroup;  // line totals by tax group
+    std::map<int, int64_t> payments; // by payment type
+    int lastGroup = 0;               // the line a D element adjusts
     int64_t lastLine = 0;
     bool haveLine = false;
     std::ostringstream tape;
@@ -144,7 +144,10 @@ void addPayment(ReceiptDraft& r, const Object& f)
     r.tape << "  ОПЛАТА " << type << (type == r.cashType ? " ГОТІВКА" : "") << "  " << money(sum) << "\n";
 }
 
-std::string member(const Object& f, const char* key) { return f.has(key) ? f.get(key).convert<std::string>() : std::string(); }
+std::string member(const Object& f, const char* key)
+{
+    return f.has(key) ? f.get(key).convert<std::string>() : std::string();
+}
 
 // Checks every element in order; each refusal names the element's position or value.
 void readElements(ReceiptDraft& r, const Array& elements)
@@ -200,7 +203,8 @@ Answer Register::postNullReceipt(const Document& doc)
     const int64_t id = record("F", doc.elements, no, doc.time);
     ++s_->receipts;
     std::ostringstream tape;
-    tape << tapeHeader() << "  НУЛЬОВИЙ ЧЕК\n  СУМА                 0.00\n  ЧЕК №" << no << "  " << timeText(doc.time) << "\n";
+    tape << tapeHeader() << "  НУЛЬОВИЙ ЧЕК\n  СУМА                 0.00\n  ЧЕК №" << no << "  " << timeText(doc.time)
+         << "\n";
     s_->lastReceiptTape = tape.str();
     tape_.print(tape.str());
     save();

@@ -35,13 +35,18 @@ Register::~Register() = default;
 
 int64_t Register::parseClock(const std::string& text)
 {
-    std::tm tm {};
+    std::tm tm{};
     int y, mo, d, h, mi, se;
     char tail;
     if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &se, &tail) != 6) return -1;
     if (y < 1970 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || se > 59 || h < 0 || mi < 0 || se < 0)
         return -1;
-    tm.tm_year = y - 1900; tm.tm_mon = mo - 1; tm.tm_mday = d; tm.tm_hour = h; tm.tm_min = mi; tm.tm_sec = se;
+    tm.tm_year = y - 1900;
+    tm.tm_mon = mo - 1;
+    tm.tm_mday = d;
+    tm.tm_hour = h;
+    tm.tm_min = mi;
+    tm.tm_sec = se;
     return static_cast<int64_t>(timegm(&tm));
 }
 

@@ -102,7 +102,7 @@ std::string money(int64_t cents)
 std::string timeText(int64_t t)
 {
     std::time_t tt = static_cast<std::time_t>(t);
-    std::tm tm {};
+    std::tm tm{};
     gmtime_r(&tt, &tm);
     char buf[32];
     std::strftime(buf, sizeof buf, "%d.%m.%Y %H:%M:%S", &tm);

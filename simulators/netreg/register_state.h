@@ -43,12 +43,20 @@ enum class RegisterError {
     FiscalMemoryFull,
 };
 
-struct ErrorEntry { RegisterError error; const char* code; const char* text; };
+struct ErrorEntry {
+    RegisterError error;
+    const char* code;
+    const char* text;
+};
 extern const std::vector<ErrorEntry> kErrors;
 
 std::string code(RegisterError error);
 
-struct TaxGroup { int id; double rate; const char* letter; };
+struct TaxGroup {
+    int id;
+    double rate;
+    const char* letter;
+};
 extern const std::vector<TaxGroup> kTaxGroups;
 
 const TaxGroup* findGroup(int id);
@@ -82,18 +90,18 @@ std::string padRight(const std::string& s, std::size_t width);
 } // namespace fiscal
 
 struct Register::State {
-    int64_t nextId = 1;          // journal record ids; chkId is the last one given
-    int32_t nextNo = 1;          // number of the next receipt
-    int32_t nextZ = 1;           // number of the next Z report
-    int64_t shiftOpened = 0;     // 0: no shift open
-    int64_t cash = 0;            // cents in the drawer
-    std::map<int, int64_t> sales, returns;   // by tax group
-    std::map<int, int64_t> paid;             // by payment type, sales minus returns
-    int32_t receipts = 0;                    // receipts in the shift
+    int64_t nextId = 1;                    // journal record ids; chkId is the last one given
+    int32_t nextNo = 1;                    // number of the next receipt
+    int32_t nextZ = 1;                     // number of the next Z report
+    int64_t shiftOpened = 0;               // 0: no shift open
+    int64_t cash = 0;                      // cents in the drawer
+    std::map<int, int64_t> sales, returns; // by tax group
+    std::map<int, int64_t> paid;           // by payment type, sales minus returns
+    int32_t receipts = 0;                  // receipts in the shift
     std::deque<Poco::JSON::Object::Ptr> journal;
     std::string lastReceiptTape;
-    std::vector<std::pair<std::string, std::string>> display =
-        std::vector<std::pair<std::string, std::string>>(fiscal::kDisplayLines, {"l", ""});
+    std::vector<std::pair<std::string, std::string>> display = std::vector<std::pair<std::string, std::string>>(
+        fiscal::kDisplayLines, {"l", ""});
 };
 
 } // namespace netsim

@@ -21,7 +21,8 @@ Answer Register::report(const std::string& query)
         for (const auto& g : kTaxGroups) {
             const int64_t sale = s_->sales.count(g.id) ? s_->sales[g.id] : 0;
             const int64_t ret = s_->returns.count(g.id) ? s_->returns[g.id] : 0;
-            tape << "  " << g.letter << " " << g.rate << "%  ПРОДАЖ " << money(sale) << "  ПОВЕРН " << money(ret) << "\n";
+            tape << "  " << g.letter << " " << g.rate << "%  ПРОДАЖ " << money(sale) << "  ПОВЕРН " << money(ret)
+                 << "\n";
         }
         for (const auto& p : s_->paid) tape << "  ОПЛАТА " << p.first << "  " << money(p.second) << "\n";
         tape << "  ЧЕКІВ " << s_->receipts << "  В СКРИНЬЦІ " << money(s_->cash) << "\n";
@@ -59,7 +60,8 @@ Answer Register::fmReport(const std::string& query)
     Poco::StringTokenizer parts(query, "&");
     if (parts.count() != 5) return errorAnswer(RegisterError::BadReportParameters);
     int kind = 0;
-    if (!Poco::NumberParser::tryParse(parts[0], kind) || kind < 1 || kind > 4) return errorAnswer(RegisterError::BadReportParameters);
+    if (!Poco::NumberParser::tryParse(parts[0], kind) || kind < 1 || kind > 4)
+        return errorAnswer(RegisterError::BadReportParameters);
     std::string from, to;
     if (kind == 1 || kind == 3) {
         from = parts[1];
@@ -72,8 +74,8 @@ Answer Register::fmReport(const std::string& query)
         from = "Z" + std::to_string(a);
         to = "Z" + std::to_string(b);
     }
-    tape_.print(tapeHeader() + "  " + (kind <= 2 ? "ПОВНИЙ" : "СКОРОЧЕНИЙ") +
-                " ЗВІТ ФП " + from + " - " + to + "\n  " + timeText(now()) + "\n");
+    tape_.print(tapeHeader() + "  " + (kind <= 2 ? "ПОВНИЙ" : "СКОРОЧЕНИЙ") + " ЗВІТ ФП " + from + " - " + to + "\n  " +
+                timeText(now()) + "\n");
     return Answer{200, "{}"};
 }
 

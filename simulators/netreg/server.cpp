@@ -44,7 +44,7 @@ struct Simulator::Impl {
     TrafficCount counts;
     Transport transport;
     SsdpResponder ssdp;
-    std::unique_ptr<ConsoleLink> console;   // last: it reads the members above
+    std::unique_ptr<ConsoleLink> console; // last: it reads the members above
 };
 
 void Simulator::Impl::serve(Poco::Net::HTTPServerRequest& request, Poco::Net::HTTPServerResponse& response,
@@ -72,8 +72,9 @@ void Simulator::Impl::serve(Poco::Net::HTTPServerRequest& request, Poco::Net::HT
     }
     const Login::Result verdict = login.check(request, f);
     if (verdict != Login::Result::Accepted) {
-        trace.note(f.always401 ? "401, fault: always-401"
-                               : verdict == Login::Result::Stale ? "401, nonce stale" : "401, login asked",
+        trace.note(f.always401                       ? "401, fault: always-401"
+                   : verdict == Login::Result::Stale ? "401, nonce stale"
+                                                     : "401, login asked",
                    !f.always401);
         counts.unauthorised(conn);
         login.challenge(request, response, verdict == Login::Result::Stale);
@@ -105,9 +106,9 @@ void Simulator::Impl::serve(Poco::Net::HTTPServerRequest& request, Poco::Net::HT
     if (document && f.documentStatus) {
         if (f.documentStatusBooked) reg.handle(request.getMethod(), path, query, body);
         a.status = f.documentStatus;
-        reason = f.documentReason.empty()
-                     ? Poco::Net::HTTPResponse::getReasonForStatus(static_cast<Poco::Net::HTTPResponse::HTTPStatus>(a.status))
-                     : f.documentReason;
+        reason = f.documentReason.empty() ? Poco::Net::HTTPResponse::getReasonForStatus(
+                                                static_cast<Poco::Net::HTTPResponse::HTTPStatus>(a.status))
+                                          : f.documentReason;
         a.body = htmlPage(a.status, reason);
         contentType = "text/html";
     } else if (document && f.documentAnswer != Faults::BadAnswer::None) {

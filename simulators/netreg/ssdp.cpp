@@ -28,7 +28,7 @@ void SsdpResponder::start(uint16_t httpPort)
     port_ = httpPort;
     Poco::Net::DatagramSocket udp(Poco::Net::SocketAddress::IPv4);
     udp.bind(Poco::Net::SocketAddress("0.0.0.0", 1900), true, true);
-    ip_mreq group {};
+    ip_mreq group{};
     group.imr_multiaddr.s_addr = inet_addr("239.255.255.250");
     group.imr_interface.s_addr = bind_ == "0.0.0.0" ? htonl(INADDR_ANY) : inet_addr(bind_.c_str());
     if (::setsockopt(udp.impl()->sockfd(), IPPROTO_IP, IP_ADD_MEMBERSHIP, reinterpret_cast<const char*>(&group),
@@ -72,8 +72,7 @@ void SsdpResponder::loop(Poco::Net::DatagramSocket socket)
                                        "/desc\r\nSERVER: Linux UPnP/1.1 oltra-netsim/1.0\r\nST: " + kDeviceType +
                                        "\r\nUSN: uuid:" + serial_ + "::" + kDeviceType + "\r\n\r\n";
             socket.sendTo(answer.data(), static_cast<int>(answer.size()), sender);
-        } catch (const Poco::Exception&) {
-        }
+        } catch (const Poco::Exception&) {}
     }
 }
 

@@ -7,7 +7,12 @@
 #include <string>
 #include <thread>
 
-namespace Poco { namespace Net { class DatagramSocket; class SocketAddress; } }
+namespace Poco {
+namespace Net {
+class DatagramSocket;
+class SocketAddress;
+} // namespace Net
+} // namespace Poco
 
 namespace netsim {
 
@@ -23,7 +28,7 @@ public:
     // Joins 239.255.255.250 on the bound interface (UDP 1900, shared) and answers from a
     // thread of its own, pointing at `httpPort`; throws when it cannot.
     void start(uint16_t httpPort);
-    void stop();   // idempotent
+    void stop(); // idempotent
 
 private:
     void loop(Poco::Net::DatagramSocket socket);

@@ -10,12 +10,12 @@ namespace netsim {
 
 class Tape {
 public:
-    explicit Tape(const std::string& target);   // "-": standard output; empty: nowhere; else a file appended to
+    explicit Tape(const std::string& target); // "-": standard output; empty: nowhere; else a file appended to
     ~Tape();
     Tape(const Tape&) = delete;
     Tape& operator=(const Tape&) = delete;
-    void print(const std::string& text);          // one or more lines
-    void printDisplay(const std::string& text);   // the display's frame: to the file only
+    void print(const std::string& text);        // one or more lines
+    void printDisplay(const std::string& text); // the display's frame: to the file only
     // Gets every text given to print() (not the display), from the printing thread.
     void setListener(std::function<void(const std::string&)> listener);
 private:

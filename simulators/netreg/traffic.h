@@ -17,7 +17,7 @@ namespace netsim {
 // One connection as the count sees it.
 struct ConnectionState {
     std::shared_ptr<ConnectionCount> count;
-    uint64_t generation = 0;   // of the traffic count it is listed in
+    uint64_t generation = 0; // of the traffic count it is listed in
 };
 
 class TrafficCount {
@@ -34,10 +34,10 @@ private:
     // Lists a connection in the current traffic count, its counts from zero.
     void list(ConnectionState& conn, uint64_t id);
 
-    mutable std::mutex mutex_;           // guards the members below
-    Traffic totals_;                     // its perConnection stays empty: see connections_
+    mutable std::mutex mutex_; // guards the members below
+    Traffic totals_;           // its perConnection stays empty: see connections_
     uint64_t lastConnection_ = 0;
-    uint64_t generation_ = 0;            // of the traffic count, advanced when it is cleared
+    uint64_t generation_ = 0; // of the traffic count, advanced when it is cleared
     std::deque<std::shared_ptr<ConnectionCount>> connections_;
 };
 
@@ -46,11 +46,11 @@ public:
     // `file`: empty for none, else a file getting one JSON line per request.
     explicit RequestLog(const std::string& file);
     void record(const std::string& method, const std::string& uri, const std::string& body);
-    std::vector<Request> requests() const;   // the last 1000, oldest first
+    std::vector<Request> requests() const; // the last 1000, oldest first
     void clear();
 
 private:
-    mutable std::mutex mutex_;           // guards requests_
+    mutable std::mutex mutex_; // guards requests_
     std::deque<Request> requests_;
     const bool toFile_;
     Tape file_;

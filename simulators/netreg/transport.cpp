@@ -13,7 +13,7 @@
 
 #ifdef _WIN32
 #include <winsock2.h>
-#define MSG_NOSIGNAL 0   // no SIGPIPE there
+#define MSG_NOSIGNAL 0 // no SIGPIPE there
 #else
 #include <sys/socket.h>
 #endif
@@ -53,7 +53,7 @@ struct Transport::Access {
             const auto it = t.connections_.find(socket.impl());
             if (it != t.connections_.end()) conn = it->second;
         }
-        ConnectionState single;   // a request reaching here outside a counted connection
+        ConnectionState single; // a request reaching here outside a counted connection
         if (!conn) {
             t.counts_.open(single);
             conn = &single;
@@ -101,8 +101,7 @@ public:
     Connection(const Poco::Net::StreamSocket& socket, Poco::Net::HTTPServerParams::Ptr params,
                Poco::Net::HTTPRequestHandlerFactory::Ptr factory, Transport& transport)
         : HTTPServerConnection(socket, params, factory), transport_(transport)
-    {
-    }
+    {}
     void run() override
     {
         ConnectionState state;
@@ -125,8 +124,7 @@ public:
     ConnectionFactory(Poco::Net::HTTPServerParams::Ptr params, Poco::Net::HTTPRequestHandlerFactory::Ptr handlers,
                       Transport& transport)
         : params_(params), handlers_(handlers), transport_(transport)
-    {
-    }
+    {}
     Poco::Net::TCPServerConnection* createConnection(const Poco::Net::StreamSocket& socket) override
     {
         return new Connection(socket, params_, handlers_, transport_);

@@ -19,14 +19,22 @@
 #include <mutex>
 #include <string>
 
-namespace Poco { namespace Net { class HTTPServerRequest; class HTTPServerResponse; class SocketImpl; class TCPServer; } }
+namespace Poco {
+namespace Net {
+class HTTPServerRequest;
+class HTTPServerResponse;
+class SocketImpl;
+class TCPServer;
+} // namespace Net
+} // namespace Poco
 
 namespace netsim {
 
 class Transport {
 public:
     // Serves one request, read from a connection that `conn` counts.
-    using Serve = std::function<void(Poco::Net::HTTPServerRequest&, Poco::Net::HTTPServerResponse&, ConnectionState& conn)>;
+    using Serve =
+        std::function<void(Poco::Net::HTTPServerRequest&, Poco::Net::HTTPServerResponse&, ConnectionState& conn)>;
 
     Transport(TrafficCount& counts, Serve serve);
     ~Transport();

@@ -19,25 +19,28 @@ namespace serialsim {
 
 namespace {
 
-constexpr std::time_t kShiftLimit = 24 * 3600;  // a longer shift needs a Z report
-constexpr std::time_t kSendLimit = 72 * 3600;   // data unsent longer: the register blocks
-constexpr std::time_t kEpoch = 946684800;       // 2000-01-01 00:00:00, the register's epoch
+constexpr std::time_t kShiftLimit = 24 * 3600; // a longer shift needs a Z report
+constexpr std::time_t kSendLimit = 72 * 3600;  // data unsent longer: the register blocks
+constexpr std::time_t kEpoch = 946684800;      // 2000-01-01 00:00:00, the register's epoch
 constexpr int kFirstGroup = 128;
 
-std::tm Fields(std::time_t t) {
+std::tm Fields(std::time_t t)
+{
     std::tm tm{};
     gmtime_r(&t, &tm);
     return tm;
 }
 
 // yyyymmdd of register time, for comparing dates.
-int DateKey(std::time_t t) {
+int DateKey(std::time_t t)
+{
     const std::tm tm = Fields(t);
     return (tm.tm_year + 1900) * 10000 + (tm.tm_mon + 1) * 100 + tm.tm_mday;
 }
 
 // yyyymmdd of a BCD date dd mm yy in a request, or -1 when it is no date.
-int DateKey(const Bytes& r, std::size_t at) {
+int DateKey(const Bytes& r, std::size_t at)
+{
     const int d = FromBcd(r[at]), m = FromBcd(r[at + 1]), y = FromBcd(r[at + 2]);
     if (d < 1 || d > 31 || m < 1 || m > 12 || y < 0) return -1;
     return (2000 + y) * 10000 + m * 100 + d;
@@ -45,7 +48,8 @@ int DateKey(const Bytes& r, std::size_t at) {
 
 std::string DateText(int key) { return Format("%02d.%02d.%02d", key % 100, key / 100 % 100, key / 10000 % 100); }
 
-void Add(Totals& to, const Totals& from) {
+void Add(Totals& to, const Totals& from)
+{
     to.receipts += from.receipts;
     for (int g = 0; g < 6; ++g) to.byGroup[g] += from.byGroup[g];
     for (int p = 0; p < 10; ++p) to.byPay[p] += from.byPay[p];
@@ -53,7 +57,8 @@ void Add(Totals& to, const Totals& from) {
     to.discount += from.discount;
 }
 
-void Add(Shift& to, const Shift& from) {
+void Add(Shift& to, const Shift& from)
+{
     Add(to.sales, from.sales);
     Add(to.refunds, from.refunds);
     to.safeIn += from.safeIn;
@@ -61,7 +66,8 @@ void Add(Shift& to, const Shift& from) {
 }
 
 // Count in thousandths, shown with `decimals` places.
-std::string Quantity(std::int64_t milli, int decimals) {
+std::string Quantity(std::int64_t milli, int decimals)
+{
     std::int64_t scale = 1;
     for (int i = decimals; i < 3; ++i) scale *= 10;
     const std::int64_t v = milli / scale;
@@ -71,14 +77,16 @@ std::string Quantity(std::int64_t milli, int decimals) {
     return Format("%" PRId64 ".%0*" PRId64, v / d, decimals, v % d);
 }
 
-std::uint32_t Counter(std::int64_t milli, int decimals) {
+std::uint32_t Counter(std::int64_t milli, int decimals)
+{
     std::int64_t v = milli;
     for (int i = decimals; i < 3; ++i) v /= 10;
     return static_cast<std::uint32_t>(std::min<std::int64_t>(v, 0xFFFFFF));
 }
 
 // Receipt counter: 4 packed BCD digits, low pair first.
-void PutCounter(Bytes& out, int n) {
+void PutCounter(Bytes& out, int n)
+{
     n %= 10000;
     out.push_back(Bcd(n % 100));
     out.push_back(Bcd(n / 100));
@@ -87,7 +95,8 @@ void PutCounter(Bytes& out, int n) {
 std::string Rate(int basisPoints) { return Format("%d.%02d%%", basisPoints / 100, basisPoints % 100); }
 
 // One side of a shift on the tape; the tax lines use the current tax table.
-void PrintTotals(RegisterState& st, const char* title, const Totals& t) {
+void PrintTotals(RegisterState& st, const char* title, const Totals& t)
+{
     const TaxTable& tax = st.books.tax;
     Print(st, title);
     Print(st, Columns("ЧЕКІВ", Format("%d", t.receipts)));
@@ -106,7 +115,8 @@ void PrintTotals(RegisterState& st, const char* title, const Totals& t) {
         if (t.byPay[p]) Print(st, Columns(PayName(p), Money(t.byPay[p])));
 }
 
-void PrintShift(RegisterState& st, const Shift& s) {
+void PrintShift(RegisterState& st, const Shift& s)
+{
     PrintTotals(st, "ПРОДАЖ", s.sales);
     Print(st, kThinRule);
     PrintTotals(st, "ПОВЕРНЕННЯ", s.refunds);
@@ -116,7 +126,8 @@ void PrintShift(RegisterState& st, const Shift& s) {
 }
 
 // X report: password (2).
-Answer PrintX(RegisterState& st, const Bytes&, const Bytes&) {
+Answer PrintX(RegisterState& st, const Bytes&, const Bytes&)
+{
     if (st.receipt.open) return Error(kErrOpen);
     const Shift& s = st.books.shift;
     Print(st, kRule);
@@ -131,7 +142,8 @@ Answer PrintX(RegisterState& st, const Bytes&, const Bytes&) {
 }
 
 // Z report: password (2). Answer: the report's number (4).
-Answer PrintZ(RegisterState& st, const Bytes&, const Bytes&) {
+Answer PrintZ(RegisterState& st, const Bytes&, const Bytes&)
+{
     if (st.receipt.open) return Error(kErrOpen);
     if (!st.ShiftOpen()) return Error(kErrNoReceipts);
     Books& b = st.books;
@@ -157,14 +169,16 @@ Answer PrintZ(RegisterState& st, const Bytes&, const Bytes&) {
     return a;
 }
 
-std::string ArticleLabel(const ArticleKey& k, const ArticleRecord& a) {
+std::string ArticleLabel(const ArticleKey& k, const ArticleRecord& a)
+{
     std::string s = k.second ? Format("#%u.%u ", k.first, k.second) : Format("#%u ", k.first);
     return s + Utf8(a.name);
 }
 
 // Article report: password (2), and optionally the range: from code (4), from extended
 // code (2), to code (4), to extended code (2).
-Answer PrintArticles(RegisterState& st, const Bytes& r, const Bytes&) {
+Answer PrintArticles(RegisterState& st, const Bytes& r, const Bytes&)
+{
     if (r.size() != 3 && r.size() != 15) return Error(kErrLength);
     if (st.receipt.open) return Error(kErrOpen);
     ArticleKey from{0, 0}, to{0xFFFFFFFFu, 0xFFFF};
@@ -192,7 +206,8 @@ Answer PrintArticles(RegisterState& st, const Bytes& r, const Bytes&) {
 }
 
 // Kept Z reports one after another, then their sum.
-void PrintZList(RegisterState& st, const std::vector<const ZRecord*>& list, bool full) {
+void PrintZList(RegisterState& st, const std::vector<const ZRecord*>& list, bool full)
+{
     Shift sum;
     for (const ZRecord* z : list) {
         Add(sum, z->shift);
@@ -203,8 +218,7 @@ void PrintZList(RegisterState& st, const std::vector<const ZRecord*>& list, bool
                 Print(st, Columns(std::string("  ОБІГ ") + kGroupLetter[g], Money(z->shift.sales.byGroup[g])));
         for (int g = 0; g < 6; ++g)
             if (z->shift.refunds.byGroup[g])
-                Print(st, Columns(std::string("  ПОВЕРНЕННЯ ") + kGroupLetter[g],
-                                  Money(z->shift.refunds.byGroup[g])));
+                Print(st, Columns(std::string("  ПОВЕРНЕННЯ ") + kGroupLetter[g], Money(z->shift.refunds.byGroup[g])));
     }
     if (list.empty()) {
         Print(st, "НЕМАЄ ДАНИХ");
@@ -219,7 +233,8 @@ void PrintZList(RegisterState& st, const std::vector<const ZRecord*>& list, bool
 
 // Periodic report by date: password (2), from (3, BCD dd mm yy), to (3); the full form
 // lists every Z report, the short one (0x1A) only their sum.
-Answer PrintByDate(RegisterState& st, const Bytes& r, bool full) {
+Answer PrintByDate(RegisterState& st, const Bytes& r, bool full)
+{
     if (r.size() != 9) return Error(kErrLength);
     const int from = DateKey(r, 3), to = DateKey(r, 6);
     if (from < 0 || to < 0 || from > to) return Error(kErrDate);
@@ -241,7 +256,8 @@ Answer ByDateFull(RegisterState& st, const Bytes& r, const Bytes&) { return Prin
 Answer ByDateShort(RegisterState& st, const Bytes& r, const Bytes&) { return PrintByDate(st, r, false); }
 
 // Periodic report by number: password (2), first (2), last (2).
-Answer PrintById(RegisterState& st, const Bytes& r, const Bytes&) {
+Answer PrintById(RegisterState& st, const Bytes& r, const Bytes&)
+{
     if (r.size() != 7) return Error(kErrLength);
     if (st.receipt.open) return Error(kErrOpen);
     const int from = U16(r, 3), to = U16(r, 5);
@@ -256,13 +272,15 @@ Answer PrintById(RegisterState& st, const Bytes& r, const Bytes&) {
     return Answer{};
 }
 
-void PutTotals(Bytes& d, const Totals& t) {
+void PutTotals(Bytes& d, const Totals& t)
+{
     for (auto v : t.byGroup) Put32(d, v);
     for (auto v : t.byPay) Put32(d, v);
 }
 
 // Running totals of the shift: 156 bytes.
-Answer XTotals(RegisterState& st, const Bytes&, const Bytes&) {
+Answer XTotals(RegisterState& st, const Bytes&, const Bytes&)
+{
     const Shift& s = st.books.shift;
     Answer a;
     Bytes& d = a.data;
@@ -280,7 +298,8 @@ Answer XTotals(RegisterState& st, const Bytes&, const Bytes&) {
 }
 
 // Sums of the open receipt: 64 bytes.
-Answer ReceiptSums(RegisterState& st, const Bytes&, const Bytes&) {
+Answer ReceiptSums(RegisterState& st, const Bytes&, const Bytes&)
+{
     if (!st.receipt.open) return Error(kErrNotOpen);
     Answer a;
     PutTotals(a.data, st.receipt.sums);
@@ -288,7 +307,8 @@ Answer ReceiptSums(RegisterState& st, const Bytes&, const Bytes&) {
 }
 
 // Tax table: count (1), date (3), rates, flags, fee rates when flag 0x20, group Е's fee.
-Answer TaxData(RegisterState& st, const Bytes&, const Bytes&) {
+Answer TaxData(RegisterState& st, const Bytes&, const Bytes&)
+{
     const TaxTable& t = st.books.tax;
     Answer a;
     Bytes& d = a.data;
@@ -304,7 +324,8 @@ Answer TaxData(RegisterState& st, const Bytes&, const Bytes&) {
 }
 
 // Article: code (4), extended code (2).
-Answer ArticleInfo(RegisterState& st, const Bytes& r, const Bytes&) {
+Answer ArticleInfo(RegisterState& st, const Bytes& r, const Bytes&)
+{
     if (r.size() != 7) return Error(kErrLength);
     const auto it = st.books.articles.find({U32(r, 1), U16(r, 5)});
     if (it == st.books.articles.end()) return Error(kErrNumber);
@@ -326,7 +347,8 @@ Answer ArticleInfo(RegisterState& st, const Bytes& r, const Bytes&) {
 }
 
 // Cash in the drawer: 5 bytes.
-Answer SafeSum(RegisterState& st, const Bytes&, const Bytes&) {
+Answer SafeSum(RegisterState& st, const Bytes&, const Bytes&)
+{
     Answer a;
     PutN(a.data, static_cast<std::uint64_t>(std::max<std::int64_t>(st.safe, 0)), 5);
     return a;
@@ -336,7 +358,8 @@ Answer SafeSum(RegisterState& st, const Bytes&, const Bytes&) {
 // fiscal number, the register time of the oldest unsent document at offset 16 (-1:
 // none), the number of documents since, and the register time now at offset 164, all
 // in seconds since 2000.
-Answer TimeToBlock(RegisterState& st, const Bytes& r, const Bytes&) {
+Answer TimeToBlock(RegisterState& st, const Bytes& r, const Bytes&)
+{
     if (r.size() != 6) return Error(kErrLength);
     Answer a;
     Bytes& d = a.data;
@@ -356,7 +379,8 @@ Answer TimeToBlock(RegisterState& st, const Bytes& r, const Bytes&) {
 // Fiscal memory, page 0: the register's identity, then 64 bytes for each Z report
 // (number, date and time in BCD, receipt counters, sales and refunds by tax group).
 // Erased memory (0xFF) elsewhere.
-Bytes MemoryPage(const RegisterState& st, int page) {
+Bytes MemoryPage(const RegisterState& st, int page)
+{
     Bytes m(0x10000, 0xFF);
     if (page != 0) return m;
     Bytes h;
@@ -372,7 +396,8 @@ Bytes MemoryPage(const RegisterState& st, int page) {
         Bytes r;
         PutN(r, static_cast<std::uint64_t>(z.number), 2);
         const std::tm tm = Fields(z.when);
-        r.insert(r.end(), {Bcd(tm.tm_mday), Bcd(tm.tm_mon + 1), Bcd(tm.tm_year % 100), Bcd(tm.tm_hour), Bcd(tm.tm_min)});
+        r.insert(r.end(),
+                 {Bcd(tm.tm_mday), Bcd(tm.tm_mon + 1), Bcd(tm.tm_year % 100), Bcd(tm.tm_hour), Bcd(tm.tm_min)});
         PutCounter(r, z.shift.sales.receipts);
         PutCounter(r, z.shift.refunds.receipts);
         for (auto v : z.shift.sales.byGroup) Put32(r, v);
@@ -385,7 +410,8 @@ Bytes MemoryPage(const RegisterState& st, int page) {
 }
 
 // Memory read: address (2), page (1), count (1, 1 to 128).
-Answer ReadMemory(RegisterState& st, const Bytes& r, const Bytes&) {
+Answer ReadMemory(RegisterState& st, const Bytes& r, const Bytes&)
+{
     if (r.size() != 5 || r[4] < 1 || r[4] > 128) return Error(kErrLength);
     const Bytes m = MemoryPage(st, r[3]);
     Answer a;
@@ -394,28 +420,21 @@ Answer ReadMemory(RegisterState& st, const Bytes& r, const Bytes&) {
 }
 
 const CommandSpec kReportCommands[] = {
-    {0x08, "PrintZReport", 3, 600, nullptr, PrintZ},
-    {0x09, "PrintXReport", 3, 400, nullptr, PrintX},
-    {0x0A, "PrintArtReport", 3, 300, nullptr, PrintArticles},
-    {0x11, "ReportByDate", 9, 400, nullptr, ByDateFull},
-    {0x1A, "ReportByDateShort", 9, 200, nullptr, ByDateShort},
-    {0x1C, "ReadMemory", 5, 0, nullptr, ReadMemory},
-    {0x1F, "ReportById", 7, 400, nullptr, PrintById},
-    {0x21, "GetSafeSum", 1, 0, nullptr, SafeSum},
-    {0x29, "GetArticleInfo", 7, 0, nullptr, ArticleInfo},
-    {0x2A, "GetXReport", 1, 0, nullptr, XTotals},
-    {0x2B, "GetCheckSum", 1, 0, nullptr, ReceiptSums},
-    {0x2C, "GetTaxData", 1, 0, nullptr, TaxData},
+    {0x08, "PrintZReport", 3, 600, nullptr, PrintZ},           {0x09, "PrintXReport", 3, 400, nullptr, PrintX},
+    {0x0A, "PrintArtReport", 3, 300, nullptr, PrintArticles},  {0x11, "ReportByDate", 9, 400, nullptr, ByDateFull},
+    {0x1A, "ReportByDateShort", 9, 200, nullptr, ByDateShort}, {0x1C, "ReadMemory", 5, 0, nullptr, ReadMemory},
+    {0x1F, "ReportById", 7, 400, nullptr, PrintById},          {0x21, "GetSafeSum", 1, 0, nullptr, SafeSum},
+    {0x29, "GetArticleInfo", 7, 0, nullptr, ArticleInfo},      {0x2A, "GetXReport", 1, 0, nullptr, XTotals},
+    {0x2B, "GetCheckSum", 1, 0, nullptr, ReceiptSums},         {0x2C, "GetTaxData", 1, 0, nullptr, TaxData},
     {0x35, "GetTimeToBlock", 6, 0, nullptr, TimeToBlock},
 };
 
 } // namespace
 
-const CommandSpec* FindReportCommand(std::uint8_t code) {
-    return FindIn(kReportCommands, code);
-}
+const CommandSpec* FindReportCommand(std::uint8_t code) { return FindIn(kReportCommands, code); }
 
-std::uint8_t StartShiftWork(RegisterState& st) {
+std::uint8_t StartShiftWork(RegisterState& st)
+{
     Books& b = st.books;
     const std::time_t now = st.Now();
     if (b.firstUnsent >= 0 && now - b.firstUnsent > kSendLimit) return kErrNotSent;
@@ -429,7 +448,8 @@ std::uint8_t StartShiftWork(RegisterState& st) {
     return 0;
 }
 
-void BookReceipt(RegisterState& st) {
+void BookReceipt(RegisterState& st)
+{
     const auto& rc = st.receipt;
     Books& b = st.books;
     Totals& side = rc.payout ? b.shift.refunds : b.shift.sales;
@@ -454,7 +474,8 @@ void BookReceipt(RegisterState& st) {
     if (b.firstUnsent < 0) b.firstUnsent = st.Now();
 }
 
-std::string DumpBooks(const RegisterState& st) {
+std::string DumpBooks(const RegisterState& st)
+{
     std::string out;
     auto put = [&out](const std::string& key, std::int64_t v) { out += Format("%s=%" PRId64 "\n", key.c_str(), v); };
     auto totals = [&](const std::string& prefix, const Totals& t) {

@@ -10,13 +10,15 @@ namespace serialsim {
 
 namespace {
 
-std::tm Fields(std::time_t t) {
+std::tm Fields(std::time_t t)
+{
     std::tm tm{};
     gmtime_r(&t, &tm);
     return tm;
 }
 
-Answer GetState(RegisterState& st, const Bytes&, const Bytes&) {
+Answer GetState(RegisterState& st, const Bytes&, const Bytes&)
+{
     Answer a;
     Bytes& d = a.data;
     d.push_back(static_cast<std::uint8_t>(st.stateValue & 0xFF));
@@ -44,12 +46,14 @@ Answer GetState(RegisterState& st, const Bytes&, const Bytes&) {
     return a;
 }
 
-Answer GetDate(RegisterState& st, const Bytes&, const Bytes&) {
+Answer GetDate(RegisterState& st, const Bytes&, const Bytes&)
+{
     const std::tm tm = Fields(st.Now());
     return Answer{0, 0, {Bcd(tm.tm_mday), Bcd(tm.tm_mon + 1), Bcd(tm.tm_year % 100)}};
 }
 
-Answer GetTime(RegisterState& st, const Bytes&, const Bytes&) {
+Answer GetTime(RegisterState& st, const Bytes&, const Bytes&)
+{
     const std::tm tm = Fields(st.Now());
     return Answer{0, 0, {Bcd(tm.tm_hour), Bcd(tm.tm_min), Bcd(tm.tm_sec)}};
 }
@@ -62,14 +66,16 @@ const CommandSpec kCommands[] = {
 
 } // namespace
 
-const CommandSpec* FindCommand(std::uint8_t code) {
+const CommandSpec* FindCommand(std::uint8_t code)
+{
     if (const CommandSpec* c = FindIn(kCommands, code)) return c;
     if (const CommandSpec* c = FindReceiptCommand(code)) return c;
     if (const CommandSpec* c = FindReportCommand(code)) return c;
     return FindProgrammingCommand(code);
 }
 
-std::time_t RegisterState::Now() const {
+std::time_t RegisterState::Now() const
+{
     if (frozenClock) return clockBase;
     const auto elapsed = std::chrono::steady_clock::now() - started;
     return clockBase + std::chrono::duration_cast<std::chrono::seconds>(elapsed).count();

@@ -8,10 +8,11 @@ namespace serialsim {
 
 namespace {
 
-using simconsole::JsonObject;
 using simconsole::jsonArray;
+using simconsole::JsonObject;
 
-std::string Hex(const Bytes& b) {
+std::string Hex(const Bytes& b)
+{
     std::string s;
     char buf[4];
     for (std::size_t i = 0; i < b.size(); ++i) {
@@ -22,7 +23,8 @@ std::string Hex(const Bytes& b) {
 }
 
 // What the register's error codes mean.
-const char* ErrorText(std::uint8_t code) {
+const char* ErrorText(std::uint8_t code)
+{
     switch (code) {
     case kErrMode: return "not allowed in this mode";
     case 19: return "logo not accepted";
@@ -51,7 +53,8 @@ const char* ErrorText(std::uint8_t code) {
     }
 }
 
-std::string Base64(const Bytes& bytes) {
+std::string Base64(const Bytes& bytes)
+{
     static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
     for (std::size_t i = 0; i < bytes.size(); i += 3) {
@@ -70,7 +73,8 @@ std::string Rate(std::int16_t hundredths) { return Format("%d.%02d", hundredths 
 
 } // namespace
 
-std::string ConsoleState(const RegisterState& st) {
+std::string ConsoleState(const RegisterState& st)
+{
     const Books& b = st.books;
     const auto& r = st.receipt;
 
@@ -107,10 +111,10 @@ std::string ConsoleState(const RegisterState& st) {
                                      .str("Withdrawals", Money(b.shift.safeOut))
                                      .text();
     JsonObject fiscal;
-    fiscal.str("Clock", Stamp(st.Now()))
-        .boolean("Shift open", st.ShiftOpen());
+    fiscal.str("Clock", Stamp(st.Now())).boolean("Shift open", st.ShiftOpen());
     if (st.ShiftOpen() && b.shift.opened) fiscal.str("Shift opened", Stamp(b.shift.opened));
-    fiscal.str("Receipt", r.open ? std::string(r.payout ? "payout" : "sale") + (r.paying ? ", paying" : "") : "none open");
+    fiscal.str("Receipt",
+               r.open ? std::string(r.payout ? "payout" : "sale") + (r.paying ? ", paying" : "") : "none open");
     if (r.open) fiscal.str("Receipt total", Money(r.total)).str("Receipt paid", Money(r.paid));
     fiscal.raw("Counters", counters)
         .raw("Totals by tax group", jsonArray(groups))
@@ -118,16 +122,12 @@ std::string ConsoleState(const RegisterState& st) {
         .str("Safe (cash in the drawer)", Money(st.safe))
         .str("Extended status", Format("0x%02X", st.extStatus));
 
-    const std::string display = JsonObject()
-                                    .num("width", 20)
-                                    .raw("lines", simconsole::jsonStringArray({st.display[0], st.display[1]}))
-                                    .text();
-    const std::string logo = st.logo.empty() ? "null"
-                                             : JsonObject()
-                                                   .num("width", st.logoWidth)
-                                                   .num("height", st.logoHeight)
-                                                   .str("bits", Base64(st.logo))
-                                                   .text();
+    const std::string display =
+        JsonObject().num("width", 20).raw("lines", simconsole::jsonStringArray({st.display[0], st.display[1]})).text();
+    const std::string logo =
+        st.logo.empty()
+            ? "null"
+            : JsonObject().num("width", st.logoWidth).num("height", st.logoHeight).str("bits", Base64(st.logo)).text();
     return JsonObject()
         .str("title", "peltra-serialsim: " + st.model + ", ФН " + st.fiscalNumber)
         .raw("display", display)
@@ -136,7 +136,8 @@ std::string ConsoleState(const RegisterState& st) {
         .text();
 }
 
-ConsoleLink::ConsoleLink(const std::string& listen, Simulator& sim, RegisterState& st) : st_(st) {
+ConsoleLink::ConsoleLink(const std::string& listen, Simulator& sim, RegisterState& st) : st_(st)
+{
     simconsole::Server::Options options;
     std::string error;
     simconsole::parseListenAddress(listen, options.address, options.port, error);
@@ -174,19 +175,18 @@ ConsoleLink::ConsoleLink(const std::string& listen, Simulator& sim, RegisterStat
         try {
             paper_.print(line);
             server_->notify("tape");
-        } catch (...) {
-        }
+        } catch (...) {}
     };
     st_.logoPrinted = [this] {
         try {
             paper_.printLogo();
             server_->notify("tape");
-        } catch (...) {
-        }
+        } catch (...) {}
     };
 }
 
-ConsoleLink::~ConsoleLink() {
+ConsoleLink::~ConsoleLink()
+{
     st_.printed = nullptr;
     st_.logoPrinted = nullptr;
     server_->stop();
@@ -194,17 +194,17 @@ ConsoleLink::~ConsoleLink() {
 
 void ConsoleLink::Start() { server_->start(); }
 
-void ConsoleLink::Exchanged(const Exchange& e) {
+void ConsoleLink::Exchanged(const Exchange& e)
+{
     try {
         Show(e);
-    } catch (...) {
-    }
+    } catch (...) {}
 }
 
-void ConsoleLink::Show(const Exchange& e) {
+void ConsoleLink::Show(const Exchange& e)
+{
     simconsole::Exchange x;
-    x.title = e.cmd < 0 ? "(no command)"
-                        : Format("%02X %s", e.cmd, *e.name ? e.name : "(unknown command)");
+    x.title = e.cmd < 0 ? "(no command)" : Format("%02X %s", e.cmd, *e.name ? e.name : "(unknown command)");
     x.request = Hex(e.received);
     x.answer = Hex(e.sent);
     std::string note;
@@ -227,7 +227,8 @@ void ConsoleLink::Show(const Exchange& e) {
     server_->notify("exchanges");
 }
 
-void ConsoleLink::StateChanged(const RegisterState& st) {
+void ConsoleLink::StateChanged(const RegisterState& st)
+{
     try {
         std::string s = ConsoleState(st);
         {
@@ -236,8 +237,7 @@ void ConsoleLink::StateChanged(const RegisterState& st) {
             state_.swap(s);
         }
         server_->notify("state");
-    } catch (...) {
-    }
+    } catch (...) {}
 }
 
 } // namespace serialsim

@@ -17,7 +17,7 @@ public:
     // prints; the simulator must be given this link as its observer.
     ConsoleLink(const std::string& listen, Simulator& sim, RegisterState& st);
     ~ConsoleLink() override;
-    void Start();   // throws std::runtime_error when it cannot listen
+    void Start(); // throws std::runtime_error when it cannot listen
     std::string Url() const { return server_->url(); }
 
     // Neither throws: what the console cannot take is lost to the page only.
@@ -31,7 +31,7 @@ private:
     simconsole::TapeFeed paper_;
     simconsole::ExchangeFeed exchanges_;
     std::mutex mutex_;
-    std::string state_;   // the last state, composed on the simulator's thread
+    std::string state_; // the last state, composed on the simulator's thread
     std::unique_ptr<simconsole::Server> server_;
 };
 

@@ -47,7 +47,8 @@ const struct {
 };
 
 // A whole number (decimal, or hex after 0x) that fits a long.
-bool ParseNumber(const std::string& s, long& out) {
+bool ParseNumber(const std::string& s, long& out)
+{
     if (s.empty() || std::isspace(static_cast<unsigned char>(s[0]))) return false;
     char* end = nullptr;
     errno = 0;
@@ -59,13 +60,15 @@ constexpr long kMaxFaultCount = 1000000;
 
 // The largest value a fault kind takes: a byte of the answer for the error code and the
 // status bits, milliseconds for the rest.
-long MaxFaultValue(Fault::Kind kind) {
+long MaxFaultValue(Fault::Kind kind)
+{
     return kind == Fault::Error || kind == Fault::Status || kind == Fault::ExtStatus ? 255 : 600000;
 }
 
 } // namespace
 
-bool ParseFault(const std::string& spec, Fault& fault, std::string& error) {
+bool ParseFault(const std::string& spec, Fault& fault, std::string& error)
+{
     std::vector<std::string> parts;
     std::size_t start = 0;
     for (;;) {
@@ -116,13 +119,14 @@ bool ParseFault(const std::string& spec, Fault& fault, std::string& error) {
     return true;
 }
 
-bool ParseClock(const char* text, std::time_t& out) {
+bool ParseClock(const char* text, std::time_t& out)
+{
     std::tm tm{};
     int y, mo, d, h, mi, s;
     char tail;
     if (std::sscanf(text, "%d-%d-%d %d:%d:%d%c", &y, &mo, &d, &h, &mi, &s, &tail) != 6) return false;
-    if (y < 2000 || y > 2099 || mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 ||
-        s < 0 || s > 59)
+    if (y < 2000 || y > 2099 || mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 ||
+        s > 59)
         return false;
     tm.tm_year = y - 1900;
     tm.tm_mon = mo - 1;
@@ -134,14 +138,15 @@ bool ParseClock(const char* text, std::time_t& out) {
     return true;
 }
 
-void Simulator::PollControl() {
+void Simulator::PollControl()
+{
     if (control_ < 0) return;
     char buf[512];
     for (;;) {
         const ssize_t n = ::read(control_, buf, sizeof buf);
         if (n <= 0) break;
         controlBuffer_.append(buf, static_cast<std::size_t>(n));
-        if (controlBuffer_.size() > 65536) controlBuffer_.clear();  // no line end in sight
+        if (controlBuffer_.size() > 65536) controlBuffer_.clear(); // no line end in sight
     }
     std::size_t eol;
     while ((eol = controlBuffer_.find('\n')) != std::string::npos) {
@@ -152,7 +157,8 @@ void Simulator::PollControl() {
     }
 }
 
-void Simulator::ApplyControl(const std::string& line) {
+void Simulator::ApplyControl(const std::string& line)
+{
     const std::size_t space = line.find(' ');
     const std::string word = line.substr(0, space);
     const std::string arg = space == std::string::npos ? std::string() : line.substr(space + 1);
@@ -171,7 +177,7 @@ void Simulator::ApplyControl(const std::string& line) {
         if (ParseNumber(arg, v) && v >= 0 && v <= 255) {
             const bool wasOpen = state_.ShiftOpen();
             state_.extStatus = static_cast<std::uint8_t>(v);
-            if (!wasOpen && state_.ShiftOpen()) state_.books.shift.opened = state_.Now();  // a shift begins
+            if (!wasOpen && state_.ShiftOpen()) state_.books.shift.opened = state_.Now(); // a shift begins
         } else {
             error = "bad value";
         }
@@ -190,25 +196,29 @@ void Simulator::ApplyControl(const std::string& line) {
     if (observer_) observer_->StateChanged(state_);
 }
 
-std::vector<FaultKindInfo> FaultKinds() {
+std::vector<FaultKindInfo> FaultKinds()
+{
     std::vector<FaultKindInfo> out;
     for (const auto& k : kFaultKinds) out.push_back({k.name, k.help, k.needsValue || k.defaultValue != 0});
     return out;
 }
 
-const char* FaultName(Fault::Kind kind) {
+const char* FaultName(Fault::Kind kind)
+{
     for (const auto& k : kFaultKinds)
         if (k.kind == kind) return k.name;
     return "?";
 }
 
-std::string FaultTail(const Fault& f) {
+std::string FaultTail(const Fault& f)
+{
     std::string out;
     for (const auto& k : kFaultKinds) {
         if (k.kind != f.kind || !(k.needsValue || k.defaultValue != 0)) continue;
         char buf[16];
         // Status bits read best in hex, the rest in decimal.
-        std::snprintf(buf, sizeof buf, f.kind == Fault::Status || f.kind == Fault::ExtStatus ? "0x%02X" : "%d", f.value);
+        std::snprintf(buf, sizeof buf, f.kind == Fault::Status || f.kind == Fault::ExtStatus ? "0x%02X" : "%d",
+                      f.value);
         out = buf;
     }
     char buf[32];
@@ -220,7 +230,8 @@ std::string FaultTail(const Fault& f) {
     return out;
 }
 
-std::vector<Fault> Simulator::Faults() const {
+std::vector<Fault> Simulator::Faults() const
+{
     std::lock_guard<std::mutex> lock(faultsMutex_);
     std::vector<Fault> live;
     for (const auto& f : faults_)
@@ -228,7 +239,8 @@ std::vector<Fault> Simulator::Faults() const {
     return live;
 }
 
-bool Simulator::SwitchFault(const std::string& kind, bool on, const std::string& tail, std::string& error) {
+bool Simulator::SwitchFault(const std::string& kind, bool on, const std::string& tail, std::string& error)
+{
     const FaultKindInfo* info = nullptr;
     const auto kinds = FaultKinds();
     for (const auto& k : kinds)
@@ -257,7 +269,8 @@ bool Simulator::SwitchFault(const std::string& kind, bool on, const std::string&
     return true;
 }
 
-std::string FaultHelp() {
+std::string FaultHelp()
+{
     std::string s;
     for (const auto& k : kFaultKinds) {
         // The meanings start in column 25; a longer name has its meaning on the next line.

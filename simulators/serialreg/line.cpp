@@ -10,12 +10,14 @@
 
 namespace serialsim {
 
-Line::~Line() {
+Line::~Line()
+{
     if (slave_ >= 0) ::close(slave_);
     if (master_ >= 0) ::close(master_);
 }
 
-bool Line::Open(std::string& error) {
+bool Line::Open(std::string& error)
+{
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
         error = std::string("pseudo-terminal: ") + std::strerror(errno);
@@ -50,10 +52,14 @@ bool Line::Open(std::string& error) {
 
 std::uint32_t Line::Baud() const { return fixedBaud_ ? fixedBaud_ : DriverBaud(); }
 
-std::uint32_t Line::DriverBaud() const {
+std::uint32_t Line::DriverBaud() const
+{
     termios t{};
     if (slave_ < 0 || ::tcgetattr(slave_, &t) != 0) return 19200;
-    static const struct { speed_t s; std::uint32_t baud; } table[] = {
+    static const struct {
+        speed_t s;
+        std::uint32_t baud;
+    } table[] = {
         {B1200, 1200},   {B2400, 2400},   {B4800, 4800},     {B9600, 9600},     {B19200, 19200},
         {B38400, 38400}, {B57600, 57600}, {B115200, 115200}, {B230400, 230400},
     };
@@ -63,12 +69,14 @@ std::uint32_t Line::DriverBaud() const {
     return 19200;
 }
 
-std::chrono::nanoseconds Line::ByteTime() const {
+std::chrono::nanoseconds Line::ByteTime() const
+{
     // Start bit, 8 data bits, stop bit.
     return std::chrono::nanoseconds(10'000'000'000LL / Baud());
 }
 
-Line::Read Line::ReadByte(std::uint8_t& b, int timeoutMs, const volatile bool& stop) {
+Line::Read Line::ReadByte(std::uint8_t& b, int timeoutMs, const volatile bool& stop)
+{
     using clock = std::chrono::steady_clock;
     const auto deadline = clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
     for (;;) {
@@ -90,19 +98,20 @@ Line::Read Line::ReadByte(std::uint8_t& b, int timeoutMs, const volatile bool& s
     }
 }
 
-void Line::Write(const Bytes& bytes) {
+void Line::Write(const Bytes& bytes)
+{
     const auto step = ByteTime();
     for (const std::uint8_t b : bytes) {
         const auto now = std::chrono::steady_clock::now();
         if (nextFree_ > now) std::this_thread::sleep_until(nextFree_);
         nextFree_ = std::max(nextFree_, now) + step;
         // A full buffer means nobody reads the line: the byte is lost, as on a real line.
-        while (::write(master_, &b, 1) < 0 && errno == EINTR) {
-        }
+        while (::write(master_, &b, 1) < 0 && errno == EINTR) {}
     }
 }
 
-void Line::WaitWireTime(std::chrono::steady_clock::time_point since, std::size_t count) const {
+void Line::WaitWireTime(std::chrono::steady_clock::time_point since, std::size_t count) const
+{
     std::this_thread::sleep_until(since + ByteTime() * static_cast<long>(count));
 }
 

@@ -26,7 +26,8 @@ public:
     std::uint32_t DriverBaud() const;
     // The register changes its own speed: from now on it runs at `baud`, and frames
     // the driver sends at another speed arrive garbled.
-    void SwitchTo(std::uint32_t baud) {
+    void SwitchTo(std::uint32_t baud)
+    {
         fixedBaud_ = baud;
         switched_ = true;
     }
@@ -46,7 +47,7 @@ private:
     std::chrono::nanoseconds ByteTime() const;
 
     int master_ = -1;
-    int slave_ = -1;  // kept open so that the driver closing its end is no hang-up
+    int slave_ = -1; // kept open so that the driver closing its end is no hang-up
     std::string slavePath_;
     std::uint32_t fixedBaud_ = 0;
     bool switched_ = false;

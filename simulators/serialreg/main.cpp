@@ -25,53 +25,53 @@ namespace {
 volatile bool g_stop = false;
 void OnSignal(int) { g_stop = true; }
 
-const char kUsage[] =
-    "Usage: peltra-serialsim [OPTIONS]\n"
-    "Plays a fiscal cash register on a pseudo-terminal. The first line on standard output\n"
-    "is \"PTY <path>\" once the terminal is ready; open that path (or the --link path)\n"
-    "as the serial port. Runs until SIGTERM or SIGINT.\n"
-    "\n"
-    "Options:\n"
-    "  --link PATH           also make PATH a symbolic link to the terminal (replaces an\n"
-    "                        existing link; removed at exit)\n"
-    "  --baud N|auto         line speed for pacing the output, 10 bits per byte; auto\n"
-    "                        (default) follows the speed the driver sets on the line\n"
-    "  --log FILE|-          log of what was received and answered (- = standard error)\n"
-    "  --tape FILE|-         the printed tape: receipts, comments, safe operations (UTF-8;\n"
-    "                        - = standard output, after the PTY line)\n"
-    "  --clock \"YYYY-MM-DD HH:MM:SS\"\n"
-    "                        register time at start (default: the local time); it runs on\n"
-    "  --frozen-clock        the register time does not advance\n"
-    "  --ext-status N        extended status byte at start (default 0x20: shift open)\n"
-    "  --model TEXT          model text in the status answer (19 bytes)\n"
-    "  --fiscal-number TEXT  fiscal number in the status answer (10 bytes)\n"
-    "  --taxpayer TEXT       a tax-payer line (up to three; UTF-8, sent in code page 866)\n"
-    "  --tax-number TEXT     tax number text, sent after three tax-payer lines\n"
-    "  --sw-version TEXT     firmware version, sent after the tax number\n"
-    "  --busy-percent N      time the register is busy (SYN) before it answers a command,\n"
-    "                        in percent of its usual time (default 100)\n"
-    "  --books FILE          the register's books (shift totals, receipt, tax table,\n"
-    "                        articles) as key=value lines, rewritten at start and\n"
-    "                        before each answer\n"
-    "  --console [ADDR:]PORT serve the browser console (tape, display, books, frames with\n"
-    "                        their meaning, fault switches) on ADDR (default 127.0.0.1);\n"
-    "                        PORT 0 picks a free one. Its address follows the PTY line as\n"
-    "                        \"console on URL\". A fault switched there acts from the next\n"
-    "                        command\n"
-    "  --password ID=N       password of user ID (0 to 15; default 0 for all); user 0's\n"
-    "                        password guards the programming commands\n"
-    "  --logo FILE           keep the logo the driver programs as a PBM file (removed\n"
-    "                        when the logo is cleared)\n"
-    "  --control PATH        make PATH a named pipe and read control lines from it; each\n"
-    "                        takes effect at the next command: \"fault SPEC\", \"clear\"\n"
-    "                        (all faults), \"ext-status N\", \"clock YYYY-MM-DD HH:MM:SS\"\n"
-    "  --fault SPEC          inject a fault; may be repeated. SPEC is\n"
-    "                        KIND[=VALUE][,cmd=HEX][,count=N]: only for command HEX,\n"
-    "                        only for the next N matching answers (1 to 1000000; default:\n"
-    "                        all). VALUE is 0 to 255 for error, status and ext-status, 0\n"
-    "                        to 600000 ms for the rest. Kinds:\n";
+const char kUsage[] = "Usage: peltra-serialsim [OPTIONS]\n"
+                      "Plays a fiscal cash register on a pseudo-terminal. The first line on standard output\n"
+                      "is \"PTY <path>\" once the terminal is ready; open that path (or the --link path)\n"
+                      "as the serial port. Runs until SIGTERM or SIGINT.\n"
+                      "\n"
+                      "Options:\n"
+                      "  --link PATH           also make PATH a symbolic link to the terminal (replaces an\n"
+                      "                        existing link; removed at exit)\n"
+                      "  --baud N|auto         line speed for pacing the output, 10 bits per byte; auto\n"
+                      "                        (default) follows the speed the driver sets on the line\n"
+                      "  --log FILE|-          log of what was received and answered (- = standard error)\n"
+                      "  --tape FILE|-         the printed tape: receipts, comments, safe operations (UTF-8;\n"
+                      "                        - = standard output, after the PTY line)\n"
+                      "  --clock \"YYYY-MM-DD HH:MM:SS\"\n"
+                      "                        register time at start (default: the local time); it runs on\n"
+                      "  --frozen-clock        the register time does not advance\n"
+                      "  --ext-status N        extended status byte at start (default 0x20: shift open)\n"
+                      "  --model TEXT          model text in the status answer (19 bytes)\n"
+                      "  --fiscal-number TEXT  fiscal number in the status answer (10 bytes)\n"
+                      "  --taxpayer TEXT       a tax-payer line (up to three; UTF-8, sent in code page 866)\n"
+                      "  --tax-number TEXT     tax number text, sent after three tax-payer lines\n"
+                      "  --sw-version TEXT     firmware version, sent after the tax number\n"
+                      "  --busy-percent N      time the register is busy (SYN) before it answers a command,\n"
+                      "                        in percent of its usual time (default 100)\n"
+                      "  --books FILE          the register's books (shift totals, receipt, tax table,\n"
+                      "                        articles) as key=value lines, rewritten at start and\n"
+                      "                        before each answer\n"
+                      "  --console [ADDR:]PORT serve the browser console (tape, display, books, frames with\n"
+                      "                        their meaning, fault switches) on ADDR (default 127.0.0.1);\n"
+                      "                        PORT 0 picks a free one. Its address follows the PTY line as\n"
+                      "                        \"console on URL\". A fault switched there acts from the next\n"
+                      "                        command\n"
+                      "  --password ID=N       password of user ID (0 to 15; default 0 for all); user 0's\n"
+                      "                        password guards the programming commands\n"
+                      "  --logo FILE           keep the logo the driver programs as a PBM file (removed\n"
+                      "                        when the logo is cleared)\n"
+                      "  --control PATH        make PATH a named pipe and read control lines from it; each\n"
+                      "                        takes effect at the next command: \"fault SPEC\", \"clear\"\n"
+                      "                        (all faults), \"ext-status N\", \"clock YYYY-MM-DD HH:MM:SS\"\n"
+                      "  --fault SPEC          inject a fault; may be repeated. SPEC is\n"
+                      "                        KIND[=VALUE][,cmd=HEX][,count=N]: only for command HEX,\n"
+                      "                        only for the next N matching answers (1 to 1000000; default:\n"
+                      "                        all). VALUE is 0 to 255 for error, status and ext-status, 0\n"
+                      "                        to 600000 ms for the rest. Kinds:\n";
 
-std::string ToOem(const std::string& utf8) {
+std::string ToOem(const std::string& utf8)
+{
     iconv_t cd = iconv_open("CP866", "UTF-8");
     if (cd == reinterpret_cast<iconv_t>(-1)) return utf8;
     std::string out(utf8.size() + 1, '\0');
@@ -81,7 +81,7 @@ std::string ToOem(const std::string& utf8) {
     while (inLeft > 0) {
         if (iconv(cd, &in, &inLeft, &o, &outLeft) == static_cast<std::size_t>(-1)) {
             if (outLeft == 0) break;
-            *o++ = '?';  // no place in the code page
+            *o++ = '?'; // no place in the code page
             --outLeft;
             ++in;
             --inLeft;
@@ -92,14 +92,16 @@ std::string ToOem(const std::string& utf8) {
     return out;
 }
 
-int Fail(const std::string& message) {
+int Fail(const std::string& message)
+{
     std::fprintf(stderr, "peltra-serialsim: %s\n", message.c_str());
     return 2;
 }
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     RegisterState state;
     std::vector<Fault> faults;
     std::string linkPath, logPath, controlPath, tapePath, booksPath, consoleListen;
@@ -169,8 +171,8 @@ int main(int argc, char** argv) {
             int id = -1;
             long pw = -1;
             char tail = 0;
-            if (std::sscanf(v, "%d=%li%c", &id, &pw, &tail) != 2 || id < 0 || id >= RegisterState::kUsers ||
-                pw < 0 || pw > 0xFFFF)
+            if (std::sscanf(v, "%d=%li%c", &id, &pw, &tail) != 2 || id < 0 || id >= RegisterState::kUsers || pw < 0 ||
+                pw > 0xFFFF)
                 return Fail(std::string("bad --password value: ") + v);
             state.users[id].password = static_cast<std::uint16_t>(pw);
         } else if (opt == "--logo") {

@@ -15,9 +15,9 @@ namespace serialsim {
 
 namespace {
 
-constexpr std::uint8_t kErrLogo = 19;       // logo programming error
-constexpr std::uint8_t kErrPassword = 21;   // wrong password
-constexpr std::uint8_t kErrBeforeZ = 36;    // date before the last Z report's
+constexpr std::uint8_t kErrLogo = 19;     // logo programming error
+constexpr std::uint8_t kErrPassword = 21; // wrong password
+constexpr std::uint8_t kErrBeforeZ = 36;  // date before the last Z report's
 
 constexpr std::uint8_t kDoubleWidth = 0x40;
 constexpr std::uint8_t kExtNotPersonalized = 0x80;
@@ -25,7 +25,8 @@ constexpr std::uint8_t kExtNotPersonalized = 0x80;
 Answer Ok() { return Answer{}; }
 
 // Service lines (version printout) go to the tape only.
-void Tape(RegisterState& st, const std::string& line) {
+void Tape(RegisterState& st, const std::string& line)
+{
     if (st.tape) {
         std::fprintf(st.tape, "%s\n", line.c_str());
         std::fflush(st.tape);
@@ -33,12 +34,11 @@ void Tape(RegisterState& st, const std::string& line) {
 }
 
 // The service password: user 0's.
-bool ServicePassword(const RegisterState& st, const Bytes& r) {
-    return U16(r, 1) == st.users[0].password;
-}
+bool ServicePassword(const RegisterState& st, const Bytes& r) { return U16(r, 1) == st.users[0].password; }
 
 // Date (dd mm yy) or time (hh mm ss) of three BCD bytes replaces that half of the clock.
-Answer SetClock(RegisterState& st, const Bytes& r, bool date) {
+Answer SetClock(RegisterState& st, const Bytes& r, bool date)
+{
     if (r.size() != 4) return Error(kErrLength);
     const int a = FromBcd(r[1]), b = FromBcd(r[2]), c = FromBcd(r[3]);
     if (a < 0 || b < 0 || c < 0) return Error(kErrDate);
@@ -47,8 +47,7 @@ Answer SetClock(RegisterState& st, const Bytes& r, bool date) {
     gmtime_r(&now, &tm);
     if (date) {
         static const int days[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-        if (b < 1 || b > 12 || a < 1 || a > days[b - 1] || (b == 2 && a == 29 && c % 4 != 0))
-            return Error(kErrDate);
+        if (b < 1 || b > 12 || a < 1 || a > days[b - 1] || (b == 2 && a == 29 && c % 4 != 0)) return Error(kErrDate);
         tm.tm_mday = a;
         tm.tm_mon = b - 1;
         tm.tm_year = 100 + c;
@@ -59,8 +58,7 @@ Answer SetClock(RegisterState& st, const Bytes& r, bool date) {
         tm.tm_sec = c;
     }
     const std::time_t set = timegm(&tm);
-    if (!st.books.zReports.empty() && set / 86400 < st.books.zReports.back().when / 86400)
-        return Error(kErrBeforeZ);
+    if (!st.books.zReports.empty() && set / 86400 < st.books.zReports.back().when / 86400) return Error(kErrBeforeZ);
     st.clockBase = set;
     st.started = std::chrono::steady_clock::now();
     return Ok();
@@ -70,7 +68,8 @@ Answer SetDate(RegisterState& st, const Bytes& r, const Bytes&) { return SetCloc
 Answer SetTime(RegisterState& st, const Bytes& r, const Bytes&) { return SetClock(st, r, false); }
 
 // Name field: length (1), text; `allowUnset` takes 0xFF as "no name".
-bool NameField(const Bytes& r, std::size_t at, bool allowUnset, std::string& name, bool& set) {
+bool NameField(const Bytes& r, std::size_t at, bool allowUnset, std::string& name, bool& set)
+{
     if (r.size() <= at) return false;
     if (allowUnset && r[at] == 0xFF) {
         set = false;
@@ -84,7 +83,8 @@ bool NameField(const Bytes& r, std::size_t at, bool allowUnset, std::string& nam
 }
 
 // ChangePassword: old password (2), user (1), new password (2), name length, name.
-Answer ChangePassword(RegisterState& st, const Bytes& r, const Bytes&) {
+Answer ChangePassword(RegisterState& st, const Bytes& r, const Bytes&)
+{
     std::string name;
     bool named = false;
     if (!NameField(r, 6, false, name, named)) return Error(kErrLength);
@@ -98,7 +98,8 @@ Answer ChangePassword(RegisterState& st, const Bytes& r, const Bytes&) {
 
 // Login: password (2), user (1), name length (0xFF: none), name; a length of 0 logs the
 // user out.
-Answer Login(RegisterState& st, const Bytes& r, const Bytes&) {
+Answer Login(RegisterState& st, const Bytes& r, const Bytes&)
+{
     if (r.size() < 5) return Error(kErrLength);
     if (r[3] >= RegisterState::kUsers) return Error(kErrNumber);
     auto& user = st.users[r[3]];
@@ -117,7 +118,8 @@ Answer Login(RegisterState& st, const Bytes& r, const Bytes&) {
 }
 
 // Fiscal number: password (2), 10 characters.
-Answer SetFiscalNumber(RegisterState& st, const Bytes& r, const Bytes&) {
+Answer SetFiscalNumber(RegisterState& st, const Bytes& r, const Bytes&)
+{
     if (r.size() != 13) return Error(kErrLength);
     if (!ServicePassword(st, r)) return Error(kErrPassword);
     if (st.receipt.open) return Error(kErrOpen);
@@ -128,7 +130,8 @@ Answer SetFiscalNumber(RegisterState& st, const Bytes& r, const Bytes&) {
 // One header line at `at`: line byte (length in bits 0-5, 0x40 double width, 0x80
 // double height), text. False when it does not fit.
 bool HeaderLine(const Bytes& r, std::size_t& at, std::size_t max, std::size_t doubleMax, std::string& text,
-                std::uint8_t& flags) {
+                std::uint8_t& flags)
+{
     if (at >= r.size()) return false;
     const std::size_t n = r[at] & 0x3F;
     flags = static_cast<std::uint8_t>(r[at] & 0xC0);
@@ -140,7 +143,8 @@ bool HeaderLine(const Bytes& r, std::size_t& at, std::size_t max, std::size_t do
 
 // Tax payer: password (2), three header lines (24 characters, 18 double width), the
 // tax number line (12 characters).
-Answer SetTaxPayerInfo(RegisterState& st, const Bytes& r, const Bytes&) {
+Answer SetTaxPayerInfo(RegisterState& st, const Bytes& r, const Bytes&)
+{
     std::string lines[4];
     std::uint8_t flags[4] = {};
     std::size_t at = 3;
@@ -160,7 +164,8 @@ Answer SetTaxPayerInfo(RegisterState& st, const Bytes& r, const Bytes&) {
 }
 
 // Receipt header line: row (0 to 7), line byte, text (36 characters, 20 double width).
-Answer SetCheckCaption(RegisterState& st, const Bytes& r, const Bytes&) {
+Answer SetCheckCaption(RegisterState& st, const Bytes& r, const Bytes&)
+{
     if (r[1] > 7) return Error(kErrNumber);
     std::size_t at = 2;
     std::string text;
@@ -173,7 +178,8 @@ Answer SetCheckCaption(RegisterState& st, const Bytes& r, const Bytes&) {
 }
 
 // Pay type name: password (2), type (0 to 9, not cash), length (at most 15), text.
-Answer SetPayTypeName(RegisterState& st, const Bytes& r, const Bytes&) {
+Answer SetPayTypeName(RegisterState& st, const Bytes& r, const Bytes&)
+{
     const std::size_t n = r[4];
     if (n > 15 || r.size() != 5 + n) return Error(kErrLength);
     if (r[3] > 9 || r[3] == 3) return Error(kErrPayType);
@@ -182,25 +188,29 @@ Answer SetPayTypeName(RegisterState& st, const Bytes& r, const Bytes&) {
     return Ok();
 }
 
-Answer PrintVersion(RegisterState& st, const Bytes&, const Bytes&) {
+Answer PrintVersion(RegisterState& st, const Bytes&, const Bytes&)
+{
     if (st.receipt.open) return Error(kErrOpen);
     Tape(st, st.model);
     Tape(st, "ВЕРСІЯ ПЗ " + st.version);
     return Ok();
 }
 
-Answer AlterOnlineMode(RegisterState& st, const Bytes&, const Bytes&) {
+Answer AlterOnlineMode(RegisterState& st, const Bytes&, const Bytes&)
+{
     st.onlineMode = !st.onlineMode;
     return Ok();
 }
 
-Answer AlterCutterMode(RegisterState& st, const Bytes&, const Bytes&) {
+Answer AlterCutterMode(RegisterState& st, const Bytes&, const Bytes&)
+{
     st.cutterMode = !st.cutterMode;
     return Ok();
 }
 
 // Line speed: 0 = 9600, 1 = 19200, 2 = 38400; the register switches after its answer.
-Answer ChangeBitrate(RegisterState& st, const Bytes& r, const Bytes&) {
+Answer ChangeBitrate(RegisterState& st, const Bytes& r, const Bytes&)
+{
     static const std::uint32_t speeds[] = {9600, 19200, 38400};
     if (r.size() != 2) return Error(kErrLength);
     if (r[1] > 2) return Error(kErrNumber);
@@ -210,7 +220,8 @@ Answer ChangeBitrate(RegisterState& st, const Bytes& r, const Bytes&) {
 
 // Tax table: password (2), count (0 to 5), the rates (2 each), flags (1), and with flag
 // 0x20 the fees (2 each) and the fee of group E (2). Dated with the register's date.
-Answer SetTaxData(RegisterState& st, const Bytes& r, const Bytes&) {
+Answer SetTaxData(RegisterState& st, const Bytes& r, const Bytes&)
+{
     const std::size_t count = r[3];
     if (count > 5) return Error(kErrNumber);
     if (r.size() < 5 + 2 * count) return Error(kErrLength);
@@ -240,7 +251,8 @@ Answer SetTaxData(RegisterState& st, const Bytes& r, const Bytes&) {
 
 // Article: password (2), count format (1), price (4, sign-magnitude), tax group (1),
 // name length (1), name, code (4), extended code (2). What the article sold so far stays.
-Answer ProgramArticle(RegisterState& st, const Bytes& r, const Bytes&) {
+Answer ProgramArticle(RegisterState& st, const Bytes& r, const Bytes&)
+{
     const std::size_t n = r[9];
     if (n > 75 || r.size() != 16 + n) return Error(kErrLength);
     const int group = r[8];
@@ -258,7 +270,8 @@ Answer ProgramArticle(RegisterState& st, const Bytes& r, const Bytes&) {
 }
 
 // Personalisation: password (2).
-Answer Personalize(RegisterState& st, const Bytes& r, const Bytes&) {
+Answer Personalize(RegisterState& st, const Bytes& r, const Bytes&)
+{
     if (r.size() != 3) return Error(kErrLength);
     if (!ServicePassword(st, r)) return Error(kErrPassword);
     st.extStatus = static_cast<std::uint8_t>(st.extStatus & ~kExtNotPersonalized);
@@ -267,14 +280,16 @@ Answer Personalize(RegisterState& st, const Bytes& r, const Bytes&) {
 
 // Logo: password (2), 1 = image follows / 0 = clear, width (2), height (2); the image
 // (width / 8 x height bytes, top row first, a set bit dark) comes as extra data.
-std::size_t LogoBytes(const Bytes& r) {
+std::size_t LogoBytes(const Bytes& r)
+{
     if (r.size() != 8 || r[3] != 1) return 0;
     const unsigned w = U16(r, 4), h = U16(r, 6);
     if (w == 0 || w > 448 || w % 32 != 0 || h == 0 || h > 192) return 0;
     return w / 8 * h;
 }
 
-void KeepLogoFile(const RegisterState& st) {
+void KeepLogoFile(const RegisterState& st)
+{
     if (st.logoFile.empty()) return;
     if (st.logo.empty()) {
         std::remove(st.logoFile.c_str());
@@ -287,7 +302,8 @@ void KeepLogoFile(const RegisterState& st) {
     std::fclose(f);
 }
 
-Answer SetLogo(RegisterState& st, const Bytes& r, const Bytes& extra) {
+Answer SetLogo(RegisterState& st, const Bytes& r, const Bytes& extra)
+{
     if (r.size() != 8) return Error(kErrLength);
     if (!ServicePassword(st, r)) return Error(kErrPassword);
     if (r[3] == 0) {
@@ -326,7 +342,8 @@ const CommandSpec kProgrammingCommands[] = {
 };
 
 // A header line as printed: double width spreads the letters.
-std::string Spread(const std::string& utf8, std::uint8_t flags) {
+std::string Spread(const std::string& utf8, std::uint8_t flags)
+{
     if (!(flags & kDoubleWidth)) return utf8;
     std::string out;
     for (std::size_t i = 0; i < utf8.size(); ++i) {
@@ -339,11 +356,10 @@ std::string Spread(const std::string& utf8, std::uint8_t flags) {
 
 } // namespace
 
-const CommandSpec* FindProgrammingCommand(std::uint8_t code) {
-    return FindIn(kProgrammingCommands, code);
-}
+const CommandSpec* FindProgrammingCommand(std::uint8_t code) { return FindIn(kProgrammingCommands, code); }
 
-std::vector<std::string> LogoArt(const Bytes& logo, unsigned width, unsigned height, unsigned columns) {
+std::vector<std::string> LogoArt(const Bytes& logo, unsigned width, unsigned height, unsigned columns)
+{
     std::vector<std::string> art;
     if (width == 0 || height == 0 || columns == 0 || logo.size() != width / 8 * height) return art;
     // A character stands for a cell twice as high as wide, its upper and lower halves
@@ -377,7 +393,8 @@ std::vector<std::string> LogoArt(const Bytes& logo, unsigned width, unsigned hei
     return art;
 }
 
-void PrintReceiptHead(RegisterState& st, const std::function<void(const std::string&)>& print) {
+void PrintReceiptHead(RegisterState& st, const std::function<void(const std::string&)>& print)
+{
     for (const auto& line : LogoArt(st.logo, st.logoWidth, st.logoHeight, 62)) print(line);
     for (int i = 0; i < 3; ++i)
         if (!st.taxPayer[i].empty()) print(Spread(Utf8(st.taxPayer[i]), st.taxPayerFlags[i]));
@@ -391,7 +408,8 @@ void PrintReceiptHead(RegisterState& st, const std::function<void(const std::str
     }
 }
 
-std::string PayTypeName(const RegisterState& st, int type) {
+std::string PayTypeName(const RegisterState& st, int type)
+{
     return type >= 0 && type < 10 ? Utf8(st.payNames[type]) : std::string();
 }
 

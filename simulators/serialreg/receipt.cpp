@@ -18,18 +18,20 @@ namespace serialsim {
 
 namespace {
 
-constexpr std::uint8_t kExtPayout = 0x08;       // fpsCheckType
-constexpr std::uint8_t kExtOpen = 0x40;         // fpsCheckOpened
+constexpr std::uint8_t kExtPayout = 0x08; // fpsCheckType
+constexpr std::uint8_t kExtOpen = 0x40;   // fpsCheckOpened
 
 constexpr int kFirstGroup = 128;
 
-void SetReceiptStatus(RegisterState& st) {
+void SetReceiptStatus(RegisterState& st)
+{
     st.extStatus = static_cast<std::uint8_t>(st.extStatus & ~(kExtOpen | kExtPayout));
     if (st.receipt.open) st.extStatus |= static_cast<std::uint8_t>(kExtOpen | (st.receipt.payout ? kExtPayout : 0));
 }
 
 // Opens a receipt of the given kind, or checks that the open one is of that kind.
-std::uint8_t OpenReceipt(RegisterState& st, bool payout) {
+std::uint8_t OpenReceipt(RegisterState& st, bool payout)
+{
     auto& r = st.receipt;
     if (r.open) {
         if (r.payout != payout) return payout ? kErrSalesOpen : kErrPayoutOpen;
@@ -58,7 +60,8 @@ std::uint8_t OpenReceipt(RegisterState& st, bool payout) {
     return 0;
 }
 
-void CloseReceipt(RegisterState& st, const char* how) {
+void CloseReceipt(RegisterState& st, const char* how)
+{
     Print(st, how);
     Print(st, kRule);
     if (std::strcmp(how, "ЧЕК АНУЛЬОВАНО") != 0) {
@@ -72,7 +75,8 @@ void CloseReceipt(RegisterState& st, const char* how) {
 
 // Article: code, count (3), format (1), price (4, sign-magnitude), tax group (1), name
 // length (1; 0xFF: none), name, code (4), extended code (2).
-Answer Article(RegisterState& st, const Bytes& r, bool refund) {
+Answer Article(RegisterState& st, const Bytes& r, bool refund)
+{
     const std::size_t n = r[10] == 0xFF ? 0 : r[10];
     if (r.size() != 17 + n) return Error(kErrLength);
     std::int32_t count = static_cast<std::int32_t>(r[1] | r[2] << 8 | r[3] << 16);
@@ -103,15 +107,19 @@ Answer Article(RegisterState& st, const Bytes& r, bool refund) {
     const std::uint32_t code = U32(r, 11 + n);
     std::int64_t milli = count;
     for (int i = decimals; i < 3; ++i) milli *= 10;
-    rc.articles.push_back({{code, U16(r, 15 + n)}, std::string(reinterpret_cast<const char*>(r.data() + 11), n),
-                           group, price, milli, sum, decimals});
+    rc.articles.push_back({{code, U16(r, 15 + n)},
+                           std::string(reinterpret_cast<const char*>(r.data() + 11), n),
+                           group,
+                           price,
+                           milli,
+                           sum,
+                           decimals});
     char qty[32];
     const std::int64_t absCount = count < 0 ? -std::int64_t(count) : count;
     if (decimals)
-        std::snprintf(qty, sizeof qty, "%s%" PRId64 ".%0*" PRId64, count < 0 ? "-" : "", absCount / scale,
-                      decimals, absCount % scale);
-    else
-        std::snprintf(qty, sizeof qty, "%" PRId32, count);
+        std::snprintf(qty, sizeof qty, "%s%" PRId64 ".%0*" PRId64, count < 0 ? "-" : "", absCount / scale, decimals,
+                      absCount % scale);
+    else std::snprintf(qty, sizeof qty, "%" PRId32, count);
     Print(st, Format("%s x %s", qty, Money(price).c_str()));
     const std::string letter = std::string(" ") + kGroupLetter[group - kFirstGroup];
     Print(st, Columns(name.empty() ? Format("#%u", code) : name, Money(sum), letter.c_str()));
@@ -125,7 +133,8 @@ Answer Sale(RegisterState& st, const Bytes& r, const Bytes&) { return Article(st
 Answer Refund(RegisterState& st, const Bytes& r, const Bytes&) { return Article(st, r, true); }
 
 // Comment: length (1; bit 7: payout receipt), text.
-Answer Comment(RegisterState& st, const Bytes& r, const Bytes&) {
+Answer Comment(RegisterState& st, const Bytes& r, const Bytes&)
+{
     const std::size_t n = r[1] & 0x7F;
     if (n > 27 || r.size() != 2 + n) return Error(kErrLength);
     if (const std::uint8_t e = OpenReceipt(st, (r[1] & 0x80) != 0)) return Error(e);
@@ -135,7 +144,8 @@ Answer Comment(RegisterState& st, const Bytes& r, const Bytes&) {
 
 // A markup or discount on the whole receipt: shared out among the tax groups in
 // proportion to their sums; what rounding leaves goes to the largest group.
-void Spread(std::int64_t (&byGroup)[6], std::int64_t amount) {
+void Spread(std::int64_t (&byGroup)[6], std::int64_t amount)
+{
     std::int64_t base = 0;
     int largest = 0;
     for (int g = 0; g < 6; ++g) {
@@ -158,7 +168,8 @@ void Spread(std::int64_t (&byGroup)[6], std::int64_t amount) {
 
 // Discount or markup: mode (1; 2 on the total, 1 a sum), value (4; bit 31 set: a
 // discount; percent mode: bits 24 to 30 the decimals of the percentage), text.
-Answer Discount(RegisterState& st, const Bytes& r, const Bytes&) {
+Answer Discount(RegisterState& st, const Bytes& r, const Bytes&)
+{
     const std::size_t n = r[6];
     if (n > 25 || r.size() != 7 + n) return Error(kErrLength);
     auto& rc = st.receipt;
@@ -181,7 +192,7 @@ Answer Discount(RegisterState& st, const Bytes& r, const Bytes&) {
         for (int i = 0; i < decimals; ++i) scale *= 10;
         const std::int64_t base = onTotal ? rc.total : rc.lastLine;
         amount = (base * value + scale / 2) / scale;
-        what = Format("%" PRId64 "%%", value) ;
+        what = Format("%" PRId64 "%%", value);
         if (decimals) {
             std::int64_t d = 1;
             for (int i = 0; i < decimals; ++i) d *= 10;
@@ -193,10 +204,8 @@ Answer Discount(RegisterState& st, const Bytes& r, const Bytes&) {
     if (rc.total + amount > kMaxSum) return Error(kErrOverflow);
     rc.total += amount;
     (amount < 0 ? rc.sums.discount : rc.sums.markup) += amount < 0 ? -amount : amount;
-    if (onTotal)
-        Spread(rc.sums.byGroup, amount);
-    else
-        rc.sums.byGroup[rc.lastGroup] += amount;
+    if (onTotal) Spread(rc.sums.byGroup, amount);
+    else rc.sums.byGroup[rc.lastGroup] += amount;
     const std::string text = Utf8(r.data() + 7, n);
     Print(st, Format("%s %s%s", discount ? "ЗНИЖКА" : "НАДБАВКА", what.c_str(), onTotal ? " НА ЧЕК" : ""));
     Print(st, Columns(text, Money(amount)));
@@ -208,7 +217,8 @@ Answer Discount(RegisterState& st, const Bytes& r, const Bytes&) {
 
 // Payment: type (1), sum (4; -1: what is due), 0, text length (1), text. Answer: what is
 // still due (sign-magnitude), then the change.
-Answer Pay(RegisterState& st, const Bytes& r, const Bytes&) {
+Answer Pay(RegisterState& st, const Bytes& r, const Bytes&)
+{
     const std::size_t n = r[7];
     if (n > 27 || r.size() != 8 + n) return Error(kErrLength);
     const int type = r[1];
@@ -245,19 +255,22 @@ Answer Pay(RegisterState& st, const Bytes& r, const Bytes&) {
     return a;
 }
 
-Answer Cancel(RegisterState& st, const Bytes&, const Bytes&) {
+Answer Cancel(RegisterState& st, const Bytes&, const Bytes&)
+{
     if (!st.receipt.open) return Error(kErrNotOpen);
     CloseReceipt(st, "ЧЕК АНУЛЬОВАНО");
     return Answer{};
 }
 
-Answer Feed(RegisterState& st, const Bytes&, const Bytes&) {
+Answer Feed(RegisterState& st, const Bytes&, const Bytes&)
+{
     Print(st, "");
     return Answer{};
 }
 
 // Display: row (1), length (1), text.
-Answer Display(RegisterState& st, const Bytes& r, const Bytes&) {
+Answer Display(RegisterState& st, const Bytes& r, const Bytes&)
+{
     const std::size_t n = r[2];
     if (r[1] > 1) return Error(kErrMode);
     if (n > 20 || r.size() != 3 + n) return Error(kErrLength);
@@ -270,7 +283,8 @@ Answer Display(RegisterState& st, const Bytes& r, const Bytes&) {
 }
 
 // Deposit (0x10) and withdrawal (0x18): the sum (4). Answer: the cash in the drawer.
-Answer Safe(RegisterState& st, const Bytes& r, bool deposit) {
+Answer Safe(RegisterState& st, const Bytes& r, bool deposit)
+{
     if (r.size() != 5) return Error(kErrLength);
     if (st.receipt.open) return Error(kErrOpen);
     const std::int64_t sum = U32(r, 1);
@@ -291,7 +305,8 @@ Answer Safe(RegisterState& st, const Bytes& r, bool deposit) {
 Answer Deposit(RegisterState& st, const Bytes& r, const Bytes&) { return Safe(st, r, true); }
 Answer Withdrawal(RegisterState& st, const Bytes& r, const Bytes&) { return Safe(st, r, false); }
 
-Answer Drawer(RegisterState& st, const Bytes&, const Bytes&) {
+Answer Drawer(RegisterState& st, const Bytes&, const Bytes&)
+{
     if (st.tape) {
         std::fprintf(st.tape, "[drawer opened]\n");
         std::fflush(st.tape);
@@ -300,7 +315,8 @@ Answer Drawer(RegisterState& st, const Bytes&, const Bytes&) {
 }
 
 // Copy of the last receipt: record number (4).
-Answer Copy(RegisterState& st, const Bytes& r, const Bytes&) {
+Answer Copy(RegisterState& st, const Bytes& r, const Bytes&)
+{
     if (r.size() != 5) return Error(kErrLength);
     if (st.receipt.open) return Error(kErrOpen);
     if (st.lastReceipt.empty()) return Error(kErrNoReceipts);
@@ -310,7 +326,8 @@ Answer Copy(RegisterState& st, const Bytes& r, const Bytes&) {
 }
 
 // Barcode: one byte 0 (the receipt's number as a barcode) or 13 digits.
-Answer Barcode(RegisterState& st, const Bytes& r, const Bytes&) {
+Answer Barcode(RegisterState& st, const Bytes& r, const Bytes&)
+{
     if (r.size() == 2 && r[1] == 0) {
         Print(st, Format("|||| %d ||||", st.receiptNumber + 1));
         return Answer{};
@@ -323,7 +340,8 @@ Answer Barcode(RegisterState& st, const Bytes& r, const Bytes&) {
 }
 
 // Receipt barcode: length (1, 2 to 16), text.
-Answer CheckBarcode(RegisterState& st, const Bytes& r, const Bytes&) {
+Answer CheckBarcode(RegisterState& st, const Bytes& r, const Bytes&)
+{
     const std::size_t n = r[1];
     if (n < 2 || n > 16 || r.size() != 2 + n) return Error(kErrLength);
     Print(st, "[receipt barcode " + Utf8(r.data() + 2, n) + "]");
@@ -331,7 +349,8 @@ Answer CheckBarcode(RegisterState& st, const Bytes& r, const Bytes&) {
 }
 
 // QR code: length (2, 8 to 274), text.
-Answer Qr(RegisterState& st, const Bytes& r, const Bytes&) {
+Answer Qr(RegisterState& st, const Bytes& r, const Bytes&)
+{
     const std::size_t n = r[1] | r[2] << 8;
     if (n < 8 || n > 274 || r.size() != 3 + n) return Error(kErrLength);
     Print(st, "[QR " + Utf8(r.data() + 3, n) + "]");
@@ -340,7 +359,8 @@ Answer Qr(RegisterState& st, const Bytes& r, const Bytes&) {
 
 // Non-fiscal comment: length (1, at most 37; 0xFF: empty line), or 0xFE, length, text
 // printed as a barcode.
-Answer NonFiscal(RegisterState& st, const Bytes& r, const Bytes&) {
+Answer NonFiscal(RegisterState& st, const Bytes& r, const Bytes&)
+{
     if (r[1] == 0xFF) {
         if (r.size() != 2) return Error(kErrLength);
         Print(st, "");
@@ -357,28 +377,18 @@ Answer NonFiscal(RegisterState& st, const Bytes& r, const Bytes&) {
 }
 
 const CommandSpec kReceiptCommands[] = {
-    {0x0B, "RefundArticle", 17, 100, nullptr, Refund},
-    {0x0D, "CommentCheck", 2, 50, nullptr, Comment},
-    {0x0E, "LineFeed", 1, 150, nullptr, Feed},
-    {0x0F, "CancelCheck", 1, 100, nullptr, Cancel},
-    {0x10, "Deposit", 5, 200, nullptr, Deposit},
-    {0x12, "PayCheck", 8, 200, nullptr, Pay},
-    {0x14, "SaleArticle", 17, 100, nullptr, Sale},
-    {0x18, "Withdrawal", 5, 200, nullptr, Withdrawal},
-    {0x1B, "DisplayString", 3, 0, nullptr, Display},
-    {0x1D, "OpenSafe", 1, 0, nullptr, Drawer},
-    {0x1E, "PrintCopy", 5, 300, nullptr, Copy},
-    {0x23, "PrintBarcode", 2, 100, nullptr, Barcode},
-    {0x28, "PrintComment", 2, 50, nullptr, NonFiscal},
-    {0x2F, "SetCheckBarcode", 2, 0, nullptr, CheckBarcode},
-    {0x31, "GiveDiscount", 7, 100, nullptr, Discount},
-    {0x37, "PrintQR", 3, 200, nullptr, Qr},
+    {0x0B, "RefundArticle", 17, 100, nullptr, Refund}, {0x0D, "CommentCheck", 2, 50, nullptr, Comment},
+    {0x0E, "LineFeed", 1, 150, nullptr, Feed},         {0x0F, "CancelCheck", 1, 100, nullptr, Cancel},
+    {0x10, "Deposit", 5, 200, nullptr, Deposit},       {0x12, "PayCheck", 8, 200, nullptr, Pay},
+    {0x14, "SaleArticle", 17, 100, nullptr, Sale},     {0x18, "Withdrawal", 5, 200, nullptr, Withdrawal},
+    {0x1B, "DisplayString", 3, 0, nullptr, Display},   {0x1D, "OpenSafe", 1, 0, nullptr, Drawer},
+    {0x1E, "PrintCopy", 5, 300, nullptr, Copy},        {0x23, "PrintBarcode", 2, 100, nullptr, Barcode},
+    {0x28, "PrintComment", 2, 50, nullptr, NonFiscal}, {0x2F, "SetCheckBarcode", 2, 0, nullptr, CheckBarcode},
+    {0x31, "GiveDiscount", 7, 100, nullptr, Discount}, {0x37, "PrintQR", 3, 200, nullptr, Qr},
 };
 
 } // namespace
 
-const CommandSpec* FindReceiptCommand(std::uint8_t code) {
-    return FindIn(kReceiptCommands, code);
-}
+const CommandSpec* FindReceiptCommand(std::uint8_t code) { return FindIn(kReceiptCommands, code); }
 
 } // namespace serialsim

@@ -13,11 +13,12 @@ Answer LengthError();
 namespace {
 
 constexpr std::uint8_t STX = 0x02, ETX = 0x03, ENQ = 0x05, ACK = 0x06, DLE = 0x10, NAK = 0x15, SYN = 0x16;
-constexpr int kFrameByteMs = 500;  // silence that ends an incomplete frame
+constexpr int kFrameByteMs = 500; // silence that ends an incomplete frame
 constexpr std::uint32_t kSynEveryMs = 100;
-constexpr std::size_t kTraceBytes = 4096;  // of what was sent, kept for an observer
+constexpr std::size_t kTraceBytes = 4096; // of what was sent, kept for an observer
 
-std::string Hex(const Bytes& b) {
+std::string Hex(const Bytes& b)
+{
     static const char digits[] = "0123456789ABCDEF";
     std::string s;
     for (std::size_t i = 0; i < b.size(); ++i) {
@@ -28,14 +29,16 @@ std::string Hex(const Bytes& b) {
     return s;
 }
 
-void Stuff(Bytes& out, std::uint8_t b) {
+void Stuff(Bytes& out, std::uint8_t b)
+{
     out.push_back(b);
     if (b == DLE) out.push_back(DLE);
 }
 
 } // namespace
 
-void Simulator::Log(const char* fmt, ...) {
+void Simulator::Log(const char* fmt, ...)
+{
     if (!log_) return;
     va_list ap;
     va_start(ap, fmt);
@@ -47,24 +50,26 @@ void Simulator::Log(const char* fmt, ...) {
 
 void Simulator::LogBytes(const char* label, const Bytes& bytes) { Log("%s %s", label, Hex(bytes).c_str()); }
 
-void Simulator::Send(const Bytes& bytes, const char* what) {
-    if (what)
-        Log("tx %s", what);
-    else
-        LogBytes("tx", bytes);
+void Simulator::Send(const Bytes& bytes, const char* what)
+{
+    if (what) Log("tx %s", what);
+    else LogBytes("tx", bytes);
     if (trace_ && trace_->sent.size() < kTraceBytes)
         trace_->sent.insert(trace_->sent.end(), bytes.begin(),
-                            bytes.begin() + static_cast<long>(std::min(bytes.size(), kTraceBytes - trace_->sent.size())));
+                            bytes.begin() +
+                                static_cast<long>(std::min(bytes.size(), kTraceBytes - trace_->sent.size())));
     line_.Write(bytes);
 }
 
-void Simulator::Report(Exchange& e) {
+void Simulator::Report(Exchange& e)
+{
     if (!observer_) return;
     observer_->Exchanged(e);
     observer_->StateChanged(state_);
 }
 
-void Simulator::Run(const volatile bool& stop) {
+void Simulator::Run(const volatile bool& stop)
+{
     for (;;) {
         std::uint8_t b = 0;
         if (line_.ReadByte(b, -1, stop) != Line::Read::Byte) return;
@@ -113,7 +118,8 @@ void Simulator::Run(const volatile bool& stop) {
     }
 }
 
-void Simulator::WriteBooks() {
+void Simulator::WriteBooks()
+{
     if (booksPath_.empty()) return;
     const std::string text = DumpBooks(state_);
     const std::string temp = booksPath_ + ".new";
@@ -127,7 +133,8 @@ void Simulator::WriteBooks() {
         Log("books: cannot write %s", booksPath_.c_str());
 }
 
-bool Simulator::PullExtra(std::size_t count, Bytes& extra, const volatile bool& stop) {
+bool Simulator::PullExtra(std::size_t count, Bytes& extra, const volatile bool& stop)
+{
     while (extra.size() < count) {
         const std::size_t n = std::min<std::size_t>(64, count - extra.size());
         Send({ENQ}, "ENQ");
@@ -149,12 +156,14 @@ bool Simulator::PullExtra(std::size_t count, Bytes& extra, const volatile bool& 
             return false;
         }
         extra.insert(extra.end(), block.begin(), block.end() - 1);
-        if (trace_ && trace_->received.size() < kTraceBytes) trace_->received.insert(trace_->received.end(), block.begin(), block.end());
+        if (trace_ && trace_->received.size() < kTraceBytes)
+            trace_->received.insert(trace_->received.end(), block.begin(), block.end());
     }
     return true;
 }
 
-void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bool& stop, Exchange& e) {
+void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bool& stop, Exchange& e)
+{
     PollControl();
     const std::uint8_t cmd = request[0];
     const CommandSpec* spec = FindCommand(cmd);
@@ -191,10 +200,8 @@ void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bo
         return;
     }
     if (has[Fault::SynFirst]) Send({SYN}, "SYN");
-    if (has[Fault::AckLost])
-        Log("ACK lost");
-    else
-        Send({ACK}, "ACK");
+    if (has[Fault::AckLost]) Log("ACK lost");
+    else Send({ACK}, "ACK");
     if (has[Fault::SilenceAfterAck]) {
         Log("silent");
         return;
@@ -225,7 +232,8 @@ void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bo
 
     Answer answer;
     const std::size_t extraCount = spec && spec->extraBytes && request.size() >= spec->minLength
-                                       ? spec->extraBytes(request) : 0;
+                                       ? spec->extraBytes(request)
+                                       : 0;
     Bytes extra;
     if (extraCount > 0 && !PullExtra(extraCount, extra, stop)) {
         e.problem = "extra data not received";
@@ -237,7 +245,7 @@ void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bo
         e.repeated = true;
     } else {
         if (!spec) {
-            answer.status = 0x80;  // no such command
+            answer.status = 0x80; // no such command
         } else if (request.size() < spec->minLength) {
             answer = LengthError();
         } else {
@@ -271,7 +279,7 @@ void Simulator::Handle(std::uint8_t seq, const Bytes& request, const volatile bo
     std::uint8_t sum = 0;
     for (auto p : payload) sum = static_cast<std::uint8_t>(sum + p);
     payload.push_back(static_cast<std::uint8_t>(0u - sum + (has[Fault::BadChecksum] ? 1 : 0)));
-    if (has[Fault::AnswerDamagedAfterExec]) payload[2] ^= 0x04;  // a bit flipped on the way
+    if (has[Fault::AnswerDamagedAfterExec]) payload[2] ^= 0x04; // a bit flipped on the way
     e.answer.status = payload[2];
     e.answer.error = payload[3];
 

@@ -19,67 +19,67 @@ namespace serialsim {
 
 // What the register keeps between commands.
 struct RegisterState {
-    std::time_t clockBase = 0;  // register time when the simulator started (naive, UTC fields)
+    std::time_t clockBase = 0; // register time when the simulator started (naive, UTC fields)
     bool frozenClock = false;
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
 
-    std::uint8_t extStatus = 0x20;  // extended status: shift open
-    std::uint16_t stateValue = 1;   // GetState answer bytes 0 to 1
+    std::uint8_t extStatus = 0x20; // extended status: shift open
+    std::uint16_t stateValue = 1;  // GetState answer bytes 0 to 1
     std::string model = "PELTRA-SIM 44";
     std::string fiscalNumber = "SIM0000044";
-    std::uint8_t fiscalized[5] = {0x01, 0x02, 0x16, 0x09, 0x30};  // BCD dd mm yy hh mm
-    std::string taxPayer[3];  // register (OEM) text
-    std::string taxNumber;    // register (OEM) text
+    std::uint8_t fiscalized[5] = {0x01, 0x02, 0x16, 0x09, 0x30}; // BCD dd mm yy hh mm
+    std::string taxPayer[3];                                     // register (OEM) text
+    std::string taxNumber;                                       // register (OEM) text
     std::string version = "1.0";
 
-    Bytes logo;                       // rows top first, a set bit dark
+    Bytes logo; // rows top first, a set bit dark
     unsigned logoWidth = 0, logoHeight = 0;
-    std::string logoFile;             // where the logo is kept as a PBM file (--logo)
+    std::string logoFile; // where the logo is kept as a PBM file (--logo)
 
     // Programming (programming.cpp). Users 0 to 15; user 0's password guards the
     // programming commands.
     static constexpr int kUsers = 16;
     struct User {
         std::uint16_t password = 0;
-        std::string name;             // register (OEM) text
+        std::string name; // register (OEM) text
     } users[kUsers];
-    int cashier = -1;                 // the user logged in, or -1
-    std::uint8_t taxPayerFlags[4] = {};  // the three lines and the tax number: 0x40 wide, 0x80 high
-    std::string header[8];            // receipt header lines (register text)
+    int cashier = -1;                   // the user logged in, or -1
+    std::uint8_t taxPayerFlags[4] = {}; // the three lines and the tax number: 0x40 wide, 0x80 high
+    std::string header[8];              // receipt header lines (register text)
     std::uint8_t headerFlags[8] = {};
-    std::string payNames[10];         // programmed pay type names (register text)
+    std::string payNames[10]; // programmed pay type names (register text)
     bool onlineMode = false;
     bool cutterMode = false;
-    std::uint32_t switchBaud = 0;     // line speed to take after the answer, or 0
+    std::uint32_t switchBaud = 0; // line speed to take after the answer, or 0
 
     // The receipt being printed (receipt.cpp) and the printed tape.
     struct Receipt {
         bool open = false;
-        bool payout = false;         // refund (payout) receipt: fpsCheckType
-        bool paying = false;         // payments began: no more lines
+        bool payout = false; // refund (payout) receipt: fpsCheckType
+        bool paying = false; // payments began: no more lines
         bool hasSales = false;
-        std::int64_t total = 0;      // smallest currency unit
+        std::int64_t total = 0; // smallest currency unit
         std::int64_t paid = 0;
-        std::int64_t lastLine = 0;   // sum of the last line, base of a line discount
-        int lastGroup = 0;           // its tax group (0 to 5)
-        Totals sums;                 // this receipt's part of the shift totals
+        std::int64_t lastLine = 0; // sum of the last line, base of a line discount
+        int lastGroup = 0;         // its tax group (0 to 5)
+        Totals sums;               // this receipt's part of the shift totals
         struct Line {
             ArticleKey key;
-            std::string name;        // register (OEM) text
+            std::string name; // register (OEM) text
             int group;
-            std::int64_t price, milli, sum;  // count in thousandths
+            std::int64_t price, milli, sum; // count in thousandths
             int decimals;
         };
         std::vector<Line> articles;
-        std::vector<std::string> lines;  // the receipt as printed so far (UTF-8)
+        std::vector<std::string> lines; // the receipt as printed so far (UTF-8)
     } receipt;
-    Books books;                     // books.cpp
+    Books books; // books.cpp
     bool ShiftOpen() const { return (extStatus & 0x20) != 0; }
-    int receiptNumber = 0;           // receipts closed since start
-    std::vector<std::string> lastReceipt;  // for a copy
-    std::int64_t safe = 0;           // cash in the drawer
-    std::string display[2];          // customer display rows (UTF-8)
-    std::FILE* tape = nullptr;       // printed lines go here when set
+    int receiptNumber = 0;                // receipts closed since start
+    std::vector<std::string> lastReceipt; // for a copy
+    std::int64_t safe = 0;                // cash in the drawer
+    std::string display[2];               // customer display rows (UTF-8)
+    std::FILE* tape = nullptr;            // printed lines go here when set
     // Also told of each printed line, and of the logo printed at the head of a receipt.
     std::function<void(const std::string&)> printed;
     std::function<void()> logoPrinted;
@@ -99,14 +99,15 @@ struct CommandSpec {
     std::uint8_t code;
     const char* name;
     std::size_t minLength;
-    std::uint32_t busyMs;                              // time spent busy (SYN) before answering
-    std::size_t (*extraBytes)(const Bytes& request);   // extra data to pull with ENQ, or null
+    std::uint32_t busyMs;                            // time spent busy (SYN) before answering
+    std::size_t (*extraBytes)(const Bytes& request); // extra data to pull with ENQ, or null
     Answer (*run)(RegisterState& state, const Bytes& request, const Bytes& extra);
-    std::uint32_t silentMs = 0;                        // time spent silent before answering
+    std::uint32_t silentMs = 0; // time spent silent before answering
 };
 // The command of `code` in one of the command tables, or null.
 template <std::size_t N>
-const CommandSpec* FindIn(const CommandSpec (&table)[N], std::uint8_t code) {
+const CommandSpec* FindIn(const CommandSpec (&table)[N], std::uint8_t code)
+{
     for (const auto& c : table)
         if (c.code == code) return &c;
     return nullptr;
@@ -140,9 +141,28 @@ std::string PayTypeName(const RegisterState& st, int type);
 // (count < 0: no limit).
 struct Fault {
     enum Kind {
-        Nak, SynFirst, SynStorm, Silence, SilenceAfterAck, Garbage, BadChecksum, WrongSeq,
-        WrongCmd, Truncate, StrayDle, Oversize, Error, Status, ExtStatus, NoTrailer, StrayEnq,
-        Slow, AckLost, AnswerLostAfterExec, AnswerDamagedAfterExec, ShortData,
+        Nak,
+        SynFirst,
+        SynStorm,
+        Silence,
+        SilenceAfterAck,
+        Garbage,
+        BadChecksum,
+        WrongSeq,
+        WrongCmd,
+        Truncate,
+        StrayDle,
+        Oversize,
+        Error,
+        Status,
+        ExtStatus,
+        NoTrailer,
+        StrayEnq,
+        Slow,
+        AckLost,
+        AnswerLostAfterExec,
+        AnswerDamagedAfterExec,
+        ShortData,
         KindCount
     };
     Kind kind = Nak;
@@ -156,7 +176,7 @@ std::string FaultHelp();
 struct FaultKindInfo {
     const char* name;
     const char* help;
-    bool takesValue;   // "=VALUE" means something (needed, or it has a default)
+    bool takesValue; // "=VALUE" means something (needed, or it has a default)
 };
 std::vector<FaultKindInfo> FaultKinds();
 const char* FaultName(Fault::Kind kind);
@@ -165,8 +185,8 @@ std::string FaultTail(const Fault& fault);
 
 // One frame received and what the register did with it, for an observer.
 struct Exchange {
-    int cmd = -1;                    // -1: no command (a bad frame)
-    const char* name = "";           // the command's name, "" when unknown
+    int cmd = -1;          // -1: no command (a bad frame)
+    const char* name = ""; // the command's name, "" when unknown
     std::uint8_t seq = 0;
     Bytes received;                  // the frame as it came, and extra data blocks
     Bytes sent;                      // everything sent back (cut after 4 KiB)
@@ -191,7 +211,8 @@ bool ParseClock(const char* text, std::time_t& out);
 class Simulator {
 public:
     Simulator(Line& line, RegisterState& state, std::vector<Fault> faults, std::FILE* log)
-        : line_(line), state_(state), faults_(std::move(faults)), log_(log) {}
+        : line_(line), state_(state), faults_(std::move(faults)), log_(log)
+    {}
     // Control lines ("fault SPEC", "clear", "ext-status N", "clock YYYY-MM-DD HH:MM:SS")
     // are read from `fd` (non-blocking) before each command is handled.
     void SetControl(int fd) { control_ = fd; }
@@ -222,10 +243,10 @@ private:
 
     Line& line_;
     RegisterState& state_;
-    mutable std::mutex faultsMutex_;   // faults_ are switched from other threads too
+    mutable std::mutex faultsMutex_; // faults_ are switched from other threads too
     std::vector<Fault> faults_;
     Observer* observer_ = nullptr;
-    Exchange* trace_ = nullptr;        // the exchange being recorded, if observed
+    Exchange* trace_ = nullptr; // the exchange being recorded, if observed
     std::FILE* log_;
     int control_ = -1;
     std::string booksPath_;

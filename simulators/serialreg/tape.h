@@ -10,27 +10,27 @@
 namespace serialsim {
 
 // Register errors (answer byte 3).
-constexpr std::uint8_t kErrMode = 16;           // command not allowed in this mode
-constexpr std::uint8_t kErrLength = 20;         // wrong length of a field
-constexpr std::uint8_t kErrNumber = 22;         // no such number (password, line, article)
-constexpr std::uint8_t kErrTaxGroup = 23;       // tax group not set
-constexpr std::uint8_t kErrPayType = 24;        // no such pay type
-constexpr std::uint8_t kErrCharacters = 25;     // characters not allowed
-constexpr std::uint8_t kErrNegativeSale = 27;   // refund line above the receipt's sales
-constexpr std::uint8_t kErrArticle = 28;        // bad article description
-constexpr std::uint8_t kErrDate = 30;           // bad date or time
-constexpr std::uint8_t kErrOverflow = 32;       // computed sum too large
-constexpr std::uint8_t kErrSafe = 35;           // payout above the cash in the drawer
-constexpr std::uint8_t kErrPayoutOpen = 37;     // payout receipt open, no sales
-constexpr std::uint8_t kErrSalesOpen = 38;      // sales receipt open, no payouts
-constexpr std::uint8_t kErrNotOpen = 39;        // no receipt open
-constexpr std::uint8_t kErrNeedZ = 41;          // shift too long: Z report first
-constexpr std::uint8_t kErrNoReceipts = 42;     // nothing done yet
-constexpr std::uint8_t kErrNoChange = 43;       // change from this payment not allowed
-constexpr std::uint8_t kErrOpen = 44;           // receipt open
-constexpr std::uint8_t kErrNoSales = 45;        // discount before any sale
-constexpr std::uint8_t kErrPaying = 46;         // after payments began
-constexpr std::uint8_t kErrNotSent = 47;        // data not sent for more than 72 hours
+constexpr std::uint8_t kErrMode = 16;         // command not allowed in this mode
+constexpr std::uint8_t kErrLength = 20;       // wrong length of a field
+constexpr std::uint8_t kErrNumber = 22;       // no such number (password, line, article)
+constexpr std::uint8_t kErrTaxGroup = 23;     // tax group not set
+constexpr std::uint8_t kErrPayType = 24;      // no such pay type
+constexpr std::uint8_t kErrCharacters = 25;   // characters not allowed
+constexpr std::uint8_t kErrNegativeSale = 27; // refund line above the receipt's sales
+constexpr std::uint8_t kErrArticle = 28;      // bad article description
+constexpr std::uint8_t kErrDate = 30;         // bad date or time
+constexpr std::uint8_t kErrOverflow = 32;     // computed sum too large
+constexpr std::uint8_t kErrSafe = 35;         // payout above the cash in the drawer
+constexpr std::uint8_t kErrPayoutOpen = 37;   // payout receipt open, no sales
+constexpr std::uint8_t kErrSalesOpen = 38;    // sales receipt open, no payouts
+constexpr std::uint8_t kErrNotOpen = 39;      // no receipt open
+constexpr std::uint8_t kErrNeedZ = 41;        // shift too long: Z report first
+constexpr std::uint8_t kErrNoReceipts = 42;   // nothing done yet
+constexpr std::uint8_t kErrNoChange = 43;     // change from this payment not allowed
+constexpr std::uint8_t kErrOpen = 44;         // receipt open
+constexpr std::uint8_t kErrNoSales = 45;      // discount before any sale
+constexpr std::uint8_t kErrPaying = 46;       // after payments began
+constexpr std::uint8_t kErrNotSent = 47;      // data not sent for more than 72 hours
 
 constexpr std::int64_t kMaxSum = 0x7FFFFFFF;
 
@@ -50,7 +50,8 @@ int FromBcd(std::uint8_t b);
 
 // Register (code page 866) text as UTF-8.
 std::string Utf8(const std::uint8_t* p, std::size_t n);
-inline std::string Utf8(const std::string& oem) {
+inline std::string Utf8(const std::string& oem)
+{
     return Utf8(reinterpret_cast<const std::uint8_t*>(oem.data()), oem.size());
 }
 // 1234 -> "12.34".

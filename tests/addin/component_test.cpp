@@ -83,12 +83,12 @@ TEST_F(Addin, VtableSlotsMatchThePlatformLayout)
     tVariant ret;
     std::memset(&ret, 0, sizeof ret);
     ASSERT_TRUE((slot<bool (*)(const void*, long, tVariant*, tVariant*, long)>(ext, 17)(ext, 0, &ret, nullptr, 0)));
-    ASSERT_EQ(ret.vt, VTYPE_PWSTR);                                                            // CallAsFunc
+    ASSERT_EQ(ret.vt, VTYPE_PWSTR); // CallAsFunc
     EXPECT_EQ(std::u16string(ret.pwstrVal, ret.wstrLen), u"1.56 64bit");
     EXPECT_EQ(ret.pwstrVal[ret.wstrLen], u'\0') << "terminated";
     host->memory().release(ret.pwstrVal);
 
-    slot<void (*)(const void*, const char16_t*)>(locale, 2)(locale, u"C");                    // SetLocale
+    slot<void (*)(const void*, const char16_t*)>(locale, 2)(locale, u"C"); // SetLocale
     EXPECT_EQ(sizeof(tVariant), 64u);
 }
 
@@ -248,9 +248,9 @@ TEST_F(Addin, WritablePropertiesRoundTrip)
     EXPECT_TRUE(comp->set("LogLevel", Value::i4(1)));
 
     const std::string log = logText();
-    for (const char* line : {"] INFO: Set IP: 192.168.0.10\n", "] INFO: Username: кассир\n",
-                             "] INFO: Set default tax group: 3\n", "] INFO: Set log level: ERROR\n",
-                             "] INFO: Set log level: INFO\n"})
+    for (const char* line :
+         {"] INFO: Set IP: 192.168.0.10\n", "] INFO: Username: кассир\n", "] INFO: Set default tax group: 3\n",
+          "] INFO: Set log level: ERROR\n", "] INFO: Set log level: INFO\n"})
         EXPECT_EQ(countOf(log, line), 1) << line << log;
 }
 
@@ -286,7 +286,7 @@ TEST_F(Addin, ValuesOfTheWrongTypeAreRefused)
     EXPECT_FALSE(comp->set("DefaultTaxGroup", Value::r8(2.5)));
     EXPECT_FALSE(comp->set("DefaultTaxGroup", Value::boolean(true)));
     EXPECT_FALSE(comp->set("DefaultTaxGroup", Value::r8(1e12)));
-    tVariant nullText {};
+    tVariant nullText{};
     nullText.vt = VTYPE_PWSTR;
     nullText.wstrLen = 3;
     EXPECT_FALSE(comp->raw()->SetPropVal(14, &nullText)) << "null string with a length";
@@ -299,7 +299,7 @@ TEST_F(Addin, ValuesOfTheWrongTypeAreRefused)
     // A whole number in another numeric type is a number.
     EXPECT_TRUE(comp->set("DefaultTaxGroup", Value::r8(4.0)));
     EXPECT_EQ(comp->get("DefaultTaxGroup").value, Value::i4(4));
-    tVariant small {};
+    tVariant small{};
     small.vt = VTYPE_UI1;
     small.ui8Val = 1;
     EXPECT_TRUE(comp->raw()->SetPropVal(18, &small));
@@ -313,7 +313,7 @@ TEST_F(Addin, CallFrameChecksTheArguments)
 {
     EXPECT_EQ(comp->call(0, {}, 0).result, Value::str(u"1.56 64bit")) << "GetVersion needs no arguments";
 
-    tVariant ret {};
+    tVariant ret{};
     EXPECT_FALSE(comp->raw()->CallAsFunc(1, &ret, nullptr, 7));
     EXPECT_EQ(ret.vt, VTYPE_BOOL);
     EXPECT_FALSE(ret.bVal) << "the result is preset to False";
@@ -382,7 +382,8 @@ TEST_F(Addin, FiscalMethodsBeforeOpenReportNotConnected)
     EXPECT_EQ(r.errors[0].description, kNotConnectedError);
     EXPECT_TRUE(r.alerts.empty());
     const std::string log = logText();
-    const std::regex line(R"(\[\d\d-\d\d-\d{4} \d\d:\d\d:\d\d\] ERROR: Драйвер не подключен к фискальному регистратору code:1001)");
+    const std::regex line(
+        R"(\[\d\d-\d\d-\d{4} \d\d:\d\d:\d\d\] ERROR: Драйвер не подключен к фискальному регистратору code:1001)");
     EXPECT_EQ(countOf(log, "ERROR: "), 1) << log;
     EXPECT_TRUE(std::regex_search(log, line)) << log;
 
@@ -445,9 +446,12 @@ TEST_F(Addin, FailedConnectionIsReportedAndKeepsNoClient)
     ASSERT_TRUE(comp->set("Password", Value::str(u"other")));
     comp->call("Open");
     const std::string log = logText();
-    EXPECT_EQ(countOf(log, "] INFO: Connection to fiscal printer IP: 127.0.0.1, login: service, with default password\n"), 1)
+    EXPECT_EQ(
+        countOf(log, "] INFO: Connection to fiscal printer IP: 127.0.0.1, login: service, with default password\n"), 1)
         << log;
-    EXPECT_EQ(countOf(log, "] INFO: Connection to fiscal printer IP: 127.0.0.1, login: admin, with user defined password\n"), 1)
+    EXPECT_EQ(
+        countOf(log, "] INFO: Connection to fiscal printer IP: 127.0.0.1, login: admin, with user defined password\n"),
+        1)
         << log;
     EXPECT_EQ(log.find("other"), std::string::npos);
 }

@@ -89,10 +89,10 @@ TEST_F(DriverLog, LevelFiltersLines)
     setLogLevel(kLogInfo);
     logDebug("d1");
     logInfo("i1");
-    setLogLevel(7);  // above ERROR: named ERROR, behaves like it
+    setLogLevel(7); // above ERROR: named ERROR, behaves like it
     logInfo("i7");
     logError("e7");
-    setLogLevel(-1);  // negative: INFO and ERROR, no DEBUG
+    setLogLevel(-1); // negative: INFO and ERROR, no DEBUG
     logDebug("dm");
     logInfo("im");
     const std::string text = logText();
@@ -135,7 +135,8 @@ TEST_F(DriverLog, EveryResponseKeepsItsOwnDumpFromEveryThread)
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([t] {
-            for (int i = 0; i < kEach; ++i) dumpResponse("{\"t\":" + std::to_string(t) + ",\"i\":" + std::to_string(i) + "}");
+            for (int i = 0; i < kEach; ++i)
+                dumpResponse("{\"t\":" + std::to_string(t) + ",\"i\":" + std::to_string(i) + "}");
         });
     for (auto& th : threads) th.join();
     const std::vector<std::string> files = dumpFiles();

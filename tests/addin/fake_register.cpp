@@ -12,10 +12,7 @@ extern "C" __attribute__((visibility("default"))) fake::Script* FakeRegister()
 
 namespace {
 
-fake::Script& script()
-{
-    return *FakeRegister();
-}
+fake::Script& script() { return *FakeRegister(); }
 
 void failIf(fake::Failure f)
 {
@@ -57,8 +54,8 @@ public:
         number = script().receiptNumber;
         return record("openCheck(" + flag(fiscal) + "," + flag(isReturn) + "," + flag(cancelOpen) + ")");
     }
-    bool printFiscalString(const std::u16string& name, double quantity, double price, double amount,
-                           int32_t department, double taxRate) override
+    bool printFiscalString(const std::u16string& name, double quantity, double price, double amount, int32_t department,
+                           double taxRate) override
     {
         return record("printFiscalString(" + textconv::toUtf8(name) + "," + num(quantity) + "," + num(price) + "," +
                       num(amount) + "," + std::to_string(department) + "," + num(taxRate) + ")");

@@ -24,19 +24,19 @@ struct Script {
     // Operations
     Failure operationFailure = Failure::None;
     bool operationResult = true;
-    std::u16string errorText;  // lastErrorText after any operation
+    std::u16string errorText; // lastErrorText after any operation
     int32_t errorCode = 0;
     int32_t receiptNumber = 12;
     int32_t lineWidth = 32;
     std::string stateBody = "{\"model\":\"T\"}";
-    std::string stateFailure;  // non-empty: the state read fails with this text
-    std::u16string unsettled;  // what settling before the client goes finds; empty: nothing waited
+    std::string stateFailure; // non-empty: the state read fails with this text
+    std::u16string unsettled; // what settling before the client goes finds; empty: nothing waited
 
     // Records
-    std::vector<std::string> calls;  // one line per operation, UTF-8
-    std::vector<std::string> connects;  // "address login secret taxGroup"
+    std::vector<std::string> calls;    // one line per operation, UTF-8
+    std::vector<std::string> connects; // "address login secret taxGroup"
     int liveClients = 0;
-    int liveClientsAtLastConnect = 0;  // clients alive when the newest one was made
+    int liveClientsAtLastConnect = 0; // clients alive when the newest one was made
 };
 
 } // namespace fake

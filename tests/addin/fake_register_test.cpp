@@ -20,7 +20,7 @@ protected:
         auto get = reinterpret_cast<fake::Script* (*)()>(host->symbol("FakeRegister"));
         ASSERT_NE(get, nullptr);
         reg = get();
-        *reg = fake::Script {};
+        *reg = fake::Script{};
     }
 
     void TearDown() override
@@ -56,8 +56,9 @@ TEST_F(WithRegister, OpenConnectsWithDefaultsAndExposesTheClient)
     EXPECT_TRUE(r.errors.empty());
     ASSERT_EQ(reg->connects.size(), 1u);
     EXPECT_EQ(reg->connects[0], "127.0.0.1 service 384190 4");
-    EXPECT_NE(logText().find("] INFO: Connection to fiscal printer IP: 127.0.0.1, login: service, with default password\n"),
-              std::string::npos);
+    EXPECT_NE(
+        logText().find("] INFO: Connection to fiscal printer IP: 127.0.0.1, login: service, with default password\n"),
+        std::string::npos);
 
     EXPECT_EQ(comp->get("DeviceID").value, Value::str(u"TEST0001"));
     EXPECT_EQ(comp->get("ErrorDescription").value, Value::str(u""));
@@ -161,12 +162,15 @@ TEST_F(WithRegister, FiscalMethodsPassTheirArgumentsOn)
     };
     const Case cases[] = {
         {"PrintFiscalString",
-         {Value::str(u"id"), Value::str(u"Хліб"), Value::i4(2), Value::r8(10.5), Value::r8(21), Value::i4(1), Value::r8(20)},
+         {Value::str(u"id"), Value::str(u"Хліб"), Value::i4(2), Value::r8(10.5), Value::r8(21), Value::i4(1),
+          Value::r8(20)},
          "printFiscalString(Хліб,2,10.5,21,1,20)"},
         {"PrintNonFiscalString", {Value::str(u"id"), Value::str(u"Дякуємо")}, "printNonFiscalString(Дякуємо)"},
-        {"PrintBarCode", {Value::str(u"id"), Value::str(u"EAN13"), Value::str(u"4820000000000")},
+        {"PrintBarCode",
+         {Value::str(u"id"), Value::str(u"EAN13"), Value::str(u"4820000000000")},
          "printBarCode(EAN13,4820000000000)"},
-        {"CloseCheck", {Value::str(u"id"), Value::r8(1.5), Value::i4(2), Value::r8(0), Value::r8(4.25)},
+        {"CloseCheck",
+         {Value::str(u"id"), Value::r8(1.5), Value::i4(2), Value::r8(0), Value::r8(4.25)},
          "closeCheck(1.5,2,0,4.25)"},
         {"CancelCheck", {}, "cancelCheck"},
         {"CashInOutcome", {Value::str(u"id"), Value::i4(100)}, "cashInOutcome(100)"},
@@ -175,7 +179,8 @@ TEST_F(WithRegister, FiscalMethodsPassTheirArgumentsOn)
         {"PrintXReportByGoods", {}, "printXReportByGoods"},
         {"PrintZReportByGoods", {}, "printZReportByGoods"},
         {"OpenCashDrawer", {}, "openCashDrawer"},
-        {"PrintFullFiscalReportByDates", {Value::str(u"id"), Value::str(u"01.01.2026"), Value::str(u"31.01.2026")},
+        {"PrintFullFiscalReportByDates",
+         {Value::str(u"id"), Value::str(u"01.01.2026"), Value::str(u"31.01.2026")},
          "fullByDates(01.01.2026,31.01.2026)"},
         {"PrintFullFiscalReportByZNumbers", {Value::str(u"id"), Value::i4(3), Value::i4(9)}, "fullByZ(3,9)"},
         {"PrintShortFiscalReportByDates", {Value::str(u"id"), Value::str(u"a"), Value::str(u"b")}, "shortByDates(a,b)"},
@@ -225,17 +230,21 @@ TEST_F(WithRegister, NumbersTheRegisterCannotTakeAreRefused)
         {"CashInOutcome", {id, Value::boolean(true)}, u"сумма"},
         {"CashInOutcome", {id, Value::r8(NAN)}, u"сумма"},
         {"CashInOutcome", {id, Value::r8(-INFINITY)}, u"сумма"},
-        {"PrintFiscalString", {id, Value::str(u"a"), Value::r8(1e7), Value::r8(1e13), Value::r8(1), Value::i4(1), Value::r8(0)},
+        {"PrintFiscalString",
+         {id, Value::str(u"a"), Value::r8(1e7), Value::r8(1e13), Value::r8(1), Value::i4(1), Value::r8(0)},
          u"количество"},
         {"PrintFiscalString",
          {id, Value::str(u"a"), Value::i4(2147483647), Value::i4(2147483647), Value::i4(2147483647),
           Value::i4(2147483647), Value::i4(2147483647)},
          u"количество"},
-        {"PrintFiscalString", {id, Value::str(u"a"), Value::r8(1), Value::r8(1e13), Value::r8(1), Value::i4(1), Value::r8(0)},
+        {"PrintFiscalString",
+         {id, Value::str(u"a"), Value::r8(1), Value::r8(1e13), Value::r8(1), Value::i4(1), Value::r8(0)},
          u"цена"},
-        {"PrintFiscalString", {id, Value::str(u"a"), Value::r8(1), Value::r8(1), Value::empty(), Value::i4(1), Value::r8(0)},
+        {"PrintFiscalString",
+         {id, Value::str(u"a"), Value::r8(1), Value::r8(1), Value::empty(), Value::i4(1), Value::r8(0)},
          u"сумма"},
-        {"PrintFiscalString", {id, Value::str(u"a"), Value::r8(1), Value::r8(1), Value::r8(1), Value::i4(1), Value::str(u"20")},
+        {"PrintFiscalString",
+         {id, Value::str(u"a"), Value::r8(1), Value::r8(1), Value::r8(1), Value::i4(1), Value::str(u"20")},
          u"ставка налога"},
         {"CloseCheck", {id, Value::r8(1), Value::r8(0), Value::r8(0), Value::r8(NAN)}, u"оплата 4"},
     };

@@ -40,7 +40,7 @@ protected:
     }
     void TearDown() override
     {
-        sims_.clear();  // the simulators go before their namespaces
+        sims_.clear(); // the simulators go before their namespaces
         registers_.clear();
         client_.reset();
     }
@@ -67,7 +67,7 @@ TEST_F(AddinDiscovery, SearchParametersAndOpenFindTheRegistersAndNothingWhenThey
         AddinHost host(ADDIN_LIBRARY);
         {
             Component comp = host.create();
-            ASSERT_TRUE(comp.set("LogLevel", Value::i4(1)));  // INFO: no response files
+            ASSERT_TRUE(comp.set("LogLevel", Value::i4(1))); // INFO: no response files
 
             CallResult r = comp.call("SearchIP", {Value::str(u"")});
             EXPECT_TRUE(r.ok);
@@ -108,7 +108,7 @@ TEST_F(AddinDiscovery, SearchParametersAndOpenFindTheRegistersAndNothingWhenThey
             EXPECT_EQ(r.errors[0].scode, 1004);
             EXPECT_EQ(comp.get("IP").value, Value::str(u"Необходимо вызвать метод Open")) << "no address, no client";
             EXPECT_EQ(countOf(logText(), " code:1004\n"), 1);
-            comp.set("LogLevel", Value::i4(0));  // the process-wide level back at DEBUG
+            comp.set("LogLevel", Value::i4(0)); // the process-wide level back at DEBUG
         }
         EXPECT_EQ(host.memory().outstanding(), 0u) << "strings handed to the host were not all freed";
         EXPECT_EQ(host.memory().badFrees(), 0u);

@@ -88,9 +88,10 @@ TEST_F(NetFiscal, ReceiptGoesToTheRegisterAsOneDocument)
 
     const std::vector<netsim::Request> sent = posts(sim, "/cgi/chk");
     ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0].body,
-              "{\"F\":[{\"S\":{\"code\":891568578,\"name\":\"abc\",\"qty\":2.000,\"price\":10.50,\"sum\":20.00,"
-              "\"dep\":1,\"grp\":1,\"tax\":1}},{\"D\":{\"sum\":-1.00,\"all\":0}},{\"P\":{\"no\":1, \"sum\" : 20.00}}]}");
+    EXPECT_EQ(
+        sent[0].body,
+        "{\"F\":[{\"S\":{\"code\":891568578,\"name\":\"abc\",\"qty\":2.000,\"price\":10.50,\"sum\":20.00,"
+        "\"dep\":1,\"grp\":1,\"tax\":1}},{\"D\":{\"sum\":-1.00,\"all\":0}},{\"P\":{\"no\":1, \"sum\" : 20.00}}]}");
 
     r = comp->call("GetCurrentReceiptNumber", {Value::str(u""), Value::i4(0)});
     EXPECT_EQ(r.result, Value::boolean(true));
@@ -263,9 +264,10 @@ TEST_F(NetFiscal, UnsettledReceiptIsSettledBeforeTheConnectionGoes)
         sim.setFaults(lost);
         EXPECT_EQ(closeCheck(50, 0).result, Value::boolean(false));
         sim.setFaults(netsim::Faults{});
-        CallResult r = std::string(way) == "Close"  ? comp->call("Close", {Value::str(u"")})
-                       : std::string(way) == "Open" ? comp->call("Open", {Value::str(u"")})
-                                                    : comp->call("SetParameter", {Value::str(u"LogLevel"), Value::i4(0)});
+        CallResult r = std::string(way) == "Close" ? comp->call("Close", {Value::str(u"")})
+                       : std::string(way) == "Open"
+                           ? comp->call("Open", {Value::str(u"")})
+                           : comp->call("SetParameter", {Value::str(u"LogLevel"), Value::i4(0)});
         EXPECT_TRUE(r.ok);
         EXPECT_EQ(r.result, Value::boolean(true));
         ASSERT_EQ(r.alerts.size(), 1u);
@@ -315,8 +317,8 @@ TEST_F(NetFiscal, ReportsDrawerAndDisplayRequests)
         "GET /cgi/proc/printreport?20",
         "GET /cgi/proc/openbox",
         "POST /cgi/proc/openbox",
-        "GET /cgi/scr",  // GetLineLength: the host's question, not kept by the client
-        "GET /cgi/scr",  // the width for the display lines
+        "GET /cgi/scr", // GetLineLength: the host's question, not kept by the client
+        "GET /cgi/scr", // the width for the display lines
         "POST /cgi/scr " + clear,
         "POST /cgi/scr [{\"id\":1,\"align\":\"l\",\"str\":\"Каса \\\"1\\\" вільна\"}]",
     };
@@ -340,14 +342,15 @@ TEST_F(NetFiscal, EachServiceMethodSendsItsOwnRequest)
     struct Case {
         const char* method;
         std::vector<Value> args;
-        std::string request;  // method, target and body of the one request besides state reads
+        std::string request; // method, target and body of the one request besides state reads
     };
     const Value id = Value::str(u"");
     const std::vector<Case> cases = {
         {"PrintNullReceipt", {id}, "POST /cgi/chk {}"},
         {"PrintReceiptCopy", {id}, "POST /cgi/chk {\"L\":[]}"},
         {"PrintZReportByGoods", {id}, "GET /cgi/proc/printreport?21"},
-        {"PrintFullFiscalReportByDates", {id, Value::str(u"01.02.2020"), Value::str(u"29.02.2020")},
+        {"PrintFullFiscalReportByDates",
+         {id, Value::str(u"01.02.2020"), Value::str(u"29.02.2020")},
          "GET /cgi/proc/printfmreport?1&01.02.2020&29.02.2020&1&1"},
         {"PrintShortFiscalReportByZNumbers", {id, Value::i4(1), Value::i4(3)}, "GET /cgi/proc/printfmreport?4&1&1&1&3"},
         {"PrintXReport", {id}, "GET /cgi/proc/printreport?10"},
@@ -358,7 +361,8 @@ TEST_F(NetFiscal, EachServiceMethodSendsItsOwnRequest)
         expectDone(comp->call(c.method, c.args), c.method);
         std::vector<std::string> seen;
         for (const netsim::Request& q : sim.requests())
-            if (q.uri != "/cgi/state.php") seen.push_back(q.method + " " + q.uri + (q.body.empty() ? "" : " " + q.body));
+            if (q.uri != "/cgi/state.php")
+                seen.push_back(q.method + " " + q.uri + (q.body.empty() ? "" : " " + q.body));
         EXPECT_EQ(seen, std::vector<std::string>{c.request}) << c.method;
     }
 

@@ -155,8 +155,8 @@ TEST_F(NetSession, SomethingThatIsNoRegisterFailsOpenNamingTheAddress)
     testsupport::ScriptedServer server;
     const std::u16string prefix = u"По указанному адресу не получено состояние фискального регистратора: " +
                                   toUtf16(server.address());
-    for (const std::u16string& why : {std::u16string(u" (HTTP 404 Not Found)"),
-                                      std::u16string(u" (ответ не является состоянием регистратора)")}) {
+    for (const std::u16string& why :
+         {std::u16string(u" (HTTP 404 Not Found)"), std::u16string(u" (ответ не является состоянием регистратора)")}) {
         const CallResult r = openAt(server.address(), u"");
         EXPECT_FALSE(r.ok);
         EXPECT_EQ(r.result, Value::boolean(false));

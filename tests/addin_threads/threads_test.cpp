@@ -46,8 +46,7 @@ void session(Till& till, bool changesLevel)
     auto level = [&](int n) {
         if (!changesLevel) return;
         // SetParameter connects again with the new settings: between receipts only.
-        if (succeeded(comp.call("SetParameter", {Value::str(u"LogLevel"), Value::i4(n % 3)})))
-            ++till.levelChanges;
+        if (succeeded(comp.call("SetParameter", {Value::str(u"LogLevel"), Value::i4(n % 3)}))) ++till.levelChanges;
     };
     for (int n = 0; n < kReceipts; ++n) {
         level(n);
@@ -58,15 +57,15 @@ void session(Till& till, bool changesLevel)
         }
         for (int k = 0; k < 2; ++k) {
             const std::u16string name = toUtf16("threads-" + std::to_string(n) + "/" + std::to_string(k));
-            if (!succeeded(comp.call("PrintFiscalString", {Value::str(u""), Value::str(name), Value::r8(1),
-                                                           Value::r8(2.5 + k), Value::r8(2.5 + k), Value::i4(1),
-                                                           Value::r8(0)}))) {
+            if (!succeeded(
+                    comp.call("PrintFiscalString", {Value::str(u""), Value::str(name), Value::r8(1), Value::r8(2.5 + k),
+                                                    Value::r8(2.5 + k), Value::i4(1), Value::r8(0)}))) {
                 till.failure = "PrintFiscalString failed at receipt " + std::to_string(n);
                 return;
             }
         }
-        if (!succeeded(comp.call("CloseCheck",
-                                 {Value::str(u""), Value::r8(0), Value::r8(6), Value::r8(0), Value::r8(0)}))) {
+        if (!succeeded(
+                comp.call("CloseCheck", {Value::str(u""), Value::r8(0), Value::r8(6), Value::r8(0), Value::r8(0)}))) {
             till.failure = "CloseCheck failed at receipt " + std::to_string(n);
             return;
         }

@@ -28,7 +28,7 @@ using Socket = SOCKET;
 inline void closeSocket(Socket s) { ::closesocket(s); }
 inline int pollOne(Socket s, short events, int ms)
 {
-    WSAPOLLFD p {s, events, 0};
+    WSAPOLLFD p{s, events, 0};
     return ::WSAPoll(&p, 1, ms);
 }
 constexpr int kSendFlags = 0;
@@ -46,7 +46,7 @@ using Socket = int;
 inline void closeSocket(Socket s) { ::close(s); }
 inline int pollOne(Socket s, short events, int ms)
 {
-    pollfd p {s, events, 0};
+    pollfd p{s, events, 0};
     return ::poll(&p, 1, ms);
 }
 constexpr int kSendFlags = MSG_NOSIGNAL;
@@ -62,8 +62,9 @@ public:
         startSockets();
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
         if (receiveBuffer > 0)
-            ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBuffer), sizeof receiveBuffer);
-        sockaddr_in a {};
+            ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBuffer),
+                         sizeof receiveBuffer);
+        sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_port = htons(port);
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -135,7 +136,7 @@ private:
 };
 
 struct Answer {
-    int status = 0;      // 0: no answer
+    int status = 0; // 0: no answer
     std::string body;
 };
 

@@ -63,10 +63,11 @@ int main()
             .str("title", title)
             .raw("display", JsonObject().num("width", 20).raw("lines", jsonStringArray(display)).text())
             .raw("logo", logo)
-            .raw("fiscal", JsonObject()
-                               .boolean("Shift open", true)
-                               .raw("Totals", "[{\"group\":\"А\",\"sum\":\"10.00\"},{\"group\":\"Б\",\"sum\":\"0.00\"}]")
-                               .text())
+            .raw("fiscal",
+                 JsonObject()
+                     .boolean("Shift open", true)
+                     .raw("Totals", "[{\"group\":\"А\",\"sum\":\"10.00\"},{\"group\":\"Б\",\"sum\":\"0.00\"}]")
+                     .text())
             .text();
     };
     h.tape = [&](std::uint64_t since) { return tape.json(since); };

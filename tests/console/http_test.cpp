@@ -50,7 +50,7 @@ TEST(ConsoleHttp, ParsesRequestsSplitAnywhereAndPipelined)
         EXPECT_EQ(p.request().path, "/api/tape");
         EXPECT_EQ(p.request().query.at("since"), "5");
         EXPECT_EQ(p.request().query.at("a"), "b c d");
-        EXPECT_FALSE(p.request().keepAlive);   // HTTP/1.0
+        EXPECT_FALSE(p.request().keepAlive); // HTTP/1.0
         EXPECT_EQ(p.next(), RequestParser::Result::NeedMore);
         EXPECT_EQ(p.buffered(), 0u);
     }
@@ -112,7 +112,10 @@ TEST(ConsoleJson, QuoteEscapesAndAlwaysGivesValidUtf8)
     EXPECT_EQ(jsonQuote("a\"b\\c\n\t\x01"), "\"a\\\"b\\\\c\\n\\t\\u0001\"");
     EXPECT_EQ(jsonQuote("Хліб ✓ \xF0\x9F\x98\x80"), "\"Хліб ✓ \xF0\x9F\x98\x80\"");
     // Broken, overlong and surrogate sequences, and a cut-off one at the end.
-    EXPECT_EQ(jsonQuote("a\xFF" "b"), "\"a\xEF\xBF\xBD" "b\"");
+    EXPECT_EQ(jsonQuote("a\xFF"
+                        "b"),
+              "\"a\xEF\xBF\xBD"
+              "b\"");
     EXPECT_EQ(jsonQuote("\xC0\xAF"), "\"\xEF\xBF\xBD\xEF\xBF\xBD\"");
     EXPECT_EQ(jsonQuote("\xED\xA0\x80"), "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\"");
     EXPECT_EQ(jsonQuote("x\xD0"), "\"x\xEF\xBF\xBD\"");
@@ -149,8 +152,8 @@ TEST(ConsoleFeeds, NumbersStayAndTheOldestGoWhenFull)
 {
     TapeFeed tape(3);
     EXPECT_EQ(tape.json(0), "{\"first\":0,\"last\":0,\"lines\":[]}");
-    tape.print("one\r\ntwo\n");      // the last line end adds no empty line
-    tape.print("\n");                // an empty line is a line
+    tape.print("one\r\ntwo\n"); // the last line end adds no empty line
+    tape.print("\n");           // an empty line is a line
     EXPECT_EQ(tape.json(0), "{\"first\":1,\"last\":3,\"lines\":[{\"n\":1,\"text\":\"one\"},{\"n\":2,\"text\":\"two\"},"
                             "{\"n\":3,\"text\":\"\"}]}");
     tape.printLogo();
@@ -173,8 +176,11 @@ TEST(ConsoleFeeds, NumbersStayAndTheOldestGoWhenFull)
     e.ok = false;
     ex.add(e);
     const std::string j = ex.json(0);
-    EXPECT_NE(j.find("\"title\":\"POST /cgi/chk\",\"request\":\"{\\\"F\\\":[]}\",\"answer\":\"\",\"note\":\"err\",\"ok\":false"),
-              std::string::npos) << j;
+    EXPECT_NE(
+        j.find(
+            "\"title\":\"POST /cgi/chk\",\"request\":\"{\\\"F\\\":[]}\",\"answer\":\"\",\"note\":\"err\",\"ok\":false"),
+        std::string::npos)
+        << j;
 }
 
 // However large the entries, an answer stays near its size: the reader asks again.
@@ -226,8 +232,8 @@ TEST(ConsoleHttp, HostAndOriginMustNameTheConsoleItself)
     EXPECT_TRUE(hostAccepted("localhost", names, 80));
     EXPECT_TRUE(hostAccepted("localhost:80", names, 80));
     for (const char* bad : {"localhost", "localhost:", "localhost:08081", "localhost:8082", "evil.example:8081",
-                            "localhost.evil:8081", "::1:8081", "[::1]8081", "user@localhost:8081", "localhost:8081:8081",
-                            "localhost:8081, localhost:8081", " localhost:8081", "", ":8081"})
+                            "localhost.evil:8081", "::1:8081", "[::1]8081", "user@localhost:8081",
+                            "localhost:8081:8081", "localhost:8081, localhost:8081", " localhost:8081", "", ":8081"})
         EXPECT_FALSE(hostAccepted(bad, names, 8081)) << bad;
     EXPECT_TRUE(originAccepted("http://localhost:8081", names, 8081));
     EXPECT_TRUE(originAccepted("http://[::1]:8081", names, 8081));
@@ -241,7 +247,8 @@ TEST(ConsoleHttp, MediaTypeIsComparedWhole)
     EXPECT_TRUE(isMediaType("application/json", "application/json"));
     EXPECT_TRUE(isMediaType("Application/JSON; charset=utf-8", "application/json"));
     EXPECT_TRUE(isMediaType("application/json ;charset=utf-8", "application/json"));
-    for (const char* bad : {"application/jsonx", "application/json+x", "application/json-seq", "xapplication/json", "", ";"})
+    for (const char* bad :
+         {"application/jsonx", "application/json+x", "application/json-seq", "xapplication/json", "", ";"})
         EXPECT_FALSE(isMediaType(bad, "application/json")) << bad;
 }
 

@@ -35,8 +35,7 @@ std::string post(std::uint16_t port, const std::string& body, const std::string&
 {
     Client c(port);
     c.send("POST /api/faults HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\nContent-Type: " + type +
-           "\r\n" + extra + "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +
-           body);
+           "\r\n" + extra + "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
     return c.read();
 }
 
@@ -53,7 +52,9 @@ protected:
             return std::string("{\"title\":\"T\",\"display\":{\"width\":20,\"lines\":[\"a\"]}}");
         };
         h.tape = [this](std::uint64_t since) { return tape.json(since); };
-        h.exchanges = [this](std::uint64_t since) { return exchangesHook ? exchangesHook(since) : exchanges.json(since); };
+        h.exchanges = [this](std::uint64_t since) {
+            return exchangesHook ? exchangesHook(since) : exchanges.json(since);
+        };
         h.faults = [this] {
             std::lock_guard<std::mutex> lock(mutex);
             return std::vector<FaultSwitch>{{"nak", "answer NAK", "", nakOn, ""},
@@ -103,11 +104,13 @@ TEST_F(ConsoleServer, ServesThePageAndTheApi)
 
     EXPECT_EQ(body(get(port, "/api/state")), "{\"title\":\"T\",\"display\":{\"width\":20,\"lines\":[\"a\"]}}");
     tape.print("ЧЕК 1\nРАЗОМ 10.00\n");
-    EXPECT_EQ(body(get(port, "/api/tape?since=1")), "{\"first\":1,\"last\":2,\"lines\":[{\"n\":2,\"text\":\"РАЗОМ 10.00\"}]}");
+    EXPECT_EQ(body(get(port, "/api/tape?since=1")),
+              "{\"first\":1,\"last\":2,\"lines\":[{\"n\":2,\"text\":\"РАЗОМ 10.00\"}]}");
     EXPECT_EQ(status(get(port, "/api/tape?since=x")), 400);
     EXPECT_EQ(status(get(port, "/api/tape?since=99999999999999999999")), 400);
     EXPECT_EQ(body(get(port, "/api/exchanges")), "{\"first\":0,\"last\":0,\"exchanges\":[]}");
-    EXPECT_NE(body(get(port, "/api/faults")).find("{\"name\":\"delay\",\"help\":\"answer late\",\"argument\":\"PATH=MS\",\"on\":false"),
+    EXPECT_NE(body(get(port, "/api/faults"))
+                  .find("{\"name\":\"delay\",\"help\":\"answer late\",\"argument\":\"PATH=MS\",\"on\":false"),
               std::string::npos);
     EXPECT_EQ(status(get(port, "/api/nothing")), 404);
     EXPECT_EQ(status(get(port, "/../etc/passwd")), 404);
@@ -165,7 +168,7 @@ TEST_F(ConsoleServer, EventStreamNamesWhatChanged)
     EXPECT_NE(events.read("retry:").find("Content-Type: text/event-stream"), std::string::npos);
     tape.print("line");
     server->notify("tape");
-    server->notify("unknown");   // ignored
+    server->notify("unknown"); // ignored
     EXPECT_NE(events.read("event: tape\ndata: ").find("event: tape\ndata: "), std::string::npos);
     // A fault switched through the API is announced by the server itself.
     EXPECT_EQ(status(post(port, "{\"name\":\"nak\",\"on\":true}")), 200);
@@ -217,7 +220,7 @@ TEST_F(ConsoleServer, StopsPromptlyWithClientsConnected)
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
     EXPECT_TRUE(events.closedByServer(1000));
     EXPECT_FALSE(Client(port).connected());
-    server->stop();   // twice is fine
+    server->stop(); // twice is fine
 }
 
 TEST(ConsoleServerStart, RefusesAnAddressItCannotUse)
@@ -245,11 +248,13 @@ TEST_F(ConsoleServer, AnswersOnlyRequestsForItsOwnNamesAndFromItsOwnPage)
         c.send("GET " + target + " HTTP/1.1\r\n" + head + "Connection: close\r\n\r\n");
         return status(c.response());
     };
-    for (const std::string& name : std::vector<std::string>{"127.0.0.1:" + p, "localhost:" + p, "LocalHost:" + p, "[::1]:" + p})
+    for (const std::string& name :
+         std::vector<std::string>{"127.0.0.1:" + p, "localhost:" + p, "LocalHost:" + p, "[::1]:" + p})
         EXPECT_EQ(ask("Host: " + name + "\r\n"), 200) << name;
-    for (const std::string& name : std::vector<std::string>{"evil.example:" + p, "127.0.0.1.evil.example:" + p, "127.0.0.1", "127.0.0.1:1",
-                                    "127.0.0.1:" + p + "0", "localhost:" + p + ", evil.example", "[::1]", "::1:" + p,
-                                    "127.0.0.1:" + p + "@evil", "", "127.0.0.1:-" + p, ":" + p})
+    for (const std::string& name :
+         std::vector<std::string>{"evil.example:" + p, "127.0.0.1.evil.example:" + p, "127.0.0.1", "127.0.0.1:1",
+                                  "127.0.0.1:" + p + "0", "localhost:" + p + ", evil.example", "[::1]", "::1:" + p,
+                                  "127.0.0.1:" + p + "@evil", "", "127.0.0.1:-" + p, ":" + p})
         EXPECT_EQ(ask("Host: " + name + "\r\n"), 421) << name;
     EXPECT_EQ(ask("Host: evil.example:" + p + "\r\nOrigin: http://evil.example:" + p + "\r\n", "/api/tape"), 421);
     EXPECT_EQ(ask("Host: evil.example:" + p + "\r\n", "/"), 421);
@@ -266,14 +271,16 @@ TEST_F(ConsoleServer, AnswersOnlyRequestsForItsOwnNamesAndFromItsOwnPage)
         Client c(port);
         const std::string body = "{\"name\":\"nak\",\"on\":true}";
         c.send("POST /api/faults HTTP/1.1\r\nHost: evil.example:" + p + "\r\nOrigin: http://evil.example:" + p +
-               "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+               "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+               body);
         r = c.response();
     }
     EXPECT_EQ(status(r), 421) << r;
     EXPECT_FALSE(nakOn);
     // Origin: only the console's own names, with its port, over http.
-    for (const std::string& origin : std::vector<std::string>{"http://evil.example:" + p, "http://127.0.0.1:1", "http://127.0.0.1",
-                                      "https://127.0.0.1:" + p, "null", "http://127.0.0.1:" + p + "/"}) {
+    for (const std::string& origin :
+         std::vector<std::string>{"http://evil.example:" + p, "http://127.0.0.1:1", "http://127.0.0.1",
+                                  "https://127.0.0.1:" + p, "null", "http://127.0.0.1:" + p + "/"}) {
         EXPECT_EQ(status(post(port, "{\"name\":\"nak\",\"on\":true}", "Origin: " + origin + "\r\n")), 403) << origin;
         EXPECT_EQ(ask("Host: 127.0.0.1:" + p + "\r\nOrigin: " + origin + "\r\n"), 403) << origin;
     }
@@ -297,8 +304,9 @@ TEST_F(ConsoleServer, ClosesARequestThatTakesTooLongHoweverSteadilyItComes)
 {
     const std::vector<std::pair<std::string, std::string>> drips = {
         {"GET /api/state HTTP/1.1\r\n" + host() + "X-Slow: ", "a"},
-        {"", "\r\n"},   // blank lines before a request
-        {"POST /api/faults HTTP/1.1\r\n" + host() + "Content-Type: application/json\r\nContent-Length: 900\r\n\r\n", " "},
+        {"", "\r\n"}, // blank lines before a request
+        {"POST /api/faults HTTP/1.1\r\n" + host() + "Content-Type: application/json\r\nContent-Length: 900\r\n\r\n",
+         " "},
     };
     for (const auto& drip : drips) {
         Client c(port);
@@ -321,7 +329,7 @@ TEST_F(ConsoleServer, AnswersPipelinedRequestsOnlyAsFastAsTheyAreTaken)
         ++calls;
         return big;
     };
-    Client c(port, 64 * 1024);   // a small window: the socket buffers hold few answers
+    Client c(port, 64 * 1024); // a small window: the socket buffers hold few answers
     std::string requests;
     const int count = 85;
     for (int i = 0; i < count; ++i) requests += "GET /api/exchanges?since=0 HTTP/1.1\r\n" + host() + "\r\n";
@@ -363,19 +371,19 @@ TEST_F(ConsoleServer, TheReadmeListsTheErrorStatusesItAnswers)
         answered.insert(status(c.response()));
     };
     const std::string h = host();
-    answered.insert(status(get(port, "/api/tape?since=x")));                                        // 400
-    answered.insert(status(post(port, "{}", "Origin: http://evil.example\r\n")));                   // 403
-    answered.insert(status(get(port, "/nothing")));                                                 // 404
-    raw("DELETE /api/state HTTP/1.1\r\n" + h + "\r\n");                                            // 405
-    raw("POST /api/faults HTTP/1.1\r\n" + h + "Content-Length: 99999\r\n\r\n");                   // 413
-    raw("GET /" + std::string(3000, 'a') + " HTTP/1.1\r\n");                                        // 414
-    answered.insert(status(post(port, "{}", "", "text/plain")));                                    // 415
-    raw("GET / HTTP/1.1\r\nHost: evil.example\r\n\r\n");                                          // 421
-    raw("GET / HTTP/1.1\r\n" + h + "X: " + std::string(9000, 'x') + "\r\n\r\n");                   // 431
-    stateHook = [] () -> std::string { throw std::runtime_error("x"); };
-    answered.insert(status(get(port, "/api/state")));                                               // 500
-    raw("POST /api/faults HTTP/1.1\r\n" + h + "Transfer-Encoding: chunked\r\n\r\n");              // 501
-    raw("GET / HTTP/2.0\r\n\r\n");                                                                // 505
+    answered.insert(status(get(port, "/api/tape?since=x")));                      // 400
+    answered.insert(status(post(port, "{}", "Origin: http://evil.example\r\n"))); // 403
+    answered.insert(status(get(port, "/nothing")));                               // 404
+    raw("DELETE /api/state HTTP/1.1\r\n" + h + "\r\n");                           // 405
+    raw("POST /api/faults HTTP/1.1\r\n" + h + "Content-Length: 99999\r\n\r\n");   // 413
+    raw("GET /" + std::string(3000, 'a') + " HTTP/1.1\r\n");                      // 414
+    answered.insert(status(post(port, "{}", "", "text/plain")));                  // 415
+    raw("GET / HTTP/1.1\r\nHost: evil.example\r\n\r\n");                          // 421
+    raw("GET / HTTP/1.1\r\n" + h + "X: " + std::string(9000, 'x') + "\r\n\r\n");  // 431
+    stateHook = []() -> std::string { throw std::runtime_error("x"); };
+    answered.insert(status(get(port, "/api/state")));                                // 500
+    raw("POST /api/faults HTTP/1.1\r\n" + h + "Transfer-Encoding: chunked\r\n\r\n"); // 501
+    raw("GET / HTTP/2.0\r\n\r\n");                                                   // 505
     {
         std::vector<std::unique_ptr<Client>> streams;
         for (int i = 0; i < 2; ++i) {
@@ -383,7 +391,7 @@ TEST_F(ConsoleServer, TheReadmeListsTheErrorStatusesItAnswers)
             streams.back()->send("GET /api/events HTTP/1.1\r\n" + h + "\r\n");
             streams.back()->read("retry:");
         }
-        answered.insert(status(streams.back()->read("\r\n\r\n")));                                 // 503
+        answered.insert(status(streams.back()->read("\r\n\r\n"))); // 503
     }
     answered.erase(200);
 

@@ -12,13 +12,15 @@
 
 namespace {
 
-void Require(bool ok) {
+void Require(bool ok)
+{
     if (!ok) std::abort();
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
     using namespace serialproto;
     if (size < 1 || size > 250) return -1;
     // An exact copy, so that the sanitizers see any read past the answer.
@@ -55,7 +57,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (n >= 4) Require(sale.Result == safe);
         Require(sale.Complete == (n >= 8) && pay.Complete == (n >= 8) && discount.Complete == (n >= 8));
         // Sign-magnitude: the magnitude is the low 31 bits.
-        if (n >= 4) Require(pay.TotalSum == discount.Result && (pay.TotalSum >= 0) == ((answer[3] & 0x80) == 0 || pay.TotalSum == 0));
+        if (n >= 4)
+            Require(pay.TotalSum == discount.Result &&
+                    (pay.TotalSum >= 0) == ((answer[3] & 0x80) == 0 || pay.TotalSum == 0));
         break;
     }
     }

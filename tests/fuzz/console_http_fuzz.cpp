@@ -31,8 +31,7 @@ void checkHost(const std::string& host, std::uint16_t port)
     if (!hostAccepted(host, kNames, port)) return;
     const std::string h = lower(host);
     bool named = false;
-    for (const auto& n : kNames)
-        named = named || h == n + ":" + std::to_string(port) || (port == 80 && h == n);
+    for (const auto& n : kNames) named = named || h == n + ":" + std::to_string(port) || (port == 80 && h == n);
     if (!named) std::abort();
 }
 

@@ -30,7 +30,7 @@ void network(std::size_t pick, const std::string& value)
     try {
         netsim::switchFault(f, o.name, true, value);
     } catch (const std::invalid_argument&) {
-        if (!o.values(f).empty()) std::abort();   // refused: nothing switched
+        if (!o.values(f).empty()) std::abort(); // refused: nothing switched
         return;
     }
     if (control(f.documentReason) || f.documentStatus < 0 || f.documentStatus > 599) std::abort();

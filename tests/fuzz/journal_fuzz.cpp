@@ -20,8 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return true;
     };
     const char* const documents[][2] = {
-        {"F", "{\"F\":[{\"S\":{\"code\":3904355907,\"name\":\"a\",\"qty\":2.000,\"price\":10.50,\"sum\":20.00,"
-              "\"dep\":1,\"grp\":1,\"tax\":1}},{\"D\":{\"sum\":-1.00,\"all\":0}},{\"P\":{\"no\":1, \"sum\" : 20.00}}]}"},
+        {"F",
+         "{\"F\":[{\"S\":{\"code\":3904355907,\"name\":\"a\",\"qty\":2.000,\"price\":10.50,\"sum\":20.00,"
+         "\"dep\":1,\"grp\":1,\"tax\":1}},{\"D\":{\"sum\":-1.00,\"all\":0}},{\"P\":{\"no\":1, \"sum\" : 20.00}}]}"},
         {"IO", "{\"IO\":[{\"IO\":{\"sum\":-150.00}}]}"},
     };
     for (const auto& d : documents) {

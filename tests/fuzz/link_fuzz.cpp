@@ -17,7 +17,8 @@ namespace {
 // Touches every byte it is given, so that the sanitizers see out-of-bounds reads.
 class CheckingLog : public serialproto::LinkLog {
 public:
-    void DataLine(const char*, const std::uint8_t* bytes, std::size_t count) override {
+    void DataLine(const char*, const std::uint8_t* bytes, std::size_t count) override
+    {
         if (count > serialproto::kMaxFrame) std::abort();
         for (std::size_t i = 0; i < count; ++i) sum += bytes[i];
     }
@@ -27,7 +28,8 @@ public:
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
     if (size < 2) return 0;
     fake::ManualClock clock;
     fake::ScriptedPort port(clock);

@@ -12,13 +12,15 @@
 
 namespace {
 
-void Require(bool ok) {
+void Require(bool ok)
+{
     if (!ok) std::abort();
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
     using namespace serialproto;
     if (size < 1 || size > 250) return -1;
     // An exact copy, so that the sanitizers see any read past the answer.

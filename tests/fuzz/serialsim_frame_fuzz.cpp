@@ -8,11 +8,13 @@
 
 namespace {
 
-void Require(bool ok) {
+void Require(bool ok)
+{
     if (!ok) std::abort();
 }
 
-void CheckComplete(const serialsim::FrameReader& reader) {
+void CheckComplete(const serialsim::FrameReader& reader)
+{
     serialsim::FrameReader::Bytes framed{0x10, 0x02};
     for (const auto b : reader.Payload()) {
         framed.push_back(b);
@@ -29,7 +31,8 @@ void CheckComplete(const serialsim::FrameReader& reader) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
     using serialsim::FrameReader;
     FrameReader reader;
     bool inFrame = false;
@@ -47,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (step == FrameReader::Step::Complete) CheckComplete(reader);
         if (step != FrameReader::Step::More) {
             inFrame = false;
-            Require(reader.Feed(0x03) == FrameReader::Step::Bad);  // ended: Begin comes first
+            Require(reader.Feed(0x03) == FrameReader::Step::Bad); // ended: Begin comes first
         }
     }
     return 0;

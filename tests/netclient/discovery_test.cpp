@@ -25,24 +25,26 @@ std::string answer(const std::string& location, const std::string& st = kTarget,
 
 TEST(DiscoveryAnswers, TheSearchMessage)
 {
-    EXPECT_EQ(oltra::searchMessage("urn:x"),
-              "M-SEARCH * HTTP/1.1\r\nHOST: 239.255.255.250:1900\r\nST:urn:x\r\nMAN: \"ssdp:discover\"\r\nMX:1\r\n\r\n");
+    EXPECT_EQ(
+        oltra::searchMessage("urn:x"),
+        "M-SEARCH * HTTP/1.1\r\nHOST: 239.255.255.250:1900\r\nST:urn:x\r\nMAN: \"ssdp:discover\"\r\nMX:1\r\n\r\n");
     EXPECT_EQ(kTarget, "urn:veltor.ua:device:fp:1");
 }
 
 TEST(DiscoveryAnswers, FilterAndExtract)
 {
-    EXPECT_EQ(registerAddresses({answer("LOCATION: http://192.168.1.50:80/desc.xml")}, kTarget), Strings{"192.168.1.50"});
+    EXPECT_EQ(registerAddresses({answer("LOCATION: http://192.168.1.50:80/desc.xml")}, kTarget),
+              Strings{"192.168.1.50"});
     EXPECT_EQ(registerAddresses({answer("Location: HTTP://192.168.1.51/x")}, kTarget), Strings{"192.168.1.51"});
     // A host name with a hyphen gives nothing.
     EXPECT_EQ(registerAddresses({answer("LOCATION: http://reg-1.local:80/")}, kTarget), Strings{});
     // Not a 200 answer, or not about the target: ignored.
-    EXPECT_EQ(registerAddresses({answer("LOCATION: http://10.0.0.1:80/", kTarget, "NOTIFY * HTTP/1.1"),
-                                 answer("LOCATION: http://10.0.0.2:80/", kTarget, "HTTP/1.1 404 Not Found"),
-                                 answer("LOCATION: http://10.0.0.3:80/", "upnp:rootdevice"),
-                                 answer("SERVER: x", kTarget)},
-                                kTarget),
-              Strings{});
+    EXPECT_EQ(
+        registerAddresses({answer("LOCATION: http://10.0.0.1:80/", kTarget, "NOTIFY * HTTP/1.1"),
+                           answer("LOCATION: http://10.0.0.2:80/", kTarget, "HTTP/1.1 404 Not Found"),
+                           answer("LOCATION: http://10.0.0.3:80/", "upnp:rootdevice"), answer("SERVER: x", kTarget)},
+                          kTarget),
+        Strings{});
     // Each address once, sorted.
     EXPECT_EQ(registerAddresses({answer("LOCATION: http://10.0.0.9:80/"), answer("LOCATION: http://10.0.0.10:80/"),
                                  answer("LOCATION: http://10.0.0.9:8080/")},

@@ -60,7 +60,8 @@ TEST_F(ScriptedPrinterTest, ReadsStateErrorTextsAndTaxGroups)
     EXPECT_EQ(printer->findTaxGroup(102), 2);
     CapturedClientLog log;
     EXPECT_EQ(printer->findTaxGroup(7.5), 0);
-    EXPECT_TRUE(log.contains("ERROR: В фискальном регистраторе не запрограммирована налоговая группа со ставкой: 7.500000%\n"));
+    EXPECT_TRUE(
+        log.contains("ERROR: В фискальном регистраторе не запрограммирована налоговая группа со ставкой: 7.500000%\n"));
     EXPECT_EQ(printer->findTaxGroup(1e300), 0);
 }
 
@@ -83,7 +84,7 @@ TEST_F(ScriptedPrinterTest, StateReadStopsAtTheFirstBadMember)
         server.set("/cgi/state.php", bad);
         EXPECT_FALSE(printer->readState()) << bad.substr(0, 20);
     }
-    server.set("/cgi/state.php", 500, kState);   // the status is not looked at
+    server.set("/cgi/state.php", 500, kState); // the status is not looked at
     EXPECT_TRUE(printer->readState());
 }
 
@@ -117,8 +118,8 @@ TEST_F(ScriptedPrinterTest, RegisterErrorsInBothForms)
 
 TEST_F(ScriptedPrinterTest, AnswersWithoutRegisterError)
 {
-    for (const char* answer : {"  {}  ", "", "{\"err\":{\"e\":\"3A\"}}", "{\"err\":5}", "{\"ok\":1}", "[1]",
-                                      "<html>not json</html>"}) {
+    for (const char* answer :
+         {"  {}  ", "", "{\"err\":{\"e\":\"3A\"}}", "{\"err\":5}", "{\"ok\":1}", "[1]", "<html>not json</html>"}) {
         parse("{\"err\":\"3A\"}");
         parse(answer);
         EXPECT_TRUE(printer->getLastErrorText().empty()) << answer;
@@ -148,7 +149,8 @@ TEST_F(ScriptedPrinterTest, ReceiptNumbers)
     EXPECT_EQ(printer->readReceiptCounter(), 12);
     server.set("/cgi/tbl/Fsk", "{}");
     EXPECT_EQ(printer->readReceiptCounter(), 0);
-    EXPECT_TRUE(log.contains("ERROR: Read /cgi/tbl/Fsk - JSON parsing error: Invalid access: Can not convert empty value."));
+    EXPECT_TRUE(
+        log.contains("ERROR: Read /cgi/tbl/Fsk - JSON parsing error: Invalid access: Can not convert empty value."));
 }
 
 TEST_F(ScriptedPrinterTest, BrokenTablesKeepWhatWasRead)
@@ -185,8 +187,9 @@ protected:
     std::unique_ptr<netsim::Simulator> sim;
 };
 
-const char kSale[] = "{\"F\":[{\"S\":{\"code\":891568578,\"name\":\"abc\",\"qty\":2.000,\"price\":10.50,\"sum\":20.00,"
-                     "\"dep\":1,\"grp\":1,\"tax\":1}},{\"D\":{\"sum\":-1.00,\"all\":0}},{\"P\":{\"no\":1, \"sum\" : 20.00}}]}";
+const char kSale[] =
+    "{\"F\":[{\"S\":{\"code\":891568578,\"name\":\"abc\",\"qty\":2.000,\"price\":10.50,\"sum\":20.00,"
+    "\"dep\":1,\"grp\":1,\"tax\":1}},{\"D\":{\"sum\":-1.00,\"all\":0}},{\"P\":{\"no\":1, \"sum\" : 20.00}}]}";
 
 TEST_F(PrinterOnSimulatorTest, ConnectsAndFollowsTheJournal)
 {
@@ -208,7 +211,7 @@ TEST_F(PrinterOnSimulatorTest, ConnectsAndFollowsTheJournal)
     EXPECT_EQ(p->readNextReceiptNumber(), 2);
     ASSERT_TRUE(command(*p, "{\"IO\":[{\"IO\":{\"sum\":5.00}}]}"));
     EXPECT_EQ(p->readNextReceiptNumber(), 2);
-    ASSERT_TRUE(command(*p, "{}"));   // null receipt: a numbered receipt
+    ASSERT_TRUE(command(*p, "{}")); // null receipt: a numbered receipt
     EXPECT_EQ(p->readNextReceiptNumber(), 3);
     ASSERT_TRUE(p->printZReport());
     EXPECT_EQ(p->readNextReceiptNumber(), 3);
@@ -234,7 +237,8 @@ TEST_F(PrinterOnSimulatorTest, CompletionRule)
     f.errArray["/cgi/chk"] = {"11", "3A"};
     sim->setFaults(f);
     EXPECT_FALSE(command(*p, kSale));
-    EXPECT_EQ(p->getLastErrorText(), u"(Код:11) Сума оплати менша за суму чека; (Код:3A) Фіскальна пам'ять переповнена");
+    EXPECT_EQ(p->getLastErrorText(),
+              u"(Код:11) Сума оплати менша за суму чека; (Код:3A) Фіскальна пам'ять переповнена");
 
     // Transport failure without register error; a failed state probe.
     f = netsim::Faults();
@@ -262,7 +266,7 @@ TEST_F(PrinterOnSimulatorTest, CompletionRule)
 // fails, saying what came instead. The device test's state read says the same.
 TEST(PrinterAtANonRegister, ConnectionFailsWithWhatCameInstead)
 {
-    ScriptedServer server;   // 404 everywhere
+    ScriptedServer server; // 404 everywhere
     const std::pair<std::string, std::string> cases[] = {
         {"", "HTTP 404 Not Found"},
         {"<html><body>It works!</body></html>", "ответ не является состоянием регистратора"},

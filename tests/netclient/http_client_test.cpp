@@ -6,7 +6,6 @@
 #include "tests/support/scripted_server.h"
 #include "tests/support/test_files.h"
 
-
 #include <Poco/DeflatingStream.h>
 #include <Poco/Exception.h>
 #include <Poco/JSON/Parser.h>
@@ -268,12 +267,14 @@ TEST_F(HttpClientTest, DebugLogAndResponses)
     }
     const std::string text = log.text();
     const std::string separator(54, '-');
-    const std::vector<std::string> expected = {"DEBUG: Create HTTP object host: 127.0.0.1\n", "DEBUG: " + separator + "\n",
-                                               "DEBUG: GET request: /cgi/state.php\n", "DEBUG: POST request: /cgi/scr\n",
-                                               "DEBUG: Content:[]\n", "DEBUG: Response status: OK\n",
+    const std::vector<std::string> expected = {"DEBUG: Create HTTP object host: 127.0.0.1\n",
+                                               "DEBUG: " + separator + "\n",
+                                               "DEBUG: GET request: /cgi/state.php\n",
+                                               "DEBUG: POST request: /cgi/scr\n",
+                                               "DEBUG: Content:[]\n",
+                                               "DEBUG: Response status: OK\n",
                                                "DEBUG: Destroy HTTP object\n"};
-    for (const std::string& line : expected)
-        EXPECT_NE(text.find(line), std::string::npos) << line;
+    for (const std::string& line : expected) EXPECT_NE(text.find(line), std::string::npos) << line;
     // The empty POST logs no "Content:" line: the only one is the display write's.
     EXPECT_EQ(text.find("Content:"), text.rfind("Content:"));
     const auto requests = sim.requests();
@@ -332,8 +333,8 @@ TEST_F(HttpClientTest, StallMidBodyIsATimeOut)
     for (const bool deflate : {false, true}) {
         const std::string body = deflate ? deflated(text) : text;
         RawHttpServer server([&](int, const std::string&) {
-            const std::string whole =
-                RawHttpServer::answer(200, "OK", body, deflate ? "Content-Encoding: deflate\r\n" : "");
+            const std::string whole = RawHttpServer::answer(200, "OK", body,
+                                                            deflate ? "Content-Encoding: deflate\r\n" : "");
             const std::size_t cut = whole.size() - body.size() / 2;
             return Pieces{{whole.substr(0, cut), 0, 3000}, {whole.substr(cut)}};
         });
@@ -347,7 +348,7 @@ TEST_F(HttpClientTest, StallMidBodyIsATimeOut)
 // its deadline, which after a challenge is the longer one.
 TEST_F(HttpClientTest, DrippedAnswerEndsAtTheExchangeDeadline)
 {
-    const std::string dripped = RawHttpServer::answer(200, "OK", std::string(60, 'x'));   // ~80 bytes
+    const std::string dripped = RawHttpServer::answer(200, "OK", std::string(60, 'x')); // ~80 bytes
     RawHttpServer open([&](int, const std::string&) { return Pieces{{dripped, 25}}; });
     std::string out;
     {
@@ -380,11 +381,10 @@ TEST_F(HttpClientTest, CredentialsGoAlongAfterTheFirstChallenge)
             const bool credentials = head.find("\r\nAuthorization: ") != std::string::npos;
             // Request 3 carries credentials the register no longer takes.
             if (!credentials || index == 3) {
-                const std::string challenge =
-                    digest ? "WWW-Authenticate: Digest realm=\"r\", qop=\"auth\", nonce=\"" +
-                                 std::string(index < 3 ? "n1" : "n2") + "\", opaque=\"o\"" +
-                                 (index == 3 ? ", stale=true" : "") + "\r\n"
-                           : "WWW-Authenticate: Basic realm=\"r\"\r\n";
+                const std::string challenge = digest ? "WWW-Authenticate: Digest realm=\"r\", qop=\"auth\", nonce=\"" +
+                                                           std::string(index < 3 ? "n1" : "n2") + "\", opaque=\"o\"" +
+                                                           (index == 3 ? ", stale=true" : "") + "\r\n"
+                                                     : "WWW-Authenticate: Basic realm=\"r\"\r\n";
                 return Pieces{{RawHttpServer::answer(401, "Unauthorized", "<html>401</html>", challenge)}};
             }
             return Pieces{{RawHttpServer::answer(200, "OK", "{}")}};
@@ -404,7 +404,7 @@ TEST_F(HttpClientTest, CredentialsGoAlongAfterTheFirstChallenge)
                 << i;
         if (digest) {
             const std::vector<std::pair<std::string, std::string>> expected = {
-                {"", ""}, {"n1", "00000001"}, {"n1", "00000002"}, {"n1", "00000003"},
+                {"", ""},           {"n1", "00000001"}, {"n1", "00000002"}, {"n1", "00000003"},
                 {"n2", "00000001"}, {"n2", "00000002"}, {"n2", "00000003"}};
             for (std::size_t i = 1; i < heads.size(); ++i) {
                 EXPECT_EQ(digestParam(heads[i], "nonce"), expected[i].first) << i;

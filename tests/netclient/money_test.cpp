@@ -131,8 +131,8 @@ TEST_F(MoneyTest, AbsentOnlyOverTheWholeRange)
     struct Hostile {
         const char* what;
         bool booked;
-        std::function<void(RegisterModel&, const Request&)> journal;   // what the register does after the POST
-        std::function<bool(const Request&, Pieces&)> read;            // how it answers a journal read
+        std::function<void(RegisterModel&, const Request&)> journal; // what the register does after the POST
+        std::function<bool(const Request&, Pieces&)> read;           // how it answers a journal read
     };
     auto page = [](const std::string& list) {
         return [list](const Request& r, Pieces& answer) {
@@ -144,10 +144,10 @@ TEST_F(MoneyTest, AbsentOnlyOverTheWholeRange)
     auto none = [](const Request&, Pieces&) { return false; };
     const std::vector<Hostile> cases = {
         // Another till booked, but the journal gives nothing.
-        {"[] while chkId advanced", false, [](RegisterModel& m, const Request&) { m.setChkId(m.chkId() + 1); }, page("[]")},
+        {"[] while chkId advanced", false, [](RegisterModel& m, const Request&) { m.setChkId(m.chkId() + 1); },
+         page("[]")},
         // Two records since, the page ends after the first.
-        {"short page", false,
-         [](RegisterModel& m, const Request&) { m.setChkId(m.chkId() + 2); },
+        {"short page", false, [](RegisterModel& m, const Request&) { m.setChkId(m.chkId() + 2); },
          page("[{\"id\":58,\"no\":1,\"time\":1765180800,\"IO\":[{\"IO\":{\"sum\":1}}]}]")},
         // Booked, but the journal writes its numbers as text.
         {"numbers as strings", true,
@@ -263,7 +263,7 @@ TEST_F(MoneyTest, AnotherTillsIdenticalReceiptIsNoProof)
         if (!isPost(r) || !*first) return false;
         *first = false;
         reg.book(r.body);
-        reg.book(r.body);   // the other till's
+        reg.book(r.body); // the other till's
         answer = RegisterModel::dropped();
         return true;
     });
@@ -319,8 +319,8 @@ TEST_F(MoneyTest, NothingUnsettledIsDroppedUnseen)
     struct Way {
         const char* what;
         bool booked;
-        int64_t wait;        // register seconds until the host goes on
-        const char* found;   // in the text the host is given
+        int64_t wait;      // register seconds until the host goes on
+        const char* found; // in the text the host is given
     };
     const Way ways[] = {
         {"recorded", true, 0, "найден в журнале"},
@@ -376,8 +376,7 @@ TEST_F(MoneyTest, ALostCashAnswerIsNotBookedTwice)
     bool first = false;
     try {
         first = printer->cashInOutcome(150);
-    } catch (const Poco::Exception&) {
-    }
+    } catch (const Poco::Exception&) {}
     if (!first) {
         EXPECT_TRUE(printer->cashInOutcome(150)) << error();
     }

@@ -50,7 +50,7 @@ TEST(ReceiptBufferTest, ElementsPaymentsAndEscaping)
     CapturedClientLog log;
     ReceiptBuffer other(u"F", "Oltra-T 600");
     EXPECT_EQ(ReceiptBuffer::itemCode(u"abc"), 891568578u);
-    other.addText(u"Рядок з 23 символів: \"x");   // the quote is the 22nd character
+    other.addText(u"Рядок з 23 символів: \"x"); // the quote is the 22nd character
     other.addBarcode(u"ean-13", u"4820000000017");
     other.addBarcode(u"Code 128", u"A\"1");
     other.addBarcode(u"qr", u"x");
@@ -144,16 +144,19 @@ TEST_F(PrinterCommandsTest, RoundingAndTheCentRule)
 {
     int32_t number = 0;
     ASSERT_TRUE(printer->openCheck(true, false, false, number));
-    ASSERT_TRUE(printer->printFiscalString(u"a", 1.0005, 0.125, 0.13, 2, 20));    // 1.001 x 0.13 = 0.13
-    ASSERT_TRUE(printer->printFiscalString(u"b", 2, 10.00, 19.99, 1, 7));         // D -0.01
-    ASSERT_TRUE(printer->printFiscalString(u"c", 1, 10.00, 10.004, 1, 7));        // no D
-    ASSERT_TRUE(printer->printFiscalString(u"d", 1.5, 0.33, 0.49, 1, 102));       // 0.495 -> 0.50: D -0.01
+    ASSERT_TRUE(printer->printFiscalString(u"a", 1.0005, 0.125, 0.13, 2, 20)); // 1.001 x 0.13 = 0.13
+    ASSERT_TRUE(printer->printFiscalString(u"b", 2, 10.00, 19.99, 1, 7));      // D -0.01
+    ASSERT_TRUE(printer->printFiscalString(u"c", 1, 10.00, 10.004, 1, 7));     // no D
+    ASSERT_TRUE(printer->printFiscalString(u"d", 1.5, 0.33, 0.49, 1, 102));    // 0.495 -> 0.50: D -0.01
     ASSERT_TRUE(printer->closeCheck(100, 0, 0, 0)) << textconv::toUtf8(printer->getLastErrorText());
     const std::string doc = lastReceipt();
-    EXPECT_NE(doc.find("\"name\":\"a\",\"qty\":1.001,\"price\":0.13,\"sum\":0.13,\"dep\":2,\"grp\":1,\"tax\":1}}"), std::string::npos);
-    EXPECT_NE(doc.find("\"sum\":19.99,\"dep\":1,\"grp\":1,\"tax\":2}},{\"D\":{\"sum\":-0.01,\"all\":0}}"), std::string::npos);
+    EXPECT_NE(doc.find("\"name\":\"a\",\"qty\":1.001,\"price\":0.13,\"sum\":0.13,\"dep\":2,\"grp\":1,\"tax\":1}}"),
+              std::string::npos);
+    EXPECT_NE(doc.find("\"sum\":19.99,\"dep\":1,\"grp\":1,\"tax\":2}},{\"D\":{\"sum\":-0.01,\"all\":0}}"),
+              std::string::npos);
     EXPECT_NE(doc.find("\"sum\":10.00,\"dep\":1,\"grp\":1,\"tax\":2}},{\"S\""), std::string::npos);
-    EXPECT_NE(doc.find("\"sum\":0.49,\"dep\":1,\"grp\":1,\"tax\":2}},{\"D\":{\"sum\":-0.01,\"all\":0}}"), std::string::npos);
+    EXPECT_NE(doc.find("\"sum\":0.49,\"dep\":1,\"grp\":1,\"tax\":2}},{\"D\":{\"sum\":-0.01,\"all\":0}}"),
+              std::string::npos);
     EXPECT_NE(doc.find("{\"P\":{\"no\":4, \"sum\" : 100.00}}"), std::string::npos);
 }
 
@@ -176,7 +179,7 @@ TEST_F(PrinterCommandsTest, OpenCancelReturnAndRefusal)
     ASSERT_TRUE(printer->printFiscalString(u"a", 1, 5, 5, 1, 0));
     EXPECT_FALSE(printer->closeCheck(5, 0, 0, 0));
     EXPECT_EQ(printer->getLastErrorText(), u"cash: 0.00, (Код:12) Недостатньо готівки в скриньці");
-    EXPECT_TRUE(printer->receipt().empty());   // the host must build it again
+    EXPECT_TRUE(printer->receipt().empty()); // the host must build it again
     EXPECT_FALSE(printer->cashInOutcome(-150));
     EXPECT_EQ(posted("/cgi/chk").back(), "{\"IO\":[{\"IO\":{\"sum\":-150.00}}]}");
     ASSERT_TRUE(printer->cashInOutcome(50));
@@ -266,7 +269,7 @@ TEST_F(PrinterCommandsTest, Display)
     ASSERT_TRUE(printer->showLines(std::u16string(200, u'z'), 1, u"c"));
     ASSERT_TRUE(printer->clearDisplay());
     ASSERT_TRUE(printer->showMessage(u"Привіт"));
-    EXPECT_EQ(targets("GET"), (std::vector<std::string>{"/cgi/scr", "/cgi/state.php"}));   // the width, once
+    EXPECT_EQ(targets("GET"), (std::vector<std::string>{"/cgi/scr", "/cgi/state.php"})); // the width, once
     const auto screens = posted("/cgi/scr");
     ASSERT_EQ(screens.size(), 5u);
     EXPECT_EQ(screens[0], "[{\"id\":1,\"align\":\"l\",\"str\":\"0123456789абвгдежзий\"},"
@@ -277,7 +280,8 @@ TEST_F(PrinterCommandsTest, Display)
     const std::string blanks(20, ' ');
     std::string cleared = "[";
     for (int i = 1; i <= 5; ++i)
-        cleared += std::string(i > 1 ? "," : "") + "{\"id\":" + std::to_string(i) + ",\"align\":\"l\",\"str\":\"" + blanks + "\"}";
+        cleared += std::string(i > 1 ? "," : "") + "{\"id\":" + std::to_string(i) + ",\"align\":\"l\",\"str\":\"" +
+                   blanks + "\"}";
     EXPECT_EQ(screens[2], cleared + "]");
     EXPECT_EQ(screens[3], cleared + "]");
     EXPECT_EQ(screens[4], "[{\"id\":1,\"align\":\"l\",\"str\":\"Привіт\"}]");
@@ -297,19 +301,18 @@ TEST_F(PrinterCommandsTest, ReportsAndServiceCommands)
     EXPECT_FALSE(printer->printShortFiscalReportByZNumbers(12, 5));
     EXPECT_EQ(printer->getLastErrorText(), u"(Код:18) Невірні параметри звіту");
     EXPECT_TRUE(printer->printFullFiscalReportByDates(u"01.02.2020&9", u"x y"));
-    EXPECT_FALSE(printer->printReceiptCopy());   // nothing to copy yet
+    EXPECT_FALSE(printer->printReceiptCopy()); // nothing to copy yet
     EXPECT_TRUE(printer->printNullReceipt());
     EXPECT_TRUE(printer->printReceiptCopy());
     EXPECT_TRUE(printer->openCashDrawer());
     std::vector<std::string> gets;
     for (const auto& t : targets("GET"))
         if (t != "/cgi/state.php") gets.push_back(t);
-    EXPECT_EQ(gets, (std::vector<std::string>{"/cgi/proc/printreport?10", "/cgi/proc/printreport?0",
-                                              "/cgi/proc/printreport?20", "/cgi/proc/printreport?21",
-                                              "/cgi/proc/printfmreport?2&1&1&5&12",
-                                              "/cgi/proc/printfmreport?3&01.02.2020&29.02.2020&1&1",
-                                              "/cgi/proc/printfmreport?4&1&1&12&5",
-                                              "/cgi/proc/printfmreport?1&01.02.2020%269&x%20y&1&1", "/cgi/proc/openbox"}));
+    EXPECT_EQ(gets, (std::vector<std::string>{
+                        "/cgi/proc/printreport?10", "/cgi/proc/printreport?0", "/cgi/proc/printreport?20",
+                        "/cgi/proc/printreport?21", "/cgi/proc/printfmreport?2&1&1&5&12",
+                        "/cgi/proc/printfmreport?3&01.02.2020&29.02.2020&1&1", "/cgi/proc/printfmreport?4&1&1&12&5",
+                        "/cgi/proc/printfmreport?1&01.02.2020%269&x%20y&1&1", "/cgi/proc/openbox"}));
     EXPECT_EQ(posted("/cgi/chk"), (std::vector<std::string>{"{\"L\":[]}", "{}", "{\"L\":[]}"}));
     EXPECT_EQ(posted("/cgi/proc/openbox"), std::vector<std::string>{""});
 
@@ -327,7 +330,8 @@ TEST_F(PrinterCommandsTest, ReportsAndServiceCommands)
 TEST(PrinterDisplayWidth, TheWidthIsReportedAsAnsweredAndStoredWithinBounds)
 {
     testsupport::ScriptedServer server;
-    server.set("/cgi/state.php", "{\"model\":\"m\",\"name\":\"n\",\"serial\":\"s\",\"time\":1,\"JrnTime\":1,\"chkId\":1}");
+    server.set("/cgi/state.php",
+               "{\"model\":\"m\",\"name\":\"n\",\"serial\":\"s\",\"time\":1,\"JrnTime\":1,\"chkId\":1}");
     CapturedClientLog log;
     for (const int32_t answered : {0, 5000, 2147483647}) {
         server.set("/cgi/scr", "{\"chars\":{\"w\":" + std::to_string(answered) + "}}");

@@ -70,7 +70,8 @@ inline netsim::Config plain()
 inline std::string sale(const std::string& kind, double qty, double price, int tax, const std::string& payments)
 {
     char item[200];
-    std::snprintf(item, sizeof item, "{\"S\":{\"code\":1,\"name\":\"Товар\",\"qty\":%.3f,\"price\":%.2f,\"dep\":1,\"grp\":1,\"tax\":%d}}",
+    std::snprintf(item, sizeof item,
+                  "{\"S\":{\"code\":1,\"name\":\"Товар\",\"qty\":%.3f,\"price\":%.2f,\"dep\":1,\"grp\":1,\"tax\":%d}}",
                   qty, price, tax);
     return "{\"" + kind + "\":[" + item + (payments.empty() ? "" : "," + payments) + "]}";
 }
@@ -85,8 +86,8 @@ inline std::string payment(int no, double sum)
 // What a raw socket received: the bytes, and how the exchange ended.
 struct Wire {
     std::string bytes;
-    bool closed = false;   // the register closed the connection
-    bool reset = false;    // ... with a reset
+    bool closed = false; // the register closed the connection
+    bool reset = false;  // ... with a reset
 };
 
 // True when `bytes` hold a whole answer on a connection that stays open.
@@ -128,10 +129,7 @@ inline Wire exchange(uint16_t port, const std::string& request, int ms)
     return w;
 }
 
-inline std::string rawGet(const std::string& target)
-{
-    return "GET " + target + " HTTP/1.1\r\nHost: register\r\n\r\n";
-}
+inline std::string rawGet(const std::string& target) { return "GET " + target + " HTTP/1.1\r\nHost: register\r\n\r\n"; }
 
 inline std::string rawPost(const std::string& target, const std::string& body)
 {

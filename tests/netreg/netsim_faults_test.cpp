@@ -145,7 +145,7 @@ TEST(NetsimDocuments, WrongAnswersAndRefusalsWithAReason)
     struct Case {
         netsim::Faults::BadAnswer kind;
         bool booked;
-        std::string answer;   // empty: only checked not to be JSON
+        std::string answer; // empty: only checked not to be JSON
     };
     const Case cases[] = {
         {netsim::Faults::BadAnswer::Html, false, ""},
@@ -187,7 +187,8 @@ TEST(NetsimDocuments, WrongAnswersAndRefusalsWithAReason)
     EXPECT_EQ(nextReceipt(p), 6) << "refused documents are not booked; the null receipt is";
     refuse.documentReason.clear();
     sim.setFaults(refuse);
-    EXPECT_EQ(exchange(p, rawPost("/cgi/chk", receipt), 5000).bytes.compare(0, 34, "HTTP/1.1 500 Internal Server Error"), 0);
+    EXPECT_EQ(
+        exchange(p, rawPost("/cgi/chk", receipt), 5000).bytes.compare(0, 34, "HTTP/1.1 500 Internal Server Error"), 0);
 }
 
 TEST(NetsimDocuments, NotARegisterAnswersEveryPathWithAPage)
@@ -267,10 +268,9 @@ public:
     {
         Poco::Net::HTTPRequest request("GET", "/cgi/tbl/Fsk", Poco::Net::HTTPMessage::HTTP_1_1);
         if (preemptive) {
-            request.setCredentials("Digest", "");   // what updateAuthInfo answers again
+            request.setCredentials("Digest", ""); // what updateAuthInfo answers again
             credentials_.updateAuthInfo(request);
-        }
-        else if (challenged_) credentials_.authenticate(request, last_);
+        } else if (challenged_) credentials_.authenticate(request, last_);
         lastAuthorization_ = request.get("Authorization", "");
         return exchange(request);
     }
@@ -327,7 +327,7 @@ TEST(NetsimLogin, DigestNonceServesManyRequestsUnlessAChallengeMustComeFirst)
     EXPECT_EQ(t.perConnection[0].requests, 4u);
     EXPECT_EQ(t.perConnection[0].unauthorised, 2u);
 
-    netsim::Faults f;   // the default: credentials ahead of a challenge count
+    netsim::Faults f; // the default: credentials ahead of a challenge count
     f.nonceUses = 3;
     sim.setFaults(f);
     sim.clearTraffic();
@@ -383,7 +383,7 @@ TEST(NetsimLogin, BasicCountsOnAnyRequestUnlessAChallengeMustComeFirst)
     EXPECT_EQ(basic("wrong"), 401);
     EXPECT_EQ(basic("384190"), 200);
 
-    sim.setFaults(netsim::Faults());   // the default: credentials ahead of a challenge count
+    sim.setFaults(netsim::Faults()); // the default: credentials ahead of a challenge count
     EXPECT_EQ(basic("384190"), 200);
     EXPECT_EQ(basic("384190"), 200);
     EXPECT_EQ(basic("wrong"), 401);
@@ -466,8 +466,8 @@ TEST(NetsimAfterDocument, AFaultActsOnTheNthRequestAfterEachDocument)
 TEST(NetsimAfterDocument, RulesAreCheckedWhenGiven)
 {
     netsim::Faults f;
-    for (const char* bad : {"1", "x:status=500", "0:status=500", "1:no-such=1", "1:status", "1:status=9999",
-                            "@1:reset", "1:after-document=1:reset", "1:reset=5", "1:journal=odd"})
+    for (const char* bad : {"1", "x:status=500", "0:status=500", "1:no-such=1", "1:status", "1:status=9999", "@1:reset",
+                            "1:after-document=1:reset", "1:reset=5", "1:journal=odd"})
         EXPECT_THROW(netsim::switchFault(f, "after-document", true, bad), std::invalid_argument) << bad;
     EXPECT_TRUE(f.afterDocument.empty());
     netsim::switchFault(f, "after-document", true, "/cgi/chk@1+:journal=empty 3:deflate");
@@ -535,8 +535,7 @@ TEST(NetsimJournal, HostileAndShortPages)
     netsim::Simulator sim(plain());
     sim.start();
     const uint16_t p = sim.port();
-    for (int i = 0; i < 4; ++i)
-        ASSERT_TRUE(isJson(post(p, "/cgi/chk", sale("F", 1 + i, 2, 1, ""))));
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(isJson(post(p, "/cgi/chk", sale("F", 1 + i, 2, 1, ""))));
     auto page = [&](const std::string& modes, int from) {
         netsim::Faults f;
         netsim::switchFault(f, "journal", true, modes);

@@ -28,19 +28,47 @@ TEST(NetsimCommandLine, HelpErrorsAndALifeCycle)
         testsupport::Child help({NETSIM_PATH, "--help"}, out);
         EXPECT_EQ(help.wait(10000), 0);
         const std::string text = readFile(out);
-        for (const char* option : {"--port", "--bind", "--ready-file", "--auth", "--ssdp", "--tape", "--state-dir",
-                                   "--clock", "--delay", "--status", "--malformed", "--err", "--err-array",
-                                   "--always-401", "--deflate", "--bom", "--stall-body", "--drip", "--reset",
-                                   "--reset-after", "--not-a-register", "--document-answer", "--document-status",
-                                   "--foreign-document", "--challenge-first", "--preemptive", "--nonce-uses", "--nonce-seconds"})
+        for (const char* option : {"--port",
+                                   "--bind",
+                                   "--ready-file",
+                                   "--auth",
+                                   "--ssdp",
+                                   "--tape",
+                                   "--state-dir",
+                                   "--clock",
+                                   "--delay",
+                                   "--status",
+                                   "--malformed",
+                                   "--err",
+                                   "--err-array",
+                                   "--always-401",
+                                   "--deflate",
+                                   "--bom",
+                                   "--stall-body",
+                                   "--drip",
+                                   "--reset",
+                                   "--reset-after",
+                                   "--not-a-register",
+                                   "--document-answer",
+                                   "--document-status",
+                                   "--foreign-document",
+                                   "--challenge-first",
+                                   "--preemptive",
+                                   "--nonce-uses",
+                                   "--nonce-seconds"})
             EXPECT_NE(text.find(option), std::string::npos) << option;
     }
-    for (const std::vector<std::string>& bad :
-         {std::vector<std::string>{NETSIM_PATH, "--frobnicate"}, {NETSIM_PATH, "--port", "70000"},
-          {NETSIM_PATH, "--clock", "yesterday"}, {NETSIM_PATH, "--auth", "ntlm"}, {NETSIM_PATH, "--delay", "/x"},
-          {NETSIM_PATH, "--drip", "/x=5:tail"}, {NETSIM_PATH, "--not-a-register", "302"},
-          {NETSIM_PATH, "--document-answer", "xml"}, {NETSIM_PATH, "--document-status", "ok:Fine"},
-          {NETSIM_PATH, "--foreign-document", "[1]"}, {NETSIM_PATH, "--nonce-uses", "0"}}) {
+    for (const std::vector<std::string>& bad : {std::vector<std::string>{NETSIM_PATH, "--frobnicate"},
+                                                {NETSIM_PATH, "--port", "70000"},
+                                                {NETSIM_PATH, "--clock", "yesterday"},
+                                                {NETSIM_PATH, "--auth", "ntlm"},
+                                                {NETSIM_PATH, "--delay", "/x"},
+                                                {NETSIM_PATH, "--drip", "/x=5:tail"},
+                                                {NETSIM_PATH, "--not-a-register", "302"},
+                                                {NETSIM_PATH, "--document-answer", "xml"},
+                                                {NETSIM_PATH, "--document-status", "ok:Fine"},
+                                                {NETSIM_PATH, "--foreign-document", "[1]"},
+                                                {NETSIM_PATH, "--nonce-uses", "0"}}) {
         testsupport::Child child(bad, out);
         EXPECT_EQ(child.wait(10000), 2) << bad[1];
         EXPECT_NE(readFile(out).find("oltra-netsim: "), std::string::npos);
@@ -64,8 +92,7 @@ TEST(NetsimCommandLine, HelpErrorsAndALifeCycle)
         const std::string second = testsupport::tempPath("netsim-second");
         testsupport::Child twin({NETSIM_PATH, "--port", port.substr(0, port.find('\n'))}, second);
         EXPECT_EQ(twin.wait(10000), 1);
-        EXPECT_NE(readFile(second).find("oltra-netsim: port " + std::to_string(p) +
-                                        " on 127.0.0.1 is already in use"),
+        EXPECT_NE(readFile(second).find("oltra-netsim: port " + std::to_string(p) + " on 127.0.0.1 is already in use"),
                   std::string::npos)
             << readFile(second);
         std::remove(second.c_str());
@@ -73,7 +100,8 @@ TEST(NetsimCommandLine, HelpErrorsAndALifeCycle)
     EXPECT_EQ(call(p, "POST", "/cgi/chk", sale("F", 2, 10.5, 1, payment(4, 50)), "u", "p").body, "{\"id\":1,\"no\":1}");
     EXPECT_EQ(sim.stop(), 0);
     const std::string printed = readFile(tape);
-    for (const char* piece : {"ПРОДАЖ", "Товар", "2.000 x 10.50 = 21.00 А", "РЕШТА  29.00", "ЧЕК №1  08.12.2026 10:00:00"})
+    for (const char* piece :
+         {"ПРОДАЖ", "Товар", "2.000 x 10.50 = 21.00 А", "РЕШТА  29.00", "ЧЕК №1  08.12.2026 10:00:00"})
         EXPECT_NE(printed.find(piece), std::string::npos) << piece << "\n" << printed;
     EXPECT_NE(readFile(out).find("listening on http://127.0.0.1:" + std::to_string(p)), std::string::npos);
     // Each call opens its own connection: 5 requests, 3 of them refused before the login.
@@ -125,7 +153,8 @@ TEST(NetsimFiscal, ReceiptsCashAndReports)
     EXPECT_EQ(post(p, "/cgi/chk", "{\"F\":[{\"Q\":{}}]}"), "{\"err\":[{\"e\":\"2\",\"pos\":\"1\"}]}");
     EXPECT_EQ(post(p, "/cgi/chk", "{\"F\":["), "{\"err\":\"1\"}");
     EXPECT_EQ(post(p, "/cgi/chk", "{\"L\":[]}"), "{\"err\":\"19\"}");
-    EXPECT_EQ(post(p, "/cgi/chk", "{\"IO\":[{\"IO\":{\"sum\":-1.00}}]}"), "{\"err\":[{\"cash\":\"0.00\",\"e\":\"12\"}]}");
+    EXPECT_EQ(post(p, "/cgi/chk", "{\"IO\":[{\"IO\":{\"sum\":-1.00}}]}"),
+              "{\"err\":[{\"cash\":\"0.00\",\"e\":\"12\"}]}");
     EXPECT_EQ(post(p, "/cgi/chk", sale("R", 1, 10, 1, payment(4, 10))), "{\"err\":[{\"cash\":\"0.00\",\"e\":\"12\"}]}");
     EXPECT_EQ(get(p, "/cgi/chk?id=0"), "[]");
 
@@ -198,8 +227,7 @@ TEST(NetsimFaults, LostAnswersAndDelayedAnswersAtStop)
     std::thread waiting([p] {
         try {
             call(p, "GET", "/cgi/state.php");
-        } catch (const Poco::Exception&) {
-        }
+        } catch (const Poco::Exception&) {}
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     sim.stop();

@@ -31,7 +31,7 @@ int main(int argc, char** argv)
         MultiByteToWideChar(CP_ACP, 0, argv[1], -1, port, 64);
         BSTR name = SysAllocString(port);
         BSTR date = nullptr;
-        if (SUCCEEDED(fp->Connect(name, baud)) && SUCCEEDED(fp->GetDate(&date))) {  // warm-up
+        if (SUCCEEDED(fp->Connect(name, baud)) && SUCCEEDED(fp->GetDate(&date))) { // warm-up
             SysFreeString(date);
             long failures = 0;
             LARGE_INTEGER f, t0, t1;
@@ -49,7 +49,8 @@ int main(int argc, char** argv)
             QueryPerformanceCounter(&t0);
             for (long i = 0; i < n; ++i) fp->get_EcrState(&state);
             QueryPerformanceCounter(&t1);
-            const double local = 1000.0 * static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(f.QuadPart);
+            const double local = 1000.0 * static_cast<double>(t1.QuadPart - t0.QuadPart) /
+                                 static_cast<double>(f.QuadPart);
             // The same property through IDispatch::Invoke, as a script calls it.
             LPOLESTR member = const_cast<LPOLESTR>(L"EcrState");
             DISPID id = DISPID_UNKNOWN;
@@ -63,7 +64,8 @@ int main(int argc, char** argv)
                 VariantClear(&v);
             }
             QueryPerformanceCounter(&t1);
-            const double late = 1000.0 * static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(f.QuadPart);
+            const double late = 1000.0 * static_cast<double>(t1.QuadPart - t0.QuadPart) /
+                                static_cast<double>(f.QuadPart);
             std::printf("calls %ld, failed %ld, time per call %.2f ms (EcrState, no line traffic: %.2f ms; through "
                         "IDispatch::Invoke: %.2f ms)\n",
                         n, failures, ms / static_cast<double>(n), local / static_cast<double>(n),

@@ -24,13 +24,15 @@ namespace {
 // Counts the bytes on the line: frames sent and received, and single control bytes.
 class ByteCounter : public serialproto::LinkLog {
 public:
-    void DataLine(const char* label, const std::uint8_t*, std::size_t count) override {
+    void DataLine(const char* label, const std::uint8_t*, std::size_t count) override
+    {
         if (std::strcmp(label, "->") == 0 || std::strcmp(label, "<-") == 0 || std::strcmp(label, "<!") == 0 ||
             std::strcmp(label, "<?") == 0 || std::strcmp(label, "<<") == 0)
             bytes += count;
         if (std::strcmp(label, "->") == 0) ++exchanges;
     }
-    void RawLine(const char* text) override {
+    void RawLine(const char* text) override
+    {
         if (std::strncmp(text, "<- ", 3) == 0) ++bytes;
     }
     unsigned long bytes = 0, exchanges = 0;
@@ -38,7 +40,8 @@ public:
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc < 2 || std::strcmp(argv[1], "--help") == 0) {
         std::printf("Usage: %s PORT [N] [BAUD]\n"
                     "Sends N GetDate commands (default 200) at BAUD (default 19200) and prints the\n"
@@ -62,7 +65,7 @@ int main(int argc, char** argv) {
     serialproto::Link link(clock, &counter);
     link.Attach(&port);
     std::string date;
-    if (serialproto::QueryDate(link, date) != fpresult::kOk) {  // warm-up
+    if (serialproto::QueryDate(link, date) != fpresult::kOk) { // warm-up
         std::fprintf(stderr, "no answer from the register\n");
         return 1;
     }

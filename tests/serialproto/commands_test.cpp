@@ -7,7 +7,8 @@
 using namespace serialproto;
 using Bytes = std::vector<std::uint8_t>;
 
-TEST(Commands, DateAndTimeNeedExactlyThreeBytes) {
+TEST(Commands, DateAndTimeNeedExactlyThreeBytes)
+{
     const std::uint8_t d[] = {0x24, 0x07, 0x16, 0x00};
     std::string text = "unchanged";
     EXPECT_EQ(DecodeDate(d, 3, text), fpresult::kOk);
@@ -29,7 +30,8 @@ TEST(Commands, DateAndTimeNeedExactlyThreeBytes) {
     EXPECT_EQ(EncodeGetState(), Bytes{0x00});
 }
 
-static Bytes StateData() {
+static Bytes StateData()
+{
     Bytes d(36, 0);
     d[0] = 0x34;
     d[1] = 0x12;
@@ -40,7 +42,8 @@ static Bytes StateData() {
     return d;
 }
 
-TEST(Commands, StateFixedPart) {
+TEST(Commands, StateFixedPart)
+{
     RegisterState s;
     s.TaxPayerInfo[1] = "old";
     ASSERT_EQ(DecodeGetState(StateData().data(), 36, s), fpresult::kOk);
@@ -51,16 +54,17 @@ TEST(Commands, StateFixedPart) {
     EXPECT_EQ(DecodeGetState(StateData().data(), 35, s), FPE_PROTOCOL);
 }
 
-TEST(Commands, StateTextsAndVersionTail) {
+TEST(Commands, StateTextsAndVersionTail)
+{
     Bytes d = StateData();
     const auto add = [&](std::uint8_t prefix, const std::string& t) {
         d.push_back(prefix);
         d.insert(d.end(), t.begin(), t.end());
     };
-    add(0xC3, "ABC");  // low 6 bits give the length
+    add(0xC3, "ABC"); // low 6 bits give the length
     add(0x02, "de");
     add(0x01, "f");
-    add(0x04, "NUM1");  // fourth: the whole byte
+    add(0x04, "NUM1"); // fourth: the whole byte
     d.insert(d.end(), {'2', '.', '1'});
     RegisterState s;
     const auto lower = [](const std::string& x) {

@@ -18,7 +18,8 @@ class LinkTest : public testing::Test {
 protected:
     LinkTest() : port(clock), link(clock, &log) { link.Attach(&port); }
 
-    fpresult::Result Send(const Bytes& req, const Bytes& extra = {}) {
+    fpresult::Result Send(const Bytes& req, const Bytes& extra = {})
+    {
         return link.SendCommand(req.data(), req.size(), extra.empty() ? nullptr : extra.data(), extra.size());
     }
     Bytes Data() const { return Bytes(link.LastAnswer().Data(), link.LastAnswer().Data() + link.LastAnswer().Size()); }
@@ -33,7 +34,8 @@ const Bytes kAck{ACK};
 
 } // namespace
 
-TEST_F(LinkTest, WorkedGetDateExchange) {
+TEST_F(LinkTest, WorkedGetDateExchange)
+{
     link.SetSequence(0x07);
     port.Reply({0x06, 0x10, 0x02, 0x07, 0x01, 0x00, 0x00, 0x20, 0x24, 0x07, 0x16, 0x97, 0x10, 0x03});
     ASSERT_EQ(Send({0x01}), fpresult::kOk);
@@ -46,12 +48,12 @@ TEST_F(LinkTest, WorkedGetDateExchange) {
     EXPECT_EQ(port.purges, 1);
     EXPECT_EQ(port.clears, 1);
     // No trailer bytes came: the two reads after DLE ETX timed out.
-    EXPECT_THAT(log.lines, ElementsAre("-> (7) 10 02 07 01 F8 10 03",
-                                       "<- (13) 10 02 07 01 00 00 20 24 07 16 97 10 03",
+    EXPECT_THAT(log.lines, ElementsAre("-> (7) 10 02 07 01 F8 10 03", "<- (13) 10 02 07 01 00 00 20 24 07 16 97 10 03",
                                        "data (3) 24 07 16"));
 }
 
-TEST_F(LinkTest, SequenceAndDataDle) {
+TEST_F(LinkTest, SequenceAndDataDle)
+{
     // Sequence 0x10 is echoed as DLE DLE; data bytes 0x10 arrive stuffed.
     link.SetSequence(0x10);
     port.Reply(Cat(kAck, AnswerFrame(0x10, 0x03, 0, 0, 0, {0x10, 0x20, 0x10})));
@@ -67,7 +69,8 @@ TEST_F(LinkTest, SequenceAndDataDle) {
     EXPECT_EQ(log.lines.back(), "Bad packet");
 }
 
-TEST_F(LinkTest, SynFirstFailsEvenWithGoodAnswerAndIsRetriedWithSameBytes) {
+TEST_F(LinkTest, SynFirstFailsEvenWithGoodAnswerAndIsRetriedWithSameBytes)
+{
     port.Reply(Cat({SYN, ACK}, AnswerFrame(0, 1, 0, 0, 0, {1, 2, 3})));
     port.Reply(Cat(kAck, AnswerFrame(0, 1, 0, 0, 0, {1, 2, 3})));
     ASSERT_EQ(Send({0x01}), fpresult::kOk);
@@ -79,7 +82,8 @@ TEST_F(LinkTest, SynFirstFailsEvenWithGoodAnswerAndIsRetriedWithSameBytes) {
     EXPECT_EQ(log.lines[4], "SYN packet");
 }
 
-TEST_F(LinkTest, SilenceNakAndGarbageAfterThreeAttempts) {
+TEST_F(LinkTest, SilenceNakAndGarbageAfterThreeAttempts)
+{
     const std::uint32_t start = clock.now;
     EXPECT_EQ(Send({0x01}), FPE_NO_ANSWER);
     EXPECT_EQ(port.writes.size(), 3u);
@@ -103,7 +107,8 @@ TEST_F(LinkTest, SilenceNakAndGarbageAfterThreeAttempts) {
     EXPECT_EQ(Send({0x01}), FPE_NO_ANSWER);
 }
 
-TEST_F(LinkTest, SynWhileBusyKeepsWaitingUpToTenSeconds) {
+TEST_F(LinkTest, SynWhileBusyKeepsWaitingUpToTenSeconds)
+{
     // SYN every 250 ms for 5 s, then the answer: accepted.
     std::vector<fake::In> busy{{ACK, 0}};
     for (int i = 0; i < 20; ++i) busy.push_back({SYN, 250});
@@ -125,7 +130,8 @@ TEST_F(LinkTest, SynWhileBusyKeepsWaitingUpToTenSeconds) {
     EXPECT_EQ(Send({0x08}), FPE_COMMAND_TIMEOUT);
 }
 
-TEST_F(LinkTest, ExtraDataGoesOutInBlocksPulledByEnq) {
+TEST_F(LinkTest, ExtraDataGoesOutInBlocksPulledByEnq)
+{
     Bytes extra(130);
     for (std::size_t i = 0; i < extra.size(); ++i) extra[i] = static_cast<std::uint8_t>(i + 1);
     port.Reply(Cat({ACK, ENQ, ENQ, ENQ}, AnswerFrame(0, 0x2D, 0, 0, 0, {})));
@@ -151,7 +157,8 @@ TEST_F(LinkTest, ExtraDataGoesOutInBlocksPulledByEnq) {
     EXPECT_EQ(log.lines.back(), "<! (1) 05");
 }
 
-TEST_F(LinkTest, RegisterErrorAndStatusBits) {
+TEST_F(LinkTest, RegisterErrorAndStatusBits)
+{
     port.Reply(Cat(kAck, AnswerFrame(0, 0x14, 0, 5, 0x60, {})));
     EXPECT_EQ(Send({0x14}), FPE_ECR);
     EXPECT_EQ(link.EcrErrorNumber(), 5);
@@ -174,7 +181,8 @@ TEST_F(LinkTest, RegisterErrorAndStatusBits) {
     EXPECT_EQ(log.lines.back(), "data (0)");
 }
 
-TEST_F(LinkTest, BrokenAnswerFrames) {
+TEST_F(LinkTest, BrokenAnswerFrames)
+{
     const auto thrice = [&](const Bytes& b) {
         for (int i = 0; i < 3; ++i) port.Reply(b);
     };
@@ -205,10 +213,11 @@ TEST_F(LinkTest, BrokenAnswerFrames) {
     thrice({ACK, 0x10, 0x02, 0x05, 0x01, 0xFA, 0x10, 0x03});
     EXPECT_EQ(Send({0x01}), FPE_PROTOCOL);
     EXPECT_EQ(log.lines.back(), "Bad packet");
-    EXPECT_EQ(link.EcrState(), Link::kStateNotDefined);  // no answer was accepted
+    EXPECT_EQ(link.EcrState(), Link::kStateNotDefined); // no answer was accepted
 }
 
-TEST_F(LinkTest, RawLimitAndTrailerBytes) {
+TEST_F(LinkTest, RawLimitAndTrailerBytes)
+{
     // 255 payload bytes all 0x10: 2 + 510 stuffed bytes reach 512 raw bytes first.
     const Bytes allDle = Cat(Cat({ACK, 0x10, 0x02}, Bytes(510, 0x10)), {0x10, 0x03});
     for (int i = 0; i < 3; ++i) port.Reply(allDle);
@@ -224,7 +233,8 @@ TEST_F(LinkTest, RawLimitAndTrailerBytes) {
     EXPECT_EQ(log.lines[log.lines.size() - 2].substr(log.lines[log.lines.size() - 2].size() - 11), "10 03 AA BB");
 }
 
-TEST_F(LinkTest, PortStateAndSystemFailures) {
+TEST_F(LinkTest, PortStateAndSystemFailures)
+{
     Link idle(clock, &log);
     const std::uint8_t cmd = 0;
     EXPECT_EQ(idle.SendCommand(&cmd, 1), FPE_NOT_CONNECTED);
@@ -250,7 +260,8 @@ TEST_F(LinkTest, PortStateAndSystemFailures) {
     EXPECT_EQ(notified, 1);
 }
 
-TEST_F(LinkTest, DrainOfATricklingLineEndsWithTheBusyLimit) {
+TEST_F(LinkTest, DrainOfATricklingLineEndsWithTheBusyLimit)
+{
     // With the 2-second read time-out of the clock commands, a line that sends a stray
     // byte every 1.9 s is drained for about the busy limit, not for 512 bytes.
     link.ReadTimeout = 2000;
@@ -259,12 +270,13 @@ TEST_F(LinkTest, DrainOfATricklingLineEndsWithTheBusyLimit) {
     for (int i = 0; i < 3; ++i) port.ReplyTimed(trickle);
     const std::uint32_t start = clock.now;
     EXPECT_EQ(Send({0x02, 0x24, 0x07, 0x16}), FPE_PROTOCOL);
-    EXPECT_EQ(port.writes.size(), 2u);  // each drain fills an attempt's limit
+    EXPECT_EQ(port.writes.size(), 2u); // each drain fills an attempt's limit
     EXPECT_LE(clock.now - start, Link::CommandLimit(0) + 2000);
     EXPECT_EQ(log.lines.back().substr(0, 7), "<! (7) ");
 }
 
-TEST_F(LinkTest, ADrippingAnswerEndsWithTheCommandsDeadline) {
+TEST_F(LinkTest, ADrippingAnswerEndsWithTheCommandsDeadline)
+{
     // SYN for 9.5 s, then an answer frame that drips one byte every 95 ms and never ends:
     // each byte comes within the 100 ms frame time-out, so only the command's deadline
     // ends it.
@@ -296,7 +308,8 @@ TEST_F(LinkTest, ADrippingAnswerEndsWithTheCommandsDeadline) {
     EXPECT_EQ(link.LastAnswer().Size(), 150);
 }
 
-TEST_F(LinkTest, ThreeBusyAttemptsShareOneDeadline) {
+TEST_F(LinkTest, ThreeBusyAttemptsShareOneDeadline)
+{
     // SYN for ever: one attempt ends with the busy limit, and the attempts together end
     // with the command's deadline.
     std::vector<fake::In> storm{{ACK, 0}};
@@ -308,7 +321,8 @@ TEST_F(LinkTest, ThreeBusyAttemptsShareOneDeadline) {
     EXPECT_GE(port.writes.size(), 2u);
 }
 
-TEST_F(LinkTest, ALogoUploadIsBoundedAsAWhole) {
+TEST_F(LinkTest, ALogoUploadIsBoundedAsAWhole)
+{
     // Before each ENQ the register is busy for 9.5 s; the image has 4 blocks. Each block
     // restarts the busy clock, but the upload has a bound of its own.
     const Bytes extra(4 * 64, 0x55);

@@ -11,7 +11,8 @@ using fake::Bytes;
 
 namespace {
 
-LogoSize Target(std::int32_t w, std::int32_t h, std::int32_t pw, std::int32_t ph) {
+LogoSize Target(std::int32_t w, std::int32_t h, std::int32_t pw, std::int32_t ph)
+{
     LogoSize s;
     EXPECT_EQ(LogoTargetSize(w, h, pw, ph, s), fpresult::kOk);
     return s;
@@ -22,7 +23,8 @@ const Rgb kWhite{255, 255, 255};
 
 } // namespace
 
-TEST(Logo, TargetSize) {
+TEST(Logo, TargetSize)
+{
     // The picture's own size, the width rounded up to a multiple of 32.
     LogoSize s = Target(0, 0, 300, 100);
     EXPECT_EQ(s.Width, 320);
@@ -50,7 +52,8 @@ TEST(Logo, TargetSize) {
     EXPECT_EQ(LogoTargetSize(0, 0, -3, 10, none), fpresult::kFail);
 }
 
-TEST(Logo, DibSizesDoNotOverflow) {
+TEST(Logo, DibSizesDoNotOverflow)
+{
     EXPECT_EQ(DibStride(1, 300), 40u);
     EXPECT_EQ(DibStride(1, 320), 40u);
     EXPECT_EQ(DibStride(1, 1), 4u);
@@ -66,28 +69,30 @@ TEST(Logo, DibSizesDoNotOverflow) {
     EXPECT_EQ(DibImageSize(0, 1, 1, size), fpresult::kFail);
 }
 
-TEST(Logo, Requests) {
+TEST(Logo, Requests)
+{
     Request r;
     ASSERT_EQ(EncodeSetLogo(0x0102, {320, 100}, r), fpresult::kOk);
     EXPECT_EQ(r, (Bytes{0x2D, 0x02, 0x01, 1, 0x40, 0x01, 100, 0}));
     ASSERT_EQ(EncodeClearLogo(0x0102, r), fpresult::kOk);
     EXPECT_EQ(r, (Bytes{0x2D, 0x02, 0x01, 0, 0, 0, 0, 0}));
-    for (const LogoSize bad : {LogoSize{0, 10}, LogoSize{33, 10}, LogoSize{480, 10}, LogoSize{32, 0},
-                               LogoSize{32, 193}}) {
+    for (const LogoSize bad :
+         {LogoSize{0, 10}, LogoSize{33, 10}, LogoSize{480, 10}, LogoSize{32, 0}, LogoSize{32, 193}}) {
         Request out{1};
         EXPECT_EQ(EncodeSetLogo(0, bad, out), fpresult::kInvalidArg);
         EXPECT_TRUE(out.empty());
     }
 }
 
-TEST(Logo, DrawnBitmapToLogoRows) {
+TEST(Logo, DrawnBitmapToLogoRows)
+{
     // A 40 x 3 bitmap (stride 8) drawn mirrored and inverted, bottom-up: buffer row 0 is
     // the picture's top row. White (light) pixels are the picture's dark ones.
     Bytes bits(8 * 3, 0);
-    bits[0] = 0x80;       // picture row 0, pixel 0
-    bits[8 + 4] = 0x81;   // picture row 1, pixels 32 and 39
-    bits[8 + 5] = 0xFF;   // padding: dropped
-    bits[16 + 1] = 0x01;  // picture row 2, pixel 15
+    bits[0] = 0x80;      // picture row 0, pixel 0
+    bits[8 + 4] = 0x81;  // picture row 1, pixels 32 and 39
+    bits[8 + 5] = 0xFF;  // padding: dropped
+    bits[16 + 1] = 0x01; // picture row 2, pixel 15
     OneBitDib dib;
     dib.Bits = bits.data();
     dib.BitsLength = bits.size();
@@ -121,17 +126,22 @@ TEST(Logo, DrawnBitmapToLogoRows) {
     OneBitDib bad = dib;
     bad.BitsLength = 23;
     EXPECT_EQ(LogoFromDrawnDib(bad, out), fpresult::kFail);
-    bad = dib; bad.Height = 0;
+    bad = dib;
+    bad.Height = 0;
     EXPECT_EQ(LogoFromDrawnDib(bad, out), fpresult::kFail);
-    bad = dib; bad.Height = INT32_MIN;
+    bad = dib;
+    bad.Height = INT32_MIN;
     EXPECT_EQ(LogoFromDrawnDib(bad, out), fpresult::kFail);
-    bad = dib; bad.Width = 449;
+    bad = dib;
+    bad.Width = 449;
     EXPECT_EQ(LogoFromDrawnDib(bad, out), fpresult::kFail);
-    bad = dib; bad.Bits = nullptr;
+    bad = dib;
+    bad.Bits = nullptr;
     EXPECT_EQ(LogoFromDrawnDib(bad, out), fpresult::kFail);
 }
 
-TEST(Logo, ImageGoesOutInSixtyFourByteBlocksPulledByEnq) {
+TEST(Logo, ImageGoesOutInSixtyFourByteBlocksPulledByEnq)
+{
     fake::ManualClock clock;
     fake::ScriptedPort port(clock);
     Link link(clock);
@@ -164,7 +174,8 @@ TEST(Logo, ImageGoesOutInSixtyFourByteBlocksPulledByEnq) {
 
 namespace {
 // A BMP file header and info header for a 1-bit picture with a two-entry palette.
-std::vector<std::uint8_t> BmpHead(std::int32_t width, std::int32_t height, std::uint16_t bits = 1) {
+std::vector<std::uint8_t> BmpHead(std::int32_t width, std::int32_t height, std::uint16_t bits = 1)
+{
     std::vector<std::uint8_t> h(62, 0);
     auto put = [&](std::size_t at, std::uint32_t v, int n) {
         for (int i = 0; i < n; ++i) h[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
@@ -181,7 +192,8 @@ std::vector<std::uint8_t> BmpHead(std::int32_t width, std::int32_t height, std::
 }
 } // namespace
 
-TEST(Logo, APictureIsCheckedAgainstItsOwnHeader) {
+TEST(Logo, APictureIsCheckedAgainstItsOwnHeader)
+{
     // 300 x 100 at one bit: 40-byte rows, 4000 bytes after the 62 of the headers.
     const auto h = BmpHead(300, 100);
     EXPECT_EQ(CheckPictureFile(h.data(), h.size(), 554), PictureFile::Truncated);

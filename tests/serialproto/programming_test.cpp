@@ -6,21 +6,24 @@ using namespace serialproto;
 using Bytes = std::vector<std::uint8_t>;
 
 static Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
-static Bytes Cat(Bytes a, const Bytes& b) {
+static Bytes Cat(Bytes a, const Bytes& b)
+{
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
 
 // Every failed check sends nothing: the request is left empty.
 template <typename Encode>
-void ExpectInvalid(Encode encode) {
+void ExpectInvalid(Encode encode)
+{
     Request out{1, 2, 3};
     EXPECT_EQ(encode(out), fpresult::kInvalidArg);
     EXPECT_TRUE(out.empty());
 }
 #define EXPECT_INVALID(call) ExpectInvalid(call)
 
-TEST(Programming, DateAndTimeForms) {
+TEST(Programming, DateAndTimeForms)
+{
     Request r;
     ASSERT_EQ(EncodeSetDate("24/07/16", r), fpresult::kOk);
     EXPECT_EQ(r, (Bytes{0x02, 0x24, 0x07, 0x16}));
@@ -31,7 +34,8 @@ TEST(Programming, DateAndTimeForms) {
     EXPECT_INVALID([](Request& o) { return EncodeSetTime("09/05/59", o); });
 }
 
-TEST(Programming, UsersAndPasswords) {
+TEST(Programming, UsersAndPasswords)
+{
     Request r;
     ASSERT_EQ(EncodeChangePassword(2, 0x1234, 0x0506, "", r), fpresult::kOk);
     EXPECT_EQ(r, (Bytes{0x05, 0x34, 0x12, 2, 0x06, 0x05, 0}));
@@ -53,7 +57,8 @@ TEST(Programming, UsersAndPasswords) {
     }
 }
 
-TEST(Programming, FiscalNumberAndTaxPayerHeader) {
+TEST(Programming, FiscalNumberAndTaxPayerHeader)
+{
     Request r;
     ASSERT_EQ(EncodeSetFiscalNumber(1, "1234567890", r), fpresult::kOk);
     EXPECT_EQ(r, Cat(Bytes{0x15, 1, 0}, Text("1234567890")));
@@ -80,7 +85,8 @@ TEST(Programming, FiscalNumberAndTaxPayerHeader) {
     EXPECT_INVALID([&](Request& o) { return EncodeSetTaxPayerInfo(1, "12345678901", "", "", "", 0, o); });
 }
 
-TEST(Programming, ReceiptHeaderLine) {
+TEST(Programming, ReceiptHeaderLine)
+{
     Request r;
     ASSERT_EQ(EncodeSetCheckCaption(3, std::string(30, 'h'), true, false, r), fpresult::kOk);
     EXPECT_EQ(r, Cat(Bytes{0x17, 3, 0x54}, Bytes(20, 'h')));
@@ -93,16 +99,17 @@ TEST(Programming, ReceiptHeaderLine) {
     EXPECT_INVALID([](Request& o) { return EncodeSetCheckCaption(-1, "x", false, false, o); });
 }
 
-TEST(Programming, TaxTableLayoutAndRanges) {
+TEST(Programming, TaxTableLayoutAndRanges)
+{
     TaxTableData t;
     t.Count = 2;
     t.TaxRate[0] = 2000;
     t.TaxRate[1] = 700;
-    t.Flags = 0x122;  // low byte only
+    t.Flags = 0x122; // low byte only
     t.FeeRate[0] = 150;
     t.FeeRate[1] = -1;
     t.FeeRate[5] = 0x0102;
-    t.TaxRate[2] = 70000;  // beyond Count: not sent, not checked
+    t.TaxRate[2] = 70000; // beyond Count: not sent, not checked
     Request r;
     ASSERT_EQ(EncodeSetTaxData(0x0A0B, t, r), fpresult::kOk);
     EXPECT_EQ(r, (Bytes{0x19, 0x0B, 0x0A, 2, 0xD0, 0x07, 0xBC, 0x02, 0x22, 0x96, 0x00, 0xFF, 0xFF, 0x02, 0x01}));
@@ -125,12 +132,22 @@ TEST(Programming, TaxTableLayoutAndRanges) {
     base.Count = 5;
     base.Flags = 0x20;
     TaxTableData b = base;
-    b.TaxRate[4] = 70000; refused(b);
-    b = base; b.TaxRate[0] = 32768; refused(b);
-    b = base; b.FeeRate[2] = -32769; refused(b);
-    b = base; b.FeeRate[5] = 65536; refused(b);
-    b = base; b.Count = 6; refused(b);
-    b.Count = -1; refused(b);
+    b.TaxRate[4] = 70000;
+    refused(b);
+    b = base;
+    b.TaxRate[0] = 32768;
+    refused(b);
+    b = base;
+    b.FeeRate[2] = -32769;
+    refused(b);
+    b = base;
+    b.FeeRate[5] = 65536;
+    refused(b);
+    b = base;
+    b.Count = 6;
+    refused(b);
+    b.Count = -1;
+    refused(b);
     b = base;
     b.TaxRate[0] = 32767;
     b.FeeRate[4] = -32768;
@@ -138,13 +155,14 @@ TEST(Programming, TaxTableLayoutAndRanges) {
     EXPECT_EQ(r.size(), 1u + 2u + 1u + 10u + 1u + 10u + 2u);
 }
 
-TEST(Programming, ArticleTable) {
+TEST(Programming, ArticleTable)
+{
     ProgrammedArticle a;
     a.Code = 0x01020304;
     a.Price = -150;
     a.TaxType = 129;
     a.Name = "Tea";
-    a.CountFormat = 0xC3;  // bits 0 to 5 only
+    a.CountFormat = 0xC3; // bits 0 to 5 only
     a.CodeEx = 0x0506;
     Request r;
     ASSERT_EQ(EncodeProgramArticle(9, a, r), fpresult::kOk);
@@ -161,16 +179,27 @@ TEST(Programming, ArticleTable) {
         EXPECT_INVALID([&](Request& o) { return EncodeProgramArticle(0, bad, o); });
     };
     ProgrammedArticle b = a;
-    b.TaxType = 127; refused(b);
-    b.TaxType = 134; refused(b);
-    b = a; b.CodeEx = 65536; refused(b);
-    b.CodeEx = -1; refused(b);
-    b = a; b.Price = INT32_MIN; refused(b);
-    b = a; b.CountFormat = -32768; refused(b);
-    b.CountFormat = 0x103; refused(b);
+    b.TaxType = 127;
+    refused(b);
+    b.TaxType = 134;
+    refused(b);
+    b = a;
+    b.CodeEx = 65536;
+    refused(b);
+    b.CodeEx = -1;
+    refused(b);
+    b = a;
+    b.Price = INT32_MIN;
+    refused(b);
+    b = a;
+    b.CountFormat = -32768;
+    refused(b);
+    b.CountFormat = 0x103;
+    refused(b);
 }
 
-TEST(Programming, ServiceCommands) {
+TEST(Programming, ServiceCommands)
+{
     Request r;
     const std::pair<std::int32_t, std::uint8_t> speeds[] = {{9600, 0}, {19200, 1}, {38400, 2}};
     for (const auto& s : speeds) {

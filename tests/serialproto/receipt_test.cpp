@@ -6,12 +6,14 @@ using namespace serialproto;
 using Bytes = std::vector<std::uint8_t>;
 
 static Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
-static Bytes Cat(Bytes a, const Bytes& b) {
+static Bytes Cat(Bytes a, const Bytes& b)
+{
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
 
-TEST(Receipt, SaleRequestBytes) {
+TEST(Receipt, SaleRequestBytes)
+{
     Article a;
     a.Code = 123;
     a.Count = 2000;
@@ -21,8 +23,8 @@ TEST(Receipt, SaleRequestBytes) {
     a.CountFormat = 3;
     Request r;
     ASSERT_EQ(EncodeArticle(a, false, r), fpresult::kOk);
-    EXPECT_EQ(r, (Bytes{0x14, 0xD0, 0x07, 0x00, 0x03, 0x0E, 0x06, 0x00, 0x00, 0x80, 0x04, 'M', 'i', 'l', 'k',
-                        0x7B, 0x00, 0x00, 0x00, 0x00, 0x00}));
+    EXPECT_EQ(r, (Bytes{0x14, 0xD0, 0x07, 0x00, 0x03, 0x0E, 0x06, 0x00, 0x00, 0x80, 0x04,
+                        'M',  'i',  'l',  'k',  0x7B, 0x00, 0x00, 0x00, 0x00, 0x00}));
 
     // Refund: same layout, code 0x0B; negative count and price, empty name, CodeEx.
     a.Count = -5;
@@ -31,8 +33,8 @@ TEST(Receipt, SaleRequestBytes) {
     a.TaxType = 133;
     a.CodeEx = 0x1234;
     ASSERT_EQ(EncodeArticle(a, true, r), fpresult::kOk);
-    EXPECT_EQ(r, (Bytes{0x0B, 0xFB, 0xFF, 0xFF, 0x03, 0x64, 0x00, 0x00, 0x80, 0x85, 0xFF, 0x7B, 0x00, 0x00,
-                        0x00, 0x34, 0x12}));
+    EXPECT_EQ(r, (Bytes{0x0B, 0xFB, 0xFF, 0xFF, 0x03, 0x64, 0x00, 0x00, 0x80, 0x85, 0xFF, 0x7B, 0x00, 0x00, 0x00, 0x34,
+                        0x12}));
 
     // Long names are cut to 75; control bytes become spaces.
     a.Name = std::string(80, 'x');
@@ -43,13 +45,14 @@ TEST(Receipt, SaleRequestBytes) {
     EXPECT_EQ(r[11], ' ');
 }
 
-TEST(Receipt, SaleFormatByteAndChecks) {
+TEST(Receipt, SaleFormatByteAndChecks)
+{
     Article a;
     a.Count = 1000;
     a.CountFormat = 0x83;
     Request r;
     ASSERT_EQ(EncodeArticle(a, false, r), fpresult::kOk);
-    EXPECT_EQ(r[4], 0x83);  // one whole unit keeps bit 7
+    EXPECT_EQ(r[4], 0x83); // one whole unit keeps bit 7
     a.Count = 2000;
     ASSERT_EQ(EncodeArticle(a, false, r), fpresult::kOk);
     EXPECT_EQ(r[4], 0x03);
@@ -60,19 +63,34 @@ TEST(Receipt, SaleFormatByteAndChecks) {
         EXPECT_TRUE(out.empty());
     };
     Article b = a;
-    b.Count = 0; invalid(b);
-    b.Count = 16777216; invalid(b);
-    b.Count = -16777216; invalid(b);
-    b = a; b.TaxType = 127; invalid(b);
-    b.TaxType = 134; invalid(b);
-    b = a; b.CodeEx = 65536; invalid(b);
-    b.CodeEx = -1; invalid(b);
-    b = a; b.Price = INT32_MIN; invalid(b);  // no sign-magnitude form
+    b.Count = 0;
+    invalid(b);
+    b.Count = 16777216;
+    invalid(b);
+    b.Count = -16777216;
+    invalid(b);
+    b = a;
+    b.TaxType = 127;
+    invalid(b);
+    b.TaxType = 134;
+    invalid(b);
+    b = a;
+    b.CodeEx = 65536;
+    invalid(b);
+    b.CodeEx = -1;
+    invalid(b);
+    b = a;
+    b.Price = INT32_MIN;
+    invalid(b); // no sign-magnitude form
     // A format that does not fit its byte would be cut to another one (-32768 to 00, a
     // thousand units booked for one).
-    b = a; b.CountFormat = -32768; invalid(b);
-    b.CountFormat = 0x183; invalid(b);
-    b.CountFormat = -1; invalid(b);
+    b = a;
+    b.CountFormat = -32768;
+    invalid(b);
+    b.CountFormat = 0x183;
+    invalid(b);
+    b.CountFormat = -1;
+    invalid(b);
     b = a;
     b.Count = 16777215;
     b.Price = 0x7FFFFFFF;
@@ -80,7 +98,8 @@ TEST(Receipt, SaleFormatByteAndChecks) {
     EXPECT_EQ(EncodeArticle(b, false, ok), fpresult::kOk);
 }
 
-TEST(Receipt, DiscountValueField) {
+TEST(Receipt, DiscountValueField)
+{
     Request r;
     ASSERT_EQ(EncodeGiveDiscount(500, false, false, "Sale", 2, r), fpresult::kOk);
     EXPECT_EQ(r, Cat(Bytes{0x31, 0x00, 0xF4, 0x01, 0x00, 0x82, 4}, Text("Sale")));
@@ -88,7 +107,7 @@ TEST(Receipt, DiscountValueField) {
     EXPECT_EQ(r, (Bytes{0x31, 0x03, 0xF4, 0x01, 0x00, 0x00, 0}));
     ASSERT_EQ(EncodeGiveDiscount(7, true, false, std::string(30, 'd'), 0x7F, r), fpresult::kOk);
     EXPECT_EQ(r[1], 2);
-    EXPECT_EQ(r[5], 0xFF);  // sign plus the low 7 bits of the format
+    EXPECT_EQ(r[5], 0xFF); // sign plus the low 7 bits of the format
     EXPECT_EQ(r[6], 25);
     EXPECT_EQ(r.size(), 7u + 25u);
 
@@ -98,7 +117,8 @@ TEST(Receipt, DiscountValueField) {
     EXPECT_EQ(EncodeGiveDiscount(INT32_MIN, false, true, "", 0, r), fpresult::kInvalidArg);
 }
 
-TEST(Receipt, PaymentCommentAndSafe) {
+TEST(Receipt, PaymentCommentAndSafe)
+{
     Request r;
     ASSERT_EQ(EncodePayCheck(3, 10000, "Cash", r), fpresult::kOk);
     EXPECT_EQ(r, Cat(Bytes{0x12, 3, 0x10, 0x27, 0, 0, 0, 4}, Text("Cash")));
@@ -135,7 +155,8 @@ TEST(Receipt, PaymentCommentAndSafe) {
     EXPECT_EQ(r, (Bytes{0x1E, 4, 3, 2, 1}));
 }
 
-TEST(Receipt, BarcodesQrAndComments) {
+TEST(Receipt, BarcodesQrAndComments)
+{
     Request r;
     ASSERT_EQ(EncodePrintBarcode("", r), fpresult::kOk);
     EXPECT_EQ(r, (Bytes{0x23, 0}));
@@ -164,7 +185,8 @@ TEST(Receipt, BarcodesQrAndComments) {
     EXPECT_EQ(r, (Bytes{0x28, 0xFF}));
 }
 
-TEST(Receipt, AnswerDecoding) {
+TEST(Receipt, AnswerDecoding)
+{
     const std::uint8_t d[] = {0x64, 0, 0, 0x80, 0xF6, 0xFF, 0xFF, 0xFF};
     AmountAnswer a = DecodePayAnswer(d, 8);
     EXPECT_EQ(a.TotalSum, -100);
@@ -187,7 +209,8 @@ TEST(Receipt, AnswerDecoding) {
     EXPECT_EQ(DecodeSafeSum(nullptr, 8), 0);
 }
 
-TEST(Receipt, ArgumentsThatDoNotFitTheirFieldAreRefused) {
+TEST(Receipt, ArgumentsThatDoNotFitTheirFieldAreRefused)
+{
     Request r{1, 2, 3};
     // The percent format has 7 bits; masked, 200 would make the discount 100 times the
     // percent meant.
@@ -197,7 +220,7 @@ TEST(Receipt, ArgumentsThatDoNotFitTheirFieldAreRefused) {
     EXPECT_EQ(EncodeGiveDiscount(500, false, false, "", 128, r), fpresult::kInvalidArg);
     EXPECT_EQ(EncodeGiveDiscount(500, false, false, "", -1, r), fpresult::kInvalidArg);
     EXPECT_EQ(EncodeGiveDiscount(500, false, false, "", 127, r), fpresult::kOk);
-    EXPECT_EQ(EncodeGiveDiscount(500, false, true, "", 200, r), fpresult::kOk);  // not sent in sum mode
+    EXPECT_EQ(EncodeGiveDiscount(500, false, true, "", 200, r), fpresult::kOk); // not sent in sum mode
     // Pay types: 0 to 9 and 64 (non-fiscal).
     for (int type : {-1, 10, 63, 65, 255, 256, 0x10003}) {
         r = {1};
@@ -207,7 +230,8 @@ TEST(Receipt, ArgumentsThatDoNotFitTheirFieldAreRefused) {
     for (int type : {0, 3, 9, 64}) EXPECT_EQ(EncodePayCheck(type, 100, "", r), fpresult::kOk) << type;
 }
 
-TEST(Receipt, AmountAnswersMustCarryBothValues) {
+TEST(Receipt, AmountAnswersMustCarryBothValues)
+{
     const std::uint8_t d[] = {0x64, 0, 0, 0x80, 0xF6, 0xFF, 0xFF, 0xFF};
     for (std::int32_t n = 0; n < 8; ++n) {
         EXPECT_FALSE(DecodeArticleAnswer(d, n).Complete) << n;

@@ -7,11 +7,13 @@
 using namespace serialproto;
 using Bytes = std::vector<std::uint8_t>;
 
-static void Put32(Bytes& d, std::size_t at, std::int32_t v) {
+static void Put32(Bytes& d, std::size_t at, std::int32_t v)
+{
     for (int i = 0; i < 4; ++i) d[at + i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(v) >> (8 * i));
 }
 
-TEST(Reports, PasswordRequests) {
+TEST(Reports, PasswordRequests)
+{
     Request r;
     ASSERT_EQ(EncodePrintXReport(0x1234, r), fpresult::kOk);
     EXPECT_EQ(r, (Bytes{0x09, 0x34, 0x12}));
@@ -31,7 +33,8 @@ TEST(Reports, PasswordRequests) {
     EXPECT_EQ(r, Bytes{0x21});
 }
 
-TEST(Reports, ArticleReportRangeOnlyWhenAnyCodeSet) {
+TEST(Reports, ArticleReportRangeOnlyWhenAnyCodeSet)
+{
     Request r;
     EncodePrintArtReport(0, 0, 0, 0, 0, r);
     EXPECT_EQ(r.size(), 3u);
@@ -39,7 +42,8 @@ TEST(Reports, ArticleReportRangeOnlyWhenAnyCodeSet) {
     EXPECT_EQ(r, (Bytes{0x0A, 0, 0, 0, 0, 0, 0, 0, 0, 5, 0, 0, 0, 0, 0}));
 }
 
-TEST(Reports, ReportByDateChecksTheDates) {
+TEST(Reports, ReportByDateChecksTheDates)
+{
     Request r;
     ASSERT_EQ(EncodePrintReportByDate(0, "01/02/24", "31/12/24", false, r), fpresult::kOk);
     EXPECT_EQ(r, (Bytes{0x11, 0, 0, 0x01, 0x02, 0x24, 0x31, 0x12, 0x24}));
@@ -51,7 +55,8 @@ TEST(Reports, ReportByDateChecksTheDates) {
     }
 }
 
-TEST(Reports, ReadMemoryBounds) {
+TEST(Reports, ReadMemoryBounds)
+{
     Request r;
     EXPECT_EQ(EncodeReadMemory(0, 0, 0, r), fpresult::kInvalidArg);
     EXPECT_EQ(EncodeReadMemory(0, 0, 129, r), fpresult::kInvalidArg);
@@ -66,7 +71,8 @@ TEST(Reports, ReadMemoryBounds) {
 }
 
 // 16-bit fields refuse what they cannot hold instead of sending another range.
-TEST(Reports, SixteenBitFieldsRefuseWiderValues) {
+TEST(Reports, SixteenBitFieldsRefuseWiderValues)
+{
     Request r;
     EXPECT_EQ(EncodePrintReportById(0, 0x10000, 1, r), fpresult::kInvalidArg);
     EXPECT_EQ(EncodePrintReportById(0, 1, -1, r), fpresult::kInvalidArg);
@@ -85,7 +91,8 @@ TEST(Reports, SixteenBitFieldsRefuseWiderValues) {
     EXPECT_EQ(r, Bytes{0x2C});
 }
 
-TEST(Reports, ScalarAnswers) {
+TEST(Reports, ScalarAnswers)
+{
     const std::uint8_t five[] = {1, 0, 0, 0, 1};
     double sum = 7;
     DecodeGetSafeSum(five, 5, sum);
@@ -118,18 +125,19 @@ TEST(Reports, ScalarAnswers) {
     EXPECT_EQ(DecodeTimeToBlock(t.data(), 168, s), FPE_MODEM);
 }
 
-TEST(Reports, XReportLayout) {
+TEST(Reports, XReportLayout)
+{
     Bytes d(156, 0);
     d[0] = 0x34;
     d[1] = 0x12;
-    Put32(d, 2, 1500);         // sales, group A
-    Put32(d, 26 + 3 * 4, 2000);  // sales, cash
-    Put32(d, 66, 5);           // MarkUp
-    Put32(d, 70, 6);           // Discount
-    Put32(d, 74, 99);          // SafePlus
+    Put32(d, 2, 1500);          // sales, group A
+    Put32(d, 26 + 3 * 4, 2000); // sales, cash
+    Put32(d, 66, 5);            // MarkUp
+    Put32(d, 70, 6);            // Discount
+    Put32(d, 74, 99);           // SafePlus
     d[78] = 0x07;
     Put32(d, 80 + 5 * 4, -3);  // refund, group E
-    Put32(d, 104 + 9 * 4, 42);  // refund, other 9
+    Put32(d, 104 + 9 * 4, 42); // refund, other 9
     Put32(d, 144, 8);          // RefundMarkUp
     Put32(d, 148, 9);          // RefundDiscount
     Put32(d, 152, 11);         // SafeMinus
@@ -154,26 +162,27 @@ TEST(Reports, XReportLayout) {
     EXPECT_EQ(y.ChecksCount, 0);
 }
 
-TEST(Reports, CheckSumTotals) {
+TEST(Reports, CheckSumTotals)
+{
     Bytes d(70, 0);
     Put32(d, 0, 100);
     Put32(d, 20, 0x7FFFFFFF);
     Put32(d, 24 + 12, 250);
     CheckSumData c;
     ASSERT_EQ(DecodeCheckSum(d.data(), 70, c), fpresult::kOk);
-    EXPECT_EQ(c.TotalSum, static_cast<std::int32_t>(0x80000063u));  // wraps
+    EXPECT_EQ(c.TotalSum, static_cast<std::int32_t>(0x80000063u)); // wraps
     EXPECT_EQ(c.PayedSum, 250);
     EXPECT_EQ(DecodeCheckSum(d.data(), 63, c), FPE_PROTOCOL);
 }
 
-TEST(Reports, ArticleInfoIsReadWholeOrNotAtAll) {
-    const Bytes full{3, 'T', 'e', 'a',
-                     0x40, 0x42, 0x0F, 0x03,               // count 1000000, format 3
-                     0xEC, 0x04, 0, 0,                     // price 1260
-                     0x81,                                 // group B
-                     0xFF, 0xFF, 0xFF, 0xFF, 0xFF,         // turnover 2^40 - 1, unsigned
-                     0xFF, 0xFF, 0xFF, 0x02,               // refund count 2^24 - 1, format 2
-                     0x10, 0x27, 0, 0, 0};                 // refund turnover 10000
+TEST(Reports, ArticleInfoIsReadWholeOrNotAtAll)
+{
+    const Bytes full{3,    'T',  'e',  'a',  0x40, 0x42, 0x0F, 0x03, // count 1000000, format 3
+                     0xEC, 0x04, 0,    0,                            // price 1260
+                     0x81,                                           // group B
+                     0xFF, 0xFF, 0xFF, 0xFF, 0xFF,                   // turnover 2^40 - 1, unsigned
+                     0xFF, 0xFF, 0xFF, 0x02,                         // refund count 2^24 - 1, format 2
+                     0x10, 0x27, 0,    0,    0};                     // refund turnover 10000
     ArticleInfoData a;
     DecodeArticleInfo(full.data(), static_cast<std::int32_t>(full.size()), a);
     EXPECT_TRUE(a.HasName);
@@ -212,19 +221,22 @@ TEST(Reports, ArticleInfoIsReadWholeOrNotAtAll) {
 
 namespace {
 Bytes TaxAnswer(std::uint8_t count, std::initializer_list<std::int16_t> rates, std::uint8_t flags,
-                std::initializer_list<std::int16_t> fees) {
+                std::initializer_list<std::int16_t> fees)
+{
     Bytes d{count, 0x15, 0x03, 0x24};
     for (auto v : rates) d.insert(d.end(), {std::uint8_t(v), std::uint8_t(std::uint16_t(v) >> 8)});
     d.push_back(flags);
     for (auto v : fees) d.insert(d.end(), {std::uint8_t(v), std::uint8_t(std::uint16_t(v) >> 8)});
     return d;
 }
-fpresult::Result Tax(const Bytes& d, TaxTableData& t) {
+fpresult::Result Tax(const Bytes& d, TaxTableData& t)
+{
     return DecodeTaxData(d.data(), static_cast<std::int32_t>(d.size()), t);
 }
 } // namespace
 
-TEST(Reports, AnswersOfTheWrongLengthOrFormAreProtocolErrors) {
+TEST(Reports, AnswersOfTheWrongLengthOrFormAreProtocolErrors)
+{
     const Bytes big(249, 1);
     double sum = 7;
     for (std::int32_t n : {0, 4, 6, 249}) {
@@ -249,7 +261,7 @@ TEST(Reports, AnswersOfTheWrongLengthOrFormAreProtocolErrors) {
     EXPECT_EQ(r.ChecksCount, 5);
     x[0] = 0x99;
     x[1] = 0x99;
-    x[78] = 0x0A;  // the refund counter
+    x[78] = 0x0A; // the refund counter
     EXPECT_EQ(DecodeXReport(x.data(), 156, r), FPE_PROTOCOL);
     x[78] = 0x09;
     ASSERT_EQ(DecodeXReport(x.data(), 156, r), fpresult::kOk);
@@ -265,10 +277,10 @@ TEST(Reports, AnswersOfTheWrongLengthOrFormAreProtocolErrors) {
     EXPECT_EQ(table.Date, "");
 }
 
-
-TEST(Reports, TaxTable) {
+TEST(Reports, TaxTable)
+{
     TaxTableData t;
-    Bytes d = TaxAnswer(2, {2000, -700}, 0x22, {150, 250, 75});  // two fees, then E
+    Bytes d = TaxAnswer(2, {2000, -700}, 0x22, {150, 250, 75}); // two fees, then E
     ASSERT_EQ(Tax(d, t), fpresult::kOk);
     EXPECT_EQ(t.Date, "15/03/24");
     EXPECT_EQ(t.Count, 2);

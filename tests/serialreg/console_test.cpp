@@ -17,16 +17,19 @@ namespace {
 
 class ConsoleRegister {
 public:
-    ConsoleRegister() : sim_({"--console", "0", "--frozen-clock", "--clock", "2026-12-08 09:00:00"}), link(clock_) {
+    ConsoleRegister() : sim_({"--console", "0", "--frozen-clock", "--clock", "2026-12-08 09:00:00"}), link(clock_)
+    {
         if (!sim_.Path().empty() && port_.Open(sim_.Path()) && port_.SetLine(19200)) link.Attach(&port_);
         port = consoletest::portOf(sim_.ConsoleUrl());
     }
-    int Run(const Request& req, const std::uint8_t* extra = nullptr, std::size_t extraLen = 0) {
+    int Run(const Request& req, const std::uint8_t* extra = nullptr, std::size_t extraLen = 0)
+    {
         const fpresult::Result r = link.SendCommand(req.data(), req.size(), extra, extraLen);
         if (r == FPE_ECR) return -static_cast<int>(link.EcrErrorNumber());
         return r == fpresult::kOk ? 0 : 1;
     }
-    int Sale(std::int32_t count, std::int32_t price, const std::string& name) {
+    int Sale(std::int32_t count, std::int32_t price, const std::string& name)
+    {
         Article a;
         a.Code = 7;
         a.Count = count;
@@ -38,21 +41,27 @@ public:
         EXPECT_EQ(EncodeArticle(a, false, req), fpresult::kOk);
         return Run(req);
     }
-    int Pay(std::int32_t sum) {
+    int Pay(std::int32_t sum)
+    {
         Request req;
         EXPECT_EQ(EncodePayCheck(kPayCash, sum, "", req), fpresult::kOk);
         return Run(req);
     }
-    int GetDate() {
+    int GetDate()
+    {
         const auto req = EncodeGetDate();
         return Run(Request(req.begin(), req.end()));
     }
-    std::string Get(const std::string& target) {
+    std::string Get(const std::string& target)
+    {
         const auto a = consoletest::request(port, "GET", target);
         EXPECT_EQ(a.status, 200) << target;
         return a.body;
     }
-    consoletest::Answer Switch(const std::string& json) { return consoletest::request(port, "POST", "/api/faults", json); }
+    consoletest::Answer Switch(const std::string& json)
+    {
+        return consoletest::request(port, "POST", "/api/faults", json);
+    }
 
 private:
     SimProcess sim_;
@@ -68,7 +77,8 @@ bool Has(const std::string& text, const std::string& part) { return text.find(pa
 
 } // namespace
 
-TEST(SerialSimConsole, TapeFramesAndBooksFollowTheCommands) {
+TEST(SerialSimConsole, TapeFramesAndBooksFollowTheCommands)
+{
     ConsoleRegister r;
     ASSERT_TRUE(r.link.Connected());
     ASSERT_NE(r.port, 0);
@@ -103,7 +113,8 @@ TEST(SerialSimConsole, TapeFramesAndBooksFollowTheCommands) {
     EXPECT_FALSE(Has(frames, "\"ok\":false")) << frames;
 }
 
-TEST(SerialSimConsole, FaultSwitchedThroughTheApiMeetsTheNextCommand) {
+TEST(SerialSimConsole, FaultSwitchedThroughTheApiMeetsTheNextCommand)
+{
     ConsoleRegister r;
     ASSERT_TRUE(r.link.Connected());
     ASSERT_EQ(r.GetDate(), 0);
@@ -115,9 +126,9 @@ TEST(SerialSimConsole, FaultSwitchedThroughTheApiMeetsTheNextCommand) {
                             "\"argument\":\"N[,cmd=HEX][,count=N]\",\"on\":true,\"value\":\"21,cmd=01,count=1\"}"))
         << a.body;
     const auto state = EncodeGetState();
-    EXPECT_EQ(r.Run(Request(state.begin(), state.end())), 0);   // not GetDate: untouched
+    EXPECT_EQ(r.Run(Request(state.begin(), state.end())), 0); // not GetDate: untouched
     EXPECT_EQ(r.GetDate(), -21);
-    EXPECT_EQ(r.GetDate(), 0);   // count=1 is spent: the switch is off again
+    EXPECT_EQ(r.GetDate(), 0); // count=1 is spent: the switch is off again
     EXPECT_TRUE(Has(r.Get("/api/faults"), "{\"name\":\"error\",\"help\":\"=N: answer with register error code N\","
                                           "\"argument\":\"N[,cmd=HEX][,count=N]\",\"on\":false,\"value\":\"\"}"));
     const std::string frames = r.Get("/api/exchanges?since=0");
@@ -133,8 +144,9 @@ TEST(SerialSimConsole, FaultSwitchedThroughTheApiMeetsTheNextCommand) {
     EXPECT_EQ(r.GetDate(), 0);
 
     // What the register does not know is refused, and nothing changes.
-    for (const char* bad : {"{\"name\":\"error\",\"on\":true}", "{\"name\":\"error\",\"on\":true,\"value\":\"x\"}",
-                            "{\"name\":\"nak\",\"on\":true,\"value\":\"cmd=XYZ\"}", "{\"name\":\"fire\",\"on\":true}"}) {
+    for (const char* bad :
+         {"{\"name\":\"error\",\"on\":true}", "{\"name\":\"error\",\"on\":true,\"value\":\"x\"}",
+          "{\"name\":\"nak\",\"on\":true,\"value\":\"cmd=XYZ\"}", "{\"name\":\"fire\",\"on\":true}"}) {
         a = r.Switch(bad);
         EXPECT_EQ(a.status, 400) << bad;
         EXPECT_TRUE(Has(a.body, "\"error\":")) << a.body;
@@ -146,13 +158,24 @@ TEST(SerialSimConsole, FaultSwitchedThroughTheApiMeetsTheNextCommand) {
 // A fault's numbers are taken only within what their field holds, the same from the
 // console as on the command line: no count that wraps to 0 or to "no limit", no error
 // code or status bits past one byte.
-TEST(SerialSimConsole, FaultValuesOutOfRangeAreRefused) {
+TEST(SerialSimConsole, FaultValuesOutOfRangeAreRefused)
+{
     ConsoleRegister r;
     ASSERT_NE(r.port, 0);
-    const char* const bad[] = {"nak,count=4294967296", "nak,count=2147483648", "nak,count=0", "nak,count=-1",
-                               "nak,count=99999999999999999999", "error=0x10000", "error=256", "error=-1",
-                               "status=0x100", "ext-status=256", "slow=600001", "syn-storm=4294967296",
-                               "nak,cmd=100", "nak,cmd=1FF"};
+    const char* const bad[] = {"nak,count=4294967296",
+                               "nak,count=2147483648",
+                               "nak,count=0",
+                               "nak,count=-1",
+                               "nak,count=99999999999999999999",
+                               "error=0x10000",
+                               "error=256",
+                               "error=-1",
+                               "status=0x100",
+                               "ext-status=256",
+                               "slow=600001",
+                               "syn-storm=4294967296",
+                               "nak,cmd=100",
+                               "nak,cmd=1FF"};
     for (const std::string spec : bad) {
         SCOPED_TRACE(spec);
         const std::size_t cut = spec.find_first_of("=,");

@@ -21,13 +21,14 @@ using fake::Bytes;
 
 namespace {
 
-std::string TempPath(const char* what) {
+std::string TempPath(const char* what)
+{
     static int n = 0;
-    return ::testing::TempDir() + "serialsim-" + what + "-" + std::to_string(::getpid()) + "-" +
-           std::to_string(n++);
+    return ::testing::TempDir() + "serialsim-" + what + "-" + std::to_string(::getpid()) + "-" + std::to_string(n++);
 }
 
-std::string Slurp(const std::string& path) {
+std::string Slurp(const std::string& path)
+{
     std::ifstream f(path, std::ios::binary);
     std::stringstream s;
     s << f.rdbuf();
@@ -38,31 +39,36 @@ class Register {
 public:
     explicit Register(std::vector<std::string> args = {})
         : tapePath_(TempPath("tape")), logoPath_(TempPath("logo") + ".pbm"),
-          sim_(With(args, {"--tape", tapePath_, "--logo", logoPath_, "--frozen-clock", "--clock",
-                           "2024-07-16 10:20:30"})),
-          link(clock_, &log_) {
+          sim_(With(args,
+                    {"--tape", tapePath_, "--logo", logoPath_, "--frozen-clock", "--clock", "2024-07-16 10:20:30"})),
+          link(clock_, &log_)
+    {
         if (!sim_.Path().empty() && port.Open(sim_.Path()) && port.SetLine(19200)) link.Attach(&port);
     }
-    ~Register() {
+    ~Register()
+    {
         ::unlink(tapePath_.c_str());
         ::unlink(logoPath_.c_str());
     }
 
     // Sends a request; FPE_ECR comes back as the negated register error code, other
     // failures as themselves.
-    int Run(fpresult::Result encoded, const Request& req, const Bytes& extra = {}) {
+    int Run(fpresult::Result encoded, const Request& req, const Bytes& extra = {})
+    {
         EXPECT_EQ(encoded, fpresult::kOk);
-        const fpresult::Result r =
-            link.SendCommand(req.data(), req.size(), extra.empty() ? nullptr : extra.data(), extra.size());
+        const fpresult::Result r = link.SendCommand(req.data(), req.size(), extra.empty() ? nullptr : extra.data(),
+                                                    extra.size());
         if (r == FPE_ECR) return -static_cast<int>(link.EcrErrorNumber());
         return r;
     }
-    std::string Date() {
+    std::string Date()
+    {
         std::string d;
         EXPECT_EQ(QueryDate(link, d), fpresult::kOk);
         return d;
     }
-    void SaleAndPay(int payType) {
+    void SaleAndPay(int payType)
+    {
         Article a;
         a.Code = 1;
         a.Count = 1;
@@ -78,7 +84,8 @@ public:
     bool HasLogoFile() const { return ::access(logoPath_.c_str(), F_OK) == 0; }
 
 private:
-    static std::vector<std::string> With(std::vector<std::string> a, const std::vector<std::string>& b) {
+    static std::vector<std::string> With(std::vector<std::string> a, const std::vector<std::string>& b)
+    {
         a.insert(a.end(), b.begin(), b.end());
         return a;
     }
@@ -92,13 +99,15 @@ public:
     Link link;
 };
 
-bool HasLine(const std::string& text, const std::string& line) {
+bool HasLine(const std::string& text, const std::string& line)
+{
     return ("\n" + text).find("\n" + line + "\n") != std::string::npos;
 }
 
 } // namespace
 
-TEST(SerialSimProgramming, ClockIsSetSlowlyAndChecked) {
+TEST(SerialSimProgramming, ClockIsSetSlowlyAndChecked)
+{
     Register r;
     ASSERT_TRUE(r.link.Connected());
     Request req;
@@ -116,7 +125,8 @@ TEST(SerialSimProgramming, ClockIsSetSlowlyAndChecked) {
     EXPECT_EQ(time, "23:04:05");
 }
 
-TEST(SerialSimProgramming, UsersPasswordsAndTheServicePassword) {
+TEST(SerialSimProgramming, UsersPasswordsAndTheServicePassword)
+{
     Register r({"--password", "0=77", "--password", "2=5"});
     ASSERT_TRUE(r.link.Connected());
     Request req;
@@ -136,7 +146,8 @@ TEST(SerialSimProgramming, UsersPasswordsAndTheServicePassword) {
     EXPECT_EQ(r.Run(EncodePersonalize(0, req), req), -21);
 }
 
-TEST(SerialSimProgramming, HeadersAndPayNamesOnLaterReceipts) {
+TEST(SerialSimProgramming, HeadersAndPayNamesOnLaterReceipts)
+{
     Register r;
     ASSERT_TRUE(r.link.Connected());
     Request req;
@@ -158,12 +169,13 @@ TEST(SerialSimProgramming, HeadersAndPayNamesOnLaterReceipts) {
     EXPECT_NE(tape.find("Visa"), std::string::npos) << tape;
 }
 
-TEST(SerialSimProgramming, LogoKeptAsPictureAndDrawnOnTheTape) {
+TEST(SerialSimProgramming, LogoKeptAsPictureAndDrawnOnTheTape)
+{
     Register r;
     ASSERT_TRUE(r.link.Connected());
     const LogoSize size{64, 4};
     Bytes image(LogoImageBytes(size), 0);
-    for (int y = 0; y < 4; ++y) image[static_cast<std::size_t>(y) * 8] = 0xFF;  // left 8 pixels dark
+    for (int y = 0; y < 4; ++y) image[static_cast<std::size_t>(y) * 8] = 0xFF; // left 8 pixels dark
     image[7] = 0x01;
     Request req;
     ASSERT_EQ(r.Run(EncodeSetLogo(0, size, req), req, image), 0);
@@ -180,7 +192,8 @@ TEST(SerialSimProgramming, LogoKeptAsPictureAndDrawnOnTheTape) {
     EXPECT_EQ(r.Run(fpresult::kOk, odd), -19);
 }
 
-TEST(SerialSimProgramming, BitrateChangeNeedsTheClientToFollow) {
+TEST(SerialSimProgramming, BitrateChangeNeedsTheClientToFollow)
+{
     Register r;
     ASSERT_TRUE(r.link.Connected());
     Request req;
@@ -194,7 +207,8 @@ TEST(SerialSimProgramming, BitrateChangeNeedsTheClientToFollow) {
     EXPECT_EQ(r.Run(EncodePrintVersion(req), req), 0);
 }
 
-TEST(SerialSimProgramming, TaxTableAndArticlesAreWhatTheQueriesRead) {
+TEST(SerialSimProgramming, TaxTableAndArticlesAreWhatTheQueriesRead)
+{
     Register r;
     ASSERT_TRUE(r.link.Connected());
     Request req;

@@ -2,15 +2,9 @@
 
 namespace testsupport {
 
-CapturedClientLog::CapturedClientLog()
-{
-    oltra::setClientLog(this);
-}
+CapturedClientLog::CapturedClientLog() { oltra::setClientLog(this); }
 
-CapturedClientLog::~CapturedClientLog()
-{
-    oltra::setClientLog(nullptr);
-}
+CapturedClientLog::~CapturedClientLog() { oltra::setClientLog(nullptr); }
 
 std::string CapturedClientLog::text() const
 {

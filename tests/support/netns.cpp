@@ -8,10 +8,7 @@
 
 namespace testsupport {
 
-Namespace::Namespace(std::string name) : name_(std::move(name))
-{
-    ok_ = run({"ip", "netns", "add", name_}) == 0;
-}
+Namespace::Namespace(std::string name) : name_(std::move(name)) { ok_ = run({"ip", "netns", "add", name_}) == 0; }
 
 Namespace::~Namespace()
 {

@@ -23,8 +23,7 @@ public:
     bool ip(std::vector<std::string> args) const;
     // A veth pair from interface `here` in this namespace to `there` in `peer`, both up:
     // `net` + "1/24" on this side, `net` + "2/24" on the peer's (net like "10.203.1.").
-    bool linkTo(const Namespace& peer, const std::string& here, const std::string& there,
-                const std::string& net) const;
+    bool linkTo(const Namespace& peer, const std::string& here, const std::string& there, const std::string& net) const;
 
 private:
     std::string name_;
@@ -40,10 +39,11 @@ template <typename Work>
 auto inNamespace(const Namespace& ns, Work work) -> decltype(work())
 {
     const std::string name = ns.name();
-    return std::async(std::launch::async, [name, &work] {
-               enterNamespace(name);
-               return work();
-           })
+    return std::async(std::launch::async,
+                      [name, &work] {
+                          enterNamespace(name);
+                          return work();
+                      })
         .get();
 }
 

@@ -16,7 +16,8 @@ namespace testsupport {
 NetsimProcess::NetsimProcess(const std::vector<std::string>& options, const std::string& netns)
 {
     static int serialNo = 0;
-    const std::string stem = privateTmpDir() + "/netsim-" + std::to_string(::getpid()) + "-" + std::to_string(++serialNo);
+    const std::string stem = privateTmpDir() + "/netsim-" + std::to_string(::getpid()) + "-" +
+                             std::to_string(++serialNo);
     ready_ = stem + ".port";
     output_ = stem + ".out";
     removeFile(ready_);
@@ -37,25 +38,16 @@ NetsimProcess::NetsimProcess(const std::vector<std::string>& options, const std:
     throw std::runtime_error("the simulator did not listen within 10 s: " + output());
 }
 
-NetsimProcess::~NetsimProcess()
-{
-    stop();
-}
+NetsimProcess::~NetsimProcess() { stop(); }
 
-std::string NetsimProcess::output() const
-{
-    return readFile(output_);
-}
+std::string NetsimProcess::output() const { return readFile(output_); }
 
-int NetsimProcess::stop()
-{
-    return child_->stop();
-}
+int NetsimProcess::stop() { return child_->stop(); }
 
 int unusedLoopbackPort()
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) return 9;  // discard port: nothing listens there on a test machine
+    if (fd < 0) return 9; // discard port: nothing listens there on a test machine
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

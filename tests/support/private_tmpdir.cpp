@@ -12,10 +12,7 @@ namespace {
 // A plain array: it must be set before any dynamic initialiser runs (and survive them).
 char g_dir[64];
 
-int removeEntry(const char* path, const struct stat*, int, struct FTW*)
-{
-    return ::remove(path);
-}
+int removeEntry(const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); }
 
 void removeDir()
 {
@@ -42,10 +39,7 @@ const std::string& privateTmpDir()
     return dir;
 }
 
-std::string logPath()
-{
-    return privateTmpDir() + "/Oltra.log";
-}
+std::string logPath() { return privateTmpDir() + "/Oltra.log"; }
 
 std::string logText()
 {

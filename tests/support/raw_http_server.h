@@ -27,31 +27,28 @@ class RawHttpServer {
 public:
     struct Piece {
         std::string bytes;
-        int dripMs = 0;    // > 0: one byte, then this pause, for each byte
-        int pauseMs = 0;   // pause after the piece
+        int dripMs = 0;     // > 0: one byte, then this pause, for each byte
+        int pauseMs = 0;    // pause after the piece
         bool close = false; // then drop the connection without a further byte
     };
     // The answer to request number `index` (from 0, over all connections) with this head.
     using Script = std::function<std::vector<Piece>(int index, const std::string& head)>;
     // The same with the request's body.
-    using BodyScript =
-        std::function<std::vector<Piece>(int index, const std::string& head, const std::string& body)>;
+    using BodyScript = std::function<std::vector<Piece>(int index, const std::string& head, const std::string& body)>;
 
     // A whole answer as one piece: status line, Content-Length, the extra header lines
     // (each ending in "\r\n"), the body.
     static std::string answer(int status, const std::string& reason, const std::string& body,
                               const std::string& headers = "")
     {
-        return "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\nContent-Length: " +
-               std::to_string(body.size()) + "\r\n" + headers + "\r\n" + body;
+        return "HTTP/1.1 " + std::to_string(status) + " " + reason +
+               "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + headers + "\r\n" + body;
     }
 
     explicit RawHttpServer(Script script)
-        : RawHttpServer(BodyScript([script](int index, const std::string& head, const std::string&) {
-              return script(index, head);
-          }))
-    {
-    }
+        : RawHttpServer(BodyScript(
+              [script](int index, const std::string& head, const std::string&) { return script(index, head); }))
+    {}
 
     explicit RawHttpServer(BodyScript script) : script_(std::move(script))
     {

@@ -32,8 +32,7 @@ public:
 
     RegisterModel()
         : server_([this](int, const std::string& head, const std::string& body) { return serve(head, body); })
-    {
-    }
+    {}
 
     std::string address() const { return server_.address(); }
 
@@ -196,9 +195,9 @@ private:
     std::vector<Request> requests_;
     std::vector<std::string> journal_;
     int64_t chkId_ = 57;
-    int64_t time_ = 1765180800;   // 08-12-2025 08:00:00 UTC
+    int64_t time_ = 1765180800; // 08-12-2025 08:00:00 UTC
     int32_t no_ = 4;
-    RawHttpServer server_;   // last: stopped before the rest goes
+    RawHttpServer server_; // last: stopped before the rest goes
 };
 
 } // namespace testsupport

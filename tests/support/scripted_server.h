@@ -79,7 +79,7 @@ private:
             const Reply r = s_.reply(request.getURI());
             response.setStatusAndReason(static_cast<Poco::Net::HTTPResponse::HTTPStatus>(r.status));
             response.setContentLength(static_cast<std::streamsize>(r.body.size()));
-            for (const auto& h : r.headers) response.set(h.first, h.second);   // may override the length
+            for (const auto& h : r.headers) response.set(h.first, h.second); // may override the length
             if (r.headers.count("Connection")) response.setKeepAlive(false);
             response.send() << r.body;
         }

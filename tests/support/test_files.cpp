@@ -27,10 +27,7 @@ bool fileExists(const std::string& path)
     return ::stat(path.c_str(), &st) == 0;
 }
 
-void removeFile(const std::string& path)
-{
-    ::unlink(path.c_str());
-}
+void removeFile(const std::string& path) { ::unlink(path.c_str()); }
 
 std::string tempPath(const std::string& stem)
 {

@@ -5,7 +5,7 @@
 
 namespace testsupport {
 
-std::string readFile(const std::string& path);   // "" when it can't be read
+std::string readFile(const std::string& path); // "" when it can't be read
 void writeFile(const std::string& path, const std::string& bytes);
 bool fileExists(const std::string& path);
 void removeFile(const std::string& path);

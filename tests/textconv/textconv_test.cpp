@@ -24,19 +24,23 @@ TEST(Utf, RoundTripsEveryEncodedLength)
 TEST(Utf, UnpairedSurrogatesBecomeTheReplacementCharacter)
 {
     const std::string replacement = "\xEF\xBF\xBD";
-    EXPECT_EQ(toUtf8(std::u16string(u"a") + char16_t(0xD800)), "a" + replacement);           // lead at the end
-    EXPECT_EQ(toUtf8(std::u16string(1, char16_t(0xD800)) + u"b"), replacement + "b");         // lead, no trail
-    EXPECT_EQ(toUtf8(std::u16string(1, char16_t(0xDC00)) + u"c"), replacement + "c");         // lone trail
+    EXPECT_EQ(toUtf8(std::u16string(u"a") + char16_t(0xD800)), "a" + replacement);    // lead at the end
+    EXPECT_EQ(toUtf8(std::u16string(1, char16_t(0xD800)) + u"b"), replacement + "b"); // lead, no trail
+    EXPECT_EQ(toUtf8(std::u16string(1, char16_t(0xDC00)) + u"c"), replacement + "c"); // lone trail
 }
 
 TEST(Utf, MalformedUtf8BecomesTheReplacementCharacterAndGoesOn)
 {
-    EXPECT_EQ(toUtf16("\xFF" "a"), u"\uFFFDa");                   // no lead byte
-    EXPECT_EQ(toUtf16("\xC3"), u"\uFFFD");                         // cut short at the end
-    EXPECT_EQ(toUtf16("\xE2\x82" "a"), u"\uFFFDa");               // cut short: the next one survives
-    EXPECT_EQ(toUtf16("\xC0\xAF"), u"\uFFFD");                     // overlong
-    EXPECT_EQ(toUtf16("\xED\xA0\x80"), u"\uFFFD");                 // an encoded surrogate
-    EXPECT_EQ(toUtf16("\xF4\x90\x80\x80"), u"\uFFFD");             // beyond U+10FFFF
+    EXPECT_EQ(toUtf16("\xFF"
+                      "a"),
+              u"\uFFFDa");                 // no lead byte
+    EXPECT_EQ(toUtf16("\xC3"), u"\uFFFD"); // cut short at the end
+    EXPECT_EQ(toUtf16("\xE2\x82"
+                      "a"),
+              u"\uFFFDa");                             // cut short: the next one survives
+    EXPECT_EQ(toUtf16("\xC0\xAF"), u"\uFFFD");         // overlong
+    EXPECT_EQ(toUtf16("\xED\xA0\x80"), u"\uFFFD");     // an encoded surrogate
+    EXPECT_EQ(toUtf16("\xF4\x90\x80\x80"), u"\uFFFD"); // beyond U+10FFFF
 }
 
 TEST(LocalTime, FormatsAndRefusesWithoutPattern)

@@ -333,8 +333,9 @@ struct StepTimes {
 
 void receipt(Component& comp, StepTimes* times = nullptr)
 {
-    static const char16_t* names[] = {u"Хліб житній", u"Молоко 2,5%", u"Сир твердий", u"Яблука", u"Кава мелена",
-                                      u"Цукор", u"Олія соняшникова", u"Гречка", u"Вода мінеральна", u"Пакет"};
+    static const char16_t* names[] = {u"Хліб житній",     u"Молоко 2,5%", u"Сир твердий",      u"Яблука",
+                                      u"Кава мелена",     u"Цукор",       u"Олія соняшникова", u"Гречка",
+                                      u"Вода мінеральна", u"Пакет"};
     static const double rates[] = {20, 7, 20, 0, 20, 20, 20, 7, 20, 0};
     const Clock::time_point t0 = Clock::now();
     expectOk(comp.call("OpenCheck", {Value::str(u""), Value::boolean(true), Value::boolean(false),
@@ -362,14 +363,14 @@ void receipt(Component& comp, StepTimes* times = nullptr)
 // The same requests as one receipt of the driver, sent by a plain POCO client over one
 // keep-alive session. With `reuseAuth` the client answers the first challenge and then
 // authenticates every later request in advance.
-double replay(const std::vector<netsim::EmbeddedSimulator::Request>& requests, uint16_t port, int rounds, bool reuseAuth,
-              long& sent)
+double replay(const std::vector<netsim::EmbeddedSimulator::Request>& requests, uint16_t port, int rounds,
+              bool reuseAuth, long& sent)
 {
     Poco::Net::HTTPClientSession session("127.0.0.1", port);
     session.setKeepAlive(true);
     session.setTimeout(Poco::Timespan(5, 0));
     Poco::Net::HTTPCredentials credentials("service", "384190");
-    std::string authorization;  // of the last request that carried one
+    std::string authorization; // of the last request that carried one
     std::string body;
     sent = 0;
     const Clock::time_point start = Clock::now();
@@ -398,7 +399,8 @@ double replay(const std::vector<netsim::EmbeddedSimulator::Request>& requests, u
             if (request.has(Poco::Net::HTTPRequest::AUTHORIZATION))
                 authorization = request.get(Poco::Net::HTTPRequest::AUTHORIZATION);
             if (response.getStatus() != Poco::Net::HTTPResponse::HTTP_OK)
-                throw std::runtime_error("plain client: " + r.uri + " answered " + std::to_string(response.getStatus()));
+                throw std::runtime_error("plain client: " + r.uri + " answered " +
+                                         std::to_string(response.getStatus()));
         }
     }
     return seconds(Clock::now() - start);
@@ -414,7 +416,7 @@ ProxiedFigures throughProxy(Component& comp, uint16_t registerPort, bool challen
 {
     CountingProxy proxy(registerPort, challengeOnly);
     openAt(comp, "127.0.0.1:" + std::to_string(proxy.port()));
-    receipt(comp);  // warm-up
+    receipt(comp); // warm-up
     const long r0 = proxy.requests(), c0 = proxy.challenges();
     const Clock::time_point start = Clock::now();
     for (int i = 0; i < receipts; ++i) receipt(comp);
@@ -444,7 +446,7 @@ int main(int argc, char** argv)
 
         AddinHost host(o.library);
         Component comp = host.create();
-        comp.set("LogLevel", Value::i4(2));  // errors only, as in production
+        comp.set("LogLevel", Value::i4(2)); // errors only, as in production
         comp.set("DefaultTaxGroup", Value::i4(1));
 
         // Requests per receipt, counted on the wire.
@@ -472,7 +474,7 @@ int main(int argc, char** argv)
 
         // Receipts per second, directly against the simulator.
         openAt(comp, sim.address());
-        receipt(comp);  // warm-up
+        receipt(comp); // warm-up
         sim.clearRequests();
         const Clock::time_point start = Clock::now();
         StepTimes steps;
@@ -506,9 +508,10 @@ int main(int argc, char** argv)
         std::printf("  receipts                          %d in %.3f s\n", o.receipts, elapsed);
         std::printf("  receipts per second               %.1f\n", o.receipts / elapsed);
         std::printf("  time per receipt                  %.2f ms\n", perReceipt * 1e3);
-        std::printf("  time per step                     OpenCheck %.2f ms, PrintFiscalString %.2f ms, CloseCheck %.2f ms\n",
-                    seconds(steps.openCheck) / o.receipts * 1e3, seconds(steps.items) / o.receipts / 10 * 1e3,
-                    seconds(steps.closeCheck) / o.receipts * 1e3);
+        std::printf(
+            "  time per step                     OpenCheck %.2f ms, PrintFiscalString %.2f ms, CloseCheck %.2f ms\n",
+            seconds(steps.openCheck) / o.receipts * 1e3, seconds(steps.items) / o.receipts / 10 * 1e3,
+            seconds(steps.closeCheck) / o.receipts * 1e3);
         std::printf("  HTTP requests per receipt         %.1f on the wire: %.1f register commands, %.1f answered 401\n",
                     wirePerReceipt, static_cast<double>(wireRequests - challenges) / counted,
                     static_cast<double>(challenges) / counted);
@@ -531,7 +534,8 @@ int main(int argc, char** argv)
             std::printf("    credentials only after a challenge      %.1f requests per receipt (%.1f answered 401), "
                         "%.1f receipts per second\n",
                         before.requestsPerReceipt, before.challengesPerReceipt, before.receiptsPerSecond);
-            std::printf("    receipts per second, ratio              %.2f\n", now.receiptsPerSecond / before.receiptsPerSecond);
+            std::printf("    receipts per second, ratio              %.2f\n",
+                        now.receiptsPerSecond / before.receiptsPerSecond);
         }
         const int outstanding = static_cast<int>(host.memory().outstanding());
         if (outstanding) std::printf("  WARNING: %d host memory blocks not returned\n", outstanding);

@@ -32,10 +32,7 @@ void* memcpy(void* dst, const void* src, size_t n)
     while (n--) *d++ = *s++;
     return dst;
 }
-int _purecall()
-{
-    ExitProcess(90);
-}
+int _purecall() { ExitProcess(90); }
 }
 
 void* operator new(size_t n)
@@ -45,7 +42,10 @@ void* operator new(size_t n)
     return p;
 }
 void* operator new[](size_t n) { return operator new(n); }
-void operator delete(void* p) noexcept { if (p) HeapFree(GetProcessHeap(), 0, p); }
+void operator delete(void* p) noexcept
+{
+    if (p) HeapFree(GetProcessHeap(), 0, p);
+}
 void operator delete(void* p, size_t) noexcept { operator delete(p); }
 void operator delete[](void* p) noexcept { operator delete(p); }
 void operator delete[](void* p, size_t) noexcept { operator delete(p); }
@@ -110,8 +110,10 @@ public:
         char digits[24];
         int n = 0;
         const bool negative = v < 0;
-        unsigned long long u = negative ? 0ull - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
-        do digits[n++] = static_cast<char>('0' + u % 10); while (u /= 10);
+        unsigned long long u = negative ? 0ull - static_cast<unsigned long long>(v)
+                                        : static_cast<unsigned long long>(v);
+        do digits[n++] = static_cast<char>('0' + u % 10);
+        while (u /= 10);
         if (negative) put('-');
         while (n) put(digits[--n]);
         return *this;
@@ -381,10 +383,10 @@ bool takeName(Env& env, const WCHAR_T* name, char16_t* out)
 }
 
 struct Result {
-    bool called = false;  // what CallAsFunc returned
+    bool called = false; // what CallAsFunc returned
     tVariant ret;
-    int errors = 0;       // AddError during the call
-    int alerts = 0;       // Alert during the call
+    int errors = 0; // AddError during the call
+    int alerts = 0; // Alert during the call
     bool stringsOk = true;
 };
 
@@ -522,7 +524,8 @@ void properties(Env& env)
     in = str(u"192.0.2.7");
     ok = ok && ext->SetPropVal(ext->FindProp(u"IP"), &in);
     memset(&v, 0, sizeof v);
-    ok = ok && ext->GetPropVal(ext->FindProp(u"IP"), &v) && hostString(env, v) && same(v.pwstrVal, v.wstrLen, u"192.0.2.7");
+    ok = ok && ext->GetPropVal(ext->FindProp(u"IP"), &v) && hostString(env, v) &&
+         same(v.pwstrVal, v.wstrLen, u"192.0.2.7");
     if (v.vt == VTYPE_PWSTR && env.memory->find(v.pwstrVal) >= 0) env.memory->release(v.pwstrVal);
     in = str(u"");
     ext->SetPropVal(ext->FindProp(u"IP"), &in);
@@ -760,7 +763,4 @@ int run()
 
 } // namespace
 
-extern "C" void start()
-{
-    ExitProcess(static_cast<unsigned>(run()));
-}
+extern "C" void start() { ExitProcess(static_cast<unsigned>(run())); }

@@ -20,7 +20,8 @@ __declspec(dllimport) void* __stdcall HeapAlloc(HANDLE heap, DWORD flags, size_t
 __declspec(dllimport) void* __stdcall HeapReAlloc(HANDLE heap, DWORD flags, void* p, size_t bytes);
 __declspec(dllimport) BOOL __stdcall HeapFree(HANDLE heap, DWORD flags, void* p);
 __declspec(dllimport) HANDLE __stdcall GetStdHandle(DWORD which);
-__declspec(dllimport) BOOL __stdcall WriteFile(HANDLE file, const void* data, DWORD size, DWORD* written, void* overlapped);
+__declspec(dllimport) BOOL
+    __stdcall WriteFile(HANDLE file, const void* data, DWORD size, DWORD* written, void* overlapped);
 __declspec(dllimport) BOOL __stdcall ReadFile(HANDLE file, void* data, DWORD size, DWORD* read, void* overlapped);
 __declspec(dllimport) HANDLE __stdcall CreateFileW(const wchar_t* name, DWORD access, DWORD share, void* security,
                                                    DWORD disposition, DWORD flags, HANDLE templateFile);

@@ -77,9 +77,7 @@ std::string Value::describe() const
     case VTYPE_NULL: return "NULL";
     case VTYPE_BOOL: return flag ? "BOOL true" : "BOOL false";
     case VTYPE_R4:
-    case VTYPE_R8:
-        std::snprintf(buf, sizeof buf, "%s %.17g", type == VTYPE_R4 ? "R4" : "R8", real);
-        return buf;
+    case VTYPE_R8: std::snprintf(buf, sizeof buf, "%s %.17g", type == VTYPE_R4 ? "R4" : "R8", real); return buf;
     case VTYPE_PWSTR: return "PWSTR \"" + toUtf8(text) + "\"";
     case VTYPE_I4: return "I4 " + std::to_string(integer);
     default: return "type " + std::to_string(type) + " " + std::to_string(integer);
@@ -144,7 +142,7 @@ bool MemoryManager::AllocMemory(void** memory, unsigned long countBytes)
     if (refuse_ || countBytes == 0) return false;
     void* p = std::malloc(countBytes);
     if (!p) return false;
-    std::memset(p, 0xCD, countBytes);  // the add-in must fill what it asks for
+    std::memset(p, 0xCD, countBytes); // the add-in must fill what it asks for
     blocks_[p] = countBytes;
     ++allocations_;
     bytes_ += countBytes;
@@ -220,8 +218,7 @@ AddinHost::AddinHost(const std::string& libraryPath)
     getClassNames_ = reinterpret_cast<GetClassNamesFn>(::dlsym(handle_, "GetClassNames"));
     getClassObject_ = reinterpret_cast<GetClassObjectFn>(::dlsym(handle_, "GetClassObject"));
     destroyObject_ = reinterpret_cast<DestroyObjectFn>(::dlsym(handle_, "DestroyObject"));
-    setPlatformCapabilities_ =
-        reinterpret_cast<SetPlatformCapabilitiesFn>(::dlsym(handle_, "SetPlatformCapabilities"));
+    setPlatformCapabilities_ = reinterpret_cast<SetPlatformCapabilitiesFn>(::dlsym(handle_, "SetPlatformCapabilities"));
     if (!getClassNames_ || !getClassObject_ || !destroyObject_) {
         ::dlclose(handle_);
         throw HostError(libraryPath + " lacks GetClassNames, GetClassObject or DestroyObject");
@@ -234,10 +231,7 @@ AddinHost::~AddinHost()
     if (handle_) ::dlclose(handle_);
 }
 
-void* AddinHost::symbol(const char* name) const
-{
-    return ::dlsym(handle_, name);
-}
+void* AddinHost::symbol(const char* name) const { return ::dlsym(handle_, name); }
 
 std::u16string AddinHost::classNames() const
 {
@@ -250,8 +244,7 @@ Component AddinHost::create(const CreateOptions& options)
     std::u16string names = classNames();
     const std::u16string first = names.substr(0, names.find(u'|'));
     IComponentBase* object = nullptr;
-    if (getClassObject_(first.c_str(), &object) == 0 || !object)
-        throw HostError("GetClassObject created nothing");
+    if (getClassObject_(first.c_str(), &object) == 0 || !object) throw HostError("GetClassObject created nothing");
     Component comp(*this, object);
     if (options.setMemManager) object->setMemManager(&memory_);
     if (options.init) object->Init(static_cast<IAddInDefBase*>(&connection_));
@@ -269,10 +262,7 @@ Component AddinHost::create(const CreateOptions& options)
 // ---------------------------------------------------------------------------------------
 // Component
 
-Component::Component(Component&& o) noexcept : host_(o.host_), object_(o.object_)
-{
-    o.object_ = nullptr;
-}
+Component::Component(Component&& o) noexcept : host_(o.host_), object_(o.object_) { o.object_ = nullptr; }
 
 Component::~Component()
 {
@@ -327,15 +317,9 @@ std::vector<MemberInfo> Component::properties()
     return out;
 }
 
-long Component::findMethod(const std::u16string& name)
-{
-    return ext()->FindMethod(name.c_str());
-}
+long Component::findMethod(const std::u16string& name) { return ext()->FindMethod(name.c_str()); }
 
-long Component::findProp(const std::u16string& name)
-{
-    return ext()->FindProp(name.c_str());
-}
+long Component::findProp(const std::u16string& name) { return ext()->FindProp(name.c_str()); }
 
 namespace {
 
@@ -408,7 +392,7 @@ CallResult Component::call(long method, std::vector<Value> args, long count)
     if (args.size() < static_cast<std::size_t>(params)) args.resize(static_cast<std::size_t>(params));
     if (count < 0) count = static_cast<long>(args.size());
 
-    std::vector<tVariant> array(args.size() + 1);  // never an empty array for data()
+    std::vector<tVariant> array(args.size() + 1); // never an empty array for data()
     std::vector<const void*> hostOwned;
     for (std::size_t i = 0; i < args.size(); ++i) {
         load(args[i], array[i]);

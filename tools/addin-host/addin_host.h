@@ -28,10 +28,10 @@ using textconv::toUtf8;
 // A host-side copy of a tVariant.
 struct Value {
     TYPEVAR type = VTYPE_EMPTY;
-    int64_t integer = 0;  // I1..UI8 and INT/UINT
-    double real = 0;      // R4, R8
-    bool flag = false;    // BOOL
-    std::u16string text;  // PWSTR
+    int64_t integer = 0; // I1..UI8 and INT/UINT
+    double real = 0;     // R4, R8
+    bool flag = false;   // BOOL
+    std::u16string text; // PWSTR
 
     static Value empty() { return {}; }
     static Value i4(int32_t v);
@@ -65,7 +65,7 @@ public:
     std::size_t frees() const { return frees_; }
     std::size_t outstanding() const { return blocks_.size(); }
     std::size_t outstandingBytes() const;
-    std::size_t badFrees() const { return badFrees_; }  // FreeMemory of a block not ours
+    std::size_t badFrees() const { return badFrees_; } // FreeMemory of a block not ours
     // Strings the add-in handed over in memory that did not come from AllocMemory.
     std::size_t foreignStrings() const { return foreign_; }
     void noteForeign() { ++foreign_; }
@@ -112,16 +112,16 @@ public:
 };
 
 struct CallResult {
-    bool ok = false;                      // what CallAsFunc returned
-    Value result;                         // the return value after the call
-    std::vector<Value> args;              // every argument after the call
-    std::vector<bool> changed;            // per argument: differs from what was passed
-    std::vector<ErrorRecord> errors;      // AddError during the call
-    std::vector<std::u16string> alerts;   // Alert during the call
+    bool ok = false;                    // what CallAsFunc returned
+    Value result;                       // the return value after the call
+    std::vector<Value> args;            // every argument after the call
+    std::vector<bool> changed;          // per argument: differs from what was passed
+    std::vector<ErrorRecord> errors;    // AddError during the call
+    std::vector<std::u16string> alerts; // Alert during the call
 };
 
 struct PropertyResult {
-    bool ok = false;  // what GetPropVal returned
+    bool ok = false; // what GetPropVal returned
     Value value;
     std::vector<ErrorRecord> errors;
 };
@@ -129,10 +129,10 @@ struct PropertyResult {
 struct MemberInfo {
     long index = 0;
     std::u16string english, russian;
-    long params = 0;           // methods
-    bool hasRetVal = false;    // methods
-    bool readable = false;     // properties
-    bool writable = false;     // properties
+    long params = 0;        // methods
+    bool hasRetVal = false; // methods
+    bool readable = false;  // properties
+    bool writable = false;  // properties
 };
 
 class HostError : public std::runtime_error {
@@ -188,7 +188,7 @@ struct CreateOptions {
 
 class AddinHost {
 public:
-    explicit AddinHost(const std::string& libraryPath);  // throws HostError
+    explicit AddinHost(const std::string& libraryPath); // throws HostError
     ~AddinHost();
     AddinHost(const AddinHost&) = delete;
     AddinHost& operator=(const AddinHost&) = delete;

@@ -13,25 +13,24 @@ using namespace addinhost;
 
 namespace {
 
-const char kUsage[] =
-    "usage: addin-host [--quiet] [--keep-going] [--list] LIBRARY COMMAND...\n"
-    "options:\n"
-    "  --keep-going           go on after a call whose CallAsFunc is false (without it the\n"
-    "                         commands stop at that call)\n"
-    "  --quiet                calls printed without their arguments\n"
-    "commands, run in order on one component:\n"
-    "  --list                 class names, methods and properties in both languages\n"
-    "  get NAME               read a property (English or Russian name)\n"
-    "  set NAME VALUE         write a property\n"
-    "  call NAME [ARG...]     call a method; every argument is passed by reference\n"
-    "  --script FILE          commands from FILE, one per line, '#' starts a comment\n"
-    "values: i4:5  r8:10.5  bool:true  str:text  empty\n"
-    "exit status: 0 every CallAsFunc true (a method whose result is BOOL false still gives 0:\n"
-    "             read its \"result\"), 1 a call's CallAsFunc false, 2 usage or load error,\n"
-    "             3 host memory not returned, or a string not in host memory\n";
+const char kUsage[] = "usage: addin-host [--quiet] [--keep-going] [--list] LIBRARY COMMAND...\n"
+                      "options:\n"
+                      "  --keep-going           go on after a call whose CallAsFunc is false (without it the\n"
+                      "                         commands stop at that call)\n"
+                      "  --quiet                calls printed without their arguments\n"
+                      "commands, run in order on one component:\n"
+                      "  --list                 class names, methods and properties in both languages\n"
+                      "  get NAME               read a property (English or Russian name)\n"
+                      "  set NAME VALUE         write a property\n"
+                      "  call NAME [ARG...]     call a method; every argument is passed by reference\n"
+                      "  --script FILE          commands from FILE, one per line, '#' starts a comment\n"
+                      "values: i4:5  r8:10.5  bool:true  str:text  empty\n"
+                      "exit status: 0 every CallAsFunc true (a method whose result is BOOL false still gives 0:\n"
+                      "             read its \"result\"), 1 a call's CallAsFunc false, 2 usage or load error,\n"
+                      "             3 host memory not returned, or a string not in host memory\n";
 
 struct Command {
-    std::string kind;  // list, get, set, call, script
+    std::string kind; // list, get, set, call, script
     std::string name;
     std::vector<std::string> args;
 };
@@ -221,7 +220,7 @@ int main(int argc, char** argv)
         const std::string a = argv[i];
         if (a == "--quiet") quiet = true;
         else if (a == "--keep-going") keepGoing = true;
-        else if (a == "--list") listFirst = true;  // also accepted before the library
+        else if (a == "--list") listFirst = true; // also accepted before the library
         else if (a == "--help" || a == "-h") {
             std::cout << kUsage;
             return 0;

@@ -76,8 +76,10 @@ struct Options {
 
 [[noreturn]] void usage(const char* why)
 {
-    std::fprintf(stderr, "addin-soak: %s\nusage: addin-soak [--receipts N] [--cash N] [--seed S] [--items K] "
-                         "[--auth none|basic|digest] [--quick] [--library PATH]\n", why);
+    std::fprintf(stderr,
+                 "addin-soak: %s\nusage: addin-soak [--receipts N] [--cash N] [--seed S] [--items K] "
+                 "[--auth none|basic|digest] [--quick] [--library PATH]\n",
+                 why);
     std::exit(2);
 }
 
@@ -111,13 +113,13 @@ Options parse(int argc, char** argv)
 
 struct FaultKind {
     const char* name;
-    const char* step;      // where in the document's life it strikes
+    const char* step; // where in the document's life it strikes
     int weight;
-    const char* first;     // while the first CloseCheck / CashInOutcome runs
-    const char* settling;  // afterwards, until the cashier is done with the document
-    bool secondTill;       // till B sells the same basket right after the first attempt
-    bool slow;             // waits out the driver's 5 s time-out
-    int busy = 0;          // null receipts till B prints right after the first attempt
+    const char* first;    // while the first CloseCheck / CashInOutcome runs
+    const char* settling; // afterwards, until the cashier is done with the document
+    bool secondTill;      // till B sells the same basket right after the first attempt
+    bool slow;            // waits out the driver's 5 s time-out
+    int busy = 0;         // null receipts till B prints right after the first attempt
 };
 
 // The driver waits 5 s for an answer: a stall outlasts that, a drip stays just under it.
@@ -126,7 +128,8 @@ const std::vector<FaultKind>& faultKinds()
     static const std::vector<FaultKind> kinds = {
         {"none", "none", 24, "", "", false, false},
         {"probes-fail", "before the POST", 6, "status=/cgi/state.php=500", "", false, false},
-        {"probes-fail+answer-lost", "before the POST", 6, "status=/cgi/state.php=500;drop-after=/cgi/chk", "", false, false},
+        {"probes-fail+answer-lost", "before the POST", 6, "status=/cgi/state.php=500;drop-after=/cgi/chk", "", false,
+         false},
         {"answer-lost", "on the POST", 6, "drop-after=/cgi/chk", "", false, false},
         {"answer-late", "on the POST", 1, "stall-after=/cgi/chk=5600", "", false, true},
         {"refused-500", "on the POST", 6, "status=/cgi/chk=500", "", false, false},
@@ -158,9 +161,10 @@ const std::vector<FaultKind>& faultKinds()
         {"lost+journal-strings", "journal", 6, "drop-after=/cgi/chk;journal=strings", "journal=strings", false, false},
         {"lost+journal-names", "journal", 6, "drop-after=/cgi/chk;journal=names=4", "journal=names=4", false, false},
         {"lost+journal-no-id", "journal", 6, "drop-after=/cgi/chk;journal=no-id", "journal=no-id", false, false},
-        {"lost+journal-huge", "journal", 1, "drop-after=/cgi/chk;journal=huge=20000", "journal=huge=20000", false, true},
-        {"lost+journal-drip", "journal", 1, "drop-after=/cgi/chk;journal=page=2", "stall-body=/cgi/chk=4500;journal=page=2",
-         false, true},
+        {"lost+journal-huge", "journal", 1, "drop-after=/cgi/chk;journal=huge=20000", "journal=huge=20000", false,
+         true},
+        {"lost+journal-drip", "journal", 1, "drop-after=/cgi/chk;journal=page=2",
+         "stall-body=/cgi/chk=4500;journal=page=2", false, true},
         // Many records since the anchor, each page of two dripped: the settlement must stop
         // at its deadline.
         {"lost+busy+journal-drip", "journal", 1, "drop-after=/cgi/chk", "stall-body=/cgi/chk=4500;journal=page=2",
@@ -305,8 +309,8 @@ int cashIndex(int64_t cents)
 }
 
 struct Booked {
-    std::map<int, int> receipts;   // receipt number (from the goods' names) -> sale records
-    std::map<int, int> cash;       // cash document index -> IO records
+    std::map<int, int> receipts; // receipt number (from the goods' names) -> sale records
+    std::map<int, int> cash;     // cash document index -> IO records
 };
 
 class JournalReader {
@@ -332,7 +336,7 @@ public:
                 std::istream& in = session_.receiveResponse(response);
                 Poco::StreamCopier::copyToString(in, body);
             } catch (const Poco::Exception&) {
-                session_.reset();   // a connection the register ended: once more on a new one
+                session_.reset(); // a connection the register ended: once more on a new one
                 continue;
             }
             if (response.getStatus() == Poco::Net::HTTPResponse::HTTP_UNAUTHORIZED) {
@@ -348,7 +352,10 @@ public:
         throw std::runtime_error(path + ": no answer");
     }
 
-    int64_t lastId() { return get("/cgi/state.php").extract<Poco::JSON::Object::Ptr>()->getValue<Poco::Int64>("chkId"); }
+    int64_t lastId()
+    {
+        return get("/cgi/state.php").extract<Poco::JSON::Object::Ptr>()->getValue<Poco::Int64>("chkId");
+    }
 
     // The documents of this run booked in records from `from` on.
     Booked booked(int64_t from)
@@ -410,8 +417,8 @@ enum class Told { Sold, NotRecorded, CannotTell };
 
 // Texts by which the driver says it can't tell whether the register booked a document
 // (it asks to close again, or to look at the tape), or that the register did not book it.
-const char16_t* const kCannotTell[] = {u"Не удалось установить", u"ответ регистратора не получен", u"Провер",
-                                       u"провер", u"ленте", u"ленту"};
+const char16_t* const kCannotTell[] = {
+    u"Не удалось установить", u"ответ регистратора не получен", u"Провер", u"провер", u"ленте", u"ленту"};
 const char16_t* const kNotRecorded[] = {u"не проведён", u"не проведен"};
 
 Told toldBy(const CallResult& r)
@@ -426,22 +433,22 @@ Told toldBy(const CallResult& r)
         if (text.find(m) != std::u16string::npos) return Told::NotRecorded;
     // A driver error without those words is a network failure: no answer.
     if (!r.errors.empty() || r.alerts.empty()) return Told::CannotTell;
-    return Told::NotRecorded;   // the register refused it with an error of its own
+    return Told::NotRecorded; // the register refused it with an error of its own
 }
 
 struct Document {
     bool cash = false;
-    int index = 0;                 // receipt number or cash document index
+    int index = 0; // receipt number or cash document index
     const FaultKind* fault = nullptr;
-    bool reached = false;          // came to CloseCheck / CashInOutcome
+    bool reached = false; // came to CloseCheck / CashInOutcome
     bool soldFirst = false, soldRetry = false, soldAgain = false;
-    bool foundOnTape = false;      // settled by the cashier reading the tape
+    bool foundOnTape = false; // settled by the cashier reading the tape
     int tapeChecks = 0;
     bool toldNotRecordedButBooked = false;
-    bool unresolved = false;       // the cashier's step did not end the wait
-    bool cancelWrong = false;      // CancelCheck's account of the document disagreed with the tape
-    int sellAgain = 0;             // new documents the cashier made for the same sale
-    int secondTill = 0;            // identical documents till B booked (B told sold)
+    bool unresolved = false;  // the cashier's step did not end the wait
+    bool cancelWrong = false; // CancelCheck's account of the document disagreed with the tape
+    int sellAgain = 0;        // new documents the cashier made for the same sale
+    int secondTill = 0;       // identical documents till B booked (B told sold)
     std::string firstWhy, lastWhy;
 };
 
@@ -449,7 +456,7 @@ class Till {
 public:
     Till(AddinHost& host, const std::string& address, const char* label) : comp_(host.create()), label_(label)
     {
-        comp_.set("LogLevel", Value::i4(2));   // errors only, as in production
+        comp_.set("LogLevel", Value::i4(2)); // errors only, as in production
         comp_.set("DefaultTaxGroup", Value::i4(1));
         comp_.set("IP", Value::str(toUtf16(address)));
         comp_.set("Password", Value::str(u"384190"));
@@ -470,7 +477,8 @@ public:
         for (const auto& t : open.alerts)
             if (t.find(u"Не удалось установить") != std::u16string::npos) {
                 ++staleAlerts;
-                std::printf("  receipt %d: OpenCheck shows an earlier document's alert again: %s\n", n, toUtf8(t).c_str());
+                std::printf("  receipt %d: OpenCheck shows an earlier document's alert again: %s\n", n,
+                            toUtf8(t).c_str());
             }
         total = 0;
         for (int k = 0; k < items; ++k) {
@@ -553,7 +561,7 @@ int main(int argc, char** argv)
         long rssEarly = rssStart;
         std::vector<Document> docs;
         std::map<std::string, int> drawn;
-        std::map<std::string, std::pair<int, int>> problems;   // fault -> (printed twice, sold but absent)
+        std::map<std::string, std::pair<int, int>> problems; // fault -> (printed twice, sold but absent)
         int bSold = 0, bFailed = 0, staleAlerts = 0;
         const Clock::time_point start = Clock::now();
         {
@@ -573,7 +581,8 @@ int main(int argc, char** argv)
                 if (k == early) rssEarly = residentKb();
                 Document d;
                 // Cash documents spread evenly among the receipts.
-                d.cash = o.cash > 0 && (static_cast<int64_t>(k + 1) * o.cash / total != static_cast<int64_t>(k) * o.cash / total);
+                d.cash = o.cash > 0 &&
+                         (static_cast<int64_t>(k + 1) * o.cash / total != static_cast<int64_t>(k) * o.cash / total);
                 d.index = d.cash ? cashNo++ : receiptNo++;
                 int pick = static_cast<int>(random() % static_cast<unsigned>(totalWeight));
                 for (const FaultKind* f : kinds) {
@@ -610,7 +619,8 @@ int main(int argc, char** argv)
                         ++bSold;
                     } else {
                         ++bFailed;
-                        std::fprintf(stderr, "till B, %s %d: %s\n", d.cash ? "cash" : "receipt", d.index, bFailure.c_str());
+                        std::fprintf(stderr, "till B, %s %d: %s\n", d.cash ? "cash" : "receipt", d.index,
+                                     bFailure.c_str());
                     }
                 }
                 reg.setFaults(d.fault->settling);
@@ -662,8 +672,8 @@ int main(int argc, char** argv)
                     std::string again;
                     d.soldAgain = a.sell(d, o.items, again);
                     if (!d.soldAgain) {
-                        std::fprintf(stderr, "%s %d (%s): sold again, failed: %s\n", d.cash ? "cash" : "receipt", d.index,
-                                     d.fault->name, again.c_str());
+                        std::fprintf(stderr, "%s %d (%s): sold again, failed: %s\n", d.cash ? "cash" : "receipt",
+                                     d.index, d.fault->name, again.c_str());
                         a.cancel();
                     }
                 }
@@ -708,7 +718,10 @@ int main(int argc, char** argv)
                 ++problems[d.fault->name].second;
                 std::printf("  %s %d (%s, %s): reported sold but absent (%s; first: %s; last: %s)\n", what, d.index,
                             d.fault->name, d.fault->step,
-                            d.soldFirst ? "at once" : d.soldRetry ? "on the retry" : d.foundOnTape ? "found on the tape" : "sold again",
+                            d.soldFirst     ? "at once"
+                            : d.soldRetry   ? "on the retry"
+                            : d.foundOnTape ? "found on the tape"
+                                            : "sold again",
                             d.firstWhy.c_str(), d.lastWhy.c_str());
             }
             if (d.toldNotRecordedButBooked)
@@ -717,16 +730,17 @@ int main(int argc, char** argv)
             if (!hostSold && times == 0) ++f.refusedNotBooked;
         }
 
-        std::printf("add-in soak: %d receipts of %d items and %d cash documents, seed %u, authentication %s%s, %.1f s\n",
-                    o.receipts, o.items, o.cash, o.seed, o.auth.c_str(), o.quick ? ", quick" : "", elapsed);
+        std::printf(
+            "add-in soak: %d receipts of %d items and %d cash documents, seed %u, authentication %s%s, %.1f s\n",
+            o.receipts, o.items, o.cash, o.seed, o.auth.c_str(), o.quick ? ", quick" : "", elapsed);
         std::printf("  faults drawn:");
         for (const FaultKind& k : faultKinds())
             if (drawn.count(k.name)) std::printf(" %s %d", k.name, drawn[k.name]);
         std::printf("\n");
         for (const auto* fig : {&receipts, &cash}) {
             const Figures& f = *fig;
-            std::printf("  till A, %s: %d documents, %d brought to the register\n", fig == &receipts ? "receipts" : "cash",
-                        f.documents, f.reached);
+            std::printf("  till A, %s: %d documents, %d brought to the register\n",
+                        fig == &receipts ? "receipts" : "cash", f.documents, f.reached);
             std::printf("    told done: %d at once, %d on the cashier's retry, %d sold again after a failure\n",
                         f.soldFirst, f.soldRetry, f.soldAgain);
             std::printf("    printed twice (must be 0):                %d\n", f.twice);

@@ -22,11 +22,12 @@ using Bytes = std::vector<std::uint8_t>;
 
 struct Picture {
     int width, height;
-    std::vector<bool> black;  // row after row, top row first
+    std::vector<bool> black; // row after row, top row first
     bool At(int x, int y) const { return black[static_cast<std::size_t>(y) * width + x]; }
 };
 
-Picture Make(int w, int h, const std::string& kind) {
+Picture Make(int w, int h, const std::string& kind)
+{
     Picture p{w, h, std::vector<bool>(static_cast<std::size_t>(w) * h, false)};
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
@@ -44,18 +45,22 @@ Picture Make(int w, int h, const std::string& kind) {
     return p;
 }
 
-void Put16(Bytes& o, unsigned v) {
+void Put16(Bytes& o, unsigned v)
+{
     o.push_back(static_cast<std::uint8_t>(v));
     o.push_back(static_cast<std::uint8_t>(v >> 8));
 }
-void Put32(Bytes& o, std::uint32_t v) {
+void Put32(Bytes& o, std::uint32_t v)
+{
     for (int i = 0; i < 4; ++i) o.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
-void Put32Be(Bytes& o, std::uint32_t v) {
+void Put32Be(Bytes& o, std::uint32_t v)
+{
     for (int i = 3; i >= 0; --i) o.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
-Bytes Bmp(const Picture& p) {
+Bytes Bmp(const Picture& p)
+{
     const std::uint32_t stride = (static_cast<std::uint32_t>(p.width) * 3 + 3) & ~3u;
     const std::uint32_t size = stride * static_cast<std::uint32_t>(p.height);
     Bytes o{'B', 'M'};
@@ -64,7 +69,7 @@ Bytes Bmp(const Picture& p) {
     Put32(o, 54);
     Put32(o, 40);
     Put32(o, static_cast<std::uint32_t>(p.width));
-    Put32(o, static_cast<std::uint32_t>(p.height));  // bottom-up
+    Put32(o, static_cast<std::uint32_t>(p.height)); // bottom-up
     Put16(o, 1);
     Put16(o, 24);
     Put32(o, 0);
@@ -81,7 +86,8 @@ Bytes Bmp(const Picture& p) {
     return o;
 }
 
-std::uint32_t Crc(const std::uint8_t* d, std::size_t n) {
+std::uint32_t Crc(const std::uint8_t* d, std::size_t n)
+{
     std::uint32_t c = 0xFFFFFFFFu;
     for (std::size_t i = 0; i < n; ++i) {
         c ^= d[i];
@@ -90,7 +96,8 @@ std::uint32_t Crc(const std::uint8_t* d, std::size_t n) {
     return ~c;
 }
 
-void Chunk(Bytes& o, const char* type, const Bytes& data) {
+void Chunk(Bytes& o, const char* type, const Bytes& data)
+{
     Put32Be(o, static_cast<std::uint32_t>(data.size()));
     Bytes body(type, type + 4);
     body.insert(body.end(), data.begin(), data.end());
@@ -99,7 +106,8 @@ void Chunk(Bytes& o, const char* type, const Bytes& data) {
 }
 
 // zlib stream of stored (uncompressed) deflate blocks.
-Bytes Stored(const Bytes& raw) {
+Bytes Stored(const Bytes& raw)
+{
     Bytes z{0x78, 0x01};
     std::size_t at = 0;
     do {
@@ -119,16 +127,17 @@ Bytes Stored(const Bytes& raw) {
     return z;
 }
 
-Bytes Png(const Picture& p) {
+Bytes Png(const Picture& p)
+{
     Bytes o{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     Bytes ihdr;
     Put32Be(ihdr, static_cast<std::uint32_t>(p.width));
     Put32Be(ihdr, static_cast<std::uint32_t>(p.height));
-    ihdr.insert(ihdr.end(), {8, 0, 0, 0, 0});  // 8-bit grey
+    ihdr.insert(ihdr.end(), {8, 0, 0, 0, 0}); // 8-bit grey
     Chunk(o, "IHDR", ihdr);
     Bytes raw;
     for (int y = 0; y < p.height; ++y) {
-        raw.push_back(0);  // no filter
+        raw.push_back(0); // no filter
         for (int x = 0; x < p.width; ++x) raw.push_back(p.At(x, y) ? 0 : 255);
     }
     Chunk(o, "IDAT", Stored(raw));
@@ -137,19 +146,20 @@ Bytes Png(const Picture& p) {
 }
 
 // GIF with 2-bit LZW codes kept from growing: a clear code after every two pixels.
-Bytes Gif(const Picture& p) {
+Bytes Gif(const Picture& p)
+{
     Bytes o{'G', 'I', 'F', '8', '9', 'a'};
     Put16(o, static_cast<unsigned>(p.width));
     Put16(o, static_cast<unsigned>(p.height));
-    o.insert(o.end(), {0x80, 0, 0});                    // global table of 2 colours
-    o.insert(o.end(), {0, 0, 0, 255, 255, 255});        // 0 black, 1 white
+    o.insert(o.end(), {0x80, 0, 0});             // global table of 2 colours
+    o.insert(o.end(), {0, 0, 0, 255, 255, 255}); // 0 black, 1 white
     o.push_back(',');
     Put16(o, 0);
     Put16(o, 0);
     Put16(o, static_cast<unsigned>(p.width));
     Put16(o, static_cast<unsigned>(p.height));
     o.push_back(0);
-    o.push_back(2);  // minimum code size: codes of 3 bits, clear 4, end 5
+    o.push_back(2); // minimum code size: codes of 3 bits, clear 4, end 5
     Bytes data;
     std::uint32_t acc = 0;
     int bits = 0;
@@ -185,7 +195,8 @@ Bytes Gif(const Picture& p) {
 }
 
 // Icon of one 32-bit image (at most 255 x 255), opaque.
-Bytes Ico(const Picture& p) {
+Bytes Ico(const Picture& p)
+{
     const std::uint32_t maskStride = (static_cast<std::uint32_t>(p.width) + 31) / 32 * 4;
     const std::uint32_t size = 40 + 4u * p.width * p.height + maskStride * p.height;
     Bytes o;
@@ -202,7 +213,7 @@ Bytes Ico(const Picture& p) {
     Put32(o, 22);
     Put32(o, 40);
     Put32(o, static_cast<std::uint32_t>(p.width));
-    Put32(o, static_cast<std::uint32_t>(p.height) * 2);  // image and mask
+    Put32(o, static_cast<std::uint32_t>(p.height) * 2); // image and mask
     Put16(o, 1);
     Put16(o, 32);
     for (int i = 0; i < 6; ++i) Put32(o, 0);
@@ -215,7 +226,8 @@ Bytes Ico(const Picture& p) {
     return o;
 }
 
-Bytes Pbm(const Picture& p) {
+Bytes Pbm(const Picture& p)
+{
     const std::string head = "P4\n" + std::to_string(p.width) + " " + std::to_string(p.height) + "\n";
     Bytes o(head.begin(), head.end());
     for (int y = 0; y < p.height; ++y)
@@ -230,7 +242,8 @@ Bytes Pbm(const Picture& p) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc != 5) {
         std::fprintf(stderr, "usage: make-picture FILE WIDTH HEIGHT corner|pattern|badge|white\n");
         return 2;

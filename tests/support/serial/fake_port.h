@@ -17,7 +17,8 @@ using Bytes = std::vector<std::uint8_t>;
 class ManualClock : public serialproto::Clock {
 public:
     std::uint32_t NowMs() override { return now; }
-    void SleepMs(std::uint32_t ms) override {
+    void SleepMs(std::uint32_t ms) override
+    {
         now += ms;
         sleeps.push_back(ms);
     }
@@ -36,7 +37,8 @@ public:
     explicit ScriptedPort(ManualClock& clock) : clock_(clock) {}
 
     // The reply to the next command frame written.
-    void Reply(const Bytes& bytes, std::uint32_t delayMs = 0) {
+    void Reply(const Bytes& bytes, std::uint32_t delayMs = 0)
+    {
         std::deque<In> r;
         for (auto b : bytes) r.push_back({b, delayMs});
         replies_.push_back(r);
@@ -44,11 +46,13 @@ public:
     void ReplyTimed(const std::vector<In>& in) { replies_.emplace_back(in.begin(), in.end()); }
 
     bool SetLine(std::uint32_t) override { return true; }
-    bool SetReadTimeout(std::uint32_t ms) override {
+    bool SetReadTimeout(std::uint32_t ms) override
+    {
         timeout_ = ms;
         return true;
     }
-    Read ReadByte(std::uint8_t& b) override {
+    Read ReadByte(std::uint8_t& b) override
+    {
         ++reads;
         if (failReads) {
             error_ = 5;
@@ -64,7 +68,8 @@ public:
         input_.pop_front();
         return Read::Byte;
     }
-    bool Write(const std::uint8_t* data, std::size_t n) override {
+    bool Write(const std::uint8_t* data, std::size_t n) override
+    {
         if (failWrites) {
             error_ = 31;
             return false;
@@ -100,7 +105,8 @@ private:
 // Log lines as text: "label (n) XX XX" and raw texts.
 class RecordingLog : public serialproto::LinkLog {
 public:
-    void DataLine(const char* label, const std::uint8_t* bytes, std::size_t count) override {
+    void DataLine(const char* label, const std::uint8_t* bytes, std::size_t count) override
+    {
         std::string s = std::string(label) + " (" + std::to_string(count) + ")";
         static const char hex[] = "0123456789ABCDEF";
         for (std::size_t i = 0; i < count; ++i) {
@@ -116,8 +122,9 @@ public:
 
 // An answer frame as the register sends it: DLE STX, stuffed payload with its checksum,
 // DLE ETX and two trailer bytes.
-inline Bytes AnswerFrame(std::uint8_t seq, std::uint8_t cmd, std::uint8_t status, std::uint8_t error,
-                         std::uint8_t ext, const Bytes& data, int checksumDelta = 0) {
+inline Bytes AnswerFrame(std::uint8_t seq, std::uint8_t cmd, std::uint8_t status, std::uint8_t error, std::uint8_t ext,
+                         const Bytes& data, int checksumDelta = 0)
+{
     Bytes payload{seq, cmd, status, error, ext};
     payload.insert(payload.end(), data.begin(), data.end());
     std::uint8_t sum = 0;
@@ -132,7 +139,8 @@ inline Bytes AnswerFrame(std::uint8_t seq, std::uint8_t cmd, std::uint8_t status
     return out;
 }
 
-inline Bytes Cat(Bytes a, const Bytes& b) {
+inline Bytes Cat(Bytes a, const Bytes& b)
+{
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }

@@ -12,13 +12,14 @@
 class SimProcess {
 public:
     // Starts the simulator with `args` and waits for its "PTY <path>" line.
-    explicit SimProcess(const std::vector<std::string>& args) {
+    explicit SimProcess(const std::vector<std::string>& args)
+    {
         int out[2];
         if (::pipe(out) != 0) return;
         const pid_t parent = ::getpid();
         pid_ = ::fork();
         if (pid_ == 0) {
-            ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlive the test
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM); // never outlive the test
             if (::getppid() != parent) ::_exit(1);
             ::dup2(out[1], 1);
             ::close(out[0]);
@@ -44,7 +45,8 @@ public:
             }
         if (f) std::fclose(f);
     }
-    ~SimProcess() {
+    ~SimProcess()
+    {
         if (pid_ > 0) {
             ::kill(pid_, SIGTERM);
             int status = 0;

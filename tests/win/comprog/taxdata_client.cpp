@@ -27,7 +27,7 @@ class Table : public ITaxData {
 public:
     LONG count = 2, rates[5] = {2000, 700, 0, 0, 0}, fees[5] = {150, 0, 0, 0, 0}, feeE = 100;
     SHORT flags = 0x22;
-    int failing = -1;  // index of the getter that fails (0 Count, 1-5 rates, 6-10 fees, 11 E, 12 Flags)
+    int failing = -1; // index of the getter that fails (0 Count, 1-5 rates, 6-10 fees, 11 E, 12 Flags)
     LONG refs = 1;
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
@@ -69,13 +69,13 @@ public:
         *p = SysAllocString(L"");
         return S_OK;
     }
-#define GETTER(name, index, value)                                 \
-    STDMETHODIMP get_##name(LONG* p) override                      \
-    {                                                              \
+#define GETTER(name, index, value)                                      \
+    STDMETHODIMP get_##name(LONG* p) override                           \
+    {                                                                   \
         if (failing == index) return static_cast<HRESULT>(0x80041234L); \
-        *p = value;                                                \
-        return S_OK;                                               \
-    }                                                              \
+        *p = value;                                                     \
+        return S_OK;                                                    \
+    }                                                                   \
     STDMETHODIMP put_##name(LONG) override { return E_NOTIMPL; }
     GETTER(Count, 0, count)
     GETTER(TaxRateA, 1, rates[0])
@@ -157,8 +157,8 @@ int main(int argc, char** argv)
     Show(fp, "NoRecord", fp->SetTaxData(0, nullptr));
     fp->Release();
     CoUninitialize();
-    std::printf("Released=%ld\n", (table.refs - 1) + (noFees.refs - 1) + (wide.refs - 1) + (six.refs - 1) +
-                                      (failing.refs - 1));
+    std::printf("Released=%ld\n",
+                (table.refs - 1) + (noFees.refs - 1) + (wide.refs - 1) + (six.refs - 1) + (failing.refs - 1));
     // Numbers and codes the register cannot print: refused, nothing sent.
     const auto text = [&](const char* label, const wchar_t* value, HRESULT (*call)(IFiscalPrinter*, BSTR)) {
         BSTR b = SysAllocString(value);

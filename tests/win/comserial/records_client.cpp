@@ -68,9 +68,9 @@ void LateBoundMemoryRead(IFiscalPrinter* fp)
         VariantInit(&a);
         V_VT(&a) = VT_I4;
     }
-    V_I4(&args[2]) = 19;  // BlockAddr (arguments in reverse order)
-    V_I4(&args[1]) = 0;   // Page
-    V_I4(&args[0]) = 10;  // Count
+    V_I4(&args[2]) = 19; // BlockAddr (arguments in reverse order)
+    V_I4(&args[1]) = 0;  // Page
+    V_I4(&args[0]) = 10; // Count
     DISPPARAMS params{args, nullptr, 3, 0};
     VARIANT result;
     VariantInit(&result);

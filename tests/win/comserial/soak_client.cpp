@@ -45,7 +45,7 @@ struct Random {
 
 struct FaultKind {
     const char* spec;
-    unsigned maxCount;  // attempts it may hit
+    unsigned maxCount; // attempts it may hit
 };
 // Before the execution: may fail all three attempts.
 const FaultKind kFaults[] = {
@@ -90,7 +90,8 @@ public:
         QueryPerformanceCounter(&t0);
         const HRESULT hr = call();
         QueryPerformanceCounter(&t1);
-        const double ms = 1000.0 * static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(frequency_.QuadPart);
+        const double ms = 1000.0 * static_cast<double>(t1.QuadPart - t0.QuadPart) /
+                          static_cast<double>(frequency_.QuadPart);
         if (ms > longest_) {
             longest_ = ms;
             longestName_ = name;
@@ -277,7 +278,7 @@ std::map<std::string, long long> ReadBooks(const char* path)
 
 struct Sale {
     long code;
-    long price;  // one piece: the sum booked
+    long price; // one piece: the sum booked
 };
 
 int Run(const char* port, unsigned long commands, unsigned seed, const char* control, const char* booksPath)
@@ -304,8 +305,8 @@ int Run(const char* port, unsigned long commands, unsigned seed, const char* con
     Soak soak(fp, control, seed);
     BSTR none = SysAllocString(L"");
     BSTR itemName = SysAllocString(L"Soak");
-    std::vector<Sale> booked;        // sales of receipts the client saw paid
-    std::vector<long> notBooked;     // sales that failed or whose receipt was cancelled
+    std::vector<Sale> booked;    // sales of receipts the client saw paid
+    std::vector<long> notBooked; // sales that failed or whose receipt was cancelled
     unsigned long receiptsPaid = 0, receiptsCancelled = 0, records = 0;
     long nextCode = 1000;
     // The server's memory every 1,000 calls; the growth is measured from the figure
@@ -329,10 +330,8 @@ int Run(const char* port, unsigned long commands, unsigned seed, const char* con
                 const HRESULT hr = soak.Call("SaleArticle", [&] {
                     return fp->SaleArticle(s.code, 1000, s.price, fpttA, itemName, 3, 0, &total);
                 });
-                if (SUCCEEDED(hr))
-                    sold.push_back(s);
-                else
-                    notBooked.push_back(s.code);
+                if (SUCCEEDED(hr)) sold.push_back(s);
+                else notBooked.push_back(s.code);
             }
             bool paid = false;
             if (!sold.empty() && soak.Pick(100) >= 5) {
@@ -374,7 +373,7 @@ int Run(const char* port, unsigned long commands, unsigned seed, const char* con
                     soak.CountCalls(2);
                 }
                 VariantClear(&sums);
-                soak.CountCalls(5);  // GetXReport by name; ChecksCount and SumByTaxType by name and call
+                soak.CountCalls(5); // GetXReport by name; ChecksCount and SumByTaxType by name and call
                 ++records;
             }
             VariantClear(&report);
@@ -395,12 +394,9 @@ int Run(const char* port, unsigned long commands, unsigned seed, const char* con
     unsigned long once = 0, twice = 0, missing = 0, unexpected = 0;
     for (const Sale& s : booked) {
         const long long sum = soldSum(s.code);
-        if (sum == s.price)
-            ++once;
-        else if (sum > s.price)
-            ++twice;
-        else
-            ++missing;
+        if (sum == s.price) ++once;
+        else if (sum > s.price) ++twice;
+        else ++missing;
     }
     for (long code : notBooked)
         if (soldSum(code) != 0) ++unexpected;
@@ -424,10 +420,11 @@ int Run(const char* port, unsigned long commands, unsigned seed, const char* con
         std::printf("\nserver private memory every 1,000 calls (KB):");
         for (const Memory& m : figures) std::printf(" %lu", m.privateKb);
         const std::size_t base = figures.size() > 1 ? 1 : 0;
-        std::printf("\nserver memory growth from call %lu to the end (%lu calls): working set %+ld KB, private %+ld KB\n",
-                    static_cast<unsigned long>((base + 1) * 1000), soak.Calls() - (base + 1) * 1000,
-                    static_cast<long>(last.workingSetKb) - static_cast<long>(figures[base].workingSetKb),
-                    static_cast<long>(last.privateKb) - static_cast<long>(figures[base].privateKb));
+        std::printf(
+            "\nserver memory growth from call %lu to the end (%lu calls): working set %+ld KB, private %+ld KB\n",
+            static_cast<unsigned long>((base + 1) * 1000), soak.Calls() - (base + 1) * 1000,
+            static_cast<long>(last.workingSetKb) - static_cast<long>(figures[base].workingSetKb),
+            static_cast<long>(last.privateKb) - static_cast<long>(figures[base].privateKb));
     }
     std::printf("longest call: %.0f ms (%s)\n", soak.Longest(), soak.LongestName());
     // Three attempts, each bounded by the busy limit and the frame time-outs.
@@ -447,8 +444,8 @@ int main(int argc, char** argv)
         return 2;
     }
     CoInitialize(nullptr);
-    const int rc = Run(argv[1], std::strtoul(argv[2], nullptr, 10), static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10)),
-                       argv[4], argv[5]);
+    const int rc = Run(argv[1], std::strtoul(argv[2], nullptr, 10),
+                       static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10)), argv[4], argv[5]);
     CoUninitialize();
     return rc;
 }

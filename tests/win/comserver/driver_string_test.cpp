@@ -25,7 +25,7 @@ TEST(DriverString, AssignmentsAndWideCopies)
     BSTR b = s.DetachWide();
     ASSERT_NE(nullptr, a);
     ASSERT_NE(nullptr, b);
-    EXPECT_NE(a, b);  // every read hands out its own copy
+    EXPECT_NE(a, b); // every read hands out its own copy
     EXPECT_STREQ(L"Касса №1", a);
     EXPECT_STREQ(L"Касса №1", b);
     SysFreeString(a);
@@ -39,7 +39,7 @@ TEST(DriverString, AssignmentsAndWideCopies)
     EXPECT_STREQ(L"Касса №1 ок", grown);
     SysFreeString(grown);
 
-    const char raw[] = {'\x8A', '\xA0', '\xE1', '\xE1', '\xA0'};  // "Касса" in cp866
+    const char raw[] = {'\x8A', '\xA0', '\xE1', '\xE1', '\xA0'}; // "Касса" in cp866
     s.AssignBytes(raw, sizeof raw);
     EXPECT_EQ(5u, s.Length());
     s.FromOem();
@@ -84,10 +84,10 @@ TEST(DriverString, NumbersAndCodesMustFitTheRegisterPage)
     EXPECT_TRUE(DriverString::FitsRegisterPage(nullptr));
     EXPECT_TRUE(DriverString::FitsRegisterPage(L""));
     EXPECT_TRUE(DriverString::FitsRegisterPage(L"1234567890"));
-    EXPECT_TRUE(DriverString::FitsRegisterPage(L"AB-12?"));  // a "?" of its own is kept
+    EXPECT_TRUE(DriverString::FitsRegisterPage(L"AB-12?")); // a "?" of its own is kept
     EXPECT_FALSE(DriverString::FitsRegisterPage(L"\x4E2D\x6587\x4E2D\x6587\x4E2D\x6587\x4E2D\x6587\x4E2D\x6587"));
     EXPECT_FALSE(DriverString::FitsRegisterPage(L"12345678901\x4E2D"));
     // Five emoji are ten UTF-16 units: they must not pass as ten characters.
     EXPECT_FALSE(DriverString::FitsRegisterPage(L"\xD83D\xDE00\xD83D\xDE00\xD83D\xDE00\xD83D\xDE00\xD83D\xDE00"));
-    EXPECT_FALSE(DriverString::FitsRegisterPage(L"\x00E4"));  // no best-fit "a"
+    EXPECT_FALSE(DriverString::FitsRegisterPage(L"\x00E4")); // no best-fit "a"
 }

@@ -30,11 +30,9 @@ std::string SystemText(DWORD number)
     DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, number,
                              MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), buffer, sizeof buffer, nullptr);
     std::string s(buffer, n);
-    while (!s.empty() && static_cast<unsigned char>(s.back()) < 0x20)
-        s.pop_back();
+    while (!s.empty() && static_cast<unsigned char>(s.back()) < 0x20) s.pop_back();
     for (char& c : s)
-        if (static_cast<unsigned char>(c) < 0x20)
-            c = ' ';
+        if (static_cast<unsigned char>(c) < 0x20) c = ' ';
     return s;
 }
 
@@ -73,7 +71,10 @@ PendingError Pending()
 
 TEST(ErrorTexts, ResourcesReadBackAsWritten)
 {
-    struct { UINT id; const wchar_t* text; } texts[] = {
+    struct {
+        UINT id;
+        const wchar_t* text;
+    } texts[] = {
         {1, L"Ошибка"},
         {100, L"Ошибка ЭККР"},
         {135, L"сумма \"выдано\" больше, чем в денежном ящике."},
@@ -109,9 +110,8 @@ TEST(ErrorTexts, ResultsWithTextsAndComposedOnes)
 
     std::string system2 = Describe(FPE_SYSTEM, ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(WithMessage("Ошибка 2", ERROR_FILE_NOT_FOUND), system2);
-    EXPECT_NE(std::string::npos, system2.find("Ошибка 2: "));  // the system has a text for 2
-    for (char c : system2)
-        EXPECT_GE(static_cast<unsigned char>(c), 0x20);
+    EXPECT_NE(std::string::npos, system2.find("Ошибка 2: ")); // the system has a text for 2
+    for (char c : system2) EXPECT_GE(static_cast<unsigned char>(c), 0x20);
 
     EXPECT_EQ(WithMessage("Ошибка файловой системы 5", ERROR_ACCESS_DENIED),
               Describe(FPE_FILE_SYSTEM, ERROR_ACCESS_DENIED));

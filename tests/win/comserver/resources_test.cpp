@@ -6,10 +6,7 @@
 #include <vector>
 
 namespace {
-INT_PTR CALLBACK PlainDialog(HWND, UINT, WPARAM, LPARAM)
-{
-    return 0;
-}
+INT_PTR CALLBACK PlainDialog(HWND, UINT, WPARAM, LPARAM) { return 0; }
 } // namespace
 
 TEST(ProgramResources, VersionBlockIconAndStatusDialog)
@@ -35,7 +32,10 @@ TEST(ProgramResources, VersionBlockIconAndStatusDialog)
     wchar_t caption[64] = L"";
     GetWindowTextW(dialog, caption, 64);
     EXPECT_STREQ(L"VAdazi", caption);
-    struct { int id; const wchar_t* text; } controls[] = {
+    struct {
+        int id;
+        const wchar_t* text;
+    } controls[] = {
         {2, L"Закрыть"},
         {1000, L"Записывать протокол работы"},
         {1011, L"Самое верхнее окно"},

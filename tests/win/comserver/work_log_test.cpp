@@ -11,10 +11,7 @@ namespace {
 
 SYSTEMTIME g_now;
 
-void TestClock(SYSTEMTIME* t)
-{
-    *t = g_now;
-}
+void TestClock(SYSTEMTIME* t) { *t = g_now; }
 
 SYSTEMTIME At(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second = 0, WORD ms = 0)
 {
@@ -33,7 +30,7 @@ class WorkLogTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        g_now = At(2026, 12, 1, 10, 11, 12, 345);  // a Tuesday: logday2.txt
+        g_now = At(2026, 12, 1, 10, 11, 12, 345); // a Tuesday: logday2.txt
         log = std::make_unique<WorkLog>();
         log->localTime = &TestClock;
     }
@@ -42,15 +39,13 @@ protected:
     // Loads the settings of <dir>\PELTRA44.exe.
     void Start(const char* ini = nullptr)
     {
-        if (ini)
-            WriteWholeFile(dir.File("PELTRA44.ini"), ini);
+        if (ini) WriteWholeFile(dir.File("PELTRA44.ini"), ini);
         ASSERT_TRUE(LoadSettings(*log, dir.File("PELTRA44.exe").c_str()));
     }
     std::string Setting() const
     {
         char value[16] = "";
-        GetPrivateProfileStringA("VAdazi", "DoLog", "missing", value, sizeof value,
-                                 dir.File("PELTRA44.ini").c_str());
+        GetPrivateProfileStringA("VAdazi", "DoLog", "missing", value, sizeof value, dir.File("PELTRA44.ini").c_str());
         return value;
     }
     std::string Day(int day) const { return dir.File("logday" + std::to_string(day) + ".txt"); }
@@ -65,7 +60,7 @@ TEST_F(WorkLogTest, SettingDecidesTheLog)
 {
     Start();
     EXPECT_EQ(0, log->logEnabled);
-    EXPECT_EQ("0", Setting());  // the missing key is written back
+    EXPECT_EQ("0", Setting()); // the missing key is written back
     EXPECT_STREQ(dir.File("PELTRA44.ini").c_str(), log->settingsPath);
 
     // Logging off: the events still reach the ring, no file is touched.
@@ -96,13 +91,12 @@ TEST_F(WorkLogTest, EventRingCutsAndWraps)
     WriteEvent(*log, message.c_str(), "Connect");
     EXPECT_EQ("Connect - " + std::string(246, 'm'), RecentEvent(*log, 0));
 
-    for (int i = 4; i <= 11; ++i)
-        WriteEventF(*log, "", "event %i", i);
+    for (int i = 4; i <= 11; ++i) WriteEventF(*log, "", "event %i", i);
     EXPECT_EQ(1, log->eventIndex);
-    EXPECT_STREQ("event 11", log->eventRing[0]);  // the eleventh took the first slot
+    EXPECT_STREQ("event 11", log->eventRing[0]); // the eleventh took the first slot
     EXPECT_STREQ("event 11", RecentEvent(*log, 0));
     EXPECT_EQ("Connect - " + std::string(246, 'm'), RecentEvent(*log, 8));
-    EXPECT_EQ(std::string(256, 'm'), RecentEvent(*log, 9));  // the oldest left
+    EXPECT_EQ(std::string(256, 'm'), RecentEvent(*log, 9)); // the oldest left
 }
 
 TEST_F(WorkLogTest, FileLinesByteForByte)
@@ -121,8 +115,7 @@ TEST_F(WorkLogTest, FileLinesByteForByte)
     // Prefix "10:11:12.345 " + "Label012345 (100)" = 30 characters: 75 of 100 bytes would
     // fit, but a cut dump ends with " ..." so that a reader knows bytes are missing: 74.
     unsigned char many[100];
-    for (int i = 0; i < 100; ++i)
-        many[i] = static_cast<unsigned char>(i);
+    for (int i = 0; i < 100; ++i) many[i] = static_cast<unsigned char>(i);
     WriteDataLine(*log, "Label012345", many, sizeof many);
     std::string longText(300, 'r');
     WriteRawLine(*log, longText.c_str());
@@ -137,7 +130,7 @@ TEST_F(WorkLogTest, FileLinesByteForByte)
     data += " ...";
     EXPECT_EQ(256u, data.size());
     std::string expected = "01/12/26\r\n"
-                           "10:11:12.345 \xC7\xE0\xEF\xF3\xF1\xEA\r\n"  // "Запуск" in cp1251
+                           "10:11:12.345 \xC7\xE0\xEF\xF3\xF1\xEA\r\n" // "Запуск" in cp1251
                            "10:11:12.345 Send (7) 10 02 07 01 F8 10 03\r\n"
                            "10:11:12.345 ACK\r\n"
                            "10:11:12.007 GetDate - Ok\r\n"
@@ -180,7 +173,7 @@ TEST_F(WorkLogTest, SameDayAppendsAWeekLaterStartsAfresh)
 TEST_F(WorkLogTest, SwitchingOffAndOnFromTheDialog)
 {
     Start();
-    SetLogging(*log, false);  // no change
+    SetLogging(*log, false); // no change
     EXPECT_EQ("0", Setting());
     EXPECT_EQ(0, log->eventIndex);
 

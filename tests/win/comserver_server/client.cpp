@@ -227,7 +227,7 @@ int Dialog(const char* shot)
         std::printf("FAIL no status dialog\n");
         return 1;
     }
-    Sleep(300);  // let it paint
+    Sleep(300); // let it paint
     const int ids[] = {2, 1000, 1011, 1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008, 1009, 1010, 1012};
     for (int id : ids) {
         wchar_t text[300] = {};

@@ -93,7 +93,7 @@ TEST_F(ObjectTest, FirstReferenceConnectsAndLastDisconnects)
     EXPECT_EQ(0, fp.TotalSum);
     EXPECT_EQ(0, fp.Error.number);
     EXPECT_EQ(nullptr, fp.Error.description);
-    EXPECT_STREQ("ЭККР 1", fp.PrinterInfo.Text());  // kept across the connect
+    EXPECT_STREQ("ЭККР 1", fp.PrinterInfo.Text()); // kept across the connect
     EXPECT_EQ("Объект подключён", Newest());
 
     EXPECT_EQ(2u, fp.AddRef());
@@ -140,17 +140,17 @@ TEST_F(ObjectTest, FactoryHandsOutTheOneObjectAndCountsLocks)
     EXPECT_EQ(2, g_process.LockCount());
     static_cast<IUnknown*>(a)->Release();
     static_cast<IUnknown*>(b)->Release();
-    EXPECT_EQ(1, g_process.LockCount());  // the LockServer lock keeps the server
+    EXPECT_EQ(1, g_process.LockCount()); // the LockServer lock keeps the server
     EXPECT_EQ("Объект подключён", Newest());
     EXPECT_EQ(S_OK, factory->LockServer(FALSE));
     EXPECT_EQ(0, g_process.LockCount());
-    EXPECT_EQ(S_OK, factory->LockServer(FALSE));  // no lock to give back
+    EXPECT_EQ(S_OK, factory->LockServer(FALSE)); // no lock to give back
     EXPECT_EQ(0, g_process.LockCount());
 
     IUnknown* unk = nullptr;
     ASSERT_EQ(S_OK, factory->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unk)));
     EXPECT_EQ(1u, unk->Release());
-    EXPECT_EQ(0u, factory->Release());  // frees it
+    EXPECT_EQ(0u, factory->Release()); // frees it
 }
 
 // The server window's timer: the countdown holds while a client holds the server or
@@ -165,7 +165,7 @@ TEST_F(ObjectTest, IdleCountdownEndsTheServerOnlyWhenNothingHoldsIt)
     EXPECT_EQ(2, process.IdleCountdown());
     EXPECT_FALSE(process.Unlock());
     EXPECT_TRUE(process.Unlock());
-    EXPECT_FALSE(process.Unlock());  // nothing left to give back
+    EXPECT_FALSE(process.Unlock()); // nothing left to give back
     EXPECT_EQ(ServerProcess::kIdleTicksAfterLastLock, process.IdleCountdown());
 
     process.StartIdleCountdown(1);
@@ -174,7 +174,7 @@ TEST_F(ObjectTest, IdleCountdownEndsTheServerOnlyWhenNothingHoldsIt)
     process.StatusDialogOpened(dialog);
     EXPECT_EQ(dialog, process.Log().notifyWindow);
     EXPECT_FALSE(process.IdleTick());
-    process.StatusDialogClosed(nullptr);  // another window: the dialog stays
+    process.StatusDialogClosed(nullptr); // another window: the dialog stays
     EXPECT_EQ(dialog, process.StatusDialog());
     process.StatusDialogClosed(dialog);
     EXPECT_EQ(nullptr, process.Log().notifyWindow);
@@ -199,11 +199,11 @@ TEST_F(ObjectTest, PropertiesAndTheErrorRecord)
     ASSERT_EQ(S_OK, p->get_TaxPayerInfo(2, &first));
     ASSERT_EQ(S_OK, p->get_TaxPayerInfo(2, &second));
     EXPECT_STREQ(L"ТОВ Ромашка", first);
-    EXPECT_NE(first, second);  // a new BSTR for each read
+    EXPECT_NE(first, second); // a new BSTR for each read
     SysFreeString(first);
     SysFreeString(second);
     ASSERT_EQ(S_OK, p->get_TaxPayerInfo(3, &s));
-    EXPECT_EQ(nullptr, s);  // empty member: null BSTR
+    EXPECT_EQ(nullptr, s); // empty member: null BSTR
     fp.TaxPayerInfo2.Clear();
 
     for (LONG id : {0L, 4L}) {
@@ -293,7 +293,8 @@ TEST_F(ObjectTest, ScriptClientsGetIDispatchEx)
     IUnknown* viaEx = nullptr;
     IUnknown* viaPrinter = nullptr;
     ASSERT_EQ(S_OK, ex->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&viaEx)));
-    ASSERT_EQ(S_OK, static_cast<IFiscalPrinter*>(&fp)->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&viaPrinter)));
+    ASSERT_EQ(S_OK,
+              static_cast<IFiscalPrinter*>(&fp)->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&viaPrinter)));
     EXPECT_EQ(viaPrinter, viaEx);
     viaEx->Release();
     viaPrinter->Release();
@@ -359,16 +360,16 @@ TEST_F(ObjectTest, APortNobodyCallsIsClosedAfterTheIdleTicks)
     FiscalPrinter fp{process};
     QuietPort port;
     fp.Serial.Link.Attach(&port);
-    EXPECT_TRUE(process.Lock());  // the vanished client's lock
+    EXPECT_TRUE(process.Lock()); // the vanished client's lock
     for (LONG i = 1; i < ServerProcess::kPortIdleTicks; ++i) process.IdleTick();
     EXPECT_TRUE(fp.Serial.Link.Connected());
-    fp.BeginCall();  // a call starts the count again
+    fp.BeginCall(); // a call starts the count again
     for (LONG i = 1; i < ServerProcess::kPortIdleTicks; ++i) process.IdleTick();
     EXPECT_TRUE(fp.Serial.Link.Connected());
     RaiseNewError(fp.Error, E_FAIL);
     process.IdleTick();
     EXPECT_FALSE(fp.Serial.Link.Connected());
-    EXPECT_EQ(0, fp.Error.number);  // the next client inherits no error
+    EXPECT_EQ(0, fp.Error.number); // the next client inherits no error
     EXPECT_STREQ("Disconnect - Порт закрыт: нет вызовов 300 с", RecentEvent(fp.Log, 0));
     IFiscalPrinter* p = &fp;
     EXPECT_EQ(FPE_NOT_CONNECTED, p->LineFeed());

@@ -52,7 +52,7 @@ TEST_F(RecordsTest, XReportIdentityTypeInformationAndLifetime)
     IXReport* x = nullptr;
     ASSERT_EQ(S_OK, records::CreateXReport(Context(), data, &x));
     EXPECT_EQ(1u, Refs(x));
-    EXPECT_EQ(1, g_printer.ReferenceCount());  // the report holds FiscalPrinter
+    EXPECT_EQ(1, g_printer.ReferenceCount()); // the report holds FiscalPrinter
 
     // Its interfaces, type information and coclass.
     IDispatch* disp = nullptr;
@@ -117,7 +117,7 @@ TEST_F(RecordsTest, XReportIdentityTypeInformationAndLifetime)
     EXPECT_EQ(E_NOINTERFACE, sums->QueryInterface(kIID_IDispatchEx, reinterpret_cast<void**>(&ex)));
     EXPECT_EQ(nullptr, ex);
     EXPECT_EQ(E_NOINTERFACE, x->QueryInterface(kIID_IDispatchEx, reinterpret_cast<void**>(&ex)));
-    EXPECT_EQ(2u, Refs(x));  // the report and the sub-record: nothing taken
+    EXPECT_EQ(2u, Refs(x)); // the report and the sub-record: nothing taken
     ASSERT_EQ(S_OK, sums->get_Name(&name));
     EXPECT_EQ(L"SumByTaxType", Take(name));
     IDispatch* owner = nullptr;
@@ -191,7 +191,7 @@ TEST_F(RecordsTest, CheckSumAndArticleInfo)
 TEST_F(RecordsTest, TaxDataTemplateWithoutTheRegister)
 {
     ITaxData* t = nullptr;
-    ASSERT_EQ(S_OK, g_printer.GetTaxData(1, &t));  // not connected
+    ASSERT_EQ(S_OK, g_printer.GetTaxData(1, &t)); // not connected
     LONG v = 0;
     short flags = 0;
     ASSERT_EQ(S_OK, t->get_Count(&v));
@@ -232,16 +232,16 @@ TEST_F(RecordsTest, NullResultPointers)
     EXPECT_EQ(E_POINTER, g_printer.GetArticleInfo(1, 0, nullptr));
     g_printer.Error.number = 0;
     EXPECT_EQ(E_POINTER, g_printer.GetSafeSum(nullptr));
-    EXPECT_EQ(0, g_printer.Error.number);  // not raised
+    EXPECT_EQ(0, g_printer.Error.number); // not raised
     EXPECT_EQ(E_POINTER, g_printer.ReadMemory(0, 0, 1, nullptr));
-    EXPECT_EQ(E_POINTER, g_printer.Error.number);  // raised
+    EXPECT_EQ(E_POINTER, g_printer.Error.number); // raised
     EXPECT_EQ(E_INVALIDARG, g_printer.GetTimeToBlock(0, nullptr));
 }
 
 TEST_F(RecordsTest, FailedFillsReleaseWhatTheyBuilt)
 {
     records::Context broken = Context();
-    broken.typeLib = nullptr;  // no type information to be had
+    broken.typeLib = nullptr; // no type information to be had
     IXReport* x = reinterpret_cast<IXReport*>(1);
     EXPECT_EQ(E_UNEXPECTED, records::CreateXReport(broken, serialproto::XReportData{}, &x));
     EXPECT_EQ(nullptr, x);

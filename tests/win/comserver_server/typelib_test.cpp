@@ -63,33 +63,50 @@ std::string Flags(unsigned value, const std::vector<Flag>& names)
     return out.empty() ? "-" : out;
 }
 
-const std::vector<Flag> kTypeFlags = {
-    {TYPEFLAG_FAPPOBJECT, "appobject"},     {TYPEFLAG_FCANCREATE, "cancreate"},
-    {TYPEFLAG_FLICENSED, "licensed"},       {TYPEFLAG_FPREDECLID, "predeclid"},
-    {TYPEFLAG_FHIDDEN, "hidden"},           {TYPEFLAG_FCONTROL, "control"},
-    {TYPEFLAG_FDUAL, "dual"},               {TYPEFLAG_FNONEXTENSIBLE, "nonextensible"},
-    {TYPEFLAG_FOLEAUTOMATION, "oleautomation"}, {TYPEFLAG_FRESTRICTED, "restricted"},
-    {TYPEFLAG_FAGGREGATABLE, "aggregatable"}, {TYPEFLAG_FREPLACEABLE, "replaceable"},
-    {TYPEFLAG_FDISPATCHABLE, "dispatchable"}, {TYPEFLAG_FREVERSEBIND, "reversebind"},
-    {TYPEFLAG_FPROXY, "proxy"}};
-const std::vector<Flag> kFuncFlags = {
-    {FUNCFLAG_FRESTRICTED, "restricted"}, {FUNCFLAG_FSOURCE, "source"},
-    {FUNCFLAG_FBINDABLE, "bindable"},     {FUNCFLAG_FREQUESTEDIT, "requestedit"},
-    {FUNCFLAG_FDISPLAYBIND, "displaybind"}, {FUNCFLAG_FDEFAULTBIND, "defaultbind"},
-    {FUNCFLAG_FHIDDEN, "hidden"},         {FUNCFLAG_FUSESGETLASTERROR, "usesgetlasterror"},
-    {FUNCFLAG_FDEFAULTCOLLELEM, "defaultcollelem"}, {FUNCFLAG_FUIDEFAULT, "uidefault"},
-    {FUNCFLAG_FNONBROWSABLE, "nonbrowsable"}, {FUNCFLAG_FREPLACEABLE, "replaceable"},
-    {FUNCFLAG_FIMMEDIATEBIND, "immediatebind"}};
-const std::vector<Flag> kParamFlags = {
-    {PARAMFLAG_FIN, "in"},         {PARAMFLAG_FOUT, "out"},   {PARAMFLAG_FLCID, "lcid"},
-    {PARAMFLAG_FRETVAL, "retval"}, {PARAMFLAG_FOPT, "opt"},   {PARAMFLAG_FHASDEFAULT, "hasdefault"},
-    {PARAMFLAG_FHASCUSTDATA, "hascustdata"}};
-const std::vector<Flag> kImplFlags = {
-    {IMPLTYPEFLAG_FDEFAULT, "default"}, {IMPLTYPEFLAG_FSOURCE, "source"},
-    {IMPLTYPEFLAG_FRESTRICTED, "restricted"}, {IMPLTYPEFLAG_FDEFAULTVTABLE, "defaultvtable"}};
-const std::vector<Flag> kVarFlags = {
-    {VARFLAG_FREADONLY, "readonly"}, {VARFLAG_FSOURCE, "source"}, {VARFLAG_FHIDDEN, "hidden"},
-    {VARFLAG_FRESTRICTED, "restricted"}, {VARFLAG_FNONBROWSABLE, "nonbrowsable"}};
+const std::vector<Flag> kTypeFlags = {{TYPEFLAG_FAPPOBJECT, "appobject"},
+                                      {TYPEFLAG_FCANCREATE, "cancreate"},
+                                      {TYPEFLAG_FLICENSED, "licensed"},
+                                      {TYPEFLAG_FPREDECLID, "predeclid"},
+                                      {TYPEFLAG_FHIDDEN, "hidden"},
+                                      {TYPEFLAG_FCONTROL, "control"},
+                                      {TYPEFLAG_FDUAL, "dual"},
+                                      {TYPEFLAG_FNONEXTENSIBLE, "nonextensible"},
+                                      {TYPEFLAG_FOLEAUTOMATION, "oleautomation"},
+                                      {TYPEFLAG_FRESTRICTED, "restricted"},
+                                      {TYPEFLAG_FAGGREGATABLE, "aggregatable"},
+                                      {TYPEFLAG_FREPLACEABLE, "replaceable"},
+                                      {TYPEFLAG_FDISPATCHABLE, "dispatchable"},
+                                      {TYPEFLAG_FREVERSEBIND, "reversebind"},
+                                      {TYPEFLAG_FPROXY, "proxy"}};
+const std::vector<Flag> kFuncFlags = {{FUNCFLAG_FRESTRICTED, "restricted"},
+                                      {FUNCFLAG_FSOURCE, "source"},
+                                      {FUNCFLAG_FBINDABLE, "bindable"},
+                                      {FUNCFLAG_FREQUESTEDIT, "requestedit"},
+                                      {FUNCFLAG_FDISPLAYBIND, "displaybind"},
+                                      {FUNCFLAG_FDEFAULTBIND, "defaultbind"},
+                                      {FUNCFLAG_FHIDDEN, "hidden"},
+                                      {FUNCFLAG_FUSESGETLASTERROR, "usesgetlasterror"},
+                                      {FUNCFLAG_FDEFAULTCOLLELEM, "defaultcollelem"},
+                                      {FUNCFLAG_FUIDEFAULT, "uidefault"},
+                                      {FUNCFLAG_FNONBROWSABLE, "nonbrowsable"},
+                                      {FUNCFLAG_FREPLACEABLE, "replaceable"},
+                                      {FUNCFLAG_FIMMEDIATEBIND, "immediatebind"}};
+const std::vector<Flag> kParamFlags = {{PARAMFLAG_FIN, "in"},
+                                       {PARAMFLAG_FOUT, "out"},
+                                       {PARAMFLAG_FLCID, "lcid"},
+                                       {PARAMFLAG_FRETVAL, "retval"},
+                                       {PARAMFLAG_FOPT, "opt"},
+                                       {PARAMFLAG_FHASDEFAULT, "hasdefault"},
+                                       {PARAMFLAG_FHASCUSTDATA, "hascustdata"}};
+const std::vector<Flag> kImplFlags = {{IMPLTYPEFLAG_FDEFAULT, "default"},
+                                      {IMPLTYPEFLAG_FSOURCE, "source"},
+                                      {IMPLTYPEFLAG_FRESTRICTED, "restricted"},
+                                      {IMPLTYPEFLAG_FDEFAULTVTABLE, "defaultvtable"}};
+const std::vector<Flag> kVarFlags = {{VARFLAG_FREADONLY, "readonly"},
+                                     {VARFLAG_FSOURCE, "source"},
+                                     {VARFLAG_FHIDDEN, "hidden"},
+                                     {VARFLAG_FRESTRICTED, "restricted"},
+                                     {VARFLAG_FNONBROWSABLE, "nonbrowsable"}};
 
 const char* KindName(TYPEKIND kind)
 {
@@ -122,13 +139,20 @@ std::string VtName(VARTYPE vt)
     static const struct {
         VARTYPE vt;
         const char* name;
-    } names[] = {{VT_EMPTY, "EMPTY"}, {VT_NULL, "NULL"},   {VT_I2, "I2"},         {VT_I4, "I4"},
-                 {VT_R4, "R4"},       {VT_R8, "R8"},       {VT_CY, "CY"},         {VT_DATE, "DATE"},
-                 {VT_BSTR, "BSTR"},   {VT_DISPATCH, "DISPATCH"}, {VT_ERROR, "ERROR"}, {VT_BOOL, "BOOL"},
-                 {VT_VARIANT, "VARIANT"}, {VT_UNKNOWN, "UNKNOWN"}, {VT_DECIMAL, "DECIMAL"}, {VT_I1, "I1"},
-                 {VT_UI1, "UI1"},     {VT_UI2, "UI2"},     {VT_UI4, "UI4"},       {VT_I8, "I8"},
-                 {VT_UI8, "UI8"},     {VT_INT, "INT"},     {VT_UINT, "UINT"},     {VT_VOID, "VOID"},
-                 {VT_HRESULT, "HRESULT"}, {VT_LPSTR, "LPSTR"}, {VT_LPWSTR, "LPWSTR"}};
+    } names[] = {{VT_EMPTY, "EMPTY"},     {VT_NULL, "NULL"},
+                 {VT_I2, "I2"},           {VT_I4, "I4"},
+                 {VT_R4, "R4"},           {VT_R8, "R8"},
+                 {VT_CY, "CY"},           {VT_DATE, "DATE"},
+                 {VT_BSTR, "BSTR"},       {VT_DISPATCH, "DISPATCH"},
+                 {VT_ERROR, "ERROR"},     {VT_BOOL, "BOOL"},
+                 {VT_VARIANT, "VARIANT"}, {VT_UNKNOWN, "UNKNOWN"},
+                 {VT_DECIMAL, "DECIMAL"}, {VT_I1, "I1"},
+                 {VT_UI1, "UI1"},         {VT_UI2, "UI2"},
+                 {VT_UI4, "UI4"},         {VT_I8, "I8"},
+                 {VT_UI8, "UI8"},         {VT_INT, "INT"},
+                 {VT_UINT, "UINT"},       {VT_VOID, "VOID"},
+                 {VT_HRESULT, "HRESULT"}, {VT_LPSTR, "LPSTR"},
+                 {VT_LPWSTR, "LPWSTR"}};
     for (const auto& n : names)
         if (n.vt == vt) return n.name;
     return "VT" + std::to_string(vt);
@@ -163,11 +187,9 @@ std::string Value(const VARIANT& v)
     } else {
         VARIANT s;
         VariantInit(&s);
-        if (VariantChangeTypeEx(&s, const_cast<VARIANT*>(&v), MAKELCID(LANG_ENGLISH, SORT_DEFAULT), 0, VT_BSTR) ==
-            S_OK)
+        if (VariantChangeTypeEx(&s, const_cast<VARIANT*>(&v), MAKELCID(LANG_ENGLISH, SORT_DEFAULT), 0, VT_BSTR) == S_OK)
             text = Utf8(V_BSTR(&s));
-        else
-            text = "?";
+        else text = "?";
         VariantClear(&s);
         if (V_VT(&v) == VT_BSTR) text = "\"" + text + "\"";
     }
@@ -224,8 +246,8 @@ void DumpFuncs(ITypeInfo* info, const TYPEATTR& attr, std::string& out)
         info->GetNames(f->memid, names, 32, &got);
         std::string name;
         const std::string doc = Doc(info, f->memid, &name);
-        out += "  " + Hex(static_cast<unsigned long>(f->memid)) + " " + InvokeName(f->invkind) + " " + name +
-               " vtbl " + std::to_string(f->oVft) + " flags " + Flags(f->wFuncFlags, kFuncFlags) + " returns " +
+        out += "  " + Hex(static_cast<unsigned long>(f->memid)) + " " + InvokeName(f->invkind) + " " + name + " vtbl " +
+               std::to_string(f->oVft) + " flags " + Flags(f->wFuncFlags, kFuncFlags) + " returns " +
                TypeName(info, f->elemdescFunc.tdesc) + doc + "\n";
         for (SHORT p = 0; p < f->cParams; ++p) {
             const ELEMDESC& e = f->lprgelemdescParam[p];
@@ -252,10 +274,8 @@ void DumpVars(ITypeInfo* info, const TYPEATTR& attr, std::string& out)
         std::string name;
         const std::string doc = Doc(info, v->memid, &name);
         out += "  " + Hex(static_cast<unsigned long>(v->memid)) + " " + name;
-        if (v->varkind == VAR_CONST && v->lpvarValue)
-            out += " = " + Value(*v->lpvarValue);
-        else
-            out += ": " + TypeName(info, v->elemdescVar.tdesc) + " kind " + std::to_string(v->varkind);
+        if (v->varkind == VAR_CONST && v->lpvarValue) out += " = " + Value(*v->lpvarValue);
+        else out += ": " + TypeName(info, v->elemdescVar.tdesc) + " kind " + std::to_string(v->varkind);
         out += " flags " + Flags(v->wVarFlags, kVarFlags) + doc + "\n";
         info->ReleaseVarDesc(v);
     }
@@ -269,8 +289,8 @@ void DumpType(ITypeInfo* info, std::string& out)
         return;
     }
     out += TypeHead(info, *attr);
-    out += "  version " + std::to_string(attr->wMajorVerNum) + "." + std::to_string(attr->wMinorVerNum) +
-           ", " + std::to_string(attr->cFuncs) + " funcs, " + std::to_string(attr->cVars) + " vars, " +
+    out += "  version " + std::to_string(attr->wMajorVerNum) + "." + std::to_string(attr->wMinorVerNum) + ", " +
+           std::to_string(attr->cFuncs) + " funcs, " + std::to_string(attr->cVars) + " vars, " +
            std::to_string(attr->cImplTypes) + " impl types, vtable " + std::to_string(attr->cbSizeVft) + "\n";
     if (attr->typekind == TKIND_ALIAS) out += "  = " + TypeName(info, attr->tdescAlias) + "\n";
     DumpImplTypes(info, *attr, out);
@@ -300,10 +320,9 @@ std::string DumpLibrary(ITypeLib* lib)
     if (lib->GetLibAttr(&attr) == S_OK) {
         BSTR n = nullptr, d = nullptr;
         lib->GetDocumentation(-1, &n, &d, nullptr, nullptr);
-        out += "library " + Utf8(n) + " " + Guid(attr->guid) + " version " + std::to_string(attr->wMajorVerNum) +
-               "." + std::to_string(attr->wMinorVerNum) + " lcid " + std::to_string(attr->lcid) + " syskind " +
-               std::to_string(attr->syskind) + " flags " + std::to_string(attr->wLibFlags) + " \"" + Utf8(d) +
-               "\"\n";
+        out += "library " + Utf8(n) + " " + Guid(attr->guid) + " version " + std::to_string(attr->wMajorVerNum) + "." +
+               std::to_string(attr->wMinorVerNum) + " lcid " + std::to_string(attr->lcid) + " syskind " +
+               std::to_string(attr->syskind) + " flags " + std::to_string(attr->wLibFlags) + " \"" + Utf8(d) + "\"\n";
         SysFreeString(n);
         SysFreeString(d);
         lib->ReleaseTLibAttr(attr);

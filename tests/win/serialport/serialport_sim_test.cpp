@@ -12,7 +12,8 @@
 
 using namespace serialproto;
 
-TEST(SimulatorOverCom, GetDateStateTimeAndSilence) {
+TEST(SimulatorOverCom, GetDateStateTimeAndSilence)
+{
     const char* name = std::getenv("SERIALSIM_PORT");
     ASSERT_TRUE(name && *name) << "SERIALSIM_PORT is not set";
     Win32Port port;

@@ -6,7 +6,8 @@
 
 using namespace serialproto;
 
-TEST(Win32Port, MissingPortIsASystemError) {
+TEST(Win32Port, MissingPortIsASystemError)
+{
     Win32Port port;
     EXPECT_FALSE(port.Open("COM199"));
     EXPECT_NE(port.SystemError(), 0u);
